@@ -1,0 +1,32 @@
+#include "app/DialogServices.h"
+
+#include "app/ControlIds.h"
+#include "device/VendorCommands.h"
+#include "image/FirmwareImage.h"
+
+void DialogServices::ResetUi()
+{
+    const bool enabled = !m_strProgramFile.empty();
+    EnableButton(IDC_UPGRADE, enabled);
+    EnableButton(IDC_CANCEL_UPGRADE, enabled);
+    EnableButton(IDC_GEN_BIN, enabled);
+    EnableButton(IDC_GEN_BODY, enabled);
+    PushValues();
+    g_image.currentBlock = g_image.startBlock;
+    SetProgressRange(g_image.startBlock, g_image.endBlock);
+    SetProgressStep(1);
+    SetProgressPos(0);
+    if (m_hDevice != kInvalidDrive) {
+        CloseDevice(m_hDevice);
+        m_hDevice = kInvalidDrive;
+    }
+}
+
+void DialogServices::LockForSending(bool locked)
+{
+    const bool loaded = !m_strProgramFile.empty();
+    EnableButton(IDC_BROWSE, !locked);
+    EnableButton(IDC_UPGRADE, !locked && loaded);
+    EnableButton(IDC_GEN_BIN, !locked && loaded);
+    EnableButton(IDC_GEN_BODY, !locked && loaded);
+}

@@ -1,0 +1,37 @@
+#include "cli/CliCommon.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+
+#include "image/RawBinaryLoader.h"
+
+ImageFileType ResolveImageFileType(const std::optional<std::string>& type, const std::string& path)
+{
+    if (type) return *type == "hex" ? ImageFileType::Hex : ImageFileType::Bin;
+    std::string lower = path;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const bool hex = lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".hex") == 0;
+    return hex ? ImageFileType::Hex : ImageFileType::Bin;
+}
+
+const char* ImageFileTypeName(ImageFileType type)
+{
+    return type == ImageFileType::Hex ? "hex" : "bin";
+}
+
+bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type)
+{
+    dlg.m_nFileType = type == ImageFileType::Hex ? 1 : 0;
+    if (type == ImageFileType::Hex) {
+        dlg.ShowMessage("Intel HEX files are not supported yet");
+        return false;
+    }
+    return LoadProgramBinary(dlg);
+}
+
+void AddTypeOption(CLI::App& command, std::optional<std::string>& type)
+{
+    command.add_option("--type", type, "Image file type (default: .hex is Intel HEX, else bin)")
+        ->check(CLI::IsMember({"bin", "hex"}));
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The dialog services on a console: messages go to stderr worded as the dialog words them, the
+// file dialog returns the path given on the command line, prompts ask on the terminal unless
+// --yes, and the block timer is kept by RunBlockTimer.
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/DialogServices.h"
+
+class ConsoleDialog : public DialogServices {
+public:
+    struct Options {
+        std::string path;              // what ChooseFile answers
+        std::string channelText = "0"; // what ReadValues reads as the Channel
+        bool assumeYes = false;        // answer OK to every prompt
+        bool showProgress = false;     // draw a progress bar on stderr
+    };
+
+    explicit ConsoleDialog(Options options);
+
+    void ShowMessage(const std::string& text) override;
+    bool AskOkCancel(const std::string& text) override;
+    std::optional<std::string> ChooseFile(FileDialogMode mode, const std::string& defaultExtension,
+                                          const std::string& filter) override;
+    void PushValues() override {}
+    bool ReadValues() override;
+    void EnableButton(int id, bool on) override { m_buttons[id] = on; }
+
+    void SetProgressRange(std::uint16_t minimum, std::uint16_t maximum) override;
+    void SetProgressStep(int step) override { m_progressStep = step; }
+    void SetProgressPos(int pos) override;
+    void StepProgress() override;
+
+    void StartBlockTimer(unsigned intervalMs) override;
+    void StopBlockTimer() override { m_timerInterval.reset(); }
+    void Wait(unsigned ms) override;
+
+    // Runs the block timer: while it is armed, sleeps until it is due and calls onTick.
+    // stopRequested is polled between ticks and during the sleeps (Ctrl-C).
+    void RunBlockTimer(const std::function<void()>& onTick,
+                       const std::function<bool()>& stopRequested);
+    bool TimerArmed() const { return m_timerInterval.has_value(); }
+
+    const std::vector<std::string>& Messages() const { return m_messages; }
+    bool ButtonEnabled(int id) const;
+    int ProgressPos() const { return m_progressPos; }
+    int ProgressMin() const { return m_progressMin; }
+    int ProgressMax() const { return m_progressMax; }
+
+    // Called by a prompt answered "no" and by runs that stop silently; read by exit status.
+    bool Declined() const { return m_declined; }
+
+    // The name with the default extension appended when it has none, as the file dialog does.
+    static std::string ApplyDefaultExtension(const std::string& path, const std::string& ext);
+
+private:
+    void DrawProgress();
+
+    Options m_options;
+    std::vector<std::string> m_messages;
+    std::map<int, bool> m_buttons;
+    int m_progressMin = 0, m_progressMax = 0, m_progressPos = 0, m_progressStep = 1;
+    std::optional<unsigned> m_timerInterval;
+    std::chrono::steady_clock::time_point m_timerDue;
+    bool m_declined = false;
+};

@@ -1,0 +1,20 @@
+#include <CLI/CLI.hpp>
+#include <functional>
+
+#include "cli/CliCommon.h"
+#include "cli/InfoCommand.h"
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"kestrel-cli: firmware upgrade tool, console front end"};
+    app.require_subcommand(1);
+    std::function<int()> run;
+    RegisterInfoCommand(app, &run);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    return run ? run() : kExitUsage;
+}

@@ -1,0 +1,10 @@
+# Warning set shared by every target we write. -Wconversion pays in the byte-level image and
+# protocol code, where silent narrowing is exactly the bug we want to hear about.
+add_library(kestrel_warnings INTERFACE)
+target_compile_options(kestrel_warnings INTERFACE
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+    -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wswitch-enum>
+  $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wpedantic -Wshadow -Wconversion>)
+if(KESTREL_WERROR)
+  target_compile_options(kestrel_warnings INTERFACE -Werror)
+endif()

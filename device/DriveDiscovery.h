@@ -1,0 +1,25 @@
+#pragma once
+// Finding the device: the first candidate drive, in order, that opens read-write and answers
+// identify with AA 55.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/DriveEnumeration.h"
+#include "device/VendorCommands.h"
+
+// The channel is passed through from the dialog; the search does not depend on it.
+DriveHandle FindUpgradeDrive(std::uint32_t channel);
+
+// What each candidate did, for kestrel-cli list.
+struct DriveProbe {
+    DriveCandidate drive;
+    bool opened = false;
+    int openError = 0;
+    IdentifyAnswer answer = IdentifyAnswer::RequestFailed;
+    std::array<std::uint8_t, 2> reply{};
+    PassThroughResult transport;
+};
+std::vector<DriveProbe> ProbeCandidateDrives();

@@ -1,0 +1,69 @@
+#include "device/VendorCommands.h"
+
+namespace {
+
+constexpr std::uint8_t kCdbByte7 = 2;  // the device firmware expects 2 here on every command
+
+PassThroughRequest MakeRequest(std::uint8_t opcode, DataDirection direction, std::uint32_t length,
+                               std::uint8_t* buffer)
+{
+    PassThroughRequest request;
+    request.cdb = BuildVendorCdb(opcode, length);
+    request.direction = direction;
+    request.length = length;
+    request.buffer = buffer;
+    return request;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, kCdbLength> BuildVendorCdb(std::uint8_t opcode, std::uint32_t length)
+{
+    return {opcode,
+            0,
+            static_cast<std::uint8_t>(length >> 24),
+            static_cast<std::uint8_t>(length >> 16),
+            static_cast<std::uint8_t>(length >> 8),
+            static_cast<std::uint8_t>(length),
+            0,
+            kCdbByte7,
+            0,
+            0};
+}
+
+bool VendorWrite(DriveHandle handle, std::uint32_t length, const std::uint8_t* buffer)
+{
+    // The pass-through takes a mutable buffer for both directions; a write never changes it.
+    auto request = MakeRequest(kOpVendorWrite, DataDirection::ToDevice, length,
+                               const_cast<std::uint8_t*>(buffer));
+    return SendPassThrough(handle, request);
+}
+
+bool VendorRead(DriveHandle handle, std::uint32_t length, std::uint8_t* buffer)
+{
+    return SendPassThrough(handle, MakeRequest(kOpVendorRead, DataDirection::FromDevice, length,
+                                               buffer));
+}
+
+IdentifyAnswer ProbeIdentify(DriveHandle handle, std::array<std::uint8_t, 2>* reply,
+                             PassThroughResult* result)
+{
+    // Start from zeros so a request that fails without filling the buffer never reads as AA 55.
+    std::array<std::uint8_t, 2> answer{};
+    const bool sent = SendPassThrough(
+        handle, MakeRequest(kOpVendorIdentify, DataDirection::FromDevice, 2, answer.data()), result);
+    if (reply != nullptr) *reply = answer;
+    if (!sent) return IdentifyAnswer::RequestFailed;
+    return answer[0] == 0xAA && answer[1] == 0x55 ? IdentifyAnswer::Device
+                                                   : IdentifyAnswer::OtherAnswer;
+}
+
+bool VendorIdentify(DriveHandle handle)
+{
+    return ProbeIdentify(handle, nullptr, nullptr) == IdentifyAnswer::Device;
+}
+
+void CloseDevice(DriveHandle handle)
+{
+    if (handle != kInvalidDrive) CloseDriveHandle(handle);
+}

@@ -31,5 +31,8 @@ const char* DriveKindName(DriveKind kind);  // "removable", "cd-rom", "fixed", "
 // error (errno / GetLastError) in *osError when given.
 DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError = nullptr);
 
+// How to fix an open that failed for want of access, or "" when there is no advice.
+std::string OpenFailureHint(int osError);
+
 // The OS's own text for an error code from this seam or the pass-through.
 std::string DescribeOsError(int osError);

@@ -122,4 +122,11 @@ DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError)
     return fd < 0 ? kInvalidDrive : static_cast<DriveHandle>(fd);
 }
 
+std::string OpenFailureHint(int osError)
+{
+    if (osError != EACCES && osError != EPERM) return {};
+    return "no read-write access to the device node: run as root, or add the user to the group "
+           "that owns it (usually \"disk\" or \"cdrom\")";
+}
+
 std::string DescribeOsError(int osError) { return std::strerror(osError); }

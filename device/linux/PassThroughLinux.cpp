@@ -18,6 +18,7 @@
 #include <scsi/sg.h>
 
 #include <cerrno>
+#include <string>
 
 #include "device/PassThrough.h"
 
@@ -69,6 +70,13 @@ bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
     const unsigned driverByte = hdr.driver_status & kDriverByteMask;
     out.reachedDevice = hdr.host_status == 0 && (driverByte == 0 || driverByte == kDriverSense);
     return out.reachedDevice;
+}
+
+std::string PassThroughFailureHint(const PassThroughResult& result)
+{
+    if (result.osError != EPERM) return {};
+    return "the vendor SCSI commands need the CAP_SYS_RAWIO capability: run as root, or grant "
+           "it once with `sudo setcap cap_sys_rawio+ep kestrel-cli` (the installed binary)";
 }
 
 void CloseDriveHandle(DriveHandle handle) { ::close(static_cast<int>(handle)); }

@@ -55,6 +55,13 @@ DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError)
     return handle == INVALID_HANDLE_VALUE ? kInvalidDrive : reinterpret_cast<DriveHandle>(handle);
 }
 
+std::string OpenFailureHint(int osError)
+{
+    if (osError != ERROR_ACCESS_DENIED) return {};
+    return "opening a drive for reading and writing needs administrator rights: run as "
+           "administrator";
+}
+
 std::string DescribeOsError(int osError)
 {
     char text[512] = {};

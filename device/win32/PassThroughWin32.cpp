@@ -63,4 +63,10 @@ bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
     return out.reachedDevice;
 }
 
+std::string PassThroughFailureHint(const PassThroughResult& result)
+{
+    if (result.osError != ERROR_ACCESS_DENIED) return {};
+    return "SCSI pass-through needs administrator rights: run as administrator";
+}
+
 void CloseDriveHandle(DriveHandle handle) { CloseHandle(ToHandle(handle)); }

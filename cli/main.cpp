@@ -3,6 +3,7 @@
 
 #include "cli/CliCommon.h"
 #include "cli/InfoCommand.h"
+#include "cli/ListCommand.h"
 #include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
@@ -11,6 +12,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
+    RegisterListCommand(app, &run);
     RegisterUpgradeCommand(app, &run);
     try {
         app.parse(argc, argv);

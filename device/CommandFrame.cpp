@@ -8,8 +8,8 @@ std::uint8_t XorCheck(const std::uint8_t* bytes, std::size_t n)
 }
 
 CommandFrame::CommandFrame(std::uint8_t code, std::uint8_t p0, std::uint8_t p1, std::uint8_t p2)
-    : m_bytes{kFrameMark, 0x00, code, p0, p1, p2, static_cast<std::uint8_t>(code ^ p0 ^ p1 ^ p2),
-              kFrameMark}
+    : m_bytes{kCommandFrameMark, 0x00, code, p0, p1, p2, static_cast<std::uint8_t>(code ^ p0 ^ p1 ^ p2),
+              kCommandFrameMark}
 {
 }
 

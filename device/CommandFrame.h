@@ -7,7 +7,7 @@
 #include <cstdint>
 
 inline constexpr std::size_t kCommandFrameSize = 8;
-inline constexpr std::uint8_t kFrameMark = 0xF6;
+inline constexpr std::uint8_t kCommandFrameMark = 0xF6;
 inline constexpr std::uint8_t kCmdQuery = 0xE8;
 inline constexpr std::uint8_t kCmdStart = 0xFF;
 

@@ -172,8 +172,8 @@ void SendNextBlock(DialogServices& dlg)
     const std::uint32_t blockOffset = std::uint32_t{g_image.currentBlock} * kBlockSize;
 
     std::array<std::uint8_t, kChunkSize + 1> chunk{};
-    for (unsigned i = 0; i < kChunksPerBlock; ++i) {
-        const std::uint32_t size = i + 1 < kChunksPerBlock ? kChunkSize : kLastChunkSize;
+    for (unsigned i = 0; i < kBlockChunks; ++i) {
+        const std::uint32_t size = i + 1 < kBlockChunks ? kChunkSize : kLastChunkSize;
         std::memcpy(chunk.data(), g_image.data + blockOffset + i * kChunkSize, size);
         chunk[size] = XorCheck(chunk.data(), size);
         if (!VendorWrite(handle, size + 1, chunk.data())) {

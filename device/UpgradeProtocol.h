@@ -34,7 +34,7 @@ inline constexpr std::uint32_t kQueryReplySize = 27;
 inline constexpr std::uint32_t kBlockStatusSize = 8;
 inline constexpr std::uint32_t kChunkSize = 320;      // chunks 0, 1, 2
 inline constexpr std::uint32_t kLastChunkSize = 64;   // chunk 3
-inline constexpr unsigned kChunksPerBlock = 4;
+inline constexpr unsigned kBlockChunks = 4;
 
 // Handler of the Upgrade button.
 void StartUpgrade(DialogServices& dlg);

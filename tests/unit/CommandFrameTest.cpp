@@ -26,7 +26,7 @@ TEST(CommandFrame, StartPacksTheRangeAsTwelveBitHalves)
     EXPECT_EQ(last[4], 0x32);
     EXPECT_EQ(last[5], 0x00);
     EXPECT_EQ(last[6], 0xFF ^ 0x1A ^ 0x32 ^ 0x00);
-    EXPECT_EQ(last[7], kFrameMark);
+    EXPECT_EQ(last[7], kCommandFrameMark);
 }
 
 TEST(CommandFrame, CheckByteCoversCodeAndParametersOnly)

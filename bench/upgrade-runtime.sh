@@ -36,8 +36,10 @@ open(sys.argv[1], "wb").write(data)
 PY
 
 blocks=496
-printf 'kestrel-cli upgrade, %d blocks, %d runs (%s)\n' "$blocks" "$runs" "$build"
-printf '%4s %9s %9s %9s %8s %9s %9s %7s\n' run run_s ideal_s xfer_s dev_% wall_s cpu_s cpu_%
+printf 'kestrel-cli upgrade, %d blocks, %d runs (%s); load average %s\n' "$blocks" "$runs" "$build" \
+  "$(cut -d' ' -f1-3 /proc/loadavg)"
+# late_ms: how much later than due each block started on average (the OS's wake-up latency).
+printf '%4s %9s %9s %9s %8s %8s %9s %9s %7s\n' run run_s ideal_s xfer_s dev_% late_ms wall_s cpu_s cpu_%
 sum_dev=0; worst_dev=0; worst_cpu=0
 for ((i = 1; i <= runs; i++)); do
   # bash's `time` inside the testbed reports the tool's own wall and CPU time (user + system).
@@ -50,7 +52,7 @@ for ((i = 1; i <= runs; i++)); do
   read -r wall_s user_s sys_s < <(sed -n 's/^TIME //p' "$work/time")
   line=$(awk -v n="$blocks" -v r="$run_s" -v x="$xfer_s" -v w="$wall_s" -v u="$user_s" -v s="$sys_s" -v i="$i" 'BEGIN {
     ideal = 0.100 + (n - 1) * 0.015 + x; dev = (r - ideal) / ideal * 100; cpu = u + s;
-    printf "%4d %9.3f %9.3f %9.3f %+8.2f %9.3f %9.3f %7.2f|%.4f|%.4f\n", i, r, ideal, x, dev, w, cpu, cpu / w * 100, dev, cpu / w * 100 }')
+    printf "%4d %9.3f %9.3f %9.3f %+8.2f %8.3f %9.3f %9.3f %7.2f|%.4f|%.4f\n", i, r, ideal, x, dev, (r - ideal) / n * 1000, w, cpu, cpu / w * 100, dev, cpu / w * 100 }')
   echo "${line%%|*}"
   IFS='|' read -r _ dev cpu_pct <<<"$line"
   read -r sum_dev worst_dev worst_cpu < <(awk -v a="$sum_dev" -v d="$dev" -v wd="$worst_dev" -v c="$cpu_pct" -v wc="$worst_cpu" 'BEGIN {

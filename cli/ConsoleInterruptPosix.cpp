@@ -6,6 +6,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
@@ -39,6 +42,11 @@ ConsoleInterrupt::ConsoleInterrupt()
     sigaction(SIGTERM, &action, &s_previousTerm);
     pthread_sigmask(SIG_BLOCK, &s_blocked, &s_previousMask);
     s_active = true;
+#ifdef __linux__
+    // The block timer's 15 ms sleeps add up over hundreds of blocks; the default 50 us of
+    // timer slack per wake-up would cost a run of 496 blocks about 25 ms for nothing.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
 }
 
 ConsoleInterrupt::~ConsoleInterrupt()

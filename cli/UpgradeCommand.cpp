@@ -23,7 +23,7 @@ struct UpgradeArgs {
 
 void PrintSummary(const ConsoleDialog& dlg, int totalBlocks)
 {
-    std::printf("%d of %d blocks sent in %.2f s (transfers %.2f s)\n", dlg.BlocksStepped(),
+    std::printf("%d of %d blocks sent in %.3f s (transfers %.3f s)\n", dlg.BlocksStepped(),
                 totalBlocks, dlg.RunSeconds(), dlg.TickSeconds());
     std::fflush(stdout);
 }

@@ -361,9 +361,9 @@ void CCoolButton::DrawContent(QPainter& painter, const CoolRect& content, std::u
                                     : m_hBitmapDisabled.get();
         // A missing disabled bitmap is not made on demand: nothing is drawn.
         if (bitmap == nullptr || bitmap->isNull() || size.isEmpty()) break;
-        // Bitmaps are not scaled: the image size cuts them.
-        DrawImage(painter, bitmap->toImage().copy(0, 0, size.width(), size.height()),
-                  layout.imageArea, embossed);
+        // Bitmaps are not scaled: the image size cuts them, and nothing is drawn past them.
+        const QRect part = QRect(QPoint(0, 0), size).intersected(bitmap->rect());
+        DrawImage(painter, bitmap->toImage().copy(part), layout.imageArea, embossed);
         break;
     }
     }

@@ -1,6 +1,5 @@
 #include "vdev/VirtualTestbed.h"
 
-#include <dlfcn.h>
 #include <scsi/sg.h>
 #include <umockdev.h>
 
@@ -24,15 +23,6 @@ constexpr std::uint8_t kSenseIllegalRequest = 0x05;
 constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 
 std::atomic<bool> g_testbedAlive{false};
-
-bool PreloadLoaded() {
-    void* handle = dlopen("libumockdev-preload.so.0", RTLD_LAZY | RTLD_NOLOAD);
-    if (handle == nullptr) {
-        return false;
-    }
-    dlclose(handle);
-    return true;
-}
 
 struct Node {
     VirtualTestbed::Impl* owner = nullptr;
@@ -257,8 +247,7 @@ std::string SysfsText(const VirtualDriveSpec& spec, std::size_t index) {
 
 VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requirePreloadHere)
     : m_impl(std::make_unique<Impl>()) {
-    // umockdev_in_mock_environment() looks only at LD_PRELOAD; tests link the library instead.
-    if (requirePreloadHere && !PreloadLoaded()) {
+    if (requirePreloadHere && !umockdev_in_mock_environment()) {
         throw VirtualTestbedError(
             "the umockdev preload library is not loaded in this process (link with "
             "-lumockdev-preload or run under umockdev-wrapper)");

@@ -76,7 +76,8 @@ int RunChild(const std::vector<std::string>& command, const std::string& root) {
     ignore.sa_handler = SIG_IGN;
     struct sigaction forward {};
     forward.sa_handler = ForwardSignal;
-    struct sigaction oldInt {}, oldQuit {}, oldTerm {}, oldHup {};
+    struct sigaction oldInt {
+    }, oldQuit{}, oldTerm{}, oldHup{};
     sigaction(SIGINT, &ignore, &oldInt);
     sigaction(SIGQUIT, &ignore, &oldQuit);
     sigaction(SIGTERM, &forward, &oldTerm);
@@ -97,8 +98,8 @@ int RunChild(const std::vector<std::string>& command, const std::string& root) {
 
     int code = kCannotRun;
     if (spawnError != 0) {
-        std::cerr << "kestrel-vdev: cannot run " << command[0] << ": "
-                  << std::strerror(spawnError) << "\n";
+        std::cerr << "kestrel-vdev: cannot run " << command[0] << ": " << std::strerror(spawnError)
+                  << "\n";
     } else {
         g_child = pid;
         int status = 0;
@@ -138,9 +139,10 @@ bool WriteFlash(const std::string& path, const std::vector<std::uint8_t>& flash)
 }  // namespace
 
 int RunVdevCommand(int argc, char** argv) {
-    CLI::App app{"Runs COMMAND with a virtual upgrade device attached (umockdev): a fixed disk "
-                 "sda, and the device as removable sdb (or sr0 with --kind cdrom).",
-                 "kestrel-vdev"};
+    CLI::App app{
+        "Runs COMMAND with a virtual upgrade device attached (umockdev): a fixed disk "
+        "sda, and the device as removable sdb (or sr0 with --kind cdrom).",
+        "kestrel-vdev"};
     VdevDeviceOptions options;
     std::string kind = "removable";
     bool openFails = false;

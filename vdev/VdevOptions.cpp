@@ -16,8 +16,8 @@ std::array<std::uint8_t, N> ParseHexBytes(const std::string& text, const char* w
     }
     if (digits.size() != 2 * N ||
         digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        throw CLI::ValidationError(what, "expected " + std::to_string(N) + " hex bytes, got '" +
-                                             text + "'");
+        throw CLI::ValidationError(
+            what, "expected " + std::to_string(N) + " hex bytes, got '" + text + "'");
     }
     std::array<std::uint8_t, N> bytes{};
     for (std::size_t i = 0; i < N; ++i) {

@@ -43,8 +43,7 @@ struct SgResult {
 };
 
 // One SG_IO request built by hand, as the kernel expects it.
-SgResult SgIo(int fd, std::uint8_t opcode, bool toDevice, Bytes& data,
-              std::uint8_t senseRoom = 0) {
+SgResult SgIo(int fd, std::uint8_t opcode, bool toDevice, Bytes& data, std::uint8_t senseRoom = 0) {
     const auto length = static_cast<std::uint32_t>(data.size());
     std::uint8_t cdb[10] = {opcode,
                             0,
@@ -291,8 +290,8 @@ TEST(VirtualTestbedSgIo, OtherIoctlsAndMalformedHeadersAreRefused) {
 }
 
 TEST(VirtualTestbedSgIo, TwoDevicesKeepTheirOwnModels) {
-    VirtualTestbed testbed({VirtualTestbed::UpgradeDevice("sdb"),
-                            VirtualTestbed::UpgradeDevice("sdd")});
+    VirtualTestbed testbed(
+        {VirtualTestbed::UpgradeDevice("sdb"), VirtualTestbed::UpgradeDevice("sdd")});
     {
         Node second("/dev/sdd");
         Bytes reply(2);
@@ -315,8 +314,12 @@ TEST(VirtualTestbedSgIo, TheScriptedDelayIsReportedAsTheDuration) {
 
 // kestrel-vdev runs its command in a child; these tests start it as a separate process and
 // create no testbed of their own.
-std::string Vdev() { return std::string(KESTREL_BUILD_DIR) + "/vdev/kestrel-vdev"; }
-std::string Probe() { return std::string(KESTREL_BUILD_DIR) + "/tests/emulated/kestrel_sgio_probe"; }
+std::string Vdev() {
+    return std::string(KESTREL_BUILD_DIR) + "/vdev/kestrel-vdev";
+}
+std::string Probe() {
+    return std::string(KESTREL_BUILD_DIR) + "/tests/emulated/kestrel_sgio_probe";
+}
 
 int RunShell(const std::string& command) {
     const int status = std::system(command.c_str());
@@ -326,8 +329,10 @@ int RunShell(const std::string& command) {
 TEST(KestrelVdev, RunsTheCommandInTheTestbedAndReturnsItsStatus) {
     TempDir dir;
     const std::string out = dir.File("out.txt");
-    EXPECT_EQ(RunShell(Vdev() + " -- sh -c 'ls /sys/block; cat /sys/block/sda/removable "
-                           "/sys/block/sdb/removable; exit 7' > " + out),
+    EXPECT_EQ(RunShell(Vdev() +
+                       " -- sh -c 'ls /sys/block; cat /sys/block/sda/removable "
+                       "/sys/block/sdb/removable; exit 7' > " +
+                       out),
               7);
     EXPECT_EQ(ReadText(out), "sda\nsdb\n0\n1\n");
     EXPECT_EQ(RunShell(Vdev() + " --kind cdrom -- sh -c 'cat /sys/block/sr0/device/type' > " + out),
@@ -341,14 +346,14 @@ TEST(KestrelVdev, TheChildsRequestsReachTheModelInTheParent) {
     const std::string log = dir.File("log.txt");
     const std::string flash = dir.File("flash.bin");
     EXPECT_EQ(RunShell(Vdev() + " --identify-swapped --log " + log + " -- " + Probe() +
-                  " identify /dev/sdb > " + out),
+                       " identify /dev/sdb > " + out),
               0);
     EXPECT_EQ(ReadText(out), "55 AA\n");
     EXPECT_EQ(ReadText(log), "#1 identify(87) in 2 bytes: ok [55 AA]\n");
 
-    EXPECT_EQ(RunShell(Vdev() + " --flash-out " + flash + " -- " + Probe() + " block /dev/sdb > " +
-                  out),
-              0);
+    EXPECT_EQ(
+        RunShell(Vdev() + " --flash-out " + flash + " -- " + Probe() + " block /dev/sdb > " + out),
+        0);
     EXPECT_EQ(ReadText(out), "00 00 FF 00 10 00 00 00\n");
     const Bytes image = ReadBytes(flash);
     ASSERT_EQ(image.size(), 512U * 1024U);
@@ -363,7 +368,8 @@ TEST(KestrelVdev, FaultOptionsReachTheModel) {
     const std::string out = dir.File("out.txt");
     EXPECT_EQ(RunShell(Vdev() + " --deny-vendor -- " + Probe() + " identify /dev/sdb > " + out), 1);
     EXPECT_EQ(ReadText(out), "ioctl failed: Operation not permitted\n");
-    EXPECT_EQ(RunShell(Vdev() + " --nonzero-byte5 16 -- " + Probe() + " block /dev/sdb > " + out), 0);
+    EXPECT_EQ(RunShell(Vdev() + " --nonzero-byte5 16 -- " + Probe() + " block /dev/sdb > " + out),
+              0);
     EXPECT_EQ(ReadText(out), "00 00 FF 00 10 01 00 00\n");
     EXPECT_EQ(RunShell(Vdev() + " --open-fails -- " + Probe() + " identify /dev/sdb > " + out), 1);
 }

@@ -51,8 +51,18 @@ std::pair<std::string, std::string> Outcome(const DriveProbe& probe)
     switch (probe.answer) {
     case IdentifyAnswer::Device:
         return {"opened, identify answered AA 55: the device", {}};
-    case IdentifyAnswer::OtherAnswer:
-        return {"opened, identify answered " + ReplyText(probe.reply) + ": not the device", {}};
+    case IdentifyAnswer::OtherAnswer: {
+        // The protocol ignores the SCSI status; a drive that does not know the opcode says so
+        // here (2, CHECK CONDITION), which is worth showing.
+        std::string line = "opened, identify answered " + ReplyText(probe.reply) + ": not the device";
+        if (probe.transport.scsiStatus != 0) {
+            char status[32];
+            std::snprintf(status, sizeof status, " (SCSI status 0x%02X)",
+                          unsigned{probe.transport.scsiStatus});
+            line += status;
+        }
+        return {line, {}};
+    }
     case IdentifyAnswer::RequestFailed:
         return {"opened, identify request failed: " + RequestErrorText(probe.transport),
                 PassThroughFailureHint(probe.transport)};
@@ -89,11 +99,13 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
                                     ? RequestErrorText(probe.transport)
                                     : nullptr;
             d["requestErrno"] = probe.transport.osError;
+            d["scsiStatus"] = probe.transport.scsiStatus;
         } else {
             d["identify"] = nullptr;
             d["reply"] = nullptr;
             d["requestError"] = nullptr;
             d["requestErrno"] = 0;
+            d["scsiStatus"] = nullptr;
         }
         const std::string hint = Outcome(probe).second;
         d["hint"] = hint.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(hint);

@@ -247,11 +247,6 @@ std::string SysfsText(const VirtualDriveSpec& spec, std::size_t index) {
 
 VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requirePreloadHere)
     : m_impl(std::make_unique<Impl>()) {
-    if (requirePreloadHere && !umockdev_in_mock_environment()) {
-        throw VirtualTestbedError(
-            "the umockdev preload library is not loaded in this process (link with "
-            "-lumockdev-preload or run under umockdev-wrapper)");
-    }
     if (g_testbedAlive.exchange(true)) {
         throw VirtualTestbedError("another virtual testbed is still alive in this process");
     }
@@ -260,6 +255,14 @@ VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requir
     if (impl.testbed == nullptr) {
         g_testbedAlive = false;
         throw VirtualTestbedError("umockdev_testbed_new failed");
+    }
+    // umockdev tells the preload apart by /sys being redirected, so ask only now.
+    if (requirePreloadHere && !umockdev_in_mock_environment()) {
+        g_object_unref(impl.testbed);
+        g_testbedAlive = false;
+        throw VirtualTestbedError(
+            "the umockdev preload library is not loaded in this process (link with "
+            "-lumockdev-preload or run under umockdev-wrapper)");
     }
     gchar* root = umockdev_testbed_get_root_dir(impl.testbed);
     impl.root = root;

@@ -78,42 +78,42 @@ const DriveProbe* FoundDevice(const std::vector<DriveProbe>& probes)
     return nullptr;
 }
 
+using Json = nlohmann::ordered_json;
+
+// A JSON string, or null when the value does not apply.
+Json TextOrNull(bool applies, const std::string& text)
+{
+    return applies ? Json(text) : Json(nullptr);
+}
+
 void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
 {
-    nlohmann::ordered_json drives = nlohmann::ordered_json::array();
+    Json drives = Json::array();
     for (const DriveProbe& probe : probes) {
-        nlohmann::ordered_json d;
         const bool candidate = IsCandidateKind(probe.drive.kind);
+        const bool openFailed = candidate && !probe.opened;
+        const bool requestFailed = probe.opened && probe.answer == IdentifyAnswer::RequestFailed;
+        const std::string hint = Outcome(probe).second;
+        Json d;
         d["name"] = probe.drive.name;
         d["path"] = probe.drive.devicePath;
         d["kind"] = DriveKindName(probe.drive.kind);
         d["candidate"] = candidate;
         d["opened"] = probe.opened;
-        d["openError"] = candidate && !probe.opened ? DescribeOsError(probe.openError) : nullptr;
-        d["openErrno"] = candidate && !probe.opened ? probe.openError : 0;
-        if (probe.opened) {
-            d["identify"] = AnswerName(probe.answer);
-            d["reply"] = probe.answer == IdentifyAnswer::RequestFailed ? nullptr
-                                                                       : ReplyText(probe.reply);
-            d["requestError"] = probe.answer == IdentifyAnswer::RequestFailed
-                                    ? RequestErrorText(probe.transport)
-                                    : nullptr;
-            d["requestErrno"] = probe.transport.osError;
-            d["scsiStatus"] = probe.transport.scsiStatus;
-        } else {
-            d["identify"] = nullptr;
-            d["reply"] = nullptr;
-            d["requestError"] = nullptr;
-            d["requestErrno"] = 0;
-            d["scsiStatus"] = nullptr;
-        }
-        const std::string hint = Outcome(probe).second;
-        d["hint"] = hint.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(hint);
+        d["openError"] = TextOrNull(openFailed, openFailed ? DescribeOsError(probe.openError) : "");
+        d["openErrno"] = openFailed ? probe.openError : 0;
+        d["identify"] = TextOrNull(probe.opened, AnswerName(probe.answer));
+        d["reply"] = TextOrNull(probe.opened && !requestFailed, ReplyText(probe.reply));
+        d["requestError"] =
+            TextOrNull(requestFailed, requestFailed ? RequestErrorText(probe.transport) : "");
+        d["requestErrno"] = probe.opened ? probe.transport.osError : 0;
+        d["scsiStatus"] = probe.opened ? Json(probe.transport.scsiStatus) : Json(nullptr);
+        d["hint"] = TextOrNull(!hint.empty(), hint);
         drives.push_back(d);
     }
-    nlohmann::ordered_json out;
+    Json out;
     out["drives"] = drives;
-    out["device"] = found != nullptr ? nlohmann::ordered_json(found->drive.devicePath) : nullptr;
+    out["device"] = TextOrNull(found != nullptr, found != nullptr ? found->drive.devicePath : "");
     std::cout << out.dump(2) << '\n';
 }
 

@@ -175,7 +175,8 @@ TEST(VendorIdentify, SwappedAnswerIsNotTheDevice)
 
     EXPECT_EQ(FindUpgradeDrive(0), kInvalidDrive);
     EXPECT_EQ(OpenHandles(testbed, "sdb"), 0u);
-    const DriveProbe& probe = ProbeOf(ProbeCandidateDrives(), "sdb");
+    const auto probes = ProbeCandidateDrives();
+    const DriveProbe& probe = ProbeOf(probes, "sdb");
     EXPECT_EQ(probe.answer, IdentifyAnswer::OtherAnswer);
     EXPECT_EQ(probe.reply, (std::array<std::uint8_t, 2>{0x55, 0xAA}));
 }

@@ -1,6 +1,7 @@
 #include "cli/ListCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -10,6 +11,8 @@
 #include "device/DriveDiscovery.h"
 
 namespace {
+
+constexpr std::uint8_t kScsiCheckCondition = 0x02;
 
 std::string ReplyText(const std::array<std::uint8_t, 2>& reply)
 {
@@ -57,8 +60,9 @@ std::pair<std::string, std::string> Outcome(const DriveProbe& probe)
         std::string line = "opened, identify answered " + ReplyText(probe.reply) + ": not the device";
         if (probe.transport.scsiStatus != 0) {
             char status[32];
-            std::snprintf(status, sizeof status, " (SCSI status 0x%02X)",
-                          unsigned{probe.transport.scsiStatus});
+            std::snprintf(status, sizeof status, " (SCSI status 0x%02X%s)",
+                          unsigned{probe.transport.scsiStatus},
+                          probe.transport.scsiStatus == kScsiCheckCondition ? ", check condition" : "");
             line += status;
         }
         return {line, {}};
@@ -119,7 +123,9 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
 
 void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found)
 {
-    if (probes.empty()) std::cout << "no drives found\n";
+    if (std::none_of(probes.begin(), probes.end(),
+                     [](const DriveProbe& p) { return IsCandidateKind(p.drive.kind); }))
+        std::cout << "no removable or CD-ROM drive found\n";
     std::size_t nameWidth = 4, pathWidth = 4;
     for (const DriveProbe& probe : probes) {
         nameWidth = std::max(nameWidth, probe.drive.name.size());

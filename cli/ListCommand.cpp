@@ -59,7 +59,7 @@ std::pair<std::string, std::string> Outcome(const DriveProbe& probe)
         // here (2, CHECK CONDITION), which is worth showing.
         std::string line = "opened, identify answered " + ReplyText(probe.reply) + ": not the device";
         if (probe.transport.scsiStatus != 0) {
-            char status[32];
+            char status[64];
             std::snprintf(status, sizeof status, " (SCSI status 0x%02X%s)",
                           unsigned{probe.transport.scsiStatus},
                           probe.transport.scsiStatus == kScsiCheckCondition ? ", check condition" : "");

@@ -1,6 +1,7 @@
 #include "cli/ListCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -10,6 +11,8 @@
 #include "device/DriveDiscovery.h"
 
 namespace {
+
+constexpr std::uint8_t kScsiCheckCondition = 0x02;
 
 std::string ReplyText(const std::array<std::uint8_t, 2>& reply)
 {
@@ -51,8 +54,19 @@ std::pair<std::string, std::string> Outcome(const DriveProbe& probe)
     switch (probe.answer) {
     case IdentifyAnswer::Device:
         return {"opened, identify answered AA 55: the device", {}};
-    case IdentifyAnswer::OtherAnswer:
-        return {"opened, identify answered " + ReplyText(probe.reply) + ": not the device", {}};
+    case IdentifyAnswer::OtherAnswer: {
+        // The protocol ignores the SCSI status; a drive that does not know the opcode says so
+        // here (2, CHECK CONDITION), which is worth showing.
+        std::string line = "opened, identify answered " + ReplyText(probe.reply) + ": not the device";
+        if (probe.transport.scsiStatus != 0) {
+            char status[64];
+            std::snprintf(status, sizeof status, " (SCSI status 0x%02X%s)",
+                          unsigned{probe.transport.scsiStatus},
+                          probe.transport.scsiStatus == kScsiCheckCondition ? ", check condition" : "");
+            line += status;
+        }
+        return {line, {}};
+    }
     case IdentifyAnswer::RequestFailed:
         return {"opened, identify request failed: " + RequestErrorText(probe.transport),
                 PassThroughFailureHint(probe.transport)};
@@ -68,58 +82,68 @@ const DriveProbe* FoundDevice(const std::vector<DriveProbe>& probes)
     return nullptr;
 }
 
+using Json = nlohmann::ordered_json;
+
+// A JSON string, or null when the value does not apply.
+Json TextOrNull(bool applies, const std::string& text)
+{
+    return applies ? Json(text) : Json(nullptr);
+}
+
 void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
 {
-    nlohmann::ordered_json drives = nlohmann::ordered_json::array();
+    Json drives = Json::array();
     for (const DriveProbe& probe : probes) {
-        nlohmann::ordered_json d;
         const bool candidate = IsCandidateKind(probe.drive.kind);
+        const bool openFailed = candidate && !probe.opened;
+        const bool requestFailed = probe.opened && probe.answer == IdentifyAnswer::RequestFailed;
+        const std::string hint = Outcome(probe).second;
+        Json d;
         d["name"] = probe.drive.name;
         d["path"] = probe.drive.devicePath;
         d["kind"] = DriveKindName(probe.drive.kind);
         d["candidate"] = candidate;
         d["opened"] = probe.opened;
-        d["openError"] = candidate && !probe.opened ? DescribeOsError(probe.openError) : nullptr;
-        d["openErrno"] = candidate && !probe.opened ? probe.openError : 0;
-        if (probe.opened) {
-            d["identify"] = AnswerName(probe.answer);
-            d["reply"] = probe.answer == IdentifyAnswer::RequestFailed ? nullptr
-                                                                       : ReplyText(probe.reply);
-            d["requestError"] = probe.answer == IdentifyAnswer::RequestFailed
-                                    ? RequestErrorText(probe.transport)
-                                    : nullptr;
-            d["requestErrno"] = probe.transport.osError;
-        } else {
-            d["identify"] = nullptr;
-            d["reply"] = nullptr;
-            d["requestError"] = nullptr;
-            d["requestErrno"] = 0;
-        }
-        const std::string hint = Outcome(probe).second;
-        d["hint"] = hint.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(hint);
+        d["openError"] = TextOrNull(openFailed, openFailed ? DescribeOsError(probe.openError) : "");
+        d["openErrno"] = openFailed ? probe.openError : 0;
+        d["identify"] = TextOrNull(probe.opened, AnswerName(probe.answer));
+        d["reply"] = TextOrNull(probe.opened && !requestFailed, ReplyText(probe.reply));
+        d["requestError"] =
+            TextOrNull(requestFailed, requestFailed ? RequestErrorText(probe.transport) : "");
+        d["requestErrno"] = probe.opened ? probe.transport.osError : 0;
+        d["scsiStatus"] = probe.opened ? Json(probe.transport.scsiStatus) : Json(nullptr);
+        d["hint"] = TextOrNull(!hint.empty(), hint);
         drives.push_back(d);
     }
-    nlohmann::ordered_json out;
+    Json out;
     out["drives"] = drives;
-    out["device"] = found != nullptr ? nlohmann::ordered_json(found->drive.devicePath) : nullptr;
+    out["device"] = TextOrNull(found != nullptr, found != nullptr ? found->drive.devicePath : "");
     std::cout << out.dump(2) << '\n';
+}
+
+std::string Padded(std::string text, std::size_t width)
+{
+    if (text.size() < width) text.resize(width, ' ');
+    return text;
 }
 
 void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found)
 {
-    if (probes.empty()) std::cout << "no drives found\n";
-    std::size_t nameWidth = 4, pathWidth = 4;
+    if (std::none_of(probes.begin(), probes.end(),
+                     [](const DriveProbe& p) { return IsCandidateKind(p.drive.kind); }))
+        std::cout << "no removable or CD-ROM drive found\n";
+    std::size_t nameWidth = 4;
+    std::size_t pathWidth = 4;
     for (const DriveProbe& probe : probes) {
         nameWidth = std::max(nameWidth, probe.drive.name.size());
         pathWidth = std::max(pathWidth, probe.drive.devicePath.size());
     }
+    constexpr std::size_t kKindWidth = 9;  // "removable"
     for (const DriveProbe& probe : probes) {
         const auto [line, hint] = Outcome(probe);
-        std::string name = probe.drive.name, path = probe.drive.devicePath;
-        name.resize(nameWidth, ' ');
-        path.resize(pathWidth, ' ');
-        std::string kind = DriveKindName(probe.drive.kind);
-        kind.resize(9, ' ');
+        const std::string name = Padded(probe.drive.name, nameWidth);
+        const std::string path = Padded(probe.drive.devicePath, pathWidth);
+        const std::string kind = Padded(DriveKindName(probe.drive.kind), kKindWidth);
         std::cout << name << "  " << kind << "  " << path << "  " << line << '\n';
         if (!hint.empty()) std::cout << std::string(nameWidth + 2, ' ') << "hint: " << hint << '\n';
     }

@@ -1,5 +1,6 @@
 #include "vdev/VdevCommand.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,10 +12,10 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "vdev/VdevOptions.h"
 #include "vdev/VirtualTestbed.h"
 
 extern char** environ;
@@ -25,32 +26,29 @@ constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 constexpr int kUsageError = 2;
 constexpr int kCannotRun = 127;
 
-// "41:42:43:44:45" or "4142434445" into exactly N bytes.
-template <std::size_t N>
-std::array<std::uint8_t, N> ParseHexBytes(const std::string& text, const char* what) {
-    std::string digits;
-    for (char c : text) {
-        if (c != ':' && c != ' ') {
-            digits += c;
-        }
-    }
-    if (digits.size() != 2 * N ||
-        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        throw CLI::ValidationError(what, "expected " + std::to_string(N) + " hex bytes, got '" +
-                                             text + "'");
-    }
-    std::array<std::uint8_t, N> bytes{};
-    for (std::size_t i = 0; i < N; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(std::stoul(digits.substr(2 * i, 2), nullptr, 16));
-    }
-    return bytes;
-}
-
 volatile sig_atomic_t g_child = 0;
+
+// The signals we pass on to the child.
+sigset_t PassedSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        sigaddset(&set, s);
+    }
+    return set;
+}
 
 void ForwardSignal(int signal) {
     if (g_child > 0) {
         kill(static_cast<pid_t>(g_child), signal);
+    }
+}
+
+// SIGINT and SIGQUIT typed at the terminal reach the child directly (same process group), so
+// only those another process sent to us with kill() are passed on.
+void ForwardSentSignal(int signal, siginfo_t* info, void*) {
+    if (info != nullptr && info->si_code == SI_USER) {
+        ForwardSignal(signal);
     }
 }
 
@@ -90,43 +88,50 @@ int RunChild(const std::vector<std::string>& command, const std::string& root) {
     }
     argv.push_back(nullptr);
 
-    // Terminal signals reach the child directly (same process group); we ignore them so the
-    // child decides (Ctrl-C cancels an upgrade) and we still report its status. Signals sent
-    // to us alone are passed on. The child gets default dispositions back.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
+    // We stay alive until the child ends to serve its requests and report its status; the
+    // signals that would end us go to the child instead, which decides (Ctrl-C cancels an
+    // upgrade). The child gets the default dispositions back.
+    struct sigaction sent {};
+    sent.sa_sigaction = ForwardSentSignal;
+    sent.sa_flags = SA_SIGINFO;
     struct sigaction forward {};
     forward.sa_handler = ForwardSignal;
-    struct sigaction oldInt {}, oldQuit {}, oldTerm {}, oldHup {};
-    sigaction(SIGINT, &ignore, &oldInt);
-    sigaction(SIGQUIT, &ignore, &oldQuit);
+    struct sigaction oldInt {};
+    struct sigaction oldQuit {};
+    struct sigaction oldTerm {};
+    struct sigaction oldHup {};
+    sigaction(SIGINT, &sent, &oldInt);
+    sigaction(SIGQUIT, &sent, &oldQuit);
     sigaction(SIGTERM, &forward, &oldTerm);
     sigaction(SIGHUP, &forward, &oldHup);
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
-        sigaddset(&defaults, s);
-    }
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    const sigset_t passed = PassedSignals();
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &passed);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
     const int spawnError = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
     posix_spawnattr_destroy(&attr);
 
     int code = kCannotRun;
     if (spawnError != 0) {
-        std::cerr << "kestrel-vdev: cannot run " << command[0] << ": "
-                  << std::strerror(spawnError) << "\n";
+        std::cerr << "kestrel-vdev: cannot run " << command[0] << ": " << std::strerror(spawnError)
+                  << "\n";
     } else {
         g_child = pid;
+        // Held back until now (see RunVdevCommand), so none is lost before we know the child;
+        // only this thread takes them.
+        pthread_sigmask(SIG_UNBLOCK, &passed, nullptr);
         int status = 0;
         pid_t waited = 0;
         do {
             waited = waitpid(pid, &status, 0);
         } while (waited < 0 && errno == EINTR);
+        pthread_sigmask(SIG_BLOCK, &passed, nullptr);
         g_child = 0;
         if (waited == pid && WIFEXITED(status)) {
             code = WEXITSTATUS(status);
@@ -159,87 +164,43 @@ bool WriteFlash(const std::string& path, const std::vector<std::uint8_t>& flash)
 }  // namespace
 
 int RunVdevCommand(int argc, char** argv) {
-    CLI::App app{"Runs COMMAND with a virtual upgrade device attached (umockdev): a fixed disk "
-                 "sda, and the device as removable sdb (or sr0 with --kind cdrom).",
-                 "kestrel-vdev"};
-    DeviceConfig config;
-    FaultScript faults;
-    std::string chipId;
-    std::string header;
+    CLI::App app{
+        "Runs COMMAND with a virtual upgrade device attached (umockdev): a fixed disk "
+        "sda, and the device as removable sdb (or sr0 with --kind cdrom).",
+        "kestrel-vdev"};
+    VdevDeviceOptions options;
     std::string kind = "removable";
-    unsigned boot = config.bootType;
-    bool emptyVersion = false;
-    bool zeroHeader = false;
-    bool notDevice = false;
-    bool readOnly = false;
+    bool openFails = false;
     std::string logPath;
     std::string flashPath;
     std::vector<std::string> command;
 
-    app.add_option("--family", config.family, "chip family, 2 characters (reply bytes 17-18)")
-        ->capture_default_str();
-    app.add_option("--chip-id", chipId, "chip identification, 5 hex bytes (41:42:43:44:45)");
-    app.add_option("--boot", boot, "boot type (reply byte 22)")
-        ->check(CLI::Range(0, 255))
-        ->capture_default_str();
-    app.add_option("--version", config.version, "firmware version, up to 8 characters")
-        ->capture_default_str();
-    app.add_flag("--empty-version", emptyVersion, "the device holds no program");
-    app.add_option("--header", header, "query reply header, 8 hex bytes");
-    app.add_flag("--zero-header", zeroHeader, "all-zero query reply header");
+    options.AddTo(app);
     app.add_option("--kind", kind, "removable (sdb) or cdrom (sr0)")
         ->check(CLI::IsMember({"removable", "cdrom"}));
-    app.add_flag("--not-device", notDevice, "the drive refuses the vendor commands");
-    app.add_flag("--open-fails", readOnly, "the drive cannot be opened for writing");
-
-    auto fault = app.add_option_group("Faults");
-    fault->add_option("--fail-command", faults.failCommandAt, "the Nth request fails");
-    fault->add_option("--fail-write", faults.failWriteAt, "the Nth write (0x86) fails");
-    fault->add_option("--fail-read", faults.failReadAt, "the Nth read (0x85) fails");
-    fault->add_option("--bad-status-byte2", faults.badStatusByte2AtBlock,
-                      "block status byte 2 is 0x00 for BLOCK");
-    fault->add_option("--wrong-block-number", faults.wrongBlockNumberAtBlock,
-                      "block status names the previous block for BLOCK");
-    fault->add_option("--nonzero-byte5", faults.nonzeroByte5AtBlock,
-                      "block status byte 5 is 1 for BLOCK");
-    fault->add_option("--unplug-after", faults.unplugAfterBlock,
-                      "every request fails (ENODEV) after BLOCK");
-    fault->add_option("--delay-ms", faults.delayMsPerCommand, "delay per request");
-    fault->add_flag("--identify-swapped", faults.identifyAnswersSwapped, "identify answers 55 AA");
-    fault->add_flag("--deny-vendor", faults.denyVendorCommands,
-                    "every request fails with EPERM (no CAP_SYS_RAWIO)");
-
+    app.add_flag("--open-fails", openFails, "the drive cannot be opened for writing");
     app.add_option("--log", logPath, "write the device's request log to FILE at exit");
     app.add_option("--flash-out", flashPath, "write the programmed flash (512 KB) to FILE at exit");
     app.add_option("command", command, "the command to run, after --")->required();
 
     try {
         app.parse(argc, argv);
-        if (!chipId.empty()) {
-            config.chipId = ParseHexBytes<5>(chipId, "--chip-id");
-        }
-        if (!header.empty()) {
-            config.header = ParseHexBytes<8>(header, "--header");
-        }
+        options.Finish();
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : kUsageError;
     }
-    config.bootType = static_cast<std::uint8_t>(boot);
-    if (emptyVersion) {
-        config.version.clear();
-    }
-    if (zeroHeader) {
-        config.header.fill(0);
-    }
-    config.answersVendorCommands = !notDevice;
 
     const bool cdrom = kind == "cdrom";
     VirtualDriveSpec device = VirtualTestbed::UpgradeDevice(
-        cdrom ? "sr0" : "sdb", config, faults,
+        cdrom ? "sr0" : "sdb", options.config, options.faults,
         cdrom ? VirtualDriveKind::CdRom : VirtualDriveKind::Removable);
-    device.openReadWriteFails = readOnly;
+    device.openReadWriteFails = openFails;
 
+    // Block the passed-on signals before umockdev starts its worker thread, which inherits the
+    // mask; RunChild unblocks them in this thread alone once the child's pid is known.
+    const sigset_t passed = PassedSignals();
+    pthread_sigmask(SIG_BLOCK, &passed, nullptr);
     try {
         VirtualTestbed testbed({VirtualTestbed::FixedDisk("sda"), device},
                                /*requirePreloadHere=*/false);

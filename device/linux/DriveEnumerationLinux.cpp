@@ -31,21 +31,16 @@ namespace {
 constexpr const char* kSysBlock = "/sys/block";
 constexpr int kScsiTypeCdRom = 5;
 
-bool AllOf(const std::string& text, std::size_t from, int (*predicate)(int))
-{
-    if (text.size() <= from) return false;
-    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(),
-                       [predicate](char c) { return predicate(static_cast<unsigned char>(c)) != 0; });
-}
-
 bool IsScsiDiskName(const std::string& name)
 {
-    return name.starts_with("sd") && AllOf(name, 2, [](int c) { return c >= 'a' && c <= 'z' ? 1 : 0; });
+    return name.size() > 2 && name.starts_with("sd") &&
+           std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
 }
 
 bool IsScsiCdRomName(const std::string& name)
 {
-    return name.starts_with("sr") && AllOf(name, 2, [](int c) { return c >= '0' && c <= '9' ? 1 : 0; });
+    return name.size() > 2 && name.starts_with("sr") &&
+           std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // A small sysfs attribute as an integer ("1\n" -> 1); nullopt when absent or not a number.

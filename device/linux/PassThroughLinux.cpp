@@ -76,7 +76,7 @@ std::string PassThroughFailureHint(const PassThroughResult& result)
 {
     if (result.osError != EPERM) return {};
     return "the vendor SCSI commands need the CAP_SYS_RAWIO capability: run as root, or grant "
-           "it once with `sudo setcap cap_sys_rawio+ep kestrel-cli` (the installed binary)";
+           "it with `sudo setcap cap_sys_rawio+ep $(command -v kestrel-cli)`";
 }
 
 void CloseDriveHandle(DriveHandle handle) { ::close(static_cast<int>(handle)); }

@@ -55,9 +55,7 @@ protected:
 
     void AttachDrives(std::vector<VirtualDriveSpec> drives)
     {
-        // The preload library is linked into this binary (kestrel_add_emulated_test); umockdev
-        // can only confirm that once a testbed exists, so the testbed is not asked to check.
-        m_testbed = std::make_unique<VirtualTestbed>(std::move(drives), false);
+        m_testbed = std::make_unique<VirtualTestbed>(std::move(drives));
     }
 
     // Upgrade pressed, the prompt answered with ok.

@@ -57,4 +57,4 @@ row "kestrel-cli info" "$ours"
 row "objcopy -O binary" "$objcopy_us"
 row "srec_cat -Binary" "$srec_us"
 awk -v o="$ours" -v c="$objcopy_us" 'BEGIN {
-  r = c / o; printf "objcopy / kestrel-cli = %.2f (target: at least 4)%s\n", r, r >= 4 ? "" : "  BELOW TARGET" }'
+  r = c / o; printf "objcopy / kestrel-cli = %.2f (target: at least 4)%s\n", r, (r >= 4 ? "" : "  BELOW TARGET") }'

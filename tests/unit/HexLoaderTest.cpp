@@ -353,7 +353,9 @@ TEST_F(HexLoadTest, BufferedReaderMatchesTheCharacterReaderOnDamagedFiles)
             MemoryByteSource source(text, pieces);
             ASSERT_EQ(ReadHexRecords(source, image, report), want.outcome);
             // Read one byte at a time, it asks for exactly the characters the plain reading took.
-            if (pieces.size() == 1) ASSERT_EQ(source.Delivered(), want.consumed);
+            if (pieces.size() == 1) {
+                ASSERT_EQ(source.Delivered(), want.consumed);
+            }
             ASSERT_EQ(report.maxAddress, want.report.maxAddress);
             ASSERT_EQ(report.skippedBytes, want.report.skippedBytes);
             ASSERT_EQ(std::memcmp(image.data, expected.data, kImageSize), 0);

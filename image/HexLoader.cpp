@@ -41,20 +41,19 @@ constexpr std::array<std::int16_t, 256> MakeDigitTable()
 
 constexpr std::array<std::int16_t, 256> kDigit = MakeDigitTable();
 
-using PairTable = std::array<std::int16_t, 65536>;
-
 // Every two-character value, so a pair costs one load: -816 ("\0\0") to 3519 ("\xFF\xFF").
-// Well-formed records touch only a few cache lines of it. Filled on first use (too many steps
-// for a compile-time table).
-const PairTable& Pairs()
+// Well-formed records touch only a few cache lines of it. Filled in place on first use: too
+// many steps for a compile-time table, and too big for a temporary on the stack.
+const std::int16_t* Pairs()
 {
-    static const PairTable table = [] {
-        PairTable pairs{};
-        for (unsigned i = 0; i < pairs.size(); ++i)
-            pairs[i] = static_cast<std::int16_t>(kDigit[i >> 8] * 16 + kDigit[i & 0xFF]);
-        return pairs;
+    static std::array<std::int16_t, 65536> table;
+    static const bool filled = [] {
+        for (unsigned i = 0; i < table.size(); ++i)
+            table[i] = static_cast<std::int16_t>(kDigit[i >> 8] * 16 + kDigit[i & 0xFF]);
+        return true;
     }();
-    return table;
+    static_cast<void>(filled);
+    return table.data();
 }
 
 enum class LineResult { Next, Start, Reject };
@@ -62,7 +61,7 @@ enum class LineResult { Next, Start, Reject };
 class RecordDecoder {
 public:
     RecordDecoder(FirmwareImage& image, HexLoadReport& report)
-        : m_pairs(Pairs().data()), m_image(image), m_report(report)
+        : m_pairs(Pairs()), m_image(image), m_report(report)
     {
     }
 

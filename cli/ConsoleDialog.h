@@ -54,6 +54,9 @@ public:
     int BlocksStepped() const { return m_blocksStepped; }
     double RunSeconds() const;
     double TickSeconds() const;
+    // What the next ChooseFile answers: a sub-command that loads FILE and then saves to OUT
+    // switches the answer between the two dialogs.
+    void SetChosenPath(std::string path) { m_options.path = std::move(path); }
 
     const std::vector<std::string>& Messages() const { return m_messages; }
     bool ButtonEnabled(int id) const;

@@ -2,6 +2,7 @@
 #include <functional>
 
 #include "cli/CliCommon.h"
+#include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
 #include "cli/UpgradeCommand.h"
@@ -14,6 +15,7 @@ int main(int argc, char** argv)
     RegisterInfoCommand(app, &run);
     RegisterListCommand(app, &run);
     RegisterUpgradeCommand(app, &run);
+    RegisterGenerateCommands(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

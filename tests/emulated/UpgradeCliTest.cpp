@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "image/FirmwareImage.h"
+#include "tests/support/HexReference.h"
 #include "tests/support/ImageBuilder.h"
 
 extern char** environ;
@@ -151,6 +152,20 @@ TEST_F(UpgradeCli, FlashesTheImage)
     EXPECT_NE(run.err.find("Finish OK!\n"), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("84 of 84 blocks sent in "), std::string::npos) << run.out;
 
+    const std::vector<std::uint8_t> flash = ReadBytes(FlashFile());
+    ASSERT_EQ(flash.size(), kImageSize);
+    EXPECT_TRUE(std::equal(m_image.begin() + 16 * kBlockSize, m_image.end(),
+                           flash.begin() + 16 * kBlockSize));
+}
+
+TEST_F(UpgradeCli, FlashesAHexImage)
+{
+    const std::string hex = m_dir.File("image.hex");
+    const std::string text = HexTextOf(m_image);
+    WriteBytes(hex, std::vector<std::uint8_t>(text.begin(), text.end()));
+    const Outcome run = Run({}, {"--yes", hex});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("Finish OK!\n"), std::string::npos) << run.err;
     const std::vector<std::uint8_t> flash = ReadBytes(FlashFile());
     ASSERT_EQ(flash.size(), kImageSize);
     EXPECT_TRUE(std::equal(m_image.begin() + 16 * kBlockSize, m_image.end(),

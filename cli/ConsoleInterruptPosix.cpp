@@ -24,12 +24,13 @@ sigset_t s_previousMask;
 struct sigaction s_previousInt;
 struct sigaction s_previousTerm;
 
-void OnSignal(int signo) { s_signal = signo; }
+void OnSignal(int signo) {
+    s_signal = signo;
+}
 
 }  // namespace
 
-ConsoleInterrupt::ConsoleInterrupt()
-{
+ConsoleInterrupt::ConsoleInterrupt() {
     s_signal = 0;
     sigemptyset(&s_blocked);
     sigaddset(&s_blocked, SIGINT);
@@ -49,8 +50,7 @@ ConsoleInterrupt::ConsoleInterrupt()
 #endif
 }
 
-ConsoleInterrupt::~ConsoleInterrupt()
-{
+ConsoleInterrupt::~ConsoleInterrupt() {
     // A signal still pending is delivered to our handler here, before the old ones return.
     pthread_sigmask(SIG_SETMASK, &s_previousMask, nullptr);
     sigaction(SIGINT, &s_previousInt, nullptr);
@@ -58,12 +58,15 @@ ConsoleInterrupt::~ConsoleInterrupt()
     s_active = false;
 }
 
-bool ConsoleInterrupt::Requested() { return s_signal != 0; }
+bool ConsoleInterrupt::Requested() {
+    return s_signal != 0;
+}
 
-int ConsoleInterrupt::ExitStatus() { return 128 + (s_signal != 0 ? s_signal : SIGINT); }
+int ConsoleInterrupt::ExitStatus() {
+    return 128 + (s_signal != 0 ? s_signal : SIGINT);
+}
 
-bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due)
-{
+bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due) {
     if (!s_active) {
         std::this_thread::sleep_until(due);
         return !Requested();
@@ -83,8 +86,7 @@ bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due)
     }
 }
 
-bool ConsoleInterrupt::WaitForInput()
-{
+bool ConsoleInterrupt::WaitForInput() {
     if (!s_active) return true;
     sigset_t open = s_previousMask;
     sigdelset(&open, SIGINT);

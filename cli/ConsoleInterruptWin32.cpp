@@ -12,8 +12,7 @@ namespace {
 std::atomic<int> s_event{0};
 HANDLE s_wake = nullptr;
 
-BOOL WINAPI OnConsoleEvent(DWORD type)
-{
+BOOL WINAPI OnConsoleEvent(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
     s_event = 1;
     if (s_wake != nullptr) SetEvent(s_wake);
@@ -22,26 +21,27 @@ BOOL WINAPI OnConsoleEvent(DWORD type)
 
 }  // namespace
 
-ConsoleInterrupt::ConsoleInterrupt()
-{
+ConsoleInterrupt::ConsoleInterrupt() {
     s_event = 0;
     s_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
-ConsoleInterrupt::~ConsoleInterrupt()
-{
+ConsoleInterrupt::~ConsoleInterrupt() {
     SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
     if (s_wake != nullptr) CloseHandle(s_wake);
     s_wake = nullptr;
 }
 
-bool ConsoleInterrupt::Requested() { return s_event != 0; }
+bool ConsoleInterrupt::Requested() {
+    return s_event != 0;
+}
 
-int ConsoleInterrupt::ExitStatus() { return 130; }
+int ConsoleInterrupt::ExitStatus() {
+    return 130;
+}
 
-bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due)
-{
+bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due) {
     for (;;) {
         if (Requested()) return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -55,4 +55,6 @@ bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due)
     }
 }
 
-bool ConsoleInterrupt::WaitForInput() { return !Requested(); }
+bool ConsoleInterrupt::WaitForInput() {
+    return !Requested();
+}

@@ -21,8 +21,7 @@ struct UpgradeArgs {
     std::string file;
 };
 
-void PrintSummary(const ConsoleDialog& dlg, int totalBlocks)
-{
+void PrintSummary(const ConsoleDialog& dlg, int totalBlocks) {
     std::printf("%d of %d blocks sent in %.3f s (transfers %.3f s)\n", dlg.BlocksStepped(),
                 totalBlocks, dlg.RunSeconds(), dlg.TickSeconds());
     std::fflush(stdout);
@@ -30,15 +29,13 @@ void PrintSummary(const ConsoleDialog& dlg, int totalBlocks)
 
 // Stops the run the way the Cancel button does (waiting 2 s when the device was busy), which
 // also closes the drive handle.
-int Cancelled(ConsoleDialog& dlg)
-{
+int Cancelled(ConsoleDialog& dlg) {
     std::cerr << "Interrupted: cancelling the upgrade\n";
     CancelUpgrade(dlg);
     return ConsoleInterrupt::ExitStatus();
 }
 
-int RunUpgrade(const UpgradeArgs& args)
-{
+int RunUpgrade(const UpgradeArgs& args) {
     ConsoleDialog dlg({.path = args.file,
                        .channelText = args.channel.value_or("0"),
                        .assumeYes = args.yes,
@@ -72,8 +69,7 @@ int RunUpgrade(const UpgradeArgs& args)
 
 }  // namespace
 
-void RegisterUpgradeCommand(CLI::App& app, std::function<int()>* run)
-{
+void RegisterUpgradeCommand(CLI::App& app, std::function<int()>* run) {
     auto args = std::make_shared<UpgradeArgs>();
     CLI::App* upgrade =
         app.add_subcommand("upgrade", "Check the attached device and send it the image's blocks");

@@ -41,22 +41,19 @@ UpgradeRun s_run;
 
 using QueryReply = std::array<std::uint8_t, kQueryReplySize>;
 
-bool AllZero(const QueryReply& reply, std::size_t first, std::size_t count)
-{
+bool AllZero(const QueryReply& reply, std::size_t first, std::size_t count) {
     for (std::size_t i = first; i < first + count; ++i) {
         if (reply[i] != 0) return false;
     }
     return true;
 }
 
-bool FamilyValid(std::uint8_t first, std::uint8_t second)
-{
+bool FamilyValid(std::uint8_t first, std::uint8_t second) {
     return (first == 'S' && second == 'T') || (first == 'G' && second == 'D') ||
            (first == 'H' && second == 'C');
 }
 
-bool ChipMatches(const QueryReply& reply)
-{
+bool ChipMatches(const QueryReply& reply) {
     if (!FamilyValid(reply[kReplyFamily], reply[kReplyFamily + 1])) return false;
     for (const ChipIdCheck& check : kChipIdChecks) {
         if (reply[check.replyByte] != TrailerByte(g_image, g_image.endBlock, check.trailerByte))
@@ -65,8 +62,7 @@ bool ChipMatches(const QueryReply& reply)
     return true;
 }
 
-std::string VersionPrompt(const QueryReply& reply)
-{
+std::string VersionPrompt(const QueryReply& reply) {
     std::string prompt = kMsgVersionPrefix;
     for (std::size_t i = kReplyVersion; i < kReplyVersion + kReplyVersionSize; ++i) {
         const std::uint8_t c = reply[i];
@@ -79,32 +75,27 @@ std::string VersionPrompt(const QueryReply& reply)
     return prompt;
 }
 
-bool SendFrame(DriveHandle handle, const CommandFrame& frame)
-{
+bool SendFrame(DriveHandle handle, const CommandFrame& frame) {
     return VendorWrite(handle, CommandFrame::Size(), frame.Data());
 }
 
 // Ends a run's sending phase: the buttons follow the normal rule again.
-void StopSending(DialogServices& dlg)
-{
+void StopSending(DialogServices& dlg) {
     dlg.LockForSending(false);
 }
 
-bool ReadyToSend(const DialogServices& dlg)
-{
+bool ReadyToSend(const DialogServices& dlg) {
     return UpgradeStartAccepted(dlg) && HasSendableRange(g_image) &&
            g_image.currentBlock >= g_image.startBlock && g_image.currentBlock < g_image.endBlock;
 }
 
 }  // namespace
 
-bool UpgradeStartAccepted(const DialogServices& dlg)
-{
+bool UpgradeStartAccepted(const DialogServices& dlg) {
     return s_run.startAccepted && dlg.m_hDevice != kInvalidDrive && dlg.m_hDevice == s_run.handle;
 }
 
-void StartUpgrade(DialogServices& dlg)
-{
+void StartUpgrade(DialogServices& dlg) {
     // Whatever handle this run opens has not seen a start frame yet.
     s_run = {};
     dlg.ResetUi();
@@ -160,8 +151,7 @@ void StartUpgrade(DialogServices& dlg)
     dlg.StartBlockTimer(kFirstBlockDelayMs);
 }
 
-void SendNextBlock(DialogServices& dlg)
-{
+void SendNextBlock(DialogServices& dlg) {
     dlg.StopBlockTimer();
     if (!ReadyToSend(dlg)) {
         // No start frame on this handle (or nothing left to send): nothing goes out.
@@ -210,8 +200,7 @@ void SendNextBlock(DialogServices& dlg)
     g_image.busy = 0;
 }
 
-void CancelUpgrade(DialogServices& dlg)
-{
+void CancelUpgrade(DialogServices& dlg) {
     dlg.StopBlockTimer();
     if (g_image.busy == 1) dlg.Wait(kCancelWaitMs);
     g_image.busy = 0;

@@ -32,8 +32,8 @@ inline constexpr unsigned kCancelWaitMs = 2000;      // lets the device settle a
 
 inline constexpr std::uint32_t kQueryReplySize = 27;
 inline constexpr std::uint32_t kBlockStatusSize = 8;
-inline constexpr std::uint32_t kChunkSize = 320;      // chunks 0, 1, 2
-inline constexpr std::uint32_t kLastChunkSize = 64;   // chunk 3
+inline constexpr std::uint32_t kChunkSize = 320;     // chunks 0, 1, 2
+inline constexpr std::uint32_t kLastChunkSize = 64;  // chunk 3
 inline constexpr unsigned kBlockChunks = 4;
 
 // Handler of the Upgrade button.

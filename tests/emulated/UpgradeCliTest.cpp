@@ -29,8 +29,7 @@ const std::string kBuild = KESTREL_BUILD_DIR;
 const std::string kCli = kBuild + "/cli/kestrel-cli";
 const std::string kVdev = kBuild + "/vdev/kestrel-vdev";
 
-std::string ReadText(const std::string& path)
-{
+std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
@@ -41,14 +40,12 @@ std::string ReadText(const std::string& path)
 struct Pty {
     int master = -1;
     int slave = -1;
-    Pty()
-    {
+    Pty() {
         master = ::posix_openpt(O_RDWR | O_NOCTTY);
         if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return;
         slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
     }
-    ~Pty()
-    {
+    ~Pty() {
         if (slave >= 0) ::close(slave);
         if (master >= 0) ::close(master);
     }
@@ -63,8 +60,7 @@ protected:
         std::string out, err;
     };
 
-    void SetUp() override
-    {
+    void SetUp() override {
         m_image = BuildRawImage({.startBlock = 16, .endBlock = 100});
         WriteBytes(Image(), m_image);
     }
@@ -76,8 +72,7 @@ protected:
     // Starts kestrel-vdev [vdevArgs] -- kestrel-cli upgrade [cliArgs] in its own process group,
     // as a shell starts a foreground job. stdin and stderr may be a terminal.
     pid_t Spawn(const std::vector<std::string>& vdevArgs, const std::vector<std::string>& cliArgs,
-                int stdinFd = -1, int stderrFd = -1)
-    {
+                int stdinFd = -1, int stderrFd = -1) {
         std::vector<std::string> args{kVdev, "--log", LogFile(), "--flash-out", FlashFile()};
         args.insert(args.end(), vdevArgs.begin(), vdevArgs.end());
         args.insert(args.end(), {"--", kCli, "upgrade"});
@@ -111,8 +106,7 @@ protected:
         return error == 0 ? pid : -1;
     }
 
-    Outcome Finish(pid_t pid)
-    {
+    Outcome Finish(pid_t pid) {
         Outcome outcome;
         int status = 0;
         pid_t waited;
@@ -125,18 +119,14 @@ protected:
         return outcome;
     }
 
-    Outcome Run(const std::vector<std::string>& vdevArgs, const std::vector<std::string>& cliArgs)
-    {
+    Outcome Run(const std::vector<std::string>& vdevArgs, const std::vector<std::string>& cliArgs) {
         const pid_t pid = Spawn(vdevArgs, cliArgs);
         if (pid < 0) return {};
         return Finish(pid);
     }
 
     // Data bytes of every write the device accepted, and whether a start frame was among them.
-    bool StartFrameSent()
-    {
-        return ReadText(LogFile()).find("[F6 00 FF") != std::string::npos;
-    }
+    bool StartFrameSent() { return ReadText(LogFile()).find("[F6 00 FF") != std::string::npos; }
 
     TempDir m_dir;
     std::vector<std::uint8_t> m_image;
@@ -144,8 +134,7 @@ protected:
 
 }  // namespace
 
-TEST_F(UpgradeCli, FlashesTheImage)
-{
+TEST_F(UpgradeCli, FlashesTheImage) {
     const Outcome run = Run({}, {"--yes", Image()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Current Version is V1.0.0, Continue?"), std::string::npos) << run.err;
@@ -158,8 +147,7 @@ TEST_F(UpgradeCli, FlashesTheImage)
                            flash.begin() + 16 * kBlockSize));
 }
 
-TEST_F(UpgradeCli, FlashesAHexImage)
-{
+TEST_F(UpgradeCli, FlashesAHexImage) {
     const std::string hex = m_dir.File("image.hex");
     const std::string text = HexTextOf(m_image);
     WriteBytes(hex, std::vector<std::uint8_t>(text.begin(), text.end()));
@@ -172,8 +160,7 @@ TEST_F(UpgradeCli, FlashesAHexImage)
                            flash.begin() + 16 * kBlockSize));
 }
 
-TEST_F(UpgradeCli, DeclinedPromptsSendNoStartFrame)
-{
+TEST_F(UpgradeCli, DeclinedPromptsSendNoStartFrame) {
     // Typed at a terminal.
     Pty pty;
     ASSERT_GE(pty.slave, 0);
@@ -199,8 +186,7 @@ TEST_F(UpgradeCli, DeclinedPromptsSendNoStartFrame)
     EXPECT_EQ(run.err, "");
 }
 
-TEST_F(UpgradeCli, FailuresShowTheDialogsMessages)
-{
+TEST_F(UpgradeCli, FailuresShowTheDialogsMessages) {
     struct Case {
         std::vector<std::string> vdevArgs;
         std::vector<std::string> cliArgs;
@@ -229,8 +215,7 @@ TEST_F(UpgradeCli, FailuresShowTheDialogsMessages)
     EXPECT_NE(run.out.find("4 of 84 blocks sent in "), std::string::npos) << run.out;
 }
 
-TEST_F(UpgradeCli, CtrlCCancelsTheRunLikeTheCancelButton)
-{
+TEST_F(UpgradeCli, CtrlCCancelsTheRunLikeTheCancelButton) {
     Pty pty;
     ASSERT_GE(pty.slave, 0);
     const pid_t pid = Spawn({}, {"--yes", Image()}, -1, pty.slave);

@@ -24,22 +24,22 @@ namespace {
 constexpr std::uint8_t kOpWrite = 0x86;
 constexpr std::uint8_t kOpRead = 0x85;
 
-bool IsOpen(DriveHandle fd) { return ::fcntl(static_cast<int>(fd), F_GETFD) != -1; }
+bool IsOpen(DriveHandle fd) {
+    return ::fcntl(static_cast<int>(fd), F_GETFD) != -1;
+}
 
 class UpgradeProtocol : public ::testing::Test {
 protected:
     void SetUp() override { std::memset(&g_image, 0, sizeof g_image); }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         // Handles on the nodes go before the testbed does.
         dlg.ResetUi();
         m_testbed.reset();
     }
 
     // Loads an image through the real loader, so path, range and buttons are as after Browse.
-    void Load(const ImageSpec& spec = {})
-    {
+    void Load(const ImageSpec& spec = {}) {
         m_imageBytes = BuildRawImage(spec);
         const std::string path = m_dir.File("image.bin");
         WriteBytes(path, m_imageBytes);
@@ -47,27 +47,23 @@ protected:
         dlg.messages.clear();
     }
 
-    void Attach(DeviceConfig config = {}, FaultScript faults = {})
-    {
+    void Attach(DeviceConfig config = {}, FaultScript faults = {}) {
         AttachDrives({VirtualTestbed::FixedDisk("sda"),
                       VirtualTestbed::UpgradeDevice("sdb", config, faults)});
     }
 
-    void AttachDrives(std::vector<VirtualDriveSpec> drives)
-    {
+    void AttachDrives(std::vector<VirtualDriveSpec> drives) {
         m_testbed = std::make_unique<VirtualTestbed>(std::move(drives));
     }
 
     // Upgrade pressed, the prompt answered with ok.
-    void Start(bool ok = true)
-    {
+    void Start(bool ok = true) {
         dlg.okCancelAnswers.push_back(ok);
         StartUpgrade(dlg);
     }
 
     // Delivers ticks while the timer is armed; returns how many ran.
-    int RunTicks(int limit = 600)
-    {
+    int RunTicks(int limit = 600) {
         int ticks = 0;
         while (dlg.timerInterval && ticks < limit) {
             SendNextBlock(dlg);
@@ -79,8 +75,7 @@ protected:
     std::vector<LoggedRequest> Log() { return m_testbed->Log("sdb"); }
 
     // The requests after the identify that found the device.
-    std::vector<LoggedRequest> ProtocolRequests()
-    {
+    std::vector<LoggedRequest> ProtocolRequests() {
         std::vector<LoggedRequest> out;
         for (const auto& r : Log()) {
             if (r.cdb[0] == kOpWrite || r.cdb[0] == kOpRead) out.push_back(r);
@@ -88,8 +83,7 @@ protected:
         return out;
     }
 
-    void ExpectButtonsNormal()
-    {
+    void ExpectButtonsNormal() {
         for (int id : {IDC_BROWSE, IDC_UPGRADE, IDC_CANCEL_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY})
             EXPECT_TRUE(dlg.Enabled(id)) << "button " << id;
     }
@@ -102,19 +96,19 @@ protected:
 
 // A fault script with one fault set.
 template <typename T>
-FaultScript Fault(std::optional<T> FaultScript::*field, std::type_identity_t<T> value)
-{
+FaultScript Fault(std::optional<T> FaultScript::*field, std::type_identity_t<T> value) {
     FaultScript faults;
     faults.*field = value;
     return faults;
 }
 
-std::vector<std::uint8_t> Frame(std::initializer_list<std::uint8_t> bytes) { return bytes; }
+std::vector<std::uint8_t> Frame(std::initializer_list<std::uint8_t> bytes) {
+    return bytes;
+}
 
 }  // namespace
 
-TEST_F(UpgradeProtocol, OneBlockImageGoesInOneTick)
-{
+TEST_F(UpgradeProtocol, OneBlockImageGoesInOneTick) {
     Load({.startBlock = 16, .endBlock = 17});
     Attach();
     Start();
@@ -140,8 +134,7 @@ TEST_F(UpgradeProtocol, OneBlockImageGoesInOneTick)
     m_testbed->WithModel("sdb", [](DeviceModel& m) { EXPECT_EQ(m.BlocksAccepted(), 1u); });
 }
 
-TEST_F(UpgradeProtocol, FullImageArrivesByteExactWithTheRightPacing)
-{
+TEST_F(UpgradeProtocol, FullImageArrivesByteExactWithTheRightPacing) {
     Load({.startBlock = 16, .endBlock = 512});
     Attach();
     Start();
@@ -171,8 +164,7 @@ TEST_F(UpgradeProtocol, FullImageArrivesByteExactWithTheRightPacing)
     EXPECT_EQ(start->dataOut[5], 0);
 }
 
-TEST_F(UpgradeProtocol, QueryAndStartFramesOnTheWire)
-{
+TEST_F(UpgradeProtocol, QueryAndStartFramesOnTheWire) {
     Load({.startBlock = 16, .endBlock = 100});
     Attach();
     Start();
@@ -184,8 +176,7 @@ TEST_F(UpgradeProtocol, QueryAndStartFramesOnTheWire)
     EXPECT_EQ(requests[2].dataOut, Frame({0xF6, 0x00, 0xFF, 0x01, 0x00, 0x64, 0x9A, 0xF6}));
 }
 
-TEST_F(UpgradeProtocol, LastChunkChecksOnlyItsOwnBytes)
-{
+TEST_F(UpgradeProtocol, LastChunkChecksOnlyItsOwnBytes) {
     Load({.startBlock = 16, .endBlock = 17});
     Attach();
     Start();
@@ -204,8 +195,7 @@ TEST_F(UpgradeProtocol, LastChunkChecksOnlyItsOwnBytes)
     }
 }
 
-TEST_F(UpgradeProtocol, NoDeviceAnswering)
-{
+TEST_F(UpgradeProtocol, NoDeviceAnswering) {
     Load();
     AttachDrives({VirtualTestbed::FixedDisk("sda"), VirtualTestbed::OrdinaryDrive("sdb")});
     Start();
@@ -214,8 +204,7 @@ TEST_F(UpgradeProtocol, NoDeviceAnswering)
     EXPECT_TRUE(dlg.prompts.empty());
 }
 
-TEST_F(UpgradeProtocol, FailuresBeforeTheStartFrameKeepTheHandleUntilTheNextReset)
-{
+TEST_F(UpgradeProtocol, FailuresBeforeTheStartFrameKeepTheHandleUntilTheNextReset) {
     struct Case {
         const char* name;
         FaultScript faults;
@@ -236,8 +225,8 @@ TEST_F(UpgradeProtocol, FailuresBeforeTheStartFrameKeepTheHandleUntilTheNextRese
         dlg.m_strProgramFile = "image.bin";
         Attach({}, c.faults);
         Start(c.answer);
-        EXPECT_EQ(dlg.messages, c.message ? std::vector<std::string>{c.message}
-                                          : std::vector<std::string>{});
+        EXPECT_EQ(dlg.messages,
+                  c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
         EXPECT_EQ(ProtocolRequests().size(), c.requests);
         EXPECT_EQ(g_image.busy, 0);
         EXPECT_FALSE(dlg.timerInterval);
@@ -253,8 +242,7 @@ TEST_F(UpgradeProtocol, FailuresBeforeTheStartFrameKeepTheHandleUntilTheNextRese
     }
 }
 
-TEST_F(UpgradeProtocol, ChipChecksInOrderThenBoot)
-{
+TEST_F(UpgradeProtocol, ChipChecksInOrderThenBoot) {
     struct Case {
         const char* name;
         DeviceConfig config;
@@ -272,7 +260,8 @@ TEST_F(UpgradeProtocol, ChipChecksInOrderThenBoot)
         {"byte 21", chip(2), "Chip Type Mismatch!"},
         {"byte 23", chip(3), "Chip Type Mismatch!"},
         {"byte 24", chip(4), "Chip Type Mismatch!"},
-        {"chip and boot", {.chipId = {0x41, 0x42, 0x43, 0x44, 0x00}, .bootType = 7},
+        {"chip and boot",
+         {.chipId = {0x41, 0x42, 0x43, 0x44, 0x00}, .bootType = 7},
          "Chip Type Mismatch!"},
         {"boot", {.bootType = 7}, "Boot Type Mismatch!"},
     };
@@ -291,8 +280,7 @@ TEST_F(UpgradeProtocol, ChipChecksInOrderThenBoot)
     }
 }
 
-TEST_F(UpgradeProtocol, FamilyIsCheckedForValidityNotAgainstTheImage)
-{
+TEST_F(UpgradeProtocol, FamilyIsCheckedForValidityNotAgainstTheImage) {
     Load({.family = "ST"});
     Attach({.family = "HC", .version = "V2.0.1"});
     Start();
@@ -300,16 +288,14 @@ TEST_F(UpgradeProtocol, FamilyIsCheckedForValidityNotAgainstTheImage)
     EXPECT_EQ(dlg.prompts, std::vector<std::string>{"Current Version is V2.0.1, Continue?"});
 }
 
-TEST_F(UpgradeProtocol, VersionPromptTakesAtMostEightCharacters)
-{
+TEST_F(UpgradeProtocol, VersionPromptTakesAtMostEightCharacters) {
     Load();
     Attach({.version = "ABCDEFGHIJ"});
     Start(false);
     EXPECT_EQ(dlg.prompts, std::vector<std::string>{"Current Version is ABCDEFGH, Continue?"});
 }
 
-TEST_F(UpgradeProtocol, EmptyDeviceSkipsEveryCheck)
-{
+TEST_F(UpgradeProtocol, EmptyDeviceSkipsEveryCheck) {
     Load();
     Attach({.family = "XX", .chipId = {0, 0, 0, 0, 0}, .bootType = 9, .version = ""});
     Start();
@@ -320,8 +306,7 @@ TEST_F(UpgradeProtocol, EmptyDeviceSkipsEveryCheck)
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"Finish OK!"});
 }
 
-TEST_F(UpgradeProtocol, AllZeroHeaderStopsSilently)
-{
+TEST_F(UpgradeProtocol, AllZeroHeaderStopsSilently) {
     Load();
     Attach({.header = {}});
     Start();
@@ -331,8 +316,7 @@ TEST_F(UpgradeProtocol, AllZeroHeaderStopsSilently)
     EXPECT_NE(dlg.m_hDevice, kInvalidDrive);
 }
 
-TEST_F(UpgradeProtocol, EveryFaultDuringSendingStalls)
-{
+TEST_F(UpgradeProtocol, EveryFaultDuringSendingStalls) {
     struct Case {
         const char* name;
         FaultScript faults;
@@ -377,8 +361,7 @@ TEST_F(UpgradeProtocol, EveryFaultDuringSendingStalls)
     }
 }
 
-TEST_F(UpgradeProtocol, StatusNamingThePreviousBlockIsRefused)
-{
+TEST_F(UpgradeProtocol, StatusNamingThePreviousBlockIsRefused) {
     Load();
     Attach({}, Fault(&FaultScript::wrongBlockNumberAtBlock, 16));
     Start();
@@ -387,8 +370,7 @@ TEST_F(UpgradeProtocol, StatusNamingThePreviousBlockIsRefused)
     EXPECT_EQ(g_image.currentBlock, 16);
 }
 
-TEST_F(UpgradeProtocol, CancelWaitsOnlyWhenBusy)
-{
+TEST_F(UpgradeProtocol, CancelWaitsOnlyWhenBusy) {
     Load();
     Attach();
     CancelUpgrade(dlg);  // idle
@@ -413,8 +395,7 @@ TEST_F(UpgradeProtocol, CancelWaitsOnlyWhenBusy)
     EXPECT_EQ(ProtocolRequests().size(), before);
 }
 
-TEST_F(UpgradeProtocol, UpgradeFromStalledKeepsBusy)
-{
+TEST_F(UpgradeProtocol, UpgradeFromStalledKeepsBusy) {
     Load();
     Attach({}, Fault(&FaultScript::failReadAt, 2));
     Start();
@@ -432,8 +413,7 @@ TEST_F(UpgradeProtocol, UpgradeFromStalledKeepsBusy)
     EXPECT_EQ(g_image.busy, 0);
 }
 
-TEST_F(UpgradeProtocol, ButtonsLockedWhileSendingAndRestoredAfterFinish)
-{
+TEST_F(UpgradeProtocol, ButtonsLockedWhileSendingAndRestoredAfterFinish) {
     Load({.startBlock = 16, .endBlock = 18});
     Attach();
     Start();
@@ -447,8 +427,7 @@ TEST_F(UpgradeProtocol, ButtonsLockedWhileSendingAndRestoredAfterFinish)
     ExpectButtonsNormal();
 }
 
-TEST_F(UpgradeProtocol, TickWithoutStartFrameSendsNothing)
-{
+TEST_F(UpgradeProtocol, TickWithoutStartFrameSendsNothing) {
     Load();
     Attach();
     Start(false);  // the handle is open but never got a start frame
@@ -467,8 +446,7 @@ TEST_F(UpgradeProtocol, TickWithoutStartFrameSendsNothing)
     EXPECT_EQ(ProtocolRequests().size(), before);
 }
 
-TEST_F(UpgradeProtocol, RunNeedsASendableRange)
-{
+TEST_F(UpgradeProtocol, RunNeedsASendableRange) {
     Load();
     Attach();
     g_image.startBlock = 512;  // what a range without blocks looks like

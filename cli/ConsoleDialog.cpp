@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -109,7 +110,7 @@ void ConsoleDialog::DrawProgress()
     char left[32] = "--:--";
     if (done > 0 && m_runStart) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - *m_runStart).count();
-        const auto seconds = static_cast<long>(elapsed / done * (total - done) + 0.5);
+        const long seconds = std::lround(elapsed / done * (total - done));
         std::snprintf(left, sizeof left, "%ld:%02ld", seconds / 60, seconds % 60);
     }
     char counts[96];

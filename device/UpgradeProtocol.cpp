@@ -1,5 +1,6 @@
 #include "device/UpgradeProtocol.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -55,11 +56,9 @@ bool FamilyValid(std::uint8_t first, std::uint8_t second) {
 
 bool ChipMatches(const QueryReply& reply) {
     if (!FamilyValid(reply[kReplyFamily], reply[kReplyFamily + 1])) return false;
-    for (const ChipIdCheck& check : kChipIdChecks) {
-        if (reply[check.replyByte] != TrailerByte(g_image, g_image.endBlock, check.trailerByte))
-            return false;
-    }
-    return true;
+    return std::all_of(kChipIdChecks.begin(), kChipIdChecks.end(), [&](const ChipIdCheck& check) {
+        return reply[check.replyByte] == TrailerByte(g_image, g_image.endBlock, check.trailerByte);
+    });
 }
 
 std::string VersionPrompt(const QueryReply& reply) {
@@ -159,12 +158,12 @@ void SendNextBlock(DialogServices& dlg) {
         return;
     }
     const DriveHandle handle = dlg.m_hDevice;
-    const std::uint32_t blockOffset = std::uint32_t{g_image.currentBlock} * kBlockSize;
+    const std::size_t blockOffset = std::size_t{g_image.currentBlock} * kBlockSize;
 
     std::array<std::uint8_t, kChunkSize + 1> chunk{};
     for (unsigned i = 0; i < kBlockChunks; ++i) {
         const std::uint32_t size = i + 1 < kBlockChunks ? kChunkSize : kLastChunkSize;
-        std::memcpy(chunk.data(), g_image.data + blockOffset + i * kChunkSize, size);
+        std::memcpy(chunk.data(), g_image.data + blockOffset + std::size_t{i} * kChunkSize, size);
         chunk[size] = XorCheck(chunk.data(), size);
         if (!VendorWrite(handle, size + 1, chunk.data())) {
             StopSending(dlg);

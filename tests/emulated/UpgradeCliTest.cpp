@@ -21,9 +21,12 @@
 #include "tests/support/HexReference.h"
 #include "tests/support/ImageBuilder.h"
 
-extern char** environ;
-
 namespace {
+
+// Offset of a block in image and flash copies.
+constexpr std::ptrdiff_t Block(std::ptrdiff_t block) {
+    return block * std::ptrdiff_t{kBlockSize};
+}
 
 const std::string kBuild = KESTREL_BUILD_DIR;
 const std::string kCli = kBuild + "/cli/kestrel-cli";
@@ -78,6 +81,7 @@ protected:
         args.insert(args.end(), {"--", kCli, "upgrade"});
         args.insert(args.end(), cliArgs.begin(), cliArgs.end());
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
 
@@ -143,8 +147,7 @@ TEST_F(UpgradeCli, FlashesTheImage) {
 
     const std::vector<std::uint8_t> flash = ReadBytes(FlashFile());
     ASSERT_EQ(flash.size(), kImageSize);
-    EXPECT_TRUE(std::equal(m_image.begin() + 16 * kBlockSize, m_image.end(),
-                           flash.begin() + 16 * kBlockSize));
+    EXPECT_TRUE(std::equal(m_image.begin() + Block(16), m_image.end(), flash.begin() + Block(16)));
 }
 
 TEST_F(UpgradeCli, FlashesAHexImage) {
@@ -156,8 +159,7 @@ TEST_F(UpgradeCli, FlashesAHexImage) {
     EXPECT_NE(run.err.find("Finish OK!\n"), std::string::npos) << run.err;
     const std::vector<std::uint8_t> flash = ReadBytes(FlashFile());
     ASSERT_EQ(flash.size(), kImageSize);
-    EXPECT_TRUE(std::equal(m_image.begin() + 16 * kBlockSize, m_image.end(),
-                           flash.begin() + 16 * kBlockSize));
+    EXPECT_TRUE(std::equal(m_image.begin() + Block(16), m_image.end(), flash.begin() + Block(16)));
 }
 
 TEST_F(UpgradeCli, DeclinedPromptsSendNoStartFrame) {
@@ -256,6 +258,6 @@ TEST_F(UpgradeCli, CtrlCCancelsTheRunLikeTheCancelButton) {
     EXPECT_LT(sent, 84);
     const std::vector<std::uint8_t> flash = ReadBytes(FlashFile());
     ASSERT_EQ(flash.size(), kImageSize);
-    EXPECT_TRUE(std::all_of(flash.begin() + 99 * kBlockSize, flash.begin() + 100 * kBlockSize,
+    EXPECT_TRUE(std::all_of(flash.begin() + Block(99), flash.begin() + Block(100),
                             [](std::uint8_t b) { return b == kErasedByte; }));
 }

@@ -21,6 +21,11 @@
 
 namespace {
 
+// Offset of a block in image and flash copies.
+constexpr std::ptrdiff_t Block(std::ptrdiff_t block) {
+    return block * std::ptrdiff_t{kBlockSize};
+}
+
 constexpr std::uint8_t kOpWrite = 0x86;
 constexpr std::uint8_t kOpRead = 0x85;
 
@@ -47,7 +52,7 @@ protected:
         dlg.messages.clear();
     }
 
-    void Attach(DeviceConfig config = {}, FaultScript faults = {}) {
+    void Attach(const DeviceConfig& config = {}, const FaultScript& faults = {}) {
         AttachDrives({VirtualTestbed::FixedDisk("sda"),
                       VirtualTestbed::UpgradeDevice("sdb", config, faults)});
     }
@@ -148,10 +153,10 @@ TEST_F(UpgradeProtocol, FullImageArrivesByteExactWithTheRightPacing) {
 
     const auto flash = m_testbed->Flash("sdb");
     ASSERT_EQ(flash.size(), kImageSize);
-    EXPECT_TRUE(std::equal(flash.begin() + 16 * kBlockSize, flash.end(),
-                           m_imageBytes.begin() + 16 * kBlockSize));
+    EXPECT_TRUE(
+        std::equal(flash.begin() + Block(16), flash.end(), m_imageBytes.begin() + Block(16)));
     // The boot area is never sent.
-    EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + 16 * kBlockSize,
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + Block(16),
                             [](std::uint8_t b) { return b == 0xFF; }));
 
     // endBlock 512 packs into p1's low nibble (2) and p2 (0).
@@ -184,7 +189,7 @@ TEST_F(UpgradeProtocol, LastChunkChecksOnlyItsOwnBytes) {
     const auto requests = ProtocolRequests();
     const LoggedRequest& last = requests[requests.size() - 2];
     ASSERT_EQ(last.dataOut.size(), 65u);
-    const std::uint8_t* block = m_imageBytes.data() + 16 * kBlockSize;
+    const std::uint8_t* block = m_imageBytes.data() + Block(16);
     EXPECT_TRUE(std::equal(block + 960, block + 1024, last.dataOut.begin()));
     const std::uint8_t own = XorCheck(block + 960, 64);
     ASSERT_NE(own, XorCheck(block, 1024));  // the image tells the two apart

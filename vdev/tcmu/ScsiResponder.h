@@ -1,0 +1,75 @@
+#pragma once
+// The SCSI face of the virtual device behind the TCMU door: answers the standard commands the
+// kernel's sd driver sends at attach and open, and hands the three vendor opcodes to the device
+// model. Plain logic over byte buffers, no kernel interface, so it is tested without a kernel.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "vdev/DeviceModel.h"
+
+// SCSI status bytes we answer with.
+inline constexpr std::uint8_t kScsiGood = 0x00;
+inline constexpr std::uint8_t kScsiCheckCondition = 0x02;
+// A vendor request the model refused must fail in transport, not with a status byte: the
+// product ignores the status byte, as the pass-through does on the device's home platform. The
+// Linux midlayer turns RESERVATION CONFLICT into host byte DID_NEXUS_FAILURE, which SG_IO
+// reports as a host error, so this is how a refused request reaches the product as a failure.
+inline constexpr std::uint8_t kScsiReservationConflict = 0x18;
+
+inline constexpr std::size_t kFixedSenseLength = 18;
+
+struct ScsiReply {
+    std::uint8_t status = kScsiGood;
+    std::array<std::uint8_t, kFixedSenseLength> sense{};  // fixed format, only with CHECK CONDITION
+    bool unplugged = false;  // the model was unplugged by this request: the LUN has to go
+};
+
+struct LunIdentity {
+    bool removable = true;             // INQUIRY RMB bit; clear for a fixed disk
+    std::string serial = "KESTREL0";   // VPD page 0x80
+    std::uint64_t blocks = 2048;       // 512-byte blocks READ CAPACITY reports
+};
+
+// How a vendor request reaches the model; the door guards the model, not this class.
+using VendorHandler = std::function<RequestOutcome(const std::uint8_t* cdb, std::size_t cdbLength,
+                                                   bool toDevice, std::uint8_t* buffer,
+                                                   std::uint32_t length)>;
+
+class ScsiResponder {
+public:
+    ScsiResponder(LunIdentity identity, VendorHandler vendor);
+
+    // Executes one command. buffer holds length bytes: the data the initiator sent for a
+    // write, and the place for the answer of a read (the caller hands it zeroed or as sent;
+    // bytes not answered are left as they are).
+    ScsiReply Execute(const std::uint8_t* cdb, std::size_t cdbLength, std::uint8_t* buffer,
+                      std::uint32_t length);
+
+    // Bytes a CDB with this operation code occupies (SCSI opcode groups), 0 when the group is
+    // reserved or variable-length.
+    static std::size_t CdbLengthOf(std::uint8_t opcode);
+
+    // True for the opcodes whose data travels to the device.
+    static bool IsVendorWrite(std::uint8_t opcode);
+
+    const LunIdentity& Identity() const { return m_identity; }
+
+private:
+    ScsiReply Inquiry(const std::uint8_t* cdb, std::uint8_t* buffer, std::uint32_t length) const;
+    ScsiReply ModeSense(const std::uint8_t* cdb, bool tenByte, std::uint8_t* buffer,
+                        std::uint32_t length) const;
+    ScsiReply ReadCapacity10(std::uint8_t* buffer, std::uint32_t length) const;
+    ScsiReply ReadCapacity16(std::uint8_t* buffer, std::uint32_t length) const;
+    ScsiReply Read(std::uint64_t lba, std::uint32_t blocks, std::uint8_t* buffer,
+                   std::uint32_t length) const;
+
+    LunIdentity m_identity;
+    VendorHandler m_vendor;
+};
+
+// A CHECK CONDITION reply with fixed-format sense.
+ScsiReply CheckCondition(std::uint8_t senseKey, std::uint8_t asc, std::uint8_t ascq = 0);

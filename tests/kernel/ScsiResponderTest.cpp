@@ -122,7 +122,7 @@ TEST(ScsiResponderTest, HousekeepingCommandsSucceedAndOthersAreRefused)
     ExpectIllegalRequest(Execute(disk, std::vector<std::uint8_t>(16, 0x87), 2).reply, 0x20);
 }
 
-TEST(ScsiResponderTest, VendorOpcodesReachTheModelAndItsRefusalsBecomeTransportFailures)
+TEST(ScsiResponderTest, VendorOpcodesReachTheModelAndItsRefusalsComeBackAsCheckCondition)
 {
     std::vector<std::size_t> cdbLengths;
     std::vector<bool> directions;
@@ -142,11 +142,11 @@ TEST(ScsiResponderTest, VendorOpcodesReachTheModelAndItsRefusalsBecomeTransportF
     EXPECT_EQ(read.data[0], 0x5A);
     cdb[0] = 0x86;
     next = RequestOutcome::Failed;
-    EXPECT_EQ(Execute(disk, cdb, 8).reply.status, kScsiReservationConflict);
+    ExpectIllegalRequest(Execute(disk, cdb, 8).reply, 0x24);
     cdb[0] = 0x87;
     next = RequestOutcome::Unplugged;
     const Outcome gone = Execute(disk, cdb, 2);
-    EXPECT_EQ(gone.reply.status, kScsiReservationConflict);
+    ExpectIllegalRequest(gone.reply, 0x24);
     EXPECT_TRUE(gone.reply.unplugged);
     next = RequestOutcome::NotSupported;
     ExpectIllegalRequest(Execute(disk, cdb, 2).reply, 0x20);

@@ -177,7 +177,8 @@ TEST(TcmuRingTest, UnplugRequestFromTheModelIsReported)
     region.SetHead(region.PutCommand(0, cdb, 3000, {{kDataOffset, 8}}));
     const RingPass pass = ring.ProcessPending();
     EXPECT_TRUE(pass.unplugged);
-    EXPECT_EQ(region.Status(0), kScsiReservationConflict);
+    EXPECT_EQ(region.Status(0), kScsiCheckCondition);
+    EXPECT_EQ(region.Sense(0, 12), 0x24);
 }
 
 TEST(TcmuRingTest, ForeignMailboxOrOutOfRangeIovecIsNotTrusted)

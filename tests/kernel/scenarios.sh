@@ -4,6 +4,7 @@ echo "KERNEL-TIER: PLAN 5"
 
 LIMIT=60          # seconds for one product command
 IMAGE=/data/sample.bin
+# util-linux setpriv: the shell would run busybox's own applet, which cannot change ids.
 USER_IDS="--reuid=1000 --regid=1000 --clear-groups"
 
 pass() { passed=$((passed + 1)); echo "KERNEL-TIER: PASS $1"; }
@@ -13,13 +14,16 @@ fail() {
   for log in /tmp/*.log; do [ -f "$log" ] && sed "s|^|  $(basename "$log"): |" "$log"; done
 }
 
-# start_door NAME [door options]: serves a device model as a SCSI disk and prints its /dev path.
+# start_door NAME [door options]: serves a device model as a SCSI disk; its /dev path goes to
+# $DOOR_DEV. The door stays a child of this shell (no command substitution), so that stop_door
+# can reap it.
 start_door() {
   name=$1
   shift
+  DOOR_DEV=
   rm -f "/tmp/$name.ready" "/tmp/$name.flash"
   kestrel-vdev-tcmu --name "$name" --ready-file "/tmp/$name.ready" --flash-out "/tmp/$name.flash" \
-    "$@" 2>"/tmp/$name.log" &
+    "$@" >/dev/null 2>"/tmp/$name.log" &
   echo $! >"/tmp/$name.pid"
   i=0
   while [ ! -f "/tmp/$name.ready" ]; do
@@ -30,7 +34,7 @@ start_door() {
     fi
     sleep 0.1
   done
-  cat "/tmp/$name.ready"
+  DOOR_DEV=$(cat "/tmp/$name.ready")
 }
 
 # stop_door NAME: SIGTERM, then waits (limited) for the door to tear its LUN down and exit.
@@ -56,10 +60,12 @@ probe() { timeout "$LIMIT" kestrel-sgprobe "$@"; }
 IDENTIFY="in 2 87 00 00 00 00 02 00 02 00 00"
 
 # --- a fixed disk that would answer the device's commands, present the whole time
-FIXED=$(start_door fixed0 --fixed) || { fail attach "the fixed disk's door did not come up"; FIXED=; }
+start_door fixed0 --fixed
+FIXED=$DOOR_DEV
 
 # --- attach: sd sees one fixed and one removable disk
-DEV=$(start_door dev0)
+start_door dev0
+DEV=$DOOR_DEV
 if [ -z "$DEV" ] || [ -z "$FIXED" ]; then
   fail attach "door did not come up"
 elif [ "$(cat /sys/block/${DEV#/dev/}/removable)" != 1 ] ||
@@ -78,8 +84,8 @@ esac
 
 # --- permission: vendor opcodes need CAP_SYS_RAWIO even with read-write access to the node
 chmod 0666 "$DEV"
-plain=$(setpriv $USER_IDS --inh-caps=-all kestrel-sgprobe "$DEV" $IDENTIFY)
-capable=$(setpriv $USER_IDS --inh-caps=+sys_rawio --ambient-caps=+sys_rawio kestrel-sgprobe "$DEV" $IDENTIFY)
+plain=$(/usr/bin/setpriv $USER_IDS --inh-caps=-all kestrel-sgprobe "$DEV" $IDENTIFY)
+capable=$(/usr/bin/setpriv $USER_IDS --inh-caps=+sys_rawio --ambient-caps=+sys_rawio kestrel-sgprobe "$DEV" $IDENTIFY)
 case "$plain|$capable" in
   "ioctl=-1 errno=1 "*"|ioctl=0 errno=0 status=0x00 host=0x0000 driver=0x0000 data=AA55")
     pass permission-probe ;;
@@ -87,12 +93,13 @@ case "$plain|$capable" in
 esac
 stop_door dev0
 
-# --- a request the model refuses comes back as a transport failure, not a status byte
-DEV=$(start_door dev0 --fail-command 1)
+# --- a request the model refuses comes back the way a real device refuses: CHECK CONDITION
+# with sense (which the product does not examine) and no answer data
+start_door dev0 --fail-command 1
+DEV=$DOOR_DEV
 out=$(probe "$DEV" $IDENTIFY)
 case "$out" in
-  *"host=0x0000"*) fail refused-request "came back clean: $out" ;;
-  "ioctl=0 "*) pass refused-request ;;
+  "ioctl=0 errno=0 status=0x02 host=0x0000 driver=0x0008 data=0000") pass refused-request ;;
   *) fail refused-request "$out" ;;
 esac
 stop_door dev0

@@ -27,10 +27,7 @@ constexpr std::uint8_t kServiceActionIn16 = 0x9E;
 constexpr std::uint8_t kReadCapacity16Action = 0x10;
 
 constexpr std::uint8_t kSenseNoSense = 0x00;
-constexpr std::uint8_t kSenseIllegalRequest = 0x05;
-constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 constexpr std::uint8_t kAscLbaOutOfRange = 0x21;
-constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
 
 constexpr std::uint32_t kLogicalBlockSize = 512;
 
@@ -155,11 +152,10 @@ ScsiReply ScsiResponder::Execute(const std::uint8_t* cdb, std::size_t cdbLength,
         case RequestOutcome::NotSupported:
             return CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode);
         case RequestOutcome::Failed:
-        case RequestOutcome::PermissionDenied:  // the kernel itself says EPERM on a real stack
-            reply.status = kScsiReservationConflict;
-            break;
+        case RequestOutcome::PermissionDenied:  // on a real stack the kernel says EPERM first
+            return CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
         case RequestOutcome::Unplugged:
-            reply.status = kScsiReservationConflict;
+            reply = CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
             reply.unplugged = true;
             break;
         }

@@ -14,11 +14,14 @@
 // SCSI status bytes we answer with.
 inline constexpr std::uint8_t kScsiGood = 0x00;
 inline constexpr std::uint8_t kScsiCheckCondition = 0x02;
-// A vendor request the model refused must fail in transport, not with a status byte: the
-// product ignores the status byte, as the pass-through does on the device's home platform. The
-// Linux midlayer turns RESERVATION CONFLICT into host byte DID_NEXUS_FAILURE, which SG_IO
-// reports as a host error, so this is how a refused request reaches the product as a failure.
-inline constexpr std::uint8_t kScsiReservationConflict = 0x18;
+// What a refused vendor request comes back with. A real device refuses with CHECK CONDITION,
+// which the pass-through reports as a request that came back: through tcm_loop and the SCSI
+// midlayer no status byte turns into a host error (tried: RESERVATION CONFLICT, TASK ABORTED,
+// BUSY, sense of every key), so a refusal in this door is exactly what a real device gives.
+// Transport failures come from the kernel itself: EPERM, and a removed LUN after an unplug.
+inline constexpr std::uint8_t kSenseIllegalRequest = 0x05;
+inline constexpr std::uint8_t kAscInvalidOpcode = 0x20;
+inline constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
 
 inline constexpr std::size_t kFixedSenseLength = 18;
 

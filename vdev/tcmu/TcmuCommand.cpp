@@ -69,7 +69,7 @@ int RunTcmuCommand(int argc, char** argv)
     app.add_flag("--identify-swapped", faults.identifyAnswersSwapped, "Identify answers 55 AA");
 
     try {
-        app.parse(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
+        app.parse(argc, argv);  // argv[0], the sub-command or program name, is skipped
         if (!chipId.empty() && !ParseChipId(chipId, &config.chipId))
             throw CLI::ValidationError("--chip-id", "expected five hex bytes like 41:42:43:44:45");
         if (options.sizeBytes < 512 * 64)

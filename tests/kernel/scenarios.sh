@@ -22,7 +22,7 @@ start_door() {
   shift
   DOOR_DEV=
   rm -f "/tmp/$name.ready" "/tmp/$name.flash"
-  kestrel-vdev-tcmu --name "$name" --ready-file "/tmp/$name.ready" --flash-out "/tmp/$name.flash" \
+  kestrel-vdev tcmu --name "$name" --ready-file "/tmp/$name.ready" --flash-out "/tmp/$name.flash" \
     "$@" >/dev/null 2>"/tmp/$name.log" &
   echo $! >"/tmp/$name.pid"
   i=0

@@ -3,6 +3,7 @@
 
 #include "cli/CliCommon.h"
 #include "cli/InfoCommand.h"
+#include "cli/ListCommand.h"
 
 int main(int argc, char** argv)
 {
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
+    RegisterListCommand(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -4,6 +4,7 @@
 #include "cli/CliCommon.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
+#include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
 {
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
     RegisterListCommand(app, &run);
+    RegisterUpgradeCommand(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

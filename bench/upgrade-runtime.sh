@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Times whole 496-block upgrades (blocks 16..511) through `kestrel-cli upgrade --yes` under the
+# virtual device. The run's pacing is fixed: 100 ms before the first block and 15 ms after each
+# block before the next, so the ideal run time is 100 + (n - 1) * 15 ms plus the time the
+# transfers themselves take, which kestrel-cli measures and prints. Targets: run time within 2 %
+# of that ideal, and the tool's CPU time under 5 % of its wall time (no busy waiting).
+#
+# Usage: bench/upgrade-runtime.sh [BUILD_DIR] [RUNS]   (default build/release, else build/dev; 5)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-}
+if [[ -z $build ]]; then
+  build=$root/build/release
+  [[ -x $build/cli/kestrel-cli && -x $build/vdev/kestrel-vdev ]] || build=$root/build/dev
+fi
+runs=${2:-5}
+cli=$build/cli/kestrel-cli
+vdev=$build/vdev/kestrel-vdev
+for tool in "$cli" "$vdev"; do
+  [[ -x $tool ]] || { echo "missing $tool (build kestrel-cli and kestrel-vdev first)" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Blocks 16..511 with the "PORI" marker at 16 and the trailer the virtual device answers by
+# default: family "ST", chip identification 41 42 43 . 44 45, boot type 1.
+python3 - "$work/full.bin" <<'PY'
+import sys
+start, end = 16, 512
+data = bytearray(((i * 13) ^ (i >> 10)) & 0xFF for i in range(end * 1024))
+data[start * 1024:start * 1024 + 4] = b"PORI"
+data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
+open(sys.argv[1], "wb").write(data)
+PY
+
+blocks=496
+printf 'kestrel-cli upgrade, %d blocks, %d runs (%s)\n' "$blocks" "$runs" "$build"
+printf '%4s %9s %9s %9s %8s %9s %9s %7s\n' run run_s ideal_s xfer_s dev_% wall_s cpu_s cpu_%
+sum_dev=0; worst_dev=0; worst_cpu=0
+for ((i = 1; i <= runs; i++)); do
+  # bash's `time` inside the testbed reports the tool's own wall and CPU time (user + system).
+  "$vdev" -- bash -c 'TIMEFORMAT="TIME %R %U %S"; time "$0" upgrade --yes "$1" >"$2" 2>"$3"' \
+    "$cli" "$work/full.bin" "$work/out" "$work/err" 2>"$work/time" || {
+    echo "run $i failed:" >&2; cat "$work/out" "$work/err" "$work/time" >&2; exit 1; }
+  grep -q '^Finish OK!$' "$work/err" || { echo "run $i did not finish" >&2; cat "$work/err" >&2; exit 1; }
+  read -r sent run_s xfer_s < <(sed -n 's/^\([0-9]*\) of [0-9]* blocks sent in \([0-9.]*\) s (transfers \([0-9.]*\) s)$/\1 \2 \3/p' "$work/out")
+  [[ $sent == "$blocks" ]] || { echo "run $i sent $sent blocks" >&2; exit 1; }
+  read -r wall_s user_s sys_s < <(sed -n 's/^TIME //p' "$work/time")
+  line=$(awk -v n="$blocks" -v r="$run_s" -v x="$xfer_s" -v w="$wall_s" -v u="$user_s" -v s="$sys_s" -v i="$i" 'BEGIN {
+    ideal = 0.100 + (n - 1) * 0.015 + x; dev = (r - ideal) / ideal * 100; cpu = u + s;
+    printf "%4d %9.3f %9.3f %9.3f %+8.2f %9.3f %9.3f %7.2f|%.4f|%.4f\n", i, r, ideal, x, dev, w, cpu, cpu / w * 100, dev, cpu / w * 100 }')
+  echo "${line%%|*}"
+  IFS='|' read -r _ dev cpu_pct <<<"$line"
+  read -r sum_dev worst_dev worst_cpu < <(awk -v a="$sum_dev" -v d="$dev" -v wd="$worst_dev" -v c="$cpu_pct" -v wc="$worst_cpu" 'BEGIN {
+    ad = d < 0 ? -d : d; printf "%.4f %.4f %.4f\n", a + d, (ad > wd ? ad : wd), (c > wc ? c : wc) }')
+done
+awk -v s="$sum_dev" -v n="$runs" -v wd="$worst_dev" -v wc="$worst_cpu" 'BEGIN {
+  printf "mean deviation from ideal %+.2f %%, worst |deviation| %.2f %% (target 2 %%): %s\n", s / n, wd, (wd <= 2 ? "met" : "MISSED")
+  printf "worst CPU / wall %.2f %% (target 5 %%): %s\n", wc, (wc < 5 ? "met" : "MISSED") }'

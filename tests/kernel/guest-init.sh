@@ -8,6 +8,7 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
+echo  # the firmware leaves terminal control sequences on the current line
 echo "KERNEL-TIER: BOOTED uptime=$(cut -d' ' -f1 /proc/uptime)"
 
 while read -r module; do

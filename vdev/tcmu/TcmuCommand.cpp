@@ -16,6 +16,14 @@ int RunTcmuCommand(int argc, char** argv)
     VdevDeviceOptions device;
     bool fixed = false;
     app.add_option("--name", options.name, "backstore name, also the disk's serial number")
+        ->check([](const std::string& name) {
+            // It becomes a configfs directory and the uio device's name.
+            const bool plain = !name.empty() && name.size() <= 32 &&
+                               name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") ==
+                                   std::string::npos;
+            return plain ? std::string() : std::string("letters, digits, _ and - only (1-32)");
+        })
         ->capture_default_str();
     app.add_flag("--fixed", fixed, "a fixed disk (removable bit clear), which must be skipped");
     app.add_option("--size", options.sizeBytes, "disk size in bytes")

@@ -91,7 +91,7 @@ void TcmuExport::CreateBackstore()
         }
     }
     m_deviceDir = m_hbaDir + "/" + m_name;
-    MakeDir(m_deviceDir);
+    MakeDir(m_deviceDir);  // the name must be a plain file name; configfs refuses anything else
     WriteAttribute(m_deviceDir + "/control", "dev_config=kestrel/" + m_name);
     WriteAttribute(m_deviceDir + "/control", "dev_size=" + std::to_string(m_sizeBytes));
     WriteAttribute(m_deviceDir + "/enable", "1");
@@ -189,8 +189,9 @@ void TcmuExport::RemoveBackstore()
     if (m_deviceDir.empty()) return;
     const std::string device = m_deviceDir;
     m_deviceDir.clear();
-    if (::rmdir(device.c_str()) != 0) Fail("cannot remove", device, errno);
+    // ENOENT: the setup stopped before creating it.
+    if (::rmdir(device.c_str()) != 0 && errno != ENOENT) Fail("cannot remove", device, errno);
     const std::string hba = m_hbaDir;
     m_hbaDir.clear();
-    if (::rmdir(hba.c_str()) != 0) Fail("cannot remove", hba, errno);
+    if (::rmdir(hba.c_str()) != 0 && errno != ENOENT) Fail("cannot remove", hba, errno);
 }

@@ -165,6 +165,26 @@ TEST(TcmuRingTest, PaddingWrapsToTheStartAndUnknownEntriesAreFlagged)
     EXPECT_EQ(ring.ProcessPending().entries, 0u) << "nothing pending once the tail is at the head";
 }
 
+TEST(TcmuRingTest, ReadAnswersStartZeroedNotWithStaleDataAreaBytes)
+{
+    Region region;
+    ScsiResponder responder({true, "S", 2048},
+                            [](const std::uint8_t*, std::size_t, bool, std::uint8_t* buffer,
+                               std::uint32_t) {
+                                buffer[0] = 0xAA;  // answers one byte of two
+                                return RequestOutcome::Ok;
+                            });
+    TcmuRing ring(region.Base(), kRegionSize, responder);
+    region.At(kDataOffset) = 0x11;
+    region.At(kDataOffset + 1) = 0x55;  // left over from an earlier command
+    std::vector<std::uint8_t> cdb(16, 0);
+    cdb[0] = 0x87;
+    region.SetHead(region.PutCommand(0, cdb, 3000, {{kDataOffset, 2}}));
+    ring.ProcessPending();
+    EXPECT_EQ(region.At(kDataOffset), 0xAA);
+    EXPECT_EQ(region.At(kDataOffset + 1), 0x00);
+}
+
 TEST(TcmuRingTest, UnplugRequestFromTheModelIsReported)
 {
     Region region;

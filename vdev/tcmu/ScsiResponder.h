@@ -47,8 +47,8 @@ public:
     ScsiResponder(LunIdentity identity, VendorHandler vendor);
 
     // Executes one command. buffer holds length bytes: the data the initiator sent for a
-    // write, and the place for the answer of a read (the caller hands it zeroed or as sent;
-    // bytes not answered are left as they are).
+    // write, and the place for the answer of a read (the ring hands it zeroed; bytes not
+    // answered are left as they are).
     ScsiReply Execute(const std::uint8_t* cdb, std::size_t cdbLength, std::uint8_t* buffer,
                       std::uint32_t length);
 

@@ -105,19 +105,21 @@ void TcmuRing::HandleCommand(std::uint8_t* entry, std::uint32_t entryLength, Rin
     if (!sane) {
         reply = CheckCondition(0x05, 0x24);  // ILLEGAL REQUEST, INVALID FIELD IN CDB
     } else {
-        // One contiguous buffer for the command's data, gathered from the iovecs and scattered
-        // back afterwards; for a write the kernel ignores what we scatter back.
+        // One contiguous buffer for the command's data: gathered from the iovecs for a write,
+        // zeroed for everything else (the data area holds stale bytes of earlier commands,
+        // which must never reach the initiator) and scattered back afterwards.
         std::size_t total = 0;
         for (const RingIov& iov : iovs) total += iov.length;
-        std::vector<std::uint8_t> data(total);
+        std::vector<std::uint8_t> data(total, 0);
+        const bool write = ScsiResponder::IsVendorWrite(cdb[0]);
         std::size_t at = 0;
         for (const RingIov& iov : iovs) {
-            std::memcpy(data.data() + at, m_base + iov.offset, iov.length);
+            if (write) std::memcpy(data.data() + at, m_base + iov.offset, iov.length);
             at += iov.length;
         }
         const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(total, UINT32_MAX));
         reply = m_responder.Execute(cdb, cdbLength, data.data(), length);
-        if (!ScsiResponder::IsVendorWrite(cdb[0])) {
+        if (!write) {
             at = 0;
             for (const RingIov& iov : iovs) {
                 std::memcpy(m_base + iov.offset, data.data() + at, iov.length);

@@ -17,28 +17,27 @@ struct Outcome {
 };
 
 Outcome Execute(ScsiResponder& responder, std::vector<std::uint8_t> cdb, std::uint32_t length,
-            std::uint8_t fill = 0xEE)
-{
+                std::uint8_t fill = 0xEE) {
     Outcome run;
     run.data.assign(length, fill);
     run.reply = responder.Execute(cdb.data(), cdb.size(), run.data.data(), length);
     return run;
 }
 
-void ExpectIllegalRequest(const ScsiReply& reply, std::uint8_t asc)
-{
+void ExpectIllegalRequest(const ScsiReply& reply, std::uint8_t asc) {
     EXPECT_EQ(reply.status, kScsiCheckCondition);
     EXPECT_EQ(reply.sense[0], 0x70);
     EXPECT_EQ(reply.sense[2], 0x05);
     EXPECT_EQ(reply.sense[12], asc);
 }
 
-ScsiResponder Disk(bool removable = true) { return ScsiResponder({removable, "SER1", 2048}, {}); }
+ScsiResponder Disk(bool removable = true) {
+    return ScsiResponder({removable, "SER1", 2048}, {});
+}
 
 }  // namespace
 
-TEST(ScsiResponderTest, InquiryTellsRemovableFromFixedAndHonoursAllocationLength)
-{
+TEST(ScsiResponderTest, InquiryTellsRemovableFromFixedAndHonoursAllocationLength) {
     ScsiResponder removable = Disk(true);
     ScsiResponder fixed = Disk(false);
     const Outcome r = Execute(removable, {0x12, 0, 0, 0, 96, 0}, 96);
@@ -55,8 +54,7 @@ TEST(ScsiResponderTest, InquiryTellsRemovableFromFixedAndHonoursAllocationLength
     EXPECT_EQ(cut.data[5], 0xEE) << "allocation length 5 must cut the answer";
 }
 
-TEST(ScsiResponderTest, VitalProductDataOffersOnlyPagesZeroAndSerial)
-{
+TEST(ScsiResponderTest, VitalProductDataOffersOnlyPagesZeroAndSerial) {
     ScsiResponder disk = Disk();
     const Outcome pages = Execute(disk, {0x12, 1, 0x00, 0, 255, 0}, 255);
     EXPECT_EQ(pages.reply.status, kScsiGood);
@@ -71,8 +69,7 @@ TEST(ScsiResponderTest, VitalProductDataOffersOnlyPagesZeroAndSerial)
     ExpectIllegalRequest(Execute(disk, {0x12, 0, 0x80, 0, 255, 0}, 255).reply, 0x24);
 }
 
-TEST(ScsiResponderTest, CapacityAndBlankMedium)
-{
+TEST(ScsiResponderTest, CapacityAndBlankMedium) {
     ScsiResponder disk = Disk();
     const Outcome cap10 = Execute(disk, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8);
     EXPECT_EQ(cap10.data, (std::vector<std::uint8_t>{0, 0, 0x07, 0xFF, 0, 0, 0x02, 0}));
@@ -92,8 +89,7 @@ TEST(ScsiResponderTest, CapacityAndBlankMedium)
     ExpectIllegalRequest(Execute(disk, {0x28, 0, 0, 0, 0x07, 0xFF, 0, 0, 2, 0}, 1024).reply, 0x21);
 }
 
-TEST(ScsiResponderTest, ModeSenseAnswersCachingPageWithConsistentLengths)
-{
+TEST(ScsiResponderTest, ModeSenseAnswersCachingPageWithConsistentLengths) {
     ScsiResponder disk = Disk();
     const Outcome six = Execute(disk, {0x1A, 0, 0x3F, 0, 255, 0}, 255);
     EXPECT_EQ(six.reply.status, kScsiGood);
@@ -107,8 +103,7 @@ TEST(ScsiResponderTest, ModeSenseAnswersCachingPageWithConsistentLengths)
     ExpectIllegalRequest(Execute(disk, {0x1A, 0, 0x1C, 0, 255, 0}, 255).reply, 0x24);
 }
 
-TEST(ScsiResponderTest, HousekeepingCommandsSucceedAndOthersAreRefused)
-{
+TEST(ScsiResponderTest, HousekeepingCommandsSucceedAndOthersAreRefused) {
     ScsiResponder disk = Disk();
     for (const std::uint8_t op : {std::uint8_t{0x00}, std::uint8_t{0x1B}, std::uint8_t{0x1E}})
         EXPECT_EQ(Execute(disk, {op, 0, 0, 0, 0, 0}, 0).reply.status, kScsiGood) << int{op};
@@ -122,8 +117,7 @@ TEST(ScsiResponderTest, HousekeepingCommandsSucceedAndOthersAreRefused)
     ExpectIllegalRequest(Execute(disk, std::vector<std::uint8_t>(16, 0x87), 2).reply, 0x20);
 }
 
-TEST(ScsiResponderTest, VendorOpcodesReachTheModelAndItsRefusalsComeBackAsCheckCondition)
-{
+TEST(ScsiResponderTest, VendorOpcodesReachTheModelAndItsRefusalsComeBackAsCheckCondition) {
     std::vector<std::size_t> cdbLengths;
     std::vector<bool> directions;
     RequestOutcome next = RequestOutcome::Ok;
@@ -154,8 +148,7 @@ TEST(ScsiResponderTest, VendorOpcodesReachTheModelAndItsRefusalsComeBackAsCheckC
     EXPECT_EQ(directions, (std::vector<bool>{false, true, false, false}));
 }
 
-TEST(ScsiResponderTest, IdentifyThroughTheDeviceModelWithSixteenByteCdb)
-{
+TEST(ScsiResponderTest, IdentifyThroughTheDeviceModelWithSixteenByteCdb) {
     DeviceModel model;
     ScsiResponder disk({true, "S", 2048},
                        [&model](const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
@@ -171,8 +164,7 @@ TEST(ScsiResponderTest, IdentifyThroughTheDeviceModelWithSixteenByteCdb)
     EXPECT_TRUE(model.Log()[0].verdict.empty()) << model.Log()[0].verdict;
 }
 
-TEST(ScsiResponderTest, CdbLengthFollowsOpcodeGroups)
-{
+TEST(ScsiResponderTest, CdbLengthFollowsOpcodeGroups) {
     EXPECT_EQ(ScsiResponder::CdbLengthOf(0x12), 6u);
     EXPECT_EQ(ScsiResponder::CdbLengthOf(0x28), 10u);
     EXPECT_EQ(ScsiResponder::CdbLengthOf(0x5A), 10u);

@@ -15,8 +15,7 @@
 #include <string>
 #include <vector>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 5) {
         std::fprintf(stderr, "usage: %s DEVICE in|out LENGTH CDB-BYTES... [-- DATA-BYTES...]\n",
                      argv[0]);
@@ -43,7 +42,9 @@ int main(int argc, char** argv)
     io.interface_id = 'S';
     io.cmd_len = static_cast<unsigned char>(cdbLength);
     io.cmdp = cdb;
-    io.dxfer_direction = length == 0 ? SG_DXFER_NONE : toDevice ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
+    io.dxfer_direction = length == 0 ? SG_DXFER_NONE
+                         : toDevice  ? SG_DXFER_TO_DEV
+                                     : SG_DXFER_FROM_DEV;
     io.dxfer_len = length;
     io.dxferp = length == 0 ? nullptr : data.data();
     io.timeout = 20000;

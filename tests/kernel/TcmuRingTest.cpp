@@ -23,18 +23,18 @@ struct Iov {
 
 class Region {
 public:
-    Region() : m_bytes(kRegionSize, 0)
-    {
+    Region() : m_bytes(kRegionSize, 0) {
         Put<std::uint16_t>(KESTREL_TCMU_MB_VERSION, KESTREL_TCMU_MAILBOX_VERSION);
         Put<std::uint32_t>(KESTREL_TCMU_MB_CMDR_OFF, kRingOffset);
         Put<std::uint32_t>(KESTREL_TCMU_MB_CMDR_SIZE, kRingSize);
     }
 
     template <typename T>
-    void Put(std::size_t at, T value) { std::memcpy(&m_bytes[at], &value, sizeof value); }
+    void Put(std::size_t at, T value) {
+        std::memcpy(&m_bytes[at], &value, sizeof value);
+    }
     template <typename T>
-    T Get(std::size_t at) const
-    {
+    T Get(std::size_t at) const {
         T v;
         std::memcpy(&v, &m_bytes[at], sizeof v);
         return v;
@@ -44,32 +44,29 @@ public:
 
     // Writes a command entry at ring position `position` and returns its length.
     std::uint32_t PutCommand(std::uint32_t position, const std::vector<std::uint8_t>& cdb,
-                             std::uint32_t cdbAt, const std::vector<Iov>& iovs)
-    {
+                             std::uint32_t cdbAt, const std::vector<Iov>& iovs) {
         const std::size_t entry = kRingOffset + position;
         const auto length = static_cast<std::uint32_t>(
             (KESTREL_TCMU_REQ_IOV + iovs.size() * KESTREL_TCMU_IOV_SIZE + 7) / 8 * 8 + 64);
         Put<std::uint32_t>(entry + KESTREL_TCMU_HDR_LEN_OP, length | KESTREL_TCMU_OP_CMD);
-        Put<std::uint32_t>(entry + KESTREL_TCMU_REQ_IOV_CNT, static_cast<std::uint32_t>(iovs.size()));
+        Put<std::uint32_t>(entry + KESTREL_TCMU_REQ_IOV_CNT,
+                           static_cast<std::uint32_t>(iovs.size()));
         Put<std::uint64_t>(entry + KESTREL_TCMU_REQ_CDB_OFF, cdbAt);
         for (std::size_t i = 0; i < iovs.size(); ++i)
             Put<Iov>(entry + KESTREL_TCMU_REQ_IOV + i * KESTREL_TCMU_IOV_SIZE, iovs[i]);
         std::memcpy(&m_bytes[cdbAt], cdb.data(), cdb.size());
         return length;
     }
-    void PutPad(std::uint32_t position, std::uint32_t length)
-    {
+    void PutPad(std::uint32_t position, std::uint32_t length) {
         Put<std::uint32_t>(kRingOffset + position, length | KESTREL_TCMU_OP_PAD);
     }
     void SetHead(std::uint32_t head) { Put<std::uint32_t>(KESTREL_TCMU_MB_CMD_HEAD, head); }
     void SetTail(std::uint32_t tail) { Put<std::uint32_t>(KESTREL_TCMU_MB_CMD_TAIL, tail); }
     std::uint32_t Tail() const { return Get<std::uint32_t>(KESTREL_TCMU_MB_CMD_TAIL); }
-    std::uint8_t Status(std::uint32_t position) const
-    {
+    std::uint8_t Status(std::uint32_t position) const {
         return m_bytes[kRingOffset + position + KESTREL_TCMU_RSP_SCSI_STATUS];
     }
-    std::uint8_t Sense(std::uint32_t position, std::size_t i) const
-    {
+    std::uint8_t Sense(std::uint32_t position, std::size_t i) const {
         return m_bytes[kRingOffset + position + KESTREL_TCMU_RSP_SENSE + i];
     }
 
@@ -79,8 +76,7 @@ private:
 
 }  // namespace
 
-TEST(TcmuRingTest, InquiryIsAnsweredIntoSplitIovecsAndTheTailCatchesUp)
-{
+TEST(TcmuRingTest, InquiryIsAnsweredIntoSplitIovecsAndTheTailCatchesUp) {
     Region region;
     ScsiResponder responder({true, "S", 2048}, {});
     TcmuRing ring(region.Base(), kRegionSize, responder);
@@ -98,8 +94,7 @@ TEST(TcmuRingTest, InquiryIsAnsweredIntoSplitIovecsAndTheTailCatchesUp)
     EXPECT_EQ(region.Tail(), length);
 }
 
-TEST(TcmuRingTest, CheckConditionSenseOverlaysTheRequestAfterItWasRead)
-{
+TEST(TcmuRingTest, CheckConditionSenseOverlaysTheRequestAfterItWasRead) {
     Region region;
     ScsiResponder responder({true, "S", 2048}, {});
     TcmuRing ring(region.Base(), kRegionSize, responder);
@@ -114,18 +109,16 @@ TEST(TcmuRingTest, CheckConditionSenseOverlaysTheRequestAfterItWasRead)
     EXPECT_EQ(region.Sense(0, 12), 0x21);
 }
 
-TEST(TcmuRingTest, VendorWriteDataIsGatheredWholeAndNotWrittenBack)
-{
+TEST(TcmuRingTest, VendorWriteDataIsGatheredWholeAndNotWrittenBack) {
     Region region;
     std::vector<std::uint8_t> received;
-    ScsiResponder responder({true, "S", 2048},
-                            [&](const std::uint8_t*, std::size_t, bool toDevice,
-                                std::uint8_t* buffer, std::uint32_t n) {
-                                EXPECT_TRUE(toDevice);
-                                received.assign(buffer, buffer + n);
-                                std::memset(buffer, 0, n);  // must not reach the data area
-                                return RequestOutcome::Ok;
-                            });
+    ScsiResponder responder({true, "S", 2048}, [&](const std::uint8_t*, std::size_t, bool toDevice,
+                                                   std::uint8_t* buffer, std::uint32_t n) {
+        EXPECT_TRUE(toDevice);
+        received.assign(buffer, buffer + n);
+        std::memset(buffer, 0, n);  // must not reach the data area
+        return RequestOutcome::Ok;
+    });
     TcmuRing ring(region.Base(), kRegionSize, responder);
     for (std::uint32_t i = 0; i < 8; ++i)
         region.At(kDataOffset + i) = static_cast<std::uint8_t>(0xF0 + i);
@@ -137,13 +130,13 @@ TEST(TcmuRingTest, VendorWriteDataIsGatheredWholeAndNotWrittenBack)
         region.PutCommand(0, cdb, 3000, {{kDataOffset, 3}, {kDataOffset + 3, 5}});
     region.SetHead(length);
     ring.ProcessPending();
-    EXPECT_EQ(received, (std::vector<std::uint8_t>{0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7}));
+    EXPECT_EQ(received,
+              (std::vector<std::uint8_t>{0xF0, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6, 0xF7}));
     EXPECT_EQ(region.At(kDataOffset), 0xF0);
     EXPECT_EQ(region.Status(0), kScsiGood);
 }
 
-TEST(TcmuRingTest, PaddingWrapsToTheStartAndUnknownEntriesAreFlagged)
-{
+TEST(TcmuRingTest, PaddingWrapsToTheStartAndUnknownEntriesAreFlagged) {
     Region region;
     ScsiResponder responder({true, "S", 2048}, {});
     TcmuRing ring(region.Base(), kRegionSize, responder);
@@ -158,22 +151,21 @@ TEST(TcmuRingTest, PaddingWrapsToTheStartAndUnknownEntriesAreFlagged)
     const RingPass pass = ring.ProcessPending();
     EXPECT_EQ(pass.entries, 3u);
     EXPECT_EQ(pass.commands, 1u);
-    EXPECT_EQ(region.At(kRingOffset + start + KESTREL_TCMU_HDR_UFLAGS) &
-                  KESTREL_TCMU_UFLAG_UNKNOWN_OP, KESTREL_TCMU_UFLAG_UNKNOWN_OP);
+    EXPECT_EQ(
+        region.At(kRingOffset + start + KESTREL_TCMU_HDR_UFLAGS) & KESTREL_TCMU_UFLAG_UNKNOWN_OP,
+        KESTREL_TCMU_UFLAG_UNKNOWN_OP);
     EXPECT_EQ(region.Status(0), kScsiGood);
     EXPECT_EQ(region.Tail(), length);
     EXPECT_EQ(ring.ProcessPending().entries, 0u) << "nothing pending once the tail is at the head";
 }
 
-TEST(TcmuRingTest, ReadAnswersStartZeroedNotWithStaleDataAreaBytes)
-{
+TEST(TcmuRingTest, ReadAnswersStartZeroedNotWithStaleDataAreaBytes) {
     Region region;
-    ScsiResponder responder({true, "S", 2048},
-                            [](const std::uint8_t*, std::size_t, bool, std::uint8_t* buffer,
-                               std::uint32_t) {
-                                buffer[0] = 0xAA;  // answers one byte of two
-                                return RequestOutcome::Ok;
-                            });
+    ScsiResponder responder({true, "S", 2048}, [](const std::uint8_t*, std::size_t, bool,
+                                                  std::uint8_t* buffer, std::uint32_t) {
+        buffer[0] = 0xAA;  // answers one byte of two
+        return RequestOutcome::Ok;
+    });
     TcmuRing ring(region.Base(), kRegionSize, responder);
     region.At(kDataOffset) = 0x11;
     region.At(kDataOffset + 1) = 0x55;  // left over from an earlier command
@@ -185,8 +177,7 @@ TEST(TcmuRingTest, ReadAnswersStartZeroedNotWithStaleDataAreaBytes)
     EXPECT_EQ(region.At(kDataOffset + 1), 0x00);
 }
 
-TEST(TcmuRingTest, UnplugRequestFromTheModelIsReported)
-{
+TEST(TcmuRingTest, UnplugRequestFromTheModelIsReported) {
     Region region;
     ScsiResponder responder({true, "S", 2048},
                             [](const std::uint8_t*, std::size_t, bool, std::uint8_t*,
@@ -201,8 +192,7 @@ TEST(TcmuRingTest, UnplugRequestFromTheModelIsReported)
     EXPECT_EQ(region.Sense(0, 12), 0x24);
 }
 
-TEST(TcmuRingTest, ForeignMailboxOrOutOfRangeIovecIsNotTrusted)
-{
+TEST(TcmuRingTest, ForeignMailboxOrOutOfRangeIovecIsNotTrusted) {
     Region bad;
     bad.Put<std::uint16_t>(KESTREL_TCMU_MB_VERSION, 1);
     ScsiResponder responder({true, "S", 2048}, {});

@@ -32,15 +32,15 @@ struct ScsiReply {
 };
 
 struct LunIdentity {
-    bool removable = true;             // INQUIRY RMB bit; clear for a fixed disk
-    std::string serial = "KESTREL0";   // VPD page 0x80
-    std::uint64_t blocks = 2048;       // 512-byte blocks READ CAPACITY reports
+    bool removable = true;            // INQUIRY RMB bit; clear for a fixed disk
+    std::string serial = "KESTREL0";  // VPD page 0x80
+    std::uint64_t blocks = 2048;      // 512-byte blocks READ CAPACITY reports
 };
 
 // How a vendor request reaches the model; the door guards the model, not this class.
-using VendorHandler = std::function<RequestOutcome(const std::uint8_t* cdb, std::size_t cdbLength,
-                                                   bool toDevice, std::uint8_t* buffer,
-                                                   std::uint32_t length)>;
+using VendorHandler =
+    std::function<RequestOutcome(const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
+                                 std::uint8_t* buffer, std::uint32_t length)>;
 
 class ScsiResponder {
 public:

@@ -6,10 +6,10 @@
 #include "vdev/VdevOptions.h"
 #include "vdev/tcmu/TcmuDoor.h"
 
-int RunTcmuCommand(int argc, char** argv)
-{
-    CLI::App app{"Serves the virtual device as a SCSI disk of this kernel (target_core_user and "
-                 "tcm_loop); needs root. Stops on SIGINT or SIGTERM."};
+int RunTcmuCommand(int argc, char** argv) {
+    CLI::App app{
+        "Serves the virtual device as a SCSI disk of this kernel (target_core_user and "
+        "tcm_loop); needs root. Stops on SIGINT or SIGTERM."};
     app.name("kestrel-vdev tcmu");
 
     TcmuDoorOptions options;
@@ -19,9 +19,9 @@ int RunTcmuCommand(int argc, char** argv)
         ->check([](const std::string& name) {
             // It becomes a configfs directory and the uio device's name.
             const bool plain = !name.empty() && name.size() <= 32 &&
-                               name.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
-                                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") ==
-                                   std::string::npos;
+                               name.find_first_not_of(
+                                   "abcdefghijklmnopqrstuvwxyz"
+                                   "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") == std::string::npos;
             return plain ? std::string() : std::string("letters, digits, _ and - only (1-32)");
         })
         ->capture_default_str();

@@ -24,8 +24,7 @@ namespace {
 
 constexpr auto kAttachLimit = std::chrono::seconds(30);  // sd attach under QEMU TCG is slow
 
-void Say(const std::string& name, const std::string& text)
-{
+void Say(const std::string& name, const std::string& text) {
     std::fprintf(stderr, "kestrel-vdev tcmu: %s: %s\n", name.c_str(), text.c_str());
 }
 
@@ -33,8 +32,7 @@ void Say(const std::string& name, const std::string& text)
 class Fd {
 public:
     explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
+    ~Fd() {
         if (m_fd >= 0) ::close(m_fd);
     }
     Fd(const Fd&) = delete;
@@ -45,8 +43,7 @@ private:
     int m_fd;
 };
 
-void Signal(int eventFd)
-{
+void Signal(int eventFd) {
     const std::uint64_t one = 1;
     if (::write(eventFd, &one, sizeof one) < 0) {
         // An eventfd write fails only on counter overflow; the reader wakes either way.
@@ -55,8 +52,7 @@ void Signal(int eventFd)
 
 // Serves the ring until stopFd is signalled. Runs on its own thread, the only one that touches
 // the model while the door is up.
-void ServeRing(TcmuRing& ring, const DeviceModel& model, int uioFd, int stopFd, int unplugFd)
-{
+void ServeRing(TcmuRing& ring, const DeviceModel& model, int uioFd, int stopFd, int unplugFd) {
     bool unplugAnnounced = false;
     for (;;) {
         const RingPass pass = ring.ProcessPending();
@@ -86,8 +82,7 @@ void ServeRing(TcmuRing& ring, const DeviceModel& model, int uioFd, int stopFd, 
     }
 }
 
-void WriteFileAtomically(const std::string& path, const void* data, std::size_t size)
-{
+void WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
     const std::string temp = path + ".part";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
@@ -102,13 +97,10 @@ void WriteFileAtomically(const std::string& path, const void* data, std::size_t 
 }  // namespace
 
 TcmuDoor::TcmuDoor(TcmuDoorOptions options, DeviceModel& model)
-    : m_options(std::move(options)), m_model(model)
-{
-}
+    : m_options(std::move(options)), m_model(model) {}
 
-RequestOutcome TcmuDoor::HandleVendor(const std::uint8_t* cdb, std::size_t cdbLength,
-                                      bool toDevice, std::uint8_t* buffer, std::uint32_t length)
-{
+RequestOutcome TcmuDoor::HandleVendor(const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
+                                      std::uint8_t* buffer, std::uint32_t length) {
     ++m_vendorRequests;
     if (m_model.Faults().delayMsPerCommand > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(m_model.Faults().delayMsPerCommand));
@@ -124,8 +116,7 @@ RequestOutcome TcmuDoor::HandleVendor(const std::uint8_t* cdb, std::size_t cdbLe
     return outcome;
 }
 
-int TcmuDoor::Run()
-{
+int TcmuDoor::Run() {
     // Stop signals are taken through a signalfd on this thread; block them before any thread
     // starts so that none of them takes one instead.
     sigset_t stopSignals;
@@ -145,11 +136,11 @@ int TcmuDoor::Run()
     identity.removable = m_options.removable;
     identity.serial = m_options.name;
     identity.blocks = m_options.sizeBytes / 512;
-    ScsiResponder responder(identity, [this](const std::uint8_t* cdb, std::size_t cdbLength,
-                                             bool toDevice, std::uint8_t* buffer,
-                                             std::uint32_t length) {
-        return HandleVendor(cdb, cdbLength, toDevice, buffer, length);
-    });
+    ScsiResponder responder(identity,
+                            [this](const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
+                                   std::uint8_t* buffer, std::uint32_t length) {
+                                return HandleVendor(cdb, cdbLength, toDevice, buffer, length);
+                            });
 
     TcmuExport lun(m_options.name, m_options.sizeBytes);
     int status = 0;
@@ -169,13 +160,13 @@ int TcmuDoor::Run()
             throw std::runtime_error(uioPath + " does not hold a TCMU ring of mailbox version 2");
         }
 
-        std::thread server(ServeRing, std::ref(ring), std::cref(m_model), uioFd.Get(),
-                           stopFd.Get(), unplugFd.Get());
+        std::thread server(ServeRing, std::ref(ring), std::cref(m_model), uioFd.Get(), stopFd.Get(),
+                           unplugFd.Get());
         try {
             lun.LinkLun();
             const std::string disk = lun.WaitForDisk(kAttachLimit);
-            Say(m_options.name, std::string(m_options.removable ? "removable" : "fixed") +
-                                    " disk " + disk);
+            Say(m_options.name,
+                std::string(m_options.removable ? "removable" : "fixed") + " disk " + disk);
             if (!m_options.readyFile.empty()) {
                 const std::string text = disk + "\n";
                 WriteFileAtomically(m_options.readyFile, text.data(), text.size());
@@ -230,8 +221,7 @@ int TcmuDoor::Run()
     return status;
 }
 
-void TcmuDoor::Finish() const
-{
+void TcmuDoor::Finish() const {
     Say(m_options.name, std::to_string(m_vendorRequests) + " vendor requests, " +
                             std::to_string(m_model.BlocksAccepted()) + " blocks accepted" +
                             (m_model.Unplugged() ? ", unplugged" : ""));

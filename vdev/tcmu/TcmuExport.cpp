@@ -17,30 +17,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const std::string& path, int error)
-{
+[[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
     throw std::runtime_error(what + " " + path + ": " + std::strerror(error));
 }
 
-void MakeDir(const std::string& path)
-{
+void MakeDir(const std::string& path) {
     if (::mkdir(path.c_str(), 0755) != 0) Fail("cannot create", path, errno);
 }
 
 // configfs attributes take one write each; a short or failed write means the kernel refused.
-void WriteAttribute(const std::string& path, const std::string& value)
-{
+void WriteAttribute(const std::string& path, const std::string& value) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) Fail("cannot open", path, errno);
     const ssize_t n = ::write(fd, value.data(), value.size());
     const int error = errno;
     ::close(fd);
-    if (n != static_cast<ssize_t>(value.size())) Fail("kernel refused \"" + value + "\" for", path,
-                                                       n < 0 ? error : EIO);
+    if (n != static_cast<ssize_t>(value.size()))
+        Fail("kernel refused \"" + value + "\" for", path, n < 0 ? error : EIO);
 }
 
-std::string ReadFirstLine(const std::string& path)
-{
+std::string ReadFirstLine(const std::string& path) {
     std::ifstream in(path);
     std::string line;
     std::getline(in, line);
@@ -49,8 +45,7 @@ std::string ReadFirstLine(const std::string& path)
 
 // A WWN in the NAA 5 form tcm_loop accepts: the IEEE company id of the Linux target stack's
 // examples followed by 36 random bits, so two doors never collide.
-std::string RandomWwn(std::mt19937_64& random)
-{
+std::string RandomWwn(std::mt19937_64& random) {
     std::ostringstream out;
     out << "naa.5001405" << std::hex;
     out.width(9);
@@ -62,12 +57,9 @@ std::string RandomWwn(std::mt19937_64& random)
 }  // namespace
 
 TcmuExport::TcmuExport(std::string name, std::uint64_t sizeBytes)
-    : m_name(std::move(name)), m_sizeBytes(sizeBytes)
-{
-}
+    : m_name(std::move(name)), m_sizeBytes(sizeBytes) {}
 
-TcmuExport::~TcmuExport()
-{
+TcmuExport::~TcmuExport() {
     try {
         RemoveTarget();
         RemoveBackstore();
@@ -75,12 +67,12 @@ TcmuExport::~TcmuExport()
     }
 }
 
-void TcmuExport::CreateBackstore()
-{
+void TcmuExport::CreateBackstore() {
     const std::string root = kTargetRoot;
     if (!fs::is_directory(root + "/core"))
-        throw std::runtime_error(root + "/core is missing: mount configfs on /sys/kernel/config "
-                                        "and load target_core_user and tcm_loop (as root)");
+        throw std::runtime_error(root +
+                                 "/core is missing: mount configfs on /sys/kernel/config "
+                                 "and load target_core_user and tcm_loop (as root)");
     // The first free user_N: mkdir is atomic, so two doors starting together take different ones.
     for (int n = 0; m_hbaDir.empty(); ++n) {
         const std::string dir = root + "/core/user_" + std::to_string(n);
@@ -97,8 +89,7 @@ void TcmuExport::CreateBackstore()
     WriteAttribute(m_deviceDir + "/enable", "1");
 }
 
-std::string TcmuExport::UioName() const
-{
+std::string TcmuExport::UioName() const {
     // The uio device's name is "tcm-user/<hba>/<name>/<dev_config>".
     const std::string hba = m_hbaDir.substr(m_hbaDir.rfind('_') + 1);
     const std::string wanted = "tcm-user/" + hba + "/" + m_name + "/";
@@ -110,10 +101,11 @@ std::string TcmuExport::UioName() const
     throw std::runtime_error("no uio device named " + wanted + "* under /sys/class/uio");
 }
 
-std::string TcmuExport::UioDevicePath() const { return "/dev/" + UioName(); }
+std::string TcmuExport::UioDevicePath() const {
+    return "/dev/" + UioName();
+}
 
-std::size_t TcmuExport::UioMapSize() const
-{
+std::size_t TcmuExport::UioMapSize() const {
     const std::string path = "/sys/class/uio/" + UioName() + "/maps/map0/size";
     const std::string text = ReadFirstLine(path);
     const std::size_t size = std::strtoull(text.c_str(), nullptr, 0);
@@ -121,10 +113,8 @@ std::size_t TcmuExport::UioMapSize() const
     return size;
 }
 
-void TcmuExport::LinkLun()
-{
-    std::mt19937_64 random(std::random_device{}() ^
-                           static_cast<std::uint64_t>(::getpid()) << 20);
+void TcmuExport::LinkLun() {
+    std::mt19937_64 random(std::random_device{}() ^ static_cast<std::uint64_t>(::getpid()) << 20);
     const std::string loopback = std::string(kTargetRoot) + "/loopback";
     if (!fs::is_directory(loopback)) {
         std::error_code ec;
@@ -141,12 +131,12 @@ void TcmuExport::LinkLun()
     m_lunDir = m_tpgDir + "/lun/lun_0";
     MakeDir(m_lunDir);
     m_lunLink = m_lunDir + "/" + m_name;
-    if (::symlink(m_deviceDir.c_str(), m_lunLink.c_str()) != 0) Fail("cannot link", m_lunLink, errno);
+    if (::symlink(m_deviceDir.c_str(), m_lunLink.c_str()) != 0)
+        Fail("cannot link", m_lunLink, errno);
     m_linked = true;
 }
 
-std::string TcmuExport::WaitForDisk(std::chrono::milliseconds limit) const
-{
+std::string TcmuExport::WaitForDisk(std::chrono::milliseconds limit) const {
     // tcm_loop reports "host:0:target"; the LUN is 0, and sd attaches asynchronously.
     const std::string address = ReadFirstLine(m_tpgDir + "/address");
     const std::string blockDir = "/sys/bus/scsi/devices/" + address + ":0/block";
@@ -162,16 +152,14 @@ std::string TcmuExport::WaitForDisk(std::chrono::milliseconds limit) const
     }
 }
 
-void TcmuExport::UnlinkLun()
-{
+void TcmuExport::UnlinkLun() {
     if (!m_linked) return;
     m_linked = false;
     if (::unlink(m_lunLink.c_str()) != 0) Fail("cannot unlink", m_lunLink, errno);
     if (::rmdir(m_lunDir.c_str()) != 0) Fail("cannot remove", m_lunDir, errno);
 }
 
-void TcmuExport::RemoveTarget()
-{
+void TcmuExport::RemoveTarget() {
     if (m_wwnDir.empty()) return;
     UnlinkLun();
     if (m_nexus) {
@@ -184,8 +172,7 @@ void TcmuExport::RemoveTarget()
     if (::rmdir(wwn.c_str()) != 0) Fail("cannot remove", wwn, errno);
 }
 
-void TcmuExport::RemoveBackstore()
-{
+void TcmuExport::RemoveBackstore() {
     if (m_deviceDir.empty()) return;
     const std::string device = m_deviceDir;
     m_deviceDir.clear();

@@ -42,12 +42,12 @@ private:
 
     std::string m_name;
     std::uint64_t m_sizeBytes;
-    std::string m_hbaDir;      // core/user_N
-    std::string m_deviceDir;   // core/user_N/NAME
-    std::string m_wwnDir;      // loopback/naa.X
-    std::string m_tpgDir;      // loopback/naa.X/tpgt_1
-    std::string m_lunDir;      // .../lun/lun_0
-    std::string m_lunLink;     // .../lun/lun_0/NAME
+    std::string m_hbaDir;     // core/user_N
+    std::string m_deviceDir;  // core/user_N/NAME
+    std::string m_wwnDir;     // loopback/naa.X
+    std::string m_tpgDir;     // loopback/naa.X/tpgt_1
+    std::string m_lunDir;     // .../lun/lun_0
+    std::string m_lunLink;    // .../lun/lun_0/NAME
     bool m_linked = false;
     bool m_nexus = false;
 };

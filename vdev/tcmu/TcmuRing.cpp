@@ -2,7 +2,6 @@
 
 #include "vdev/tcmu/TcmuAbi.h"
 
-
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -28,8 +27,7 @@ struct RingIov {
 };
 
 template <typename T>
-T Load(const std::uint8_t* p)
-{
+T Load(const std::uint8_t* p) {
     T v;
     std::memcpy(&v, p, sizeof v);
     return v;
@@ -38,8 +36,7 @@ T Load(const std::uint8_t* p)
 }  // namespace
 
 TcmuRing::TcmuRing(std::uint8_t* base, std::size_t size, ScsiResponder& responder)
-    : m_base(base), m_size(size), m_responder(responder)
-{
+    : m_base(base), m_size(size), m_responder(responder) {
     if (size < KESTREL_TCMU_MB_SIZE) return;
     if (Load<std::uint16_t>(base + KESTREL_TCMU_MB_VERSION) != KESTREL_TCMU_MAILBOX_VERSION) return;
     m_ringOffset = Load<std::uint32_t>(base + KESTREL_TCMU_MB_CMDR_OFF);
@@ -48,8 +45,7 @@ TcmuRing::TcmuRing(std::uint8_t* base, std::size_t size, ScsiResponder& responde
               std::size_t{m_ringOffset} + m_ringSize <= size;
 }
 
-RingPass TcmuRing::ProcessPending()
-{
+RingPass TcmuRing::ProcessPending() {
     RingPass pass;
     if (!m_valid) return pass;
     auto* head = reinterpret_cast<std::uint32_t*>(m_base + kHeadOffset);
@@ -63,10 +59,16 @@ RingPass TcmuRing::ProcessPending()
         const std::uint32_t length = lenOp & ~KESTREL_TCMU_OP_MASK;
         if (length == 0 || position + length > m_ringSize) break;  // corrupt: stop, never spin
         switch (lenOp & KESTREL_TCMU_OP_MASK) {
-        case KESTREL_TCMU_OP_PAD: break;
-        case KESTREL_TCMU_OP_CMD: HandleCommand(entry, length, &pass); break;
-        case KESTREL_TCMU_OP_TMR: break;  // sent only when we announce support; nothing to abort
-        default: entry[kUflagsOffset] |= KESTREL_TCMU_UFLAG_UNKNOWN_OP; break;
+            case KESTREL_TCMU_OP_PAD:
+                break;
+            case KESTREL_TCMU_OP_CMD:
+                HandleCommand(entry, length, &pass);
+                break;
+            case KESTREL_TCMU_OP_TMR:
+                break;  // sent only when we announce support; nothing to abort
+            default:
+                entry[kUflagsOffset] |= KESTREL_TCMU_UFLAG_UNKNOWN_OP;
+                break;
         }
         ++pass.entries;
         position = (position + length) % m_ringSize;
@@ -76,15 +78,14 @@ RingPass TcmuRing::ProcessPending()
     return pass;
 }
 
-void TcmuRing::HandleCommand(std::uint8_t* entry, std::uint32_t entryLength, RingPass* pass)
-{
+void TcmuRing::HandleCommand(std::uint8_t* entry, std::uint32_t entryLength, RingPass* pass) {
     ++pass->commands;
     // Copy the request out first: the response is written over it.
     const auto iovCount = Load<std::uint32_t>(entry + kIovCountOffset);
     const auto cdbOffset = Load<std::uint64_t>(entry + kCdbOffsetOffset);
     std::vector<RingIov> iovs;
-    bool sane = kIovOffset + std::size_t{iovCount} * sizeof(RingIov) <= entryLength &&
-                cdbOffset < m_size;
+    bool sane =
+        kIovOffset + std::size_t{iovCount} * sizeof(RingIov) <= entryLength && cdbOffset < m_size;
     if (sane) {
         iovs.resize(iovCount);
         for (std::uint32_t i = 0; i < iovCount; ++i) {

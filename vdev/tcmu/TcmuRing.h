@@ -10,9 +10,9 @@
 #include "vdev/tcmu/ScsiResponder.h"
 
 struct RingPass {
-    unsigned entries = 0;     // entries consumed (commands, padding, the rest)
-    unsigned commands = 0;    // SCSI commands answered
-    bool unplugged = false;   // a reply asked for the LUN to be removed
+    unsigned entries = 0;    // entries consumed (commands, padding, the rest)
+    unsigned commands = 0;   // SCSI commands answered
+    bool unplugged = false;  // a reply asked for the LUN to be removed
 };
 
 class TcmuRing {

@@ -46,6 +46,10 @@ public:
                        const std::function<bool()>& stopRequested);
     bool TimerArmed() const { return m_timerInterval.has_value(); }
 
+    // What the next ChooseFile answers: a sub-command that loads FILE and then saves to OUT
+    // switches the answer between the two dialogs.
+    void SetChosenPath(std::string path) { m_options.path = std::move(path); }
+
     const std::vector<std::string>& Messages() const { return m_messages; }
     bool ButtonEnabled(int id) const;
     int ProgressPos() const { return m_progressPos; }

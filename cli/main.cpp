@@ -2,6 +2,7 @@
 #include <functional>
 
 #include "cli/CliCommon.h"
+#include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 
 int main(int argc, char** argv)
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
+    RegisterGenerateCommands(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

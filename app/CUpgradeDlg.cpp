@@ -151,9 +151,10 @@ void CUpgradeDlg::CreateControls()
             else if (row.style & kAlignCentre)
                 edit->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
             if (edit->isReadOnly()) {
-                // A read-only edit shows the dialog's face colour, not the input background.
+                // A read-only edit without a border shows whatever lies beneath it, as on the
+                // original platform, not the input background.
                 QPalette palette = edit->palette();
-                palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+                palette.setColor(QPalette::Base, Qt::transparent);
                 edit->setPalette(palette);
             }
             widget = edit;

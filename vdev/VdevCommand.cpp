@@ -1,0 +1,258 @@
+#include "vdev/VdevCommand.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vdev/VirtualTestbed.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
+constexpr int kUsageError = 2;
+constexpr int kCannotRun = 127;
+
+// "41:42:43:44:45" or "4142434445" into exactly N bytes.
+template <std::size_t N>
+std::array<std::uint8_t, N> ParseHexBytes(const std::string& text, const char* what) {
+    std::string digits;
+    for (char c : text) {
+        if (c != ':' && c != ' ') {
+            digits += c;
+        }
+    }
+    if (digits.size() != 2 * N ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        throw CLI::ValidationError(what, "expected " + std::to_string(N) + " hex bytes, got '" +
+                                             text + "'");
+    }
+    std::array<std::uint8_t, N> bytes{};
+    for (std::size_t i = 0; i < N; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(std::stoul(digits.substr(2 * i, 2), nullptr, 16));
+    }
+    return bytes;
+}
+
+volatile sig_atomic_t g_child = 0;
+
+void ForwardSignal(int signal) {
+    if (g_child > 0) {
+        kill(static_cast<pid_t>(g_child), signal);
+    }
+}
+
+// The child's environment: ours (UMOCKDEV_DIR is set by the testbed) with the preload library
+// first, and ASan told not to insist on coming first itself.
+std::vector<std::string> ChildEnvironment(const std::string& root) {
+    std::vector<std::string> env;
+    std::string preload = kPreloadLibrary;
+    std::string asan = "verify_asan_link_order=0";
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("LD_PRELOAD=", 0) == 0) {
+            preload += ":" + entry.substr(std::strlen("LD_PRELOAD="));
+        } else if (entry.rfind("ASAN_OPTIONS=", 0) == 0) {
+            asan = entry.substr(std::strlen("ASAN_OPTIONS=")) + ":" + asan;
+        } else if (entry.rfind("UMOCKDEV_DIR=", 0) != 0) {
+            env.push_back(entry);
+        }
+    }
+    env.push_back("LD_PRELOAD=" + preload);
+    env.push_back("ASAN_OPTIONS=" + asan);
+    env.push_back("UMOCKDEV_DIR=" + root);
+    return env;
+}
+
+int RunChild(const std::vector<std::string>& command, const std::string& root) {
+    std::vector<std::string> env = ChildEnvironment(root);
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<std::string> args = command;
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+
+    // Terminal signals reach the child directly (same process group); we ignore them so the
+    // child decides (Ctrl-C cancels an upgrade) and we still report its status. Signals sent
+    // to us alone are passed on. The child gets default dispositions back.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction forward {};
+    forward.sa_handler = ForwardSignal;
+    struct sigaction oldInt {}, oldQuit {}, oldTerm {}, oldHup {};
+    sigaction(SIGINT, &ignore, &oldInt);
+    sigaction(SIGQUIT, &ignore, &oldQuit);
+    sigaction(SIGTERM, &forward, &oldTerm);
+    sigaction(SIGHUP, &forward, &oldHup);
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        sigaddset(&defaults, s);
+    }
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    const int spawnError = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attr);
+
+    int code = kCannotRun;
+    if (spawnError != 0) {
+        std::cerr << "kestrel-vdev: cannot run " << command[0] << ": "
+                  << std::strerror(spawnError) << "\n";
+    } else {
+        g_child = pid;
+        int status = 0;
+        pid_t waited = 0;
+        do {
+            waited = waitpid(pid, &status, 0);
+        } while (waited < 0 && errno == EINTR);
+        g_child = 0;
+        if (waited == pid && WIFEXITED(status)) {
+            code = WEXITSTATUS(status);
+        } else if (waited == pid && WIFSIGNALED(status)) {
+            code = 128 + WTERMSIG(status);
+        }
+    }
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGQUIT, &oldQuit, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    sigaction(SIGHUP, &oldHup, nullptr);
+    return code;
+}
+
+bool WriteLog(const std::string& path, const std::vector<LoggedRequest>& log) {
+    std::ofstream out(path);
+    for (const auto& request : log) {
+        out << DescribeRequest(request) << "\n";
+    }
+    return static_cast<bool>(out.flush());
+}
+
+bool WriteFlash(const std::string& path, const std::vector<std::uint8_t>& flash) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(flash.data()),
+              static_cast<std::streamsize>(flash.size()));
+    return static_cast<bool>(out.flush());
+}
+
+}  // namespace
+
+int RunVdevCommand(int argc, char** argv) {
+    CLI::App app{"Runs COMMAND with a virtual upgrade device attached (umockdev): a fixed disk "
+                 "sda, and the device as removable sdb (or sr0 with --kind cdrom).",
+                 "kestrel-vdev"};
+    DeviceConfig config;
+    FaultScript faults;
+    std::string chipId;
+    std::string header;
+    std::string kind = "removable";
+    unsigned boot = config.bootType;
+    bool emptyVersion = false;
+    bool zeroHeader = false;
+    bool notDevice = false;
+    bool readOnly = false;
+    std::string logPath;
+    std::string flashPath;
+    std::vector<std::string> command;
+
+    app.add_option("--family", config.family, "chip family, 2 characters (reply bytes 17-18)")
+        ->capture_default_str();
+    app.add_option("--chip-id", chipId, "chip identification, 5 hex bytes (41:42:43:44:45)");
+    app.add_option("--boot", boot, "boot type (reply byte 22)")
+        ->check(CLI::Range(0, 255))
+        ->capture_default_str();
+    app.add_option("--version", config.version, "firmware version, up to 8 characters")
+        ->capture_default_str();
+    app.add_flag("--empty-version", emptyVersion, "the device holds no program");
+    app.add_option("--header", header, "query reply header, 8 hex bytes");
+    app.add_flag("--zero-header", zeroHeader, "all-zero query reply header");
+    app.add_option("--kind", kind, "removable (sdb) or cdrom (sr0)")
+        ->check(CLI::IsMember({"removable", "cdrom"}));
+    app.add_flag("--not-device", notDevice, "the drive refuses the vendor commands");
+    app.add_flag("--open-fails", readOnly, "the drive cannot be opened for writing");
+
+    auto fault = app.add_option_group("Faults");
+    fault->add_option("--fail-command", faults.failCommandAt, "the Nth request fails");
+    fault->add_option("--fail-write", faults.failWriteAt, "the Nth write (0x86) fails");
+    fault->add_option("--fail-read", faults.failReadAt, "the Nth read (0x85) fails");
+    fault->add_option("--bad-status-byte2", faults.badStatusByte2AtBlock,
+                      "block status byte 2 is 0x00 for BLOCK");
+    fault->add_option("--wrong-block-number", faults.wrongBlockNumberAtBlock,
+                      "block status names the previous block for BLOCK");
+    fault->add_option("--nonzero-byte5", faults.nonzeroByte5AtBlock,
+                      "block status byte 5 is 1 for BLOCK");
+    fault->add_option("--unplug-after", faults.unplugAfterBlock,
+                      "every request fails (ENODEV) after BLOCK");
+    fault->add_option("--delay-ms", faults.delayMsPerCommand, "delay per request");
+    fault->add_flag("--identify-swapped", faults.identifyAnswersSwapped, "identify answers 55 AA");
+    fault->add_flag("--deny-vendor", faults.denyVendorCommands,
+                    "every request fails with EPERM (no CAP_SYS_RAWIO)");
+
+    app.add_option("--log", logPath, "write the device's request log to FILE at exit");
+    app.add_option("--flash-out", flashPath, "write the programmed flash (512 KB) to FILE at exit");
+    app.add_option("command", command, "the command to run, after --")->required();
+
+    try {
+        app.parse(argc, argv);
+        if (!chipId.empty()) {
+            config.chipId = ParseHexBytes<5>(chipId, "--chip-id");
+        }
+        if (!header.empty()) {
+            config.header = ParseHexBytes<8>(header, "--header");
+        }
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : kUsageError;
+    }
+    config.bootType = static_cast<std::uint8_t>(boot);
+    if (emptyVersion) {
+        config.version.clear();
+    }
+    if (zeroHeader) {
+        config.header.fill(0);
+    }
+    config.answersVendorCommands = !notDevice;
+
+    const bool cdrom = kind == "cdrom";
+    VirtualDriveSpec device = VirtualTestbed::UpgradeDevice(
+        cdrom ? "sr0" : "sdb", config, faults,
+        cdrom ? VirtualDriveKind::CdRom : VirtualDriveKind::Removable);
+    device.openReadWriteFails = readOnly;
+
+    try {
+        VirtualTestbed testbed({VirtualTestbed::FixedDisk("sda"), device},
+                               /*requirePreloadHere=*/false);
+        const int code = RunChild(command, testbed.RootDir());
+        if (!logPath.empty() && !WriteLog(logPath, testbed.Log(device.name))) {
+            std::cerr << "kestrel-vdev: cannot write " << logPath << "\n";
+        }
+        if (!flashPath.empty() && !WriteFlash(flashPath, testbed.Flash(device.name))) {
+            std::cerr << "kestrel-vdev: cannot write " << flashPath << "\n";
+        }
+        return code;
+    } catch (const VirtualTestbedError& e) {
+        std::cerr << "kestrel-vdev: " << e.what() << "\n";
+        return kCannotRun;
+    }
+}

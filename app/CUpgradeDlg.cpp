@@ -135,7 +135,12 @@ void CUpgradeDlg::CreateControls()
         }
         case Kind::GroupBox: {
             auto* box = new QGroupBox(text, this);
-            // Only a frame: clicks and the context menu go to whatever lies beneath.
+            // Only an etched frame, its top edge half a line down as the platform draws an
+            // untitled group box, with no panel fill; clicks and the context menu go to
+            // whatever lies beneath.
+            box->setStyleSheet(QStringLiteral("QGroupBox { border: 2px groove palette(mid); "
+                                              "margin-top: %1px; }")
+                                   .arg(m_units.cy / 2));
             box->setAttribute(Qt::WA_TransparentForMouseEvents);
             box->setFocusPolicy(Qt::NoFocus);
             groupBoxes.push_back(box);

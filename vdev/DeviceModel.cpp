@@ -40,11 +40,16 @@ std::uint32_t ChunkWriteLength(unsigned chunk) {
 
 const char* OutcomeName(RequestOutcome outcome) {
     switch (outcome) {
-    case RequestOutcome::Ok: return "ok";
-    case RequestOutcome::Failed: return "failed";
-    case RequestOutcome::NotSupported: return "not supported";
-    case RequestOutcome::Unplugged: return "unplugged";
-    case RequestOutcome::PermissionDenied: return "permission denied";
+        case RequestOutcome::Ok:
+            return "ok";
+        case RequestOutcome::Failed:
+            return "failed";
+        case RequestOutcome::NotSupported:
+            return "not supported";
+        case RequestOutcome::Unplugged:
+            return "unplugged";
+        case RequestOutcome::PermissionDenied:
+            return "permission denied";
     }
     return "?";
 }
@@ -52,10 +57,17 @@ const char* OutcomeName(RequestOutcome outcome) {
 std::string DescribeRequest(const LoggedRequest& request) {
     const char* name = "opcode";
     switch (request.cdb[0]) {
-    case kOpRead: name = "read"; break;
-    case kOpWrite: name = "write"; break;
-    case kOpIdentify: name = "identify"; break;
-    default: break;
+        case kOpRead:
+            name = "read";
+            break;
+        case kOpWrite:
+            name = "write";
+            break;
+        case kOpIdentify:
+            name = "identify";
+            break;
+        default:
+            break;
     }
     char head[96];
     std::snprintf(head, sizeof head, "#%u %s(%02X) %s %u bytes: %s", request.number, name,
@@ -146,8 +158,9 @@ std::string DeviceModel::CheckCdb(const std::uint8_t* cdb, std::size_t cdbLength
             return "CDB byte " + std::to_string(i) + " is not 0";
         }
     }
-    const std::uint32_t cdbTransfer = (std::uint32_t{cdb[2]} << 24) | (std::uint32_t{cdb[3]} << 16) |
-                                      (std::uint32_t{cdb[4]} << 8) | std::uint32_t{cdb[5]};
+    const std::uint32_t cdbTransfer = (std::uint32_t{cdb[2]} << 24) |
+                                      (std::uint32_t{cdb[3]} << 16) | (std::uint32_t{cdb[4]} << 8) |
+                                      std::uint32_t{cdb[5]};
     if (cdbTransfer != length) {
         return "CDB length " + std::to_string(cdbTransfer) + " but " + std::to_string(length) +
                " bytes transferred";
@@ -162,29 +175,29 @@ std::string DeviceModel::CheckCdb(const std::uint8_t* cdb, std::size_t cdbLength
 RequestOutcome DeviceModel::Dispatch(LoggedRequest& entry, std::uint8_t* buffer) {
     const std::uint32_t length = entry.length;
     switch (entry.cdb[0]) {
-    case kOpIdentify: {
-        if (length != kIdentifyLength) {
-            entry.verdict = "identify of " + std::to_string(length) + " bytes";
+        case kOpIdentify: {
+            if (length != kIdentifyLength) {
+                entry.verdict = "identify of " + std::to_string(length) + " bytes";
+                return RequestOutcome::Failed;
+            }
+            buffer[0] = m_faults.identifyAnswersSwapped ? 0x55 : 0xAA;
+            buffer[1] = m_faults.identifyAnswersSwapped ? 0xAA : 0x55;
+            entry.dataIn.assign(buffer, buffer + length);
+            return RequestOutcome::Ok;
+        }
+        case kOpRead:
+            return HandleRead(entry, buffer);
+        case kOpWrite:
+            if (length == kFrameLength) {
+                return HandleFrame(entry, buffer);
+            }
+            if (length == kChunkData + 1 || length == kLastChunkData + 1) {
+                return HandleChunk(entry, buffer);
+            }
+            entry.verdict = "write of " + std::to_string(length) + " bytes";
             return RequestOutcome::Failed;
-        }
-        buffer[0] = m_faults.identifyAnswersSwapped ? 0x55 : 0xAA;
-        buffer[1] = m_faults.identifyAnswersSwapped ? 0xAA : 0x55;
-        entry.dataIn.assign(buffer, buffer + length);
-        return RequestOutcome::Ok;
-    }
-    case kOpRead:
-        return HandleRead(entry, buffer);
-    case kOpWrite:
-        if (length == kFrameLength) {
-            return HandleFrame(entry, buffer);
-        }
-        if (length == kChunkData + 1 || length == kLastChunkData + 1) {
-            return HandleChunk(entry, buffer);
-        }
-        entry.verdict = "write of " + std::to_string(length) + " bytes";
-        return RequestOutcome::Failed;
-    default:
-        break;
+        default:
+            break;
     }
     entry.verdict = "opcode not supported";
     return RequestOutcome::NotSupported;
@@ -203,28 +216,28 @@ RequestOutcome DeviceModel::HandleFrame(LoggedRequest& entry, const std::uint8_t
     // run that stalled and is being restarted.
     m_chunksReceived = 0;
     switch (frame[2]) {
-    case kCommandQuery:
-        m_pending = Pending::QueryReply;
-        return RequestOutcome::Ok;
-    case kCommandStart: {
-        const auto start = static_cast<std::uint16_t>((frame[3] << 4) | (frame[4] >> 4));
-        const auto end = static_cast<std::uint16_t>(((frame[4] & 0x0F) << 8) | frame[5]);
-        if (start < kBootBlocks || start >= end || end > kImageBlocks) {
-            entry.verdict = "start frame range " + std::to_string(start) + ".." +
-                            std::to_string(end) + " refused";
-            return RequestOutcome::Failed;
+        case kCommandQuery:
+            m_pending = Pending::QueryReply;
+            return RequestOutcome::Ok;
+        case kCommandStart: {
+            const auto start = static_cast<std::uint16_t>((frame[3] << 4) | (frame[4] >> 4));
+            const auto end = static_cast<std::uint16_t>(((frame[4] & 0x0F) << 8) | frame[5]);
+            if (start < kBootBlocks || start >= end || end > kImageBlocks) {
+                entry.verdict = "start frame range " + std::to_string(start) + ".." +
+                                std::to_string(end) + " refused";
+                return RequestOutcome::Failed;
+            }
+            m_startBlock = start;
+            m_endBlock = end;
+            m_nextBlock = start;
+            m_blocksAccepted = 0;
+            m_runStarted = true;
+            m_pending = Pending::Nothing;
+            return RequestOutcome::Ok;
         }
-        m_startBlock = start;
-        m_endBlock = end;
-        m_nextBlock = start;
-        m_blocksAccepted = 0;
-        m_runStarted = true;
-        m_pending = Pending::Nothing;
-        return RequestOutcome::Ok;
-    }
-    default:
-        entry.verdict = "unknown command code";
-        return RequestOutcome::Failed;
+        default:
+            entry.verdict = "unknown command code";
+            return RequestOutcome::Failed;
     }
 }
 

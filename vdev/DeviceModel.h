@@ -14,10 +14,10 @@
 #include "image/FirmwareImage.h"
 
 struct DeviceConfig {
-    std::string family = "ST";                              // reply bytes 17-18
+    std::string family = "ST";                                         // reply bytes 17-18
     std::array<std::uint8_t, 5> chipId{0x41, 0x42, 0x43, 0x44, 0x45};  // bytes 19,20,21,23,24
-    std::uint8_t bootType = 1;                              // byte 22
-    std::string version = "V1.0.0";                         // bytes 9-16, "" = no program
+    std::uint8_t bootType = 1;                                         // byte 22
+    std::string version = "V1.0.0";  // bytes 9-16, "" = no program
     std::array<std::uint8_t, 8> header{'K', 'E', 'S', 'T', 'R', 'E', 'L', '1'};  // bytes 0-7
     // false: an ordinary drive that is not the device. It refuses every vendor command the
     // way a drive refuses an opcode it does not know (NotSupported), and logs it.
@@ -27,15 +27,15 @@ struct DeviceConfig {
 // Faults, each off by default. Command numbers count every request the model receives,
 // starting at 1 (identify included); write and read numbers count only 0x86 and 0x85.
 struct FaultScript {
-    std::optional<unsigned> failCommandAt;   // the request of this number fails in transport
-    std::optional<unsigned> failWriteAt;     // the Nth write (0x86) fails
-    std::optional<unsigned> failReadAt;      // the Nth read (0x85) fails
-    std::optional<std::uint16_t> badStatusByte2AtBlock;   // status byte 2 is 0x00, block not kept
-    std::optional<std::uint16_t> wrongBlockNumberAtBlock; // status names the block before it
-    std::optional<std::uint16_t> nonzeroByte5AtBlock;     // status byte 5 = 1
-    std::optional<std::uint16_t> unplugAfterBlock;        // every request fails after this block
-    unsigned delayMsPerCommand = 0;          // front doors sleep this long per request
-    bool identifyAnswersSwapped = false;     // identify answers 55 AA
+    std::optional<unsigned> failCommandAt;  // the request of this number fails in transport
+    std::optional<unsigned> failWriteAt;    // the Nth write (0x86) fails
+    std::optional<unsigned> failReadAt;     // the Nth read (0x85) fails
+    std::optional<std::uint16_t> badStatusByte2AtBlock;    // status byte 2 is 0x00, block not kept
+    std::optional<std::uint16_t> wrongBlockNumberAtBlock;  // status names the block before it
+    std::optional<std::uint16_t> nonzeroByte5AtBlock;      // status byte 5 = 1
+    std::optional<std::uint16_t> unplugAfterBlock;         // every request fails after this block
+    unsigned delayMsPerCommand = 0;       // front doors sleep this long per request
+    bool identifyAnswersSwapped = false;  // identify answers 55 AA
     // Every request is refused with PermissionDenied, as the Linux kernel refuses vendor
     // opcodes to a process without CAP_SYS_RAWIO (EPERM).
     bool denyVendorCommands = false;
@@ -54,10 +54,10 @@ struct LoggedRequest {
     std::size_t cdbLength = 0;
     bool toDevice = false;
     std::uint32_t length = 0;
-    std::vector<std::uint8_t> dataOut;   // bytes written to the device
-    std::vector<std::uint8_t> dataIn;    // bytes the device answered (reads and identify)
+    std::vector<std::uint8_t> dataOut;  // bytes written to the device
+    std::vector<std::uint8_t> dataIn;   // bytes the device answered (reads and identify)
     RequestOutcome outcome = RequestOutcome::Ok;
-    std::string verdict;                 // why the model refused it, empty when accepted
+    std::string verdict;  // why the model refused it, empty when accepted
 };
 
 // One line per request for dumps: number, opcode, direction, length, outcome, verdict and up to
@@ -71,8 +71,8 @@ inline constexpr std::uint32_t kFrameLength = 8;
 inline constexpr std::uint32_t kQueryReplyLength = 27;
 inline constexpr std::uint32_t kBlockStatusLength = 8;
 inline constexpr std::uint32_t kIdentifyLength = 2;
-inline constexpr std::uint32_t kChunkData = 320;      // chunks 0, 1 and 2
-inline constexpr std::uint32_t kLastChunkData = 64;   // chunk 3
+inline constexpr std::uint32_t kChunkData = 320;     // chunks 0, 1 and 2
+inline constexpr std::uint32_t kLastChunkData = 64;  // chunk 3
 inline constexpr unsigned kChunksPerBlock = 4;
 
 class DeviceModel {
@@ -128,7 +128,7 @@ private:
     bool m_unplugged = false;
     bool m_runStarted = false;
     Pending m_pending = Pending::Nothing;
-    unsigned m_chunksReceived = 0;        // of the block being assembled
+    unsigned m_chunksReceived = 0;  // of the block being assembled
     std::array<std::uint8_t, kBlockSize> m_block{};
     unsigned m_requests = 0;
     unsigned m_writes = 0;

@@ -11,10 +11,10 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "vdev/VdevOptions.h"
 #include "vdev/VirtualTestbed.h"
 
 extern char** environ;
@@ -24,27 +24,6 @@ namespace {
 constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 constexpr int kUsageError = 2;
 constexpr int kCannotRun = 127;
-
-// "41:42:43:44:45" or "4142434445" into exactly N bytes.
-template <std::size_t N>
-std::array<std::uint8_t, N> ParseHexBytes(const std::string& text, const char* what) {
-    std::string digits;
-    for (char c : text) {
-        if (c != ':' && c != ' ') {
-            digits += c;
-        }
-    }
-    if (digits.size() != 2 * N ||
-        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-        throw CLI::ValidationError(what, "expected " + std::to_string(N) + " hex bytes, got '" +
-                                             text + "'");
-    }
-    std::array<std::uint8_t, N> bytes{};
-    for (std::size_t i = 0; i < N; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(std::stoul(digits.substr(2 * i, 2), nullptr, 16));
-    }
-    return bytes;
-}
 
 volatile sig_atomic_t g_child = 0;
 
@@ -97,7 +76,8 @@ int RunChild(const std::vector<std::string>& command, const std::string& root) {
     ignore.sa_handler = SIG_IGN;
     struct sigaction forward {};
     forward.sa_handler = ForwardSignal;
-    struct sigaction oldInt {}, oldQuit {}, oldTerm {}, oldHup {};
+    struct sigaction oldInt {
+    }, oldQuit{}, oldTerm{}, oldHup{};
     sigaction(SIGINT, &ignore, &oldInt);
     sigaction(SIGQUIT, &ignore, &oldQuit);
     sigaction(SIGTERM, &forward, &oldTerm);
@@ -118,8 +98,8 @@ int RunChild(const std::vector<std::string>& command, const std::string& root) {
 
     int code = kCannotRun;
     if (spawnError != 0) {
-        std::cerr << "kestrel-vdev: cannot run " << command[0] << ": "
-                  << std::strerror(spawnError) << "\n";
+        std::cerr << "kestrel-vdev: cannot run " << command[0] << ": " << std::strerror(spawnError)
+                  << "\n";
     } else {
         g_child = pid;
         int status = 0;
@@ -159,86 +139,38 @@ bool WriteFlash(const std::string& path, const std::vector<std::uint8_t>& flash)
 }  // namespace
 
 int RunVdevCommand(int argc, char** argv) {
-    CLI::App app{"Runs COMMAND with a virtual upgrade device attached (umockdev): a fixed disk "
-                 "sda, and the device as removable sdb (or sr0 with --kind cdrom).",
-                 "kestrel-vdev"};
-    DeviceConfig config;
-    FaultScript faults;
-    std::string chipId;
-    std::string header;
+    CLI::App app{
+        "Runs COMMAND with a virtual upgrade device attached (umockdev): a fixed disk "
+        "sda, and the device as removable sdb (or sr0 with --kind cdrom).",
+        "kestrel-vdev"};
+    VdevDeviceOptions options;
     std::string kind = "removable";
-    unsigned boot = config.bootType;
-    bool emptyVersion = false;
-    bool zeroHeader = false;
-    bool notDevice = false;
-    bool readOnly = false;
+    bool openFails = false;
     std::string logPath;
     std::string flashPath;
     std::vector<std::string> command;
 
-    app.add_option("--family", config.family, "chip family, 2 characters (reply bytes 17-18)")
-        ->capture_default_str();
-    app.add_option("--chip-id", chipId, "chip identification, 5 hex bytes (41:42:43:44:45)");
-    app.add_option("--boot", boot, "boot type (reply byte 22)")
-        ->check(CLI::Range(0, 255))
-        ->capture_default_str();
-    app.add_option("--version", config.version, "firmware version, up to 8 characters")
-        ->capture_default_str();
-    app.add_flag("--empty-version", emptyVersion, "the device holds no program");
-    app.add_option("--header", header, "query reply header, 8 hex bytes");
-    app.add_flag("--zero-header", zeroHeader, "all-zero query reply header");
+    options.AddTo(app);
     app.add_option("--kind", kind, "removable (sdb) or cdrom (sr0)")
         ->check(CLI::IsMember({"removable", "cdrom"}));
-    app.add_flag("--not-device", notDevice, "the drive refuses the vendor commands");
-    app.add_flag("--open-fails", readOnly, "the drive cannot be opened for writing");
-
-    auto fault = app.add_option_group("Faults");
-    fault->add_option("--fail-command", faults.failCommandAt, "the Nth request fails");
-    fault->add_option("--fail-write", faults.failWriteAt, "the Nth write (0x86) fails");
-    fault->add_option("--fail-read", faults.failReadAt, "the Nth read (0x85) fails");
-    fault->add_option("--bad-status-byte2", faults.badStatusByte2AtBlock,
-                      "block status byte 2 is 0x00 for BLOCK");
-    fault->add_option("--wrong-block-number", faults.wrongBlockNumberAtBlock,
-                      "block status names the previous block for BLOCK");
-    fault->add_option("--nonzero-byte5", faults.nonzeroByte5AtBlock,
-                      "block status byte 5 is 1 for BLOCK");
-    fault->add_option("--unplug-after", faults.unplugAfterBlock,
-                      "every request fails (ENODEV) after BLOCK");
-    fault->add_option("--delay-ms", faults.delayMsPerCommand, "delay per request");
-    fault->add_flag("--identify-swapped", faults.identifyAnswersSwapped, "identify answers 55 AA");
-    fault->add_flag("--deny-vendor", faults.denyVendorCommands,
-                    "every request fails with EPERM (no CAP_SYS_RAWIO)");
-
+    app.add_flag("--open-fails", openFails, "the drive cannot be opened for writing");
     app.add_option("--log", logPath, "write the device's request log to FILE at exit");
     app.add_option("--flash-out", flashPath, "write the programmed flash (512 KB) to FILE at exit");
     app.add_option("command", command, "the command to run, after --")->required();
 
     try {
         app.parse(argc, argv);
-        if (!chipId.empty()) {
-            config.chipId = ParseHexBytes<5>(chipId, "--chip-id");
-        }
-        if (!header.empty()) {
-            config.header = ParseHexBytes<8>(header, "--header");
-        }
+        options.Finish();
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : kUsageError;
     }
-    config.bootType = static_cast<std::uint8_t>(boot);
-    if (emptyVersion) {
-        config.version.clear();
-    }
-    if (zeroHeader) {
-        config.header.fill(0);
-    }
-    config.answersVendorCommands = !notDevice;
 
     const bool cdrom = kind == "cdrom";
     VirtualDriveSpec device = VirtualTestbed::UpgradeDevice(
-        cdrom ? "sr0" : "sdb", config, faults,
+        cdrom ? "sr0" : "sdb", options.config, options.faults,
         cdrom ? VirtualDriveKind::CdRom : VirtualDriveKind::Removable);
-    device.openReadWriteFails = readOnly;
+    device.openReadWriteFails = openFails;
 
     try {
         VirtualTestbed testbed({VirtualTestbed::FixedDisk("sda"), device},

@@ -62,10 +62,8 @@ struct VirtualTestbed::Impl {
         throw std::out_of_range("no virtual drive named " + name);
     }
 
-    static gboolean OnIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client,
-                            gpointer user);
-    static void OnConnected(UMockdevIoctlBase* handler, UMockdevIoctlClient* client,
-                            gpointer user);
+    static gboolean OnIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer user);
+    static void OnConnected(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer user);
     void ServeSgIo(Node& node, UMockdevIoctlClient* client);
 };
 
@@ -149,44 +147,43 @@ void VirtualTestbed::Impl::ServeSgIo(Node& node, UMockdevIoctlClient* client) {
     std::uint8_t senseWritten = 0;
     int resid = static_cast<int>(hdr.dxfer_len);
     switch (outcome) {
-    case RequestOutcome::Ok:
-        resid = 0;
-        break;
-    case RequestOutcome::Failed:
-        hostStatus = kDidError;
-        break;
-    case RequestOutcome::NotSupported:
-        status = kCheckCondition;
-        driverStatus = kDriverSense;
-        if (hdr.mx_sb_len > 0 && hdr.sbp != nullptr) {
-            // Fixed-format sense: ILLEGAL REQUEST, invalid command operation code.
-            std::uint8_t sense[18] = {0x70, 0, kSenseIllegalRequest, 0, 0, 0, 0, 10,
-                                      0,    0, 0,                    0, kAscInvalidOpcode};
-            senseWritten = std::min<std::uint8_t>(hdr.mx_sb_len, sizeof sense);
-            UMockdevIoctlData* senseData = umockdev_ioctl_data_resolve(
-                header, offsetof(sg_io_hdr_t, sbp), hdr.mx_sb_len, &error);
-            if (senseData != nullptr) {
-                std::memcpy(senseData->data, sense, senseWritten);
-                g_object_unref(senseData);
-            } else {
-                g_clear_error(&error);
-                senseWritten = 0;
+        case RequestOutcome::Ok:
+            resid = 0;
+            break;
+        case RequestOutcome::Failed:
+            hostStatus = kDidError;
+            break;
+        case RequestOutcome::NotSupported:
+            status = kCheckCondition;
+            driverStatus = kDriverSense;
+            if (hdr.mx_sb_len > 0 && hdr.sbp != nullptr) {
+                // Fixed-format sense: ILLEGAL REQUEST, invalid command operation code.
+                std::uint8_t sense[18] = {0x70, 0, kSenseIllegalRequest, 0, 0, 0, 0, 10, 0, 0,
+                                          0,    0, kAscInvalidOpcode};
+                senseWritten = std::min<std::uint8_t>(hdr.mx_sb_len, sizeof sense);
+                UMockdevIoctlData* senseData = umockdev_ioctl_data_resolve(
+                    header, offsetof(sg_io_hdr_t, sbp), hdr.mx_sb_len, &error);
+                if (senseData != nullptr) {
+                    std::memcpy(senseData->data, sense, senseWritten);
+                    g_object_unref(senseData);
+                } else {
+                    g_clear_error(&error);
+                    senseWritten = 0;
+                }
             }
-        }
-        break;
-    case RequestOutcome::Unplugged:
-        result = -1;
-        errorNumber = ENODEV;
-        break;
-    case RequestOutcome::PermissionDenied:
-        result = -1;
-        errorNumber = EPERM;
-        break;
+            break;
+        case RequestOutcome::Unplugged:
+            result = -1;
+            errorNumber = ENODEV;
+            break;
+        case RequestOutcome::PermissionDenied:
+            result = -1;
+            errorNumber = EPERM;
+            break;
     }
     if (result == 0) {
         Put(header, offsetof(sg_io_hdr_t, status), status);
-        Put(header, offsetof(sg_io_hdr_t, masked_status),
-            static_cast<unsigned char>(status >> 1));
+        Put(header, offsetof(sg_io_hdr_t, masked_status), static_cast<unsigned char>(status >> 1));
         Put(header, offsetof(sg_io_hdr_t, msg_status), static_cast<unsigned char>(0));
         Put(header, offsetof(sg_io_hdr_t, sb_len_wr), senseWritten);
         Put(header, offsetof(sg_io_hdr_t, host_status), static_cast<unsigned short>(hostStatus));
@@ -211,8 +208,8 @@ namespace {
 // Each drive sits on its own USB mass-storage host: .../host<i>/target<i>:0:0/<i>:0:0:0.
 std::string ScsiDevicePath(std::size_t index) {
     const std::string host = std::to_string(index);
-    return "/devices/pci0000:00/0000:00:14.0/usb2/2-" + std::to_string(index + 1) + "/host" +
-           host + "/target" + host + ":0:0/" + host + ":0:0:0";
+    return "/devices/pci0000:00/0000:00:14.0/usb2/2-" + std::to_string(index + 1) + "/host" + host +
+           "/target" + host + ":0:0/" + host + ":0:0:0";
 }
 
 std::string SysfsText(const VirtualDriveSpec& spec, std::size_t index) {
@@ -247,11 +244,6 @@ std::string SysfsText(const VirtualDriveSpec& spec, std::size_t index) {
 
 VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requirePreloadHere)
     : m_impl(std::make_unique<Impl>()) {
-    if (requirePreloadHere && !umockdev_in_mock_environment()) {
-        throw VirtualTestbedError(
-            "the umockdev preload library is not loaded in this process (link with "
-            "-lumockdev-preload or run under umockdev-wrapper)");
-    }
     if (g_testbedAlive.exchange(true)) {
         throw VirtualTestbedError("another virtual testbed is still alive in this process");
     }
@@ -260,6 +252,14 @@ VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requir
     if (impl.testbed == nullptr) {
         g_testbedAlive = false;
         throw VirtualTestbedError("umockdev_testbed_new failed");
+    }
+    // umockdev tells the preload apart by /sys being redirected, so ask only now.
+    if (requirePreloadHere && !umockdev_in_mock_environment()) {
+        g_object_unref(impl.testbed);
+        g_testbedAlive = false;
+        throw VirtualTestbedError(
+            "the umockdev preload library is not loaded in this process (link with "
+            "-lumockdev-preload or run under umockdev-wrapper)");
     }
     gchar* root = umockdev_testbed_get_root_dir(impl.testbed);
     impl.root = root;
@@ -276,8 +276,8 @@ VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requir
             GError* error = nullptr;
             if (!umockdev_testbed_add_from_string(impl.testbed, SysfsText(spec, i).c_str(),
                                                   &error)) {
-                throw VirtualTestbedError("cannot add " + spec.name + " to the testbed: " +
-                                          TakeError(error));
+                throw VirtualTestbedError("cannot add " + spec.name +
+                                          " to the testbed: " + TakeError(error));
             }
             // Real sysfs links a disk to its SCSI device; the enumeration reads device/type.
             const std::string blockPath = "/sys" + ScsiDevicePath(i) + "/block/" + spec.name;
@@ -298,13 +298,13 @@ VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requir
                 node->handler = umockdev_ioctl_base_new();
                 g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(Impl::OnIoctl),
                                  node.get());
-                g_signal_connect(node->handler, "client-connected",
-                                 G_CALLBACK(Impl::OnConnected), node.get());
+                g_signal_connect(node->handler, "client-connected", G_CALLBACK(Impl::OnConnected),
+                                 node.get());
                 if (!umockdev_testbed_attach_ioctl(impl.testbed, node->devnode.c_str(),
                                                    node->handler, &error)) {
                     g_object_unref(node->handler);
-                    throw VirtualTestbedError("cannot attach the device model to " +
-                                              node->devnode + ": " + TakeError(error));
+                    throw VirtualTestbedError("cannot attach the device model to " + node->devnode +
+                                              ": " + TakeError(error));
                 }
             }
             impl.nodes.push_back(std::move(node));
@@ -361,7 +361,9 @@ VirtualDriveSpec VirtualTestbed::OrdinaryDrive(std::string name, VirtualDriveKin
     return spec;
 }
 
-const std::string& VirtualTestbed::RootDir() const { return m_impl->root; }
+const std::string& VirtualTestbed::RootDir() const {
+    return m_impl->root;
+}
 
 void VirtualTestbed::WithModel(const std::string& name,
                                const std::function<void(DeviceModel&)>& f) {

@@ -14,9 +14,16 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 std::array<std::uint8_t, 16> Cdb(std::uint8_t opcode, std::uint32_t length) {
-    return {opcode, 0, static_cast<std::uint8_t>(length >> 24),
-            static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 8),
-            static_cast<std::uint8_t>(length), 0, 2, 0, 0};
+    return {opcode,
+            0,
+            static_cast<std::uint8_t>(length >> 24),
+            static_cast<std::uint8_t>(length >> 16),
+            static_cast<std::uint8_t>(length >> 8),
+            static_cast<std::uint8_t>(length),
+            0,
+            2,
+            0,
+            0};
 }
 
 Bytes Frame(std::uint8_t code, std::uint8_t p0 = 0, std::uint8_t p1 = 0, std::uint8_t p2 = 0) {
@@ -34,10 +41,9 @@ Bytes Chunk(const Bytes& block, unsigned i) {
     const std::size_t size = i < 3 ? 320 : 64;
     Bytes chunk(block.begin() + static_cast<long>(begin),
                 block.begin() + static_cast<long>(begin + size));
-    chunk.push_back(std::accumulate(chunk.begin(), chunk.end(), std::uint8_t{0},
-                                    [](std::uint8_t a, std::uint8_t b) {
-                                        return static_cast<std::uint8_t>(a ^ b);
-                                    }));
+    chunk.push_back(std::accumulate(
+        chunk.begin(), chunk.end(), std::uint8_t{0},
+        [](std::uint8_t a, std::uint8_t b) { return static_cast<std::uint8_t>(a ^ b); }));
     return chunk;
 }
 
@@ -111,11 +117,11 @@ TEST(DeviceModelAnswers, QueryReplyCarriesEveryFieldInItsPlace) {
     config.header = {1, 2, 3, 4, 5, 6, 7, 8};
     Host host{DeviceModel(config)};
     const Bytes reply = host.Query();
-    const Bytes expected = {1, 2, 3, 4, 5, 6, 7, 8,                 // header
-                            0,                                      // byte 8
-                            'V', '2', '.', '0', '.', '1', 0, 0,     // version, zero-padded
-                            'G', 'D', 0x11, 0x22, 0x33, 7, 0x44, 0x55,  // family, chip, boot
-                            0, 0};
+    const Bytes expected = {1,   2,   3,    4,    5,    6,   7,    8,     // header
+                            0,                                            // byte 8
+                            'V', '2', '.',  '0',  '.',  '1', 0,    0,     // version, zero-padded
+                            'G', 'D', 0x11, 0x22, 0x33, 7,   0x44, 0x55,  // family, chip, boot
+                            0,   0};
     EXPECT_EQ(reply, expected);
 }
 
@@ -194,10 +200,9 @@ TEST(DeviceModelUpgrade, LastChunkCheckByteCoversOnlyItsOwn64Bytes) {
         ASSERT_EQ(host.Write(Chunk(block, i)), RequestOutcome::Ok);
     }
     Bytes wrong = Chunk(block, 3);
-    wrong.back() = std::accumulate(block.begin(), block.end(), std::uint8_t{0},
-                                   [](std::uint8_t a, std::uint8_t b) {
-                                       return static_cast<std::uint8_t>(a ^ b);
-                                   });
+    wrong.back() = std::accumulate(
+        block.begin(), block.end(), std::uint8_t{0},
+        [](std::uint8_t a, std::uint8_t b) { return static_cast<std::uint8_t>(a ^ b); });
     ASSERT_NE(wrong.back(), Chunk(block, 3).back());
     EXPECT_EQ(host.Write(wrong), RequestOutcome::Failed);
     EXPECT_EQ(host.LastVerdict(), "bad check byte in chunk 3 of block 16");
@@ -269,10 +274,10 @@ TEST(DeviceModelRefuses, CdbsThatBreakTheLayout) {
         std::uint8_t value;
         const char* verdict;
     };
-    for (const Case& c : {Case{1, 1, "CDB byte 1 is not 0"}, Case{6, 1, "CDB byte 6 is not 0"},
-                          Case{7, 0, "CDB byte 7 is not 2"}, Case{8, 1, "CDB byte 8 is not 0"},
-                          Case{9, 1, "CDB byte 9 is not 0"},
-                          Case{5, 3, "CDB length 3 but 2 bytes transferred"}}) {
+    for (const Case& c :
+         {Case{1, 1, "CDB byte 1 is not 0"}, Case{6, 1, "CDB byte 6 is not 0"},
+          Case{7, 0, "CDB byte 7 is not 2"}, Case{8, 1, "CDB byte 8 is not 0"},
+          Case{9, 1, "CDB byte 9 is not 0"}, Case{5, 3, "CDB length 3 but 2 bytes transferred"}}) {
         DeviceModel model;
         auto cdb = Cdb(0x87, 2);
         cdb[c.byte] = c.value;

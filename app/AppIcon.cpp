@@ -4,8 +4,7 @@
 #include <QPainterPath>
 #include <QPen>
 
-QImage RenderAppIcon(int size)
-{
+QImage RenderAppIcon(int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
@@ -49,8 +48,7 @@ QImage RenderAppIcon(int size)
     return image;
 }
 
-QIcon AppIcon()
-{
+QIcon AppIcon() {
     QIcon icon;
     for (const int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addPixmap(QPixmap::fromImage(RenderAppIcon(size)));

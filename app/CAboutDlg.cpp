@@ -15,8 +15,7 @@ constexpr char kOk[] = "确定";
 constexpr QSize kSizeDlu{235, 55};
 constexpr int kIconSize = 32;
 
-QLabel* AddStatic(QWidget* parent, const char* text, const QRect& dlu, DialogBaseUnits units)
-{
+QLabel* AddStatic(QWidget* parent, const char* text, const QRect& dlu, DialogBaseUnits units) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -29,8 +28,7 @@ QLabel* AddStatic(QWidget* parent, const char* text, const QRect& dlu, DialogBas
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
-{
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setWindowTitle(QString::fromUtf8(kCaption));
     setWindowIcon(AppIcon());
     setFont(DialogFont());
@@ -44,7 +42,8 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     icon->setGeometry(iconAt.x(), iconAt.y(), kIconSize, kIconSize);
     icon->setObjectName(QStringLiteral("icon"));
 
-    AddStatic(this, kVersionLine, {40, 10, 119, 8}, units)->setObjectName(QStringLiteral("version"));
+    AddStatic(this, kVersionLine, {40, 10, 119, 8}, units)
+        ->setObjectName(QStringLiteral("version"));
     AddStatic(this, kRightsLine, {40, 25, 119, 8}, units)->setObjectName(QStringLiteral("rights"));
 
     auto* ok = new QPushButton(QString::fromUtf8(kOk), this);

@@ -7,8 +7,7 @@
 
 CUpgradeApp theApp;
 
-int CUpgradeApp::InitInstance(int& argc, char** argv)
-{
+int CUpgradeApp::InitInstance(int& argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setWindowIcon(AppIcon());
     CUpgradeDlg dlg;

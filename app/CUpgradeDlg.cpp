@@ -78,15 +78,16 @@ constexpr std::array<ControlTemplate, 15> kTemplate{{
     {IDC_GEN_BODY, Kind::PushButton, "Generate Body File", kTabStop, {92, 222, 226, 18}},
 }};
 
-QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
+QString FromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 }  // namespace
 
 CUpgradeDlg::CUpgradeDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      m_hIcon(AppIcon())
-{
+      m_hIcon(AppIcon()) {
     m_nFileType = -1;  // no radio checked until initialisation chooses BIN
     m_blockTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_blockTimer, &QTimer::timeout, this, [this] { SendNextBlock(*this); });
@@ -103,8 +104,7 @@ CUpgradeDlg::CUpgradeDlg(QWidget* parent)
     OnInitDialog();
 }
 
-CUpgradeDlg::~CUpgradeDlg()
-{
+CUpgradeDlg::~CUpgradeDlg() {
     m_blockTimer.stop();
     if (m_hDevice != kInvalidDrive) {
         CloseDevice(m_hDevice);
@@ -112,8 +112,7 @@ CUpgradeDlg::~CUpgradeDlg()
     }
 }
 
-void CUpgradeDlg::CreateControls()
-{
+void CUpgradeDlg::CreateControls() {
     QLabel* programFileLabel = nullptr;
     QLabel* channelLabel = nullptr;
     std::vector<QWidget*> groupBoxes;
@@ -124,72 +123,72 @@ void CUpgradeDlg::CreateControls()
         const QString text = QString::fromUtf8(row.text);
         QWidget* widget = nullptr;
         switch (row.kind) {
-        case Kind::PushButton: {
-            auto* button = new CCoolButton(this);
-            button->setText(text);
-            // Enter belongs to the dialog (it ends it after validation), never to a button.
-            button->setAutoDefault(false);
-            button->setDefault(false);
-            widget = button;
-            break;
-        }
-        case Kind::GroupBox: {
-            auto* box = new QGroupBox(text, this);
-            // Only an etched frame, its top edge half a line down as the platform draws an
-            // untitled group box, with no panel fill; clicks and the context menu go to
-            // whatever lies beneath.
-            box->setStyleSheet(QStringLiteral("QGroupBox { border: 2px groove palette(mid); "
-                                              "margin-top: %1px; }")
-                                   .arg(m_units.cy / 2));
-            box->setAttribute(Qt::WA_TransparentForMouseEvents);
-            box->setFocusPolicy(Qt::NoFocus);
-            groupBoxes.push_back(box);
-            widget = box;
-            break;
-        }
-        case Kind::Edit: {
-            auto* edit = new QLineEdit(this);
-            edit->setFrame((row.style & kBorder) != 0);
-            edit->setReadOnly((row.style & kReadOnly) != 0);
-            if (row.style & kAlignRight)
-                edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            else if (row.style & kAlignCentre)
-                edit->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-            if (edit->isReadOnly()) {
-                // A read-only edit without a border shows whatever lies beneath it, as on the
-                // original platform, not the input background.
-                QPalette palette = edit->palette();
-                palette.setColor(QPalette::Base, Qt::transparent);
-                edit->setPalette(palette);
+            case Kind::PushButton: {
+                auto* button = new CCoolButton(this);
+                button->setText(text);
+                // Enter belongs to the dialog (it ends it after validation), never to a button.
+                button->setAutoDefault(false);
+                button->setDefault(false);
+                widget = button;
+                break;
             }
-            widget = edit;
-            break;
-        }
-        case Kind::Static: {
-            auto* label = new QLabel(text, this);
-            label->setTextFormat(Qt::PlainText);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            label->setWordWrap(true);
-            if (text == QLatin1String("Program File")) programFileLabel = label;
-            if (text == QLatin1String("Channel")) channelLabel = label;
-            widget = label;
-            break;
-        }
-        case Kind::ProgressBar: {
-            auto* bar = new QProgressBar(this);
-            bar->setTextVisible(false);
-            bar->setFocusPolicy(Qt::NoFocus);
-            widget = bar;
-            break;
-        }
-        case Kind::Radio: {
-            auto* radio = new QRadioButton(text, this);
-            // The radios are not tab stops in the template: reached by mouse or arrow keys.
-            radio->setFocusPolicy(Qt::ClickFocus);
-            m_fileTypeGroup->addButton(radio, row.id == IDC_BIN ? kFileTypeBin : kFileTypeHex);
-            widget = radio;
-            break;
-        }
+            case Kind::GroupBox: {
+                auto* box = new QGroupBox(text, this);
+                // Only an etched frame, its top edge half a line down as the platform draws an
+                // untitled group box, with no panel fill; clicks and the context menu go to
+                // whatever lies beneath.
+                box->setStyleSheet(QStringLiteral("QGroupBox { border: 2px groove palette(mid); "
+                                                  "margin-top: %1px; }")
+                                       .arg(m_units.cy / 2));
+                box->setAttribute(Qt::WA_TransparentForMouseEvents);
+                box->setFocusPolicy(Qt::NoFocus);
+                groupBoxes.push_back(box);
+                widget = box;
+                break;
+            }
+            case Kind::Edit: {
+                auto* edit = new QLineEdit(this);
+                edit->setFrame((row.style & kBorder) != 0);
+                edit->setReadOnly((row.style & kReadOnly) != 0);
+                if (row.style & kAlignRight)
+                    edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                else if (row.style & kAlignCentre)
+                    edit->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+                if (edit->isReadOnly()) {
+                    // A read-only edit without a border shows whatever lies beneath it, as on the
+                    // original platform, not the input background.
+                    QPalette palette = edit->palette();
+                    palette.setColor(QPalette::Base, Qt::transparent);
+                    edit->setPalette(palette);
+                }
+                widget = edit;
+                break;
+            }
+            case Kind::Static: {
+                auto* label = new QLabel(text, this);
+                label->setTextFormat(Qt::PlainText);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                label->setWordWrap(true);
+                if (text == QLatin1String("Program File")) programFileLabel = label;
+                if (text == QLatin1String("Channel")) channelLabel = label;
+                widget = label;
+                break;
+            }
+            case Kind::ProgressBar: {
+                auto* bar = new QProgressBar(this);
+                bar->setTextVisible(false);
+                bar->setFocusPolicy(Qt::NoFocus);
+                widget = bar;
+                break;
+            }
+            case Kind::Radio: {
+                auto* radio = new QRadioButton(text, this);
+                // The radios are not tab stops in the template: reached by mouse or arrow keys.
+                radio->setFocusPolicy(Qt::ClickFocus);
+                m_fileTypeGroup->addButton(radio, row.id == IDC_BIN ? kFileTypeBin : kFileTypeHex);
+                widget = radio;
+                break;
+            }
         }
         if (!(row.style & kTabStop) && row.kind != Kind::Radio) widget->setFocusPolicy(Qt::NoFocus);
         widget->setGeometry(DluToPixels(row.dlu, m_units));
@@ -227,8 +226,7 @@ void CUpgradeDlg::CreateControls()
     connect(m_btnGenBody, &QAbstractButton::clicked, this, [this] { WriteBodyFile(*this); });
 }
 
-void CUpgradeDlg::OnInitDialog()
-{
+void CUpgradeDlg::OnInitDialog() {
     // The platform has no system menu here: the About item lives in the context menu
     // (contextMenuEvent), so there is nothing to append.
     setWindowIcon(m_hIcon);
@@ -241,31 +239,26 @@ void CUpgradeDlg::OnInitDialog()
     ResetUi();
 }
 
-QWidget* CUpgradeDlg::Control(int id) const
-{
+QWidget* CUpgradeDlg::Control(int id) const {
     const auto it = m_controls.find(id);
     return it == m_controls.end() ? nullptr : it->second;
 }
 
-QString CUpgradeDlg::ApplicationName()
-{
+QString CUpgradeDlg::ApplicationName() {
     const QString name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     return name.isEmpty() ? QCoreApplication::applicationName() : name;
 }
 
-int CUpgradeDlg::RunModal(QDialog& box)
-{
+int CUpgradeDlg::RunModal(QDialog& box) {
     return m_runModal ? m_runModal(box) : box.exec();
 }
 
-void CUpgradeDlg::ShowMessage(const std::string& text)
-{
+void CUpgradeDlg::ShowMessage(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, ApplicationName(), FromUtf8(text), QMessageBox::Ok, this);
     RunModal(box);
 }
 
-bool CUpgradeDlg::AskOkCancel(const std::string& text)
-{
+bool CUpgradeDlg::AskOkCancel(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, QString(), FromUtf8(text),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setDefaultButton(QMessageBox::Ok);
@@ -275,8 +268,7 @@ bool CUpgradeDlg::AskOkCancel(const std::string& text)
 
 std::optional<std::string> CUpgradeDlg::ChooseFile(FileDialogMode mode,
                                                    const std::string& defaultExtension,
-                                                   const std::string& filter)
-{
+                                                   const std::string& filter) {
     QFileDialog dialog(this);
     const QString extension = FromUtf8(defaultExtension);
     if (mode == FileDialogMode::Save) {
@@ -295,8 +287,7 @@ std::optional<std::string> CUpgradeDlg::ChooseFile(FileDialogMode mode,
     return ApplyDefaultExtension(files.first(), extension).toStdString();
 }
 
-void CUpgradeDlg::PushValues()
-{
+void CUpgradeDlg::PushValues() {
     m_editSpace->setText(FromUtf8(m_strSpace));
     m_editSpace->setCursorPosition(0);
     m_editProgramFile->setText(FromUtf8(m_strProgramFile));
@@ -313,8 +304,7 @@ void CUpgradeDlg::PushValues()
     m_editChannel->setCursorPosition(0);
 }
 
-bool CUpgradeDlg::ReadValues()
-{
+bool CUpgradeDlg::ReadValues() {
     m_strSpace = m_editSpace->text().toStdString();
     m_strProgramFile = m_editProgramFile->text().toStdString();
     m_nFileType = m_fileTypeGroup->checkedId();
@@ -331,37 +321,34 @@ bool CUpgradeDlg::ReadValues()
     return true;
 }
 
-void CUpgradeDlg::EnableButton(int id, bool on)
-{
+void CUpgradeDlg::EnableButton(int id, bool on) {
     if (QWidget* control = Control(id)) control->setEnabled(on);
 }
 
-void CUpgradeDlg::SetProgressRange(std::uint16_t minimum, std::uint16_t maximum)
-{
+void CUpgradeDlg::SetProgressRange(std::uint16_t minimum, std::uint16_t maximum) {
     m_progressMin = minimum;
     m_progressMax = maximum;
     m_progressPos = std::min(std::max(m_progressPos, m_progressMin), m_progressMax);
     ShowProgress();
 }
 
-void CUpgradeDlg::SetProgressStep(int step) { m_progressStep = step; }
+void CUpgradeDlg::SetProgressStep(int step) {
+    m_progressStep = step;
+}
 
-void CUpgradeDlg::SetProgressPos(int pos)
-{
+void CUpgradeDlg::SetProgressPos(int pos) {
     m_progressPos = std::min(std::max(pos, m_progressMin), m_progressMax);
     ShowProgress();
 }
 
-void CUpgradeDlg::StepProgress()
-{
+void CUpgradeDlg::StepProgress() {
     int pos = m_progressPos + m_progressStep;
     // Stepping past the end starts over from the beginning, as the platform's control does.
     if (pos > m_progressMax) pos = m_progressMin;
     SetProgressPos(pos);
 }
 
-void CUpgradeDlg::ShowProgress()
-{
+void CUpgradeDlg::ShowProgress() {
     if (m_progressMax > m_progressMin) {
         m_progress->setRange(m_progressMin, m_progressMax);
         m_progress->setValue(m_progressPos);
@@ -372,17 +359,19 @@ void CUpgradeDlg::ShowProgress()
     }
 }
 
-void CUpgradeDlg::StartBlockTimer(unsigned intervalMs)
-{
+void CUpgradeDlg::StartBlockTimer(unsigned intervalMs) {
     m_blockTimer.start(static_cast<int>(std::min<unsigned>(intervalMs, 0x7fffffff)));
 }
 
-void CUpgradeDlg::StopBlockTimer() { m_blockTimer.stop(); }
+void CUpgradeDlg::StopBlockTimer() {
+    m_blockTimer.stop();
+}
 
-void CUpgradeDlg::Wait(unsigned ms) { QThread::msleep(ms); }
+void CUpgradeDlg::Wait(unsigned ms) {
+    QThread::msleep(ms);
+}
 
-void CUpgradeDlg::OnBrowse()
-{
+void CUpgradeDlg::OnBrowse() {
     ReadValues();  // a bad Channel has been reported; the load goes on regardless
     if (m_nFileType == kFileTypeBin)
         LoadProgramBinary(*this);
@@ -390,54 +379,48 @@ void CUpgradeDlg::OnBrowse()
         LoadHexFile(*this);
 }
 
-void CUpgradeDlg::OnOK()
-{
+void CUpgradeDlg::OnOK() {
     if (ReadValues()) accept();
 }
 
-void CUpgradeDlg::OnSysCommand(unsigned id)
-{
+void CUpgradeDlg::OnSysCommand(unsigned id) {
     if ((id & 0xFFF0u) == kIdmAboutBox) {
         CAboutDlg about(this);
         RunModal(about);
     }
 }
 
-QMenu* CUpgradeDlg::CreateSystemMenu(QWidget* parent)
-{
+QMenu* CUpgradeDlg::CreateSystemMenu(QWidget* parent) {
     auto* menu = new QMenu(parent);
     QAction* about = menu->addAction(QString::fromUtf8(kAboutItem));
     connect(about, &QAction::triggered, this, [this] { OnSysCommand(kIdmAboutBox); });
     return menu;
 }
 
-void CUpgradeDlg::keyPressEvent(QKeyEvent* event)
-{
+void CUpgradeDlg::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-            OnOK();
-            return;
-        }
-        break;
-    case Qt::Key_F1:
-        return;  // no help file belongs to the tool
-    default:
-        break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+                OnOK();
+                return;
+            }
+            break;
+        case Qt::Key_F1:
+            return;  // no help file belongs to the tool
+        default:
+            break;
     }
     QDialog::keyPressEvent(event);
 }
 
-void CUpgradeDlg::contextMenuEvent(QContextMenuEvent* event)
-{
+void CUpgradeDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = CreateSystemMenu(this);
     menu->exec(event->globalPos());
     delete menu;
 }
 
-void CUpgradeDlg::paintEvent(QPaintEvent* event)
-{
+void CUpgradeDlg::paintEvent(QPaintEvent* event) {
     if (!isMinimized()) {
         QDialog::paintEvent(event);
         return;

@@ -54,6 +54,7 @@ public:
     int ProgressPos() const { return m_progressPos; }
     bool BlockTimerActive() const { return m_blockTimer.isActive(); }
     int BlockTimerInterval() const { return m_blockTimer.interval(); }
+    Qt::TimerType BlockTimerType() const { return m_blockTimer.timerType(); }
 
     // The control with the given template ID (its objectName is the ID).
     QWidget* Control(int id) const;

@@ -3,8 +3,7 @@
 #include <QFontMetrics>
 #include <QStringList>
 
-QFont DialogFont()
-{
+QFont DialogFont() {
     QFont font;
     // SimSun under its Chinese and Latin names first, then the Ming/Song faces of Linux
     // distributions (AR PL UMing ships with Debian's fonts-arphic-uming), then any serif CJK.
@@ -17,16 +16,14 @@ QFont DialogFont()
     return font;
 }
 
-DialogBaseUnits BaseUnitsOf(const QFont& font)
-{
+DialogBaseUnits BaseUnitsOf(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int letters =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(letters / 26 + 1) / 2, metrics.height()};
 }
 
-int MulDiv(int a, int b, int c)
-{
+int MulDiv(int a, int b, int c) {
     const long long product = static_cast<long long>(a) * b;
     const long long half = (c < 0 ? -c : c) / 2;
     const bool negative = (product < 0) != (c < 0);
@@ -34,13 +31,11 @@ int MulDiv(int a, int b, int c)
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-QRect DluToPixels(const QRect& dlu, DialogBaseUnits units)
-{
+QRect DluToPixels(const QRect& dlu, DialogBaseUnits units) {
     return {MulDiv(dlu.x(), units.cx, 4), MulDiv(dlu.y(), units.cy, 8),
             MulDiv(dlu.width(), units.cx, 4), MulDiv(dlu.height(), units.cy, 8)};
 }
 
-QSize DluToPixels(const QSize& dlu, DialogBaseUnits units)
-{
+QSize DluToPixels(const QSize& dlu, DialogBaseUnits units) {
     return {MulDiv(dlu.width(), units.cx, 4), MulDiv(dlu.height(), units.cy, 8)};
 }

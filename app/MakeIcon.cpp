@@ -6,8 +6,7 @@
 
 #include "app/AppIcon.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 3 || argc % 2 == 0) {
         std::fprintf(stderr, "usage: %s SIZE OUT.png [SIZE OUT.png ...]\n", argv[0]);
         return 2;

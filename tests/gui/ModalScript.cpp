@@ -5,13 +5,11 @@
 
 #include "app/CUpgradeDlg.h"
 
-ModalScript::ModalScript(CUpgradeDlg& dlg)
-{
+ModalScript::ModalScript(CUpgradeDlg& dlg) {
     dlg.SetModalRunner([this](QDialog& box) { return Run(box); });
 }
 
-int ModalScript::Run(QDialog& box)
-{
+int ModalScript::Run(QDialog& box) {
     ModalRecord record;
     record.className = QString::fromLatin1(box.metaObject()->className());
     record.title = box.windowTitle();
@@ -35,13 +33,11 @@ int ModalScript::Run(QDialog& box)
     return answer(box);
 }
 
-void ModalScript::Press(QMessageBox::StandardButton button)
-{
+void ModalScript::Press(QMessageBox::StandardButton button) {
     Handle([button](QDialog&) { return static_cast<int>(button); });
 }
 
-void ModalScript::ChooseFile(const QString& path)
-{
+void ModalScript::ChooseFile(const QString& path) {
     Handle([path](QDialog& box) {
         auto* files = qobject_cast<QFileDialog*>(&box);
         if (!files) return static_cast<int>(QDialog::Rejected);
@@ -53,28 +49,24 @@ void ModalScript::ChooseFile(const QString& path)
     });
 }
 
-void ModalScript::CancelFile()
-{
+void ModalScript::CancelFile() {
     Handle([](QDialog& box) {
         QTimer::singleShot(0, &box, [&box] { box.reject(); });
         return box.exec();
     });
 }
 
-void ModalScript::Accept()
-{
+void ModalScript::Accept() {
     Handle([](QDialog&) { return static_cast<int>(QDialog::Accepted); });
 }
 
-bool ModalScript::AnyUnexpected() const
-{
+bool ModalScript::AnyUnexpected() const {
     for (const ModalRecord& record : records)
         if (record.unexpected) return true;
     return false;
 }
 
-QStringList ModalScript::Texts() const
-{
+QStringList ModalScript::Texts() const {
     QStringList texts;
     for (const ModalRecord& record : records) texts << record.text;
     return texts;

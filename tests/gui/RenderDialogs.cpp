@@ -13,8 +13,7 @@
 
 namespace {
 
-bool Save(QWidget& widget, const QDir& dir, const char* name)
-{
+bool Save(QWidget& widget, const QDir& dir, const char* name) {
     widget.show();
     QApplication::processEvents();
     const QString path = dir.filePath(QString::fromLatin1(name));
@@ -28,8 +27,7 @@ bool Save(QWidget& widget, const QDir& dir, const char* name)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s OUTDIR [SAMPLE.bin]\n", argv[0]);

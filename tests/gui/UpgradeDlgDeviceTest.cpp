@@ -10,8 +10,8 @@
 #include <memory>
 #include <optional>
 
-#include "app/ControlIds.h"
 #include "app/CUpgradeDlg.h"
+#include "app/ControlIds.h"
 #include "image/FirmwareImage.h"
 #include "tests/gui/ModalScript.h"
 #include "tests/support/ImageBuilder.h"
@@ -37,8 +37,7 @@ private:
     void Click(int id) { QTest::mouseClick(Ctl(id), Qt::LeftButton); }
 
     // The four buttons that a run locks, and Cancel, as (enabled) flags.
-    QList<bool> Buttons()
-    {
+    QList<bool> Buttons() {
         QList<bool> flags;
         for (int id : {IDC_BROWSE, IDC_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY, IDC_CANCEL_UPGRADE})
             flags << Ctl(id)->isEnabled();
@@ -46,8 +45,7 @@ private:
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         std::memset(&g_image, 0, sizeof g_image);
         m_bed = std::make_unique<VirtualTestbed>(std::vector<VirtualDriveSpec>{
             VirtualTestbed::FixedDisk("sda"), VirtualTestbed::UpgradeDevice("sdb")});
@@ -66,8 +64,7 @@ private slots:
         m_script->records.clear();
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         QVERIFY2(!m_script->AnyUnexpected(), qPrintable(m_script->Texts().join(QLatin1Char('|'))));
         m_script.reset();
         m_dlg.reset();  // closes a handle left open before the testbed goes
@@ -75,8 +72,7 @@ private slots:
         m_bed.reset();
     }
 
-    void wholeUpgradeReachesTheEnd()
-    {
+    void wholeUpgradeReachesTheEnd() {
         auto* bar = qobject_cast<QProgressBar*>(Ctl(IDC_PROGRESS));
         std::optional<int> valueAtFinish;
         std::optional<int> maximumAtFinish;
@@ -121,8 +117,7 @@ private slots:
         QVERIFY(std::memcmp(flash.data() + 16 * 1024, m_image.data() + 16 * 1024, 84 * 1024) == 0);
     }
 
-    void cancelDuringARunRestoresTheView()
-    {
+    void cancelDuringARunRestoresTheView() {
         m_script->Press(QMessageBox::Ok);  // the version prompt
         Click(IDC_UPGRADE);
         QTRY_VERIFY_WITH_TIMEOUT(m_dlg->ProgressPos() >= 20, kRunTimeoutMs);
@@ -137,8 +132,7 @@ private slots:
         QCOMPARE(m_script->records.size(), std::size_t{1});
     }
 
-    void noDeviceIsReported()
-    {
+    void noDeviceIsReported() {
         m_bed.reset();
         m_bed = std::make_unique<VirtualTestbed>(
             std::vector<VirtualDriveSpec>{VirtualTestbed::OrdinaryDrive("sdb")});

@@ -20,8 +20,9 @@
 #include <memory>
 
 #include "app/CAboutDlg.h"
-#include "app/ControlIds.h"
 #include "app/CUpgradeDlg.h"
+#include "app/ControlIds.h"
+#include "app/FileDialogFilter.h"
 #include "image/FirmwareImage.h"
 #include "tests/gui/ModalScript.h"
 #include "tests/support/ImageBuilder.h"
@@ -58,15 +59,13 @@ const Row kRows[] = {
 };
 
 // Windows' conversion, measured here independently of the dialog's own code.
-QRect ToPixels(const QRect& dlu, int cx, int cy)
-{
+QRect ToPixels(const QRect& dlu, int cx, int cy) {
     auto round = [](int a, int b, int c) { return (a * b + c / 2) / c; };
     return {round(dlu.x(), cx, 4), round(dlu.y(), cy, 8), round(dlu.width(), cx, 4),
             round(dlu.height(), cy, 8)};
 }
 
-QString ControlText(QWidget* w)
-{
+QString ControlText(QWidget* w) {
     if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
     if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
     if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
@@ -85,8 +84,7 @@ private:
     std::unique_ptr<TempDir> m_dir;
 
     template <typename T = QWidget>
-    T* Ctl(int id)
-    {
+    T* Ctl(int id) {
         auto* w = qobject_cast<T*>(m_dlg->Control(id));
         if (!w) qFatal("control %d missing", id);
         return w;
@@ -94,22 +92,19 @@ private:
     bool Enabled(int id) { return Ctl(id)->isEnabled(); }
     void ClickButton(int id) { QTest::mouseClick(Ctl(id), Qt::LeftButton); }
 
-    std::string WriteImage(const char* name, const ImageSpec& spec = {})
-    {
+    std::string WriteImage(const char* name, const ImageSpec& spec = {}) {
         const std::string path = m_dir->File(name);
         WriteBytes(path, BuildRawImage(spec));
         return path;
     }
 
-    void LoadThroughBrowse(const std::string& path)
-    {
+    void LoadThroughBrowse(const std::string& path) {
         m_script->ChooseFile(QString::fromStdString(path));
         ClickButton(IDC_BROWSE);
     }
 
 private slots:
-    void init()
-    {
+    void init() {
         std::memset(&g_image, 0, sizeof g_image);
         m_dir = std::make_unique<TempDir>();
         m_dlg = std::make_unique<CUpgradeDlg>();
@@ -118,8 +113,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         QVERIFY2(!m_script->AnyUnexpected(), qPrintable(m_script->Texts().join(QLatin1Char('|'))));
         QVERIFY(m_script->AllAnswered());
         m_script.reset();
@@ -127,8 +121,7 @@ private slots:
         m_dir.reset();
     }
 
-    void layoutFollowsTheTemplate()
-    {
+    void layoutFollowsTheTemplate() {
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("VANTO Upgrade V2.3"));
         const QFont font = m_dlg->font();
         QCOMPARE(font.pointSize(), 9);
@@ -157,7 +150,8 @@ private slots:
         for (qsizetype i = 0; i < controls.size(); ++i) {
             const Row& row = kRows[i];
             QWidget* w = controls[i];
-            const QByteArray where = QByteArray::number(i) + " " + row.text + " " + w->metaObject()->className();
+            const QByteArray where =
+                QByteArray::number(i) + " " + row.text + " " + w->metaObject()->className();
             QVERIFY2(w->inherits(row.className), where.constData());
             // Edit boxes show the values instead (checked in startUpState).
             if (!w->inherits("QLineEdit")) QCOMPARE(ControlText(w), QString::fromUtf8(row.text));
@@ -166,7 +160,8 @@ private slots:
                 QCOMPARE(w->objectName(), QString::number(row.id));
                 QCOMPARE(m_dlg->Control(row.id), w);
             }
-            if (std::strlen(row.text) > 0) QCOMPARE(w->accessibleName(), QString::fromUtf8(row.text));
+            if (std::strlen(row.text) > 0)
+                QCOMPARE(w->accessibleName(), QString::fromUtf8(row.text));
         }
 
         // Edit styles.
@@ -204,8 +199,7 @@ private slots:
         }
     }
 
-    void startUpState()
-    {
+    void startUpState() {
         for (int id : {IDC_UPGRADE, IDC_CANCEL_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY})
             QVERIFY2(!Enabled(id), qPrintable(QString::number(id)));
         for (int id : {IDC_BROWSE, IDC_BIN, IDC_HEX, IDC_PROGRAM_FILE, IDC_SPACE, IDC_CHANNEL})
@@ -225,8 +219,7 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), Ctl(IDC_PROGRAM_FILE));
     }
 
-    void progressOperations()
-    {
+    void progressOperations() {
         auto* bar = Ctl<QProgressBar>(IDC_PROGRESS);
         m_dlg->SetProgressRange(16, 100);
         m_dlg->SetProgressStep(1);
@@ -244,19 +237,18 @@ private slots:
         QCOMPARE(bar->value(), bar->minimum());
     }
 
-    void blockTimer()
-    {
+    void blockTimer() {
         m_dlg->StartBlockTimer(100);
         QVERIFY(m_dlg->BlockTimerActive());
         QCOMPARE(m_dlg->BlockTimerInterval(), 100);
+        QCOMPARE(m_dlg->BlockTimerType(), Qt::PreciseTimer);
         m_dlg->StartBlockTimer(15);  // re-arming replaces the interval
         QCOMPARE(m_dlg->BlockTimerInterval(), 15);
         m_dlg->StopBlockTimer();
         QVERIFY(!m_dlg->BlockTimerActive());
     }
 
-    void messageAndPromptBoxes()
-    {
+    void messageAndPromptBoxes() {
         m_script->Press(QMessageBox::Ok);
         m_dlg->ShowMessage("Finish OK!");
         m_script->Press(QMessageBox::Ok);
@@ -278,8 +270,7 @@ private slots:
         QCOMPARE(prompt.buttons, QMessageBox::Ok | QMessageBox::Cancel);
     }
 
-    void messageBoxIsAnsweredWhenRunForReal()
-    {
+    void messageBoxIsAnsweredWhenRunForReal() {
         // Without a scripted shortcut: the real box, closed by a key press as a user would.
         m_script->Handle([](QDialog& box) {
             QTimer::singleShot(0, &box, [&box] { QTest::keyClick(&box, Qt::Key_Escape); });
@@ -293,8 +284,7 @@ private slots:
         QVERIFY(m_dlg->AskOkCancel("Code Empty, Continue?"));
     }
 
-    void typedPathIsKeptWhenTheFileDialogIsCancelled()
-    {
+    void typedPathIsKeptWhenTheFileDialogIsCancelled() {
         QTest::keyClicks(Ctl(IDC_PROGRAM_FILE), QStringLiteral("/somewhere/typed.bin"));
         m_script->CancelFile();
         ClickButton(IDC_BROWSE);
@@ -304,8 +294,7 @@ private slots:
         QVERIFY(!Enabled(IDC_UPGRADE));  // unchanged until the next reset
     }
 
-    void fileTypeChoosesTheDialog()
-    {
+    void fileTypeChoosesTheDialog() {
         QTest::mouseClick(Ctl(IDC_HEX), Qt::LeftButton);
         m_script->CancelFile();
         ClickButton(IDC_BROWSE);
@@ -326,8 +315,7 @@ private slots:
         QCOMPARE(bin.defaultSuffix, QString());
     }
 
-    void badChannelIsReportedAndTheFileDialogStillOpens()
-    {
+    void badChannelIsReportedAndTheFileDialogStillOpens() {
         QTest::mouseClick(Ctl(IDC_HEX), Qt::LeftButton);
         auto* channel = Ctl<QLineEdit>(IDC_CHANNEL);
         for (const char* bad : {"-1", "abc"}) {
@@ -364,8 +352,7 @@ private slots:
         QCOMPARE(m_dlg->m_nChannel, 7u);
     }
 
-    void enablingRuleAfterGoodAndRejectedLoads()
-    {
+    void enablingRuleAfterGoodAndRejectedLoads() {
         const std::string good = WriteImage("good.bin");
         LoadThroughBrowse(good);
         QCOMPARE(m_script->records.size(), std::size_t{1});
@@ -391,8 +378,7 @@ private slots:
         QCOMPARE(Ctl<QLineEdit>(IDC_SPACE)->text(), QStringLiteral("Space (16-100K)"));
     }
 
-    void generateButtonsWriteTheDerivedFiles()
-    {
+    void generateButtonsWriteTheDerivedFiles() {
         LoadThroughBrowse(WriteImage("image.bin"));
         const std::string program = m_dir->File("program.bin");
         const std::string body = m_dir->File("body.bin");
@@ -411,8 +397,7 @@ private slots:
         QCOMPARE(ReadBytes(body).size(), std::size_t{84 * 1024});
     }
 
-    void saveDialogAppendsTheExtensionAndAsksBeforeReplacing()
-    {
+    void saveDialogAppendsTheExtensionAndAsksBeforeReplacing() {
         const std::string existing = m_dir->File("out.bin");
         WriteBytes(existing, {1, 2, 3});
         QString question;
@@ -431,14 +416,29 @@ private slots:
             });
             return files->exec();
         });
-        const auto chosen = m_dlg->ChooseFile(FileDialogMode::Save, "bin", "bin files (*.bin)|*.bin|");
+        const auto chosen =
+            m_dlg->ChooseFile(FileDialogMode::Save, "bin", "bin files (*.bin)|*.bin|");
         QVERIFY(chosen.has_value());
         QCOMPARE(*chosen, existing);
         QVERIFY2(question.contains(QStringLiteral("out.bin")), qPrintable(question));
     }
 
-    void enterEndsTheDialogOnlyWithAValidChannel()
-    {
+    void filtersAndDefaultExtension() {
+        QCOMPARE(ToNameFilters("bin files (*.bin)|*.bin|"),
+                 QStringList{QStringLiteral("bin files (*.bin)")});
+        QCOMPARE(
+            ToNameFilters("Images|*.bin;*.hex|All|*.*|"),
+            (QStringList{QStringLiteral("Images (*.bin *.hex)"), QStringLiteral("All (*.*)")}));
+        QCOMPARE(ToNameFilters("dangling|"), QStringList{});
+        QCOMPARE(ApplyDefaultExtension(QStringLiteral("/a.d/out"), QStringLiteral("bin")),
+                 QStringLiteral("/a.d/out.bin"));
+        QCOMPARE(ApplyDefaultExtension(QStringLiteral("/a/out.txt"), QStringLiteral("bin")),
+                 QStringLiteral("/a/out.txt"));
+        QCOMPARE(ApplyDefaultExtension(QStringLiteral("/a/out"), QString()),
+                 QStringLiteral("/a/out"));
+    }
+
+    void enterEndsTheDialogOnlyWithAValidChannel() {
         Ctl<QLineEdit>(IDC_CHANNEL)->setText(QStringLiteral("7x"));
         m_script->Press(QMessageBox::Ok);
         QTest::keyClick(Ctl(IDC_BROWSE), Qt::Key_Return);  // even with a button focused
@@ -452,8 +452,7 @@ private slots:
         QCOMPARE(m_dlg->m_nChannel, 12u);
     }
 
-    void escapeEndsTheDialogWithoutValidation()
-    {
+    void escapeEndsTheDialogWithoutValidation() {
         Ctl<QLineEdit>(IDC_CHANNEL)->setText(QStringLiteral("abc"));
         QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
         QVERIFY(!m_dlg->isVisible());
@@ -461,8 +460,7 @@ private slots:
         QVERIFY(m_script->records.empty());
     }
 
-    void aboutItemOpensTheAboutBox()
-    {
+    void aboutItemOpensTheAboutBox() {
         QString item;
         QTimer::singleShot(0, m_dlg.get(), [&item] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -485,13 +483,14 @@ private slots:
         QCOMPARE(m_script->records.size(), std::size_t{1});
     }
 
-    void aboutBoxLayout()
-    {
+    void aboutBoxLayout() {
         CAboutDlg about;
         QCOMPARE(about.windowTitle(), QStringLiteral("关于 Kestrel"));
         const QFontMetrics metrics(about.font());
         const int cx = (metrics.horizontalAdvance(QStringLiteral(
-                            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) + 26) / 52;
+                            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) +
+                        26) /
+                       52;
         const int cy = metrics.height();
         QCOMPARE(about.size(), ToPixels({0, 0, 235, 55}, cx, cy).size());
         QCOMPARE(about.minimumSize(), about.maximumSize());
@@ -517,8 +516,7 @@ private slots:
         QCOMPARE(about.result(), int(QDialog::Accepted));
     }
 
-    void iconIsTheApplicationIcon()
-    {
+    void iconIsTheApplicationIcon() {
         QVERIFY(!m_dlg->OnQueryDragIcon().isNull());
         QVERIFY(!m_dlg->windowIcon().isNull());
         const QImage image = m_dlg->OnQueryDragIcon().pixmap(32, 32).toImage();

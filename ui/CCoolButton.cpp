@@ -1,6 +1,5 @@
 #include "ui/CCoolButton.h"
 
-#include <QEnterEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QIcon>
@@ -22,10 +21,15 @@
 // and the release to the button that was pressed, wherever the pointer is; with no button
 // held, Qt sends a Leave event when the pointer leaves the button, which this class feeds in
 // as a move outside with the keys held at that moment. So Capture and Release only keep
-// m_bCaptured; no grabMouse(). A real grab would route the mouse input of a modal message box,
-// opened from the clicked signal while the grab is still held, to this button in the dialog
-// underneath, and the dialog could not be used with the mouse. What a grab would add, moves
-// far outside after leaving with Shift or Ctrl held, changes no look: hover is already off.
+// m_bCaptured; there is no grabMouse(). A real grab would route the mouse input of a modal
+// message box, opened from the clicked signal while the grab is still held, to this button in
+// the dialog underneath, and the box could not be used with the mouse. What a grab would add,
+// moves far outside after leaving with Shift or Ctrl held, changes no look: hover is off by
+// then.
+//
+// Enter is left to the move that follows it: Qt also sends Enter to a button that appears
+// under a resting pointer without taking it as the widget under the pointer, and then sends it
+// no Leave when the pointer moves off, which would leave the hover look stuck.
 
 namespace {
 
@@ -357,9 +361,9 @@ void CCoolButton::DrawContent(QPainter& painter, const CoolRect& content, std::u
                                     : m_hBitmapDisabled.get();
         // A missing disabled bitmap is not made on demand: nothing is drawn.
         if (bitmap == nullptr || bitmap->isNull() || size.isEmpty()) break;
-        // Bitmaps are not scaled: the image size cuts them.
-        DrawImage(painter, bitmap->toImage().copy(0, 0, size.width(), size.height()),
-                  layout.imageArea, embossed);
+        // Bitmaps are not scaled: the image size cuts them, and nothing is drawn past them.
+        const QRect part = QRect(QPoint(0, 0), size).intersected(bitmap->rect());
+        DrawImage(painter, bitmap->toImage().copy(part), layout.imageArea, embossed);
         break;
     }
     }
@@ -425,15 +429,6 @@ void CCoolButton::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     Run(OnLButtonUp(), [&] { QPushButton::mouseReleaseEvent(event); });
-}
-
-void CCoolButton::enterEvent(QEnterEvent* event)
-{
-    // Entering is a move over the button; Qt may send it without a move event.
-    Run(OnMouseMove(m_nBorderStyle,
-                    KeyFlags(QGuiApplication::mouseButtons(), QGuiApplication::keyboardModifiers()),
-                    true),
-        [&] { QPushButton::enterEvent(event); });
 }
 
 void CCoolButton::leaveEvent(QEvent* event)

@@ -1,5 +1,6 @@
 #include "vdev/VdevCommand.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -27,9 +28,27 @@ constexpr int kCannotRun = 127;
 
 volatile sig_atomic_t g_child = 0;
 
+// The signals we pass on to the child.
+sigset_t PassedSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        sigaddset(&set, s);
+    }
+    return set;
+}
+
 void ForwardSignal(int signal) {
     if (g_child > 0) {
         kill(static_cast<pid_t>(g_child), signal);
+    }
+}
+
+// SIGINT and SIGQUIT typed at the terminal reach the child directly (same process group), so
+// only those another process sent to us with kill() are passed on.
+void ForwardSentSignal(int signal, siginfo_t* info, void*) {
+    if (info != nullptr && info->si_code == SI_USER) {
+        ForwardSignal(signal);
     }
 }
 
@@ -69,29 +88,31 @@ int RunChild(const std::vector<std::string>& command, const std::string& root) {
     }
     argv.push_back(nullptr);
 
-    // Terminal signals reach the child directly (same process group); we ignore them so the
-    // child decides (Ctrl-C cancels an upgrade) and we still report its status. Signals sent
-    // to us alone are passed on. The child gets default dispositions back.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
+    // We stay alive until the child ends to serve its requests and report its status; the
+    // signals that would end us go to the child instead, which decides (Ctrl-C cancels an
+    // upgrade). The child gets the default dispositions back.
+    struct sigaction sent {};
+    sent.sa_sigaction = ForwardSentSignal;
+    sent.sa_flags = SA_SIGINFO;
     struct sigaction forward {};
     forward.sa_handler = ForwardSignal;
-    struct sigaction oldInt {
-    }, oldQuit{}, oldTerm{}, oldHup{};
-    sigaction(SIGINT, &ignore, &oldInt);
-    sigaction(SIGQUIT, &ignore, &oldQuit);
+    struct sigaction oldInt {};
+    struct sigaction oldQuit {};
+    struct sigaction oldTerm {};
+    struct sigaction oldHup {};
+    sigaction(SIGINT, &sent, &oldInt);
+    sigaction(SIGQUIT, &sent, &oldQuit);
     sigaction(SIGTERM, &forward, &oldTerm);
     sigaction(SIGHUP, &forward, &oldHup);
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
-        sigaddset(&defaults, s);
-    }
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    const sigset_t passed = PassedSignals();
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &passed);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
     const int spawnError = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
     posix_spawnattr_destroy(&attr);
@@ -102,11 +123,15 @@ int RunChild(const std::vector<std::string>& command, const std::string& root) {
                   << "\n";
     } else {
         g_child = pid;
+        // Held back until now (see RunVdevCommand), so none is lost before we know the child;
+        // only this thread takes them.
+        pthread_sigmask(SIG_UNBLOCK, &passed, nullptr);
         int status = 0;
         pid_t waited = 0;
         do {
             waited = waitpid(pid, &status, 0);
         } while (waited < 0 && errno == EINTR);
+        pthread_sigmask(SIG_BLOCK, &passed, nullptr);
         g_child = 0;
         if (waited == pid && WIFEXITED(status)) {
             code = WEXITSTATUS(status);
@@ -172,6 +197,10 @@ int RunVdevCommand(int argc, char** argv) {
         cdrom ? VirtualDriveKind::CdRom : VirtualDriveKind::Removable);
     device.openReadWriteFails = openFails;
 
+    // Block the passed-on signals before umockdev starts its worker thread, which inherits the
+    // mask; RunChild unblocks them in this thread alone once the child's pid is known.
+    const sigset_t passed = PassedSignals();
+    pthread_sigmask(SIG_BLOCK, &passed, nullptr);
     try {
         VirtualTestbed testbed({VirtualTestbed::FixedDisk("sda"), device},
                                /*requirePreloadHere=*/false);

@@ -374,6 +374,15 @@ TEST(KestrelVdev, FaultOptionsReachTheModel) {
     EXPECT_EQ(RunShell(Vdev() + " --open-fails -- " + Probe() + " identify /dev/sdb > " + out), 1);
 }
 
+TEST(KestrelVdev, AnInterruptSentToItReachesTheChild) {
+    // The child asks its parent to be interrupted and waits; only a forwarded SIGINT ends the
+    // wait early with the trap's status (otherwise sleep ends it with 0).
+    EXPECT_EQ(RunShell(Vdev() +
+                       " -- sh -c 'trap \"exit 5\" INT; sleep 5 >/dev/null 2>&1 & kill -INT $PPID; "
+                       "wait $!'"),
+              5);
+}
+
 TEST(KestrelVdev, UsageErrorsExitWithTwo) {
     EXPECT_EQ(RunShell(Vdev() + " > /dev/null 2>&1"), 2) << "no command";
     EXPECT_EQ(RunShell(Vdev() + " --chip-id 41:42 -- true > /dev/null 2>&1"), 2);

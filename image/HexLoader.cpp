@@ -41,19 +41,30 @@ constexpr std::array<std::int16_t, 256> MakeDigitTable()
 
 constexpr std::array<std::int16_t, 256> kDigit = MakeDigitTable();
 
-// ParseHexDigits(p, 2) and ParseHexDigits(p, 4), table-driven: same values for every byte.
-inline int Pair(const char* p)
-{
-    return kDigit[static_cast<unsigned char>(p[0])] * 16 + kDigit[static_cast<unsigned char>(p[1])];
-}
+using PairTable = std::array<std::int16_t, 65536>;
 
-inline int Quad(const char* p) { return Pair(p) * 256 + Pair(p + 2); }
+// Every two-character value, so a pair costs one load: -816 ("\0\0") to 3519 ("\xFF\xFF").
+// Well-formed records touch only a few cache lines of it. Filled on first use (too many steps
+// for a compile-time table).
+const PairTable& Pairs()
+{
+    static const PairTable table = [] {
+        PairTable pairs{};
+        for (unsigned i = 0; i < pairs.size(); ++i)
+            pairs[i] = static_cast<std::int16_t>(kDigit[i >> 8] * 16 + kDigit[i & 0xFF]);
+        return pairs;
+    }();
+    return table;
+}
 
 enum class LineResult { Next, Start, Reject };
 
 class RecordDecoder {
 public:
-    RecordDecoder(FirmwareImage& image, HexLoadReport& report) : m_image(image), m_report(report) {}
+    RecordDecoder(FirmwareImage& image, HexLoadReport& report)
+        : m_pairs(Pairs().data()), m_image(image), m_report(report)
+    {
+    }
 
     // One complete line of n characters, line feed included (n <= 523).
     LineResult Decode(const char* text, std::size_t n)
@@ -98,6 +109,14 @@ public:
     }
 
 private:
+    // ParseHexDigits(p, 2) and ParseHexDigits(p, 4), table-driven: same values for every byte.
+    int Pair(const char* p) const
+    {
+        return m_pairs[static_cast<unsigned>(static_cast<unsigned char>(p[0])) << 8 |
+                       static_cast<unsigned char>(p[1])];
+    }
+    int Quad(const char* p) const { return Pair(p) * 256 + Pair(p + 2); }
+
     void Store(std::int64_t first, const std::uint8_t* bytes, int count)
     {
         if (count <= 0) return;
@@ -114,6 +133,7 @@ private:
         m_report.skippedBytes += static_cast<std::uint64_t>(count - stored);
     }
 
+    const std::int16_t* m_pairs;
     FirmwareImage& m_image;
     HexLoadReport& m_report;
     std::int64_t m_extendedBase = 0;

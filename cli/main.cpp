@@ -2,8 +2,10 @@
 #include <functional>
 
 #include "cli/CliCommon.h"
+#include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
+#include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
 {
@@ -11,7 +13,9 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
+    RegisterGenerateCommands(app, &run);
     RegisterListCommand(app, &run);
+    RegisterUpgradeCommand(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

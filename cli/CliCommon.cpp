@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
+#include "app/ControlIds.h"
+#include "image/HexLoader.h"
 #include "image/RawBinaryLoader.h"
 
 ImageFileType ResolveImageFileType(const std::optional<std::string>& type, const std::string& path)
@@ -20,13 +22,11 @@ const char* ImageFileTypeName(ImageFileType type)
     return type == ImageFileType::Hex ? "hex" : "bin";
 }
 
-bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type)
+bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report)
 {
-    dlg.m_nFileType = type == ImageFileType::Hex ? 1 : 0;
-    if (type == ImageFileType::Hex) {
-        dlg.ShowMessage("Intel HEX files are not supported yet");
-        return false;
-    }
+    if (report != nullptr) *report = {};
+    dlg.m_nFileType = type == ImageFileType::Hex ? kFileTypeHex : kFileTypeBin;
+    if (type == ImageFileType::Hex) return LoadHexFile(dlg, report);
     return LoadProgramBinary(dlg);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/ConsoleDialog.h"
+#include "image/HexLoader.h"
 
 namespace CLI {
 class App;
@@ -24,7 +25,8 @@ ImageFileType ResolveImageFileType(const std::optional<std::string>& type, const
 const char* ImageFileTypeName(ImageFileType type);
 
 // Loads the image through the same loader Browse runs. True when the analysis accepted it.
-bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type);
+// report, when given, receives what the HEX loader counted (zero for a raw binary).
+bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report = nullptr);
 
 // Adds "--type bin|hex" to a sub-command.
 void AddTypeOption(CLI::App& command, std::optional<std::string>& type);

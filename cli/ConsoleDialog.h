@@ -48,6 +48,9 @@ public:
                        const std::function<bool()>& stopRequested);
     bool TimerArmed() const { return m_timerInterval.has_value(); }
 
+    // What the next ChooseFile answers: a sub-command that loads FILE and then saves to OUT
+    // switches the answer between the two dialogs.
+    void SetChosenPath(std::string path) { m_options.path = std::move(path); }
     // The run as the progress bar saw it: from the first arming of the timer after the bar was
     // reset, the blocks stepped, the time from then to the end of the last tick, and the time
     // spent inside ticks (the transfers themselves).

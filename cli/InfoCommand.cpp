@@ -39,13 +39,14 @@ int RunInfo(const InfoArgs& args)
 {
     const ImageFileType type = ResolveImageFileType(args.type, args.file);
     ConsoleDialog dlg({.path = args.file});
-    if (!LoadImageFile(dlg, type)) return kExitFailure;
+    HexLoadReport report;
+    if (!LoadImageFile(dlg, type, &report)) return kExitFailure;
 
     const std::uint16_t end = g_image.endBlock;
     const std::string family{static_cast<char>(TrailerByte(g_image, end, 0)),
                              static_cast<char>(TrailerByte(g_image, end, 1))};
     const unsigned bootType = TrailerByte(g_image, end, 5);
-    const unsigned long skipped = 0;
+    const std::uint64_t skipped = report.skippedBytes;
     if (args.json) {
         nlohmann::ordered_json out;
         out["file"] = dlg.m_strProgramFile;

@@ -121,23 +121,29 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
     std::cout << out.dump(2) << '\n';
 }
 
+std::string Padded(std::string text, std::size_t width)
+{
+    if (text.size() < width) text.resize(width, ' ');
+    return text;
+}
+
 void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found)
 {
     if (std::none_of(probes.begin(), probes.end(),
                      [](const DriveProbe& p) { return IsCandidateKind(p.drive.kind); }))
         std::cout << "no removable or CD-ROM drive found\n";
-    std::size_t nameWidth = 4, pathWidth = 4;
+    std::size_t nameWidth = 4;
+    std::size_t pathWidth = 4;
     for (const DriveProbe& probe : probes) {
         nameWidth = std::max(nameWidth, probe.drive.name.size());
         pathWidth = std::max(pathWidth, probe.drive.devicePath.size());
     }
+    constexpr std::size_t kKindWidth = 9;  // "removable"
     for (const DriveProbe& probe : probes) {
         const auto [line, hint] = Outcome(probe);
-        std::string name = probe.drive.name, path = probe.drive.devicePath;
-        name.resize(nameWidth, ' ');
-        path.resize(pathWidth, ' ');
-        std::string kind = DriveKindName(probe.drive.kind);
-        kind.resize(9, ' ');
+        const std::string name = Padded(probe.drive.name, nameWidth);
+        const std::string path = Padded(probe.drive.devicePath, pathWidth);
+        const std::string kind = Padded(DriveKindName(probe.drive.kind), kKindWidth);
         std::cout << name << "  " << kind << "  " << path << "  " << line << '\n';
         if (!hint.empty()) std::cout << std::string(nameWidth + 2, ' ') << "hint: " << hint << '\n';
     }

@@ -2,6 +2,7 @@
 #include <functional>
 
 #include "cli/CliCommon.h"
+#include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
 #include "cli/UpgradeCommand.h"
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
+    RegisterGenerateCommands(app, &run);
     RegisterListCommand(app, &run);
     RegisterUpgradeCommand(app, &run);
     try {

@@ -60,6 +60,10 @@ bool File::CreateForWriting(const std::string& path)
     Close();
     m_path = path;
     m_writing = true;
+    // A folder in the target's place would only be found at the final rename; refuse it here,
+    // where the caller still reports an open failure.
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) return Fail("create", EISDIR);
     m_tempPath = TemporaryPathFor(path);
     const int fd =
         ::open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);

@@ -48,15 +48,15 @@ public:
                        const std::function<bool()>& stopRequested);
     bool TimerArmed() const { return m_timerInterval.has_value(); }
 
+    // What the next ChooseFile answers: a sub-command that loads FILE and then saves to OUT
+    // switches the answer between the two dialogs.
+    void SetChosenPath(std::string path) { m_options.path = std::move(path); }
     // The run as the progress bar saw it: from the first arming of the timer after the bar was
     // reset, the blocks stepped, the time from then to the end of the last tick, and the time
     // spent inside ticks (the transfers themselves).
     int BlocksStepped() const { return m_blocksStepped; }
     double RunSeconds() const;
     double TickSeconds() const;
-    // What the next ChooseFile answers: a sub-command that loads FILE and then saves to OUT
-    // switches the answer between the two dialogs.
-    void SetChosenPath(std::string path) { m_options.path = std::move(path); }
 
     const std::vector<std::string>& Messages() const { return m_messages; }
     bool ButtonEnabled(int id) const;

@@ -13,9 +13,9 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
+    RegisterGenerateCommands(app, &run);
     RegisterListCommand(app, &run);
     RegisterUpgradeCommand(app, &run);
-    RegisterGenerateCommands(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,0 +1,189 @@
+# Scenarios of the kernel tier, sourced by the guest's /init (busybox ash). Each one prints
+# "KERNEL-TIER: PASS name" or "KERNEL-TIER: FAIL name: why". Every wait has a limit.
+echo "KERNEL-TIER: PLAN 9"
+
+LIMIT=60          # seconds for one product command
+IMAGE=/data/sample.bin
+# util-linux setpriv: the shell would run busybox's own applet, which cannot change ids.
+USER_IDS="--reuid=1000 --regid=1000 --clear-groups"
+
+pass() { passed=$((passed + 1)); echo "KERNEL-TIER: PASS $1"; }
+fail() {
+  failed=$((failed + 1))
+  echo "KERNEL-TIER: FAIL $1: $2"
+  for log in /tmp/*.log; do [ -f "$log" ] && sed "s|^|  $(basename "$log"): |" "$log"; done
+}
+
+# start_door NAME [door options]: serves a device model as a SCSI disk; its /dev path goes to
+# $DOOR_DEV. The door stays a child of this shell (no command substitution), so that stop_door
+# can reap it.
+start_door() {
+  name=$1
+  shift
+  DOOR_DEV=
+  rm -f "/tmp/$name.ready" "/tmp/$name.flash"
+  kestrel-vdev tcmu --name "$name" --ready-file "/tmp/$name.ready" --flash-out "/tmp/$name.flash" \
+    "$@" >/dev/null 2>"/tmp/$name.log" &
+  echo $! >"/tmp/$name.pid"
+  i=0
+  while [ ! -f "/tmp/$name.ready" ]; do
+    i=$((i + 1))
+    if [ $i -gt 300 ] || ! kill -0 "$(cat "/tmp/$name.pid")" 2>/dev/null; then
+      echo "kernel-tier: door $name did not come up" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  DOOR_DEV=$(cat "/tmp/$name.ready")
+}
+
+# stop_door NAME: SIGTERM, then waits (limited) for the door to tear its LUN down and exit.
+stop_door() {
+  pid=$(cat "/tmp/$1.pid" 2>/dev/null) || return 0
+  kill -TERM "$pid" 2>/dev/null
+  i=0
+  while kill -0 "$pid" 2>/dev/null; do
+    i=$((i + 1))
+    if [ $i -gt 200 ]; then
+      echo "kernel-tier: door $1 did not stop; killing it" >&2
+      kill -KILL "$pid"
+      break
+    fi
+    sleep 0.1
+  done
+  wait "$pid" 2>/dev/null
+  rm -f "/tmp/$1.pid"
+}
+
+# probe DEVICE ARGS...: one raw SG_IO request, its report on stdout.
+probe() { timeout "$LIMIT" kestrel-sgprobe "$@"; }
+IDENTIFY="in 2 87 00 00 00 00 02 00 02 00 00"
+
+# cli NAME ARGS...: runs kestrel-cli under a time limit; stdout+stderr in /tmp/NAME.out, the
+# exit status in $status.
+cli() {
+  out=/tmp/$1.out
+  shift
+  timeout "$LIMIT" "$@" >"$out" 2>&1
+  status=$?
+}
+has() { grep -qF -- "$2" "$1"; }
+
+# blocks FILE SKIP COUNT OUT: COUNT 1 KB blocks of FILE from block SKIP.
+blocks() { dd if="$1" of="$4" bs=1024 skip="$2" count="$3" 2>/dev/null; }
+
+# --- a fixed disk that would answer the device's commands, present the whole time
+start_door fixed0 --fixed
+FIXED=$DOOR_DEV
+
+# --- attach: sd sees one fixed and one removable disk
+start_door dev0
+DEV=$DOOR_DEV
+if [ -z "$DEV" ] || [ -z "$FIXED" ]; then
+  fail attach "door did not come up"
+elif [ "$(cat /sys/block/${DEV#/dev/}/removable)" != 1 ] ||
+     [ "$(cat /sys/block/${FIXED#/dev/}/removable)" != 0 ]; then
+  fail attach "removable flags: $DEV $(cat /sys/block/${DEV#/dev/}/removable), $FIXED $(cat /sys/block/${FIXED#/dev/}/removable)"
+else
+  pass attach
+fi
+
+# --- transport: the identify command travels through sd, SG_IO and tcm_loop to the model
+out=$(probe "$DEV" $IDENTIFY)
+case "$out" in
+  "ioctl=0 errno=0 status=0x00 host=0x0000 driver=0x0000 data=AA55") pass transport ;;
+  *) fail transport "identify answered: $out" ;;
+esac
+
+# --- list: the removable disk is the device; the fixed one is skipped without being opened
+cli list kestrel-cli list
+if [ $status -ne 0 ] || ! has /tmp/list.out "device: $DEV" ||
+   ! grep "$FIXED " /tmp/list.out | grep -qF "skipped: not removable, never opened" ||
+   ! grep "$DEV " /tmp/list.out | grep -qF "identify answered AA 55: the device"; then
+  fail list "exit $status: $(cat /tmp/list.out)"
+else
+  pass list
+fi
+
+# --- permissions: read-write access to the node is not enough without CAP_SYS_RAWIO
+chmod 0666 "$DEV"
+cli list-user /usr/bin/setpriv $USER_IDS --inh-caps=-all kestrel-cli list
+user_status=$status
+cli list-rawio /usr/bin/setpriv $USER_IDS --inh-caps=+sys_rawio --ambient-caps=+sys_rawio \
+  kestrel-cli list
+if [ $user_status -eq 0 ] || ! grep "$DEV " /tmp/list-user.out | grep -qF "Operation not permitted" ||
+   ! has /tmp/list-user.out "CAP_SYS_RAWIO" || has /tmp/list-user.out "device: $DEV"; then
+  fail permission "without the capability: $(cat /tmp/list-user.out)"
+elif [ $status -ne 0 ] || ! has /tmp/list-rawio.out "device: $DEV"; then
+  fail permission "with CAP_SYS_RAWIO, exit $status: $(cat /tmp/list-rawio.out)"
+else
+  pass permission
+fi
+
+# --- upgrade: the whole range arrives byte-exact, and nothing outside it is written
+cli upgrade kestrel-cli upgrade --yes "$IMAGE"
+upgrade_status=$status
+stop_door dev0
+blocks "$IMAGE" 16 84 /tmp/sent.bin
+blocks /tmp/dev0.flash 16 84 /tmp/flashed.bin
+blocks /tmp/dev0.flash 0 16 /tmp/boot.bin
+dd if=/dev/zero bs=1024 count=16 2>/dev/null | tr '\000' '\377' >/tmp/erased.bin
+if [ $upgrade_status -ne 0 ] || ! has /tmp/upgrade.out "Finish OK!"; then
+  fail upgrade "exit $upgrade_status: $(cat /tmp/upgrade.out)"
+elif ! cmp /tmp/sent.bin /tmp/flashed.bin; then
+  fail upgrade "the flash differs from the image in blocks 16-99"
+elif ! cmp /tmp/erased.bin /tmp/boot.bin; then
+  fail upgrade "the boot area was written"
+elif ! has /tmp/dev0.log "84 blocks accepted"; then
+  fail upgrade "door: $(tail -n 1 /tmp/dev0.log)"
+else
+  pass upgrade
+fi
+
+# --- a block status that refuses block 20: the run stops there with "Send Error!"
+start_door dev0 --bad-status-byte2 20
+cli bad-status kestrel-cli upgrade --yes "$IMAGE"
+stop_door dev0
+if [ $status -ne 1 ] || ! has /tmp/bad-status.out "Send Error!" ||
+   has /tmp/bad-status.out "Finish OK!" || ! has /tmp/dev0.log " 4 blocks accepted"; then
+  fail bad-status "exit $status: $(cat /tmp/bad-status.out)"
+else
+  pass bad-status
+fi
+
+# --- unplug: the LUN goes away after block 30 while the run goes on
+start_door dev0 --unplug-after 30
+DEV=$DOOR_DEV
+cli unplug kestrel-cli upgrade --yes "$IMAGE"
+gone=yes
+[ -e "/sys/block/${DEV#/dev/}" ] && gone=no
+stop_door dev0
+if [ $status -ne 1 ] || ! has /tmp/unplug.out "Send Error!" || has /tmp/unplug.out "Finish OK!"; then
+  fail unplug "exit $status: $(cat /tmp/unplug.out)"
+elif [ $gone != yes ] || ! has /tmp/dev0.log "unplugged: LUN removed"; then
+  fail unplug "$DEV still attached after the unplug"
+else
+  pass unplug
+fi
+
+# --- a request the model refuses comes back the way a real device refuses: CHECK CONDITION
+# with sense (which the product does not examine) and no answer data
+start_door dev0 --fail-command 1
+out=$(probe "$DOOR_DEV" $IDENTIFY)
+stop_door dev0
+case "$out" in
+  "ioctl=0 errno=0 status=0x02 host=0x0000 driver=0x0008 data=0000") pass refused-request ;;
+  *) fail refused-request "$out" ;;
+esac
+
+# --- the doors take their LUNs down on the way out; nobody ever sent the fixed disk a command
+stop_door fixed0
+if ls /sys/kernel/config/target/loopback/ 2>/dev/null | grep -q naa; then
+  fail teardown "tcm_loop targets left: $(ls /sys/kernel/config/target/loopback/)"
+elif grep -q "tcm-user" /sys/class/uio/*/name 2>/dev/null; then
+  fail teardown "uio devices left"
+elif ! has /tmp/fixed0.log "fixed0: 0 vendor requests"; then
+  fail teardown "the fixed disk was sent vendor commands: $(tail -n 1 /tmp/fixed0.log)"
+else
+  pass teardown
+fi

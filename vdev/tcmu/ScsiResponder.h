@@ -1,0 +1,78 @@
+#pragma once
+// The SCSI face of the virtual device behind the TCMU door: answers the standard commands the
+// kernel's sd driver sends at attach and open, and hands the three vendor opcodes to the device
+// model. Plain logic over byte buffers, no kernel interface, so it is tested without a kernel.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "vdev/DeviceModel.h"
+
+// SCSI status bytes we answer with.
+inline constexpr std::uint8_t kScsiGood = 0x00;
+inline constexpr std::uint8_t kScsiCheckCondition = 0x02;
+// What a refused vendor request comes back with. A real device refuses with CHECK CONDITION,
+// which the pass-through reports as a request that came back: through tcm_loop and the SCSI
+// midlayer no status byte turns into a host error (tried: RESERVATION CONFLICT, TASK ABORTED,
+// BUSY, sense of every key), so a refusal in this door is exactly what a real device gives.
+// Transport failures come from the kernel itself: EPERM, and a removed LUN after an unplug.
+inline constexpr std::uint8_t kSenseIllegalRequest = 0x05;
+inline constexpr std::uint8_t kAscInvalidOpcode = 0x20;
+inline constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
+
+inline constexpr std::size_t kFixedSenseLength = 18;
+
+struct ScsiReply {
+    std::uint8_t status = kScsiGood;
+    std::array<std::uint8_t, kFixedSenseLength> sense{};  // fixed format, only with CHECK CONDITION
+    bool unplugged = false;  // the model was unplugged by this request: the LUN has to go
+};
+
+struct LunIdentity {
+    bool removable = true;            // INQUIRY RMB bit; clear for a fixed disk
+    std::string serial = "KESTREL0";  // VPD page 0x80
+    std::uint64_t blocks = 2048;      // 512-byte blocks READ CAPACITY reports
+};
+
+// How a vendor request reaches the model; the door guards the model, not this class.
+using VendorHandler =
+    std::function<RequestOutcome(const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
+                                 std::uint8_t* buffer, std::uint32_t length)>;
+
+class ScsiResponder {
+public:
+    ScsiResponder(LunIdentity identity, VendorHandler vendor);
+
+    // Executes one command. buffer holds length bytes: the data the initiator sent for a
+    // write, and the place for the answer of a read (the ring hands it zeroed; bytes not
+    // answered are left as they are).
+    ScsiReply Execute(const std::uint8_t* cdb, std::size_t cdbLength, std::uint8_t* buffer,
+                      std::uint32_t length);
+
+    // Bytes a CDB with this operation code occupies (SCSI opcode groups), 0 when the group is
+    // reserved or variable-length.
+    static std::size_t CdbLengthOf(std::uint8_t opcode);
+
+    // True for the opcodes whose data travels to the device.
+    static bool IsVendorWrite(std::uint8_t opcode);
+
+    const LunIdentity& Identity() const { return m_identity; }
+
+private:
+    ScsiReply Inquiry(const std::uint8_t* cdb, std::uint8_t* buffer, std::uint32_t length) const;
+    ScsiReply ModeSense(const std::uint8_t* cdb, bool tenByte, std::uint8_t* buffer,
+                        std::uint32_t length) const;
+    ScsiReply ReadCapacity10(std::uint8_t* buffer, std::uint32_t length) const;
+    ScsiReply ReadCapacity16(std::uint8_t* buffer, std::uint32_t length) const;
+    ScsiReply Read(std::uint64_t lba, std::uint32_t blocks, std::uint8_t* buffer,
+                   std::uint32_t length) const;
+
+    LunIdentity m_identity;
+    VendorHandler m_vendor;
+};
+
+// A CHECK CONDITION reply with fixed-format sense.
+ScsiReply CheckCondition(std::uint8_t senseKey, std::uint8_t asc, std::uint8_t ascq = 0);

@@ -10,6 +10,7 @@
 #include "device/DriveDiscovery.h"
 #include "device/VendorCommands.h"
 #include "image/FirmwareImage.h"
+#include "image/LoadAnalysis.h"
 
 namespace {
 
@@ -49,13 +50,8 @@ bool AllZero(const QueryReply& reply, std::size_t first, std::size_t count) {
     return true;
 }
 
-bool FamilyValid(std::uint8_t first, std::uint8_t second) {
-    return (first == 'S' && second == 'T') || (first == 'G' && second == 'D') ||
-           (first == 'H' && second == 'C');
-}
-
 bool ChipMatches(const QueryReply& reply) {
-    if (!FamilyValid(reply[kReplyFamily], reply[kReplyFamily + 1])) return false;
+    if (!IsValidChipFamily(reply[kReplyFamily], reply[kReplyFamily + 1])) return false;
     return std::all_of(kChipIdChecks.begin(), kChipIdChecks.end(), [&](const ChipIdCheck& check) {
         return reply[check.replyByte] == TrailerByte(g_image, g_image.endBlock, check.trailerByte);
     });

@@ -3,21 +3,25 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 #include <thread>
 
 #include "app/ChannelText.h"
+#include "cli/ConsoleInterrupt.h"
 
 ConsoleDialog::ConsoleDialog(Options options) : m_options(std::move(options)) {}
 
 void ConsoleDialog::ShowMessage(const std::string& text)
 {
+    EndProgressLine();
     m_messages.push_back(text);
     std::cerr << text << '\n';
 }
 
 bool ConsoleDialog::AskOkCancel(const std::string& text)
 {
+    EndProgressLine();
     std::cerr << text;
     if (m_options.assumeYes) {
         std::cerr << " [OK: --yes]\n";
@@ -30,7 +34,12 @@ bool ConsoleDialog::AskOkCancel(const std::string& text)
     }
     std::cerr << " [ok/cancel] " << std::flush;
     std::string answer;
-    std::getline(std::cin, answer);
+    // Ctrl-C at the prompt answers Cancel; the command then sees the interrupt.
+    if (!ConsoleInterrupt::WaitForInput() || !std::getline(std::cin, answer)) {
+        std::cerr << '\n';
+        m_declined = true;
+        return false;
+    }
     std::transform(answer.begin(), answer.end(), answer.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     const bool ok = answer == "o" || answer == "ok" || answer == "y" || answer == "yes";
@@ -81,12 +90,13 @@ void ConsoleDialog::SetProgressRange(std::uint16_t minimum, std::uint16_t maximu
 void ConsoleDialog::SetProgressPos(int pos)
 {
     m_progressPos = std::clamp(pos, m_progressMin, std::max(m_progressMin, m_progressMax));
-    DrawProgress();
 }
 
 void ConsoleDialog::StepProgress()
 {
     SetProgressPos(m_progressPos + m_progressStep);
+    ++m_blocksStepped;
+    DrawProgress();
 }
 
 void ConsoleDialog::DrawProgress()
@@ -96,20 +106,48 @@ void ConsoleDialog::DrawProgress()
     const int done = m_progressPos - m_progressMin;
     constexpr int kWidth = 40;
     const int filled = done * kWidth / total;
+    char left[32] = "--:--";
+    if (done > 0 && m_runStart) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - *m_runStart).count();
+        const auto seconds = static_cast<long>(elapsed / done * (total - done) + 0.5);
+        std::snprintf(left, sizeof left, "%ld:%02ld", seconds / 60, seconds % 60);
+    }
+    char counts[96];
+    std::snprintf(counts, sizeof counts, "] %d/%d blocks %3d%% %s left", done, total,
+                  done * 100 / total, left);
+    // Clear to the end of the line: the text may shrink as time left does.
     std::cerr << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-              << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] " << done << "/"
-              << total << std::flush;
-    if (done == total) std::cerr << '\n';
+              << std::string(static_cast<std::size_t>(kWidth - filled), '.') << counts << "\x1b[K"
+              << std::flush;
+    m_barOnLine = true;
+}
+
+void ConsoleDialog::EndProgressLine()
+{
+    if (!m_barOnLine) return;
+    std::cerr << '\n';
+    m_barOnLine = false;
 }
 
 void ConsoleDialog::StartBlockTimer(unsigned intervalMs)
 {
+    const auto now = Clock::now();
+    if (m_progressPos == m_progressMin) {
+        // First arming since the bar was reset: a run starts.
+        m_runStart = now;
+        m_runEnd = now;
+        m_tickTime = {};
+        m_blocksStepped = 0;
+        DrawProgress();
+    }
     m_timerInterval = intervalMs;
-    m_timerDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(intervalMs);
+    m_timerDue = now + std::chrono::milliseconds(intervalMs);
+    ++m_timerArmings;
 }
 
 void ConsoleDialog::Wait(unsigned ms)
 {
+    // Nothing else runs meanwhile, Ctrl-C included: it is taken at the next timer sleep.
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
@@ -117,10 +155,26 @@ void ConsoleDialog::RunBlockTimer(const std::function<void()>& onTick,
                                   const std::function<bool()>& stopRequested)
 {
     while (m_timerInterval && !stopRequested()) {
-        std::this_thread::sleep_until(m_timerDue);
-        if (stopRequested()) break;
-        // The timer keeps firing at its interval until the tick stops it.
-        m_timerDue += std::chrono::milliseconds(*m_timerInterval);
+        if (!ConsoleInterrupt::SleepUntil(m_timerDue) || stopRequested()) break;
+        const unsigned armings = m_timerArmings;
+        const auto begin = Clock::now();
         onTick();
+        const auto end = Clock::now();
+        m_tickTime += end - begin;
+        m_runEnd = end;
+        // A tick that left the timer running as it was gets the next one an interval later.
+        if (m_timerInterval && armings == m_timerArmings)
+            m_timerDue = end + std::chrono::milliseconds(*m_timerInterval);
     }
+}
+
+double ConsoleDialog::RunSeconds() const
+{
+    if (!m_runStart) return 0.0;
+    return std::chrono::duration<double>(m_runEnd - *m_runStart).count();
+}
+
+double ConsoleDialog::TickSeconds() const
+{
+    return std::chrono::duration<double>(m_tickTime).count();
 }

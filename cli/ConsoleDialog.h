@@ -40,8 +40,10 @@ public:
     void StopBlockTimer() override { m_timerInterval.reset(); }
     void Wait(unsigned ms) override;
 
-    // Runs the block timer: while it is armed, sleeps until it is due and calls onTick.
-    // stopRequested is polled between ticks and during the sleeps (Ctrl-C).
+    // Runs the block timer: while it is armed, sleeps until it is due and calls onTick. The
+    // interval runs from the end of one tick to the next, as the dialog's timer does when a
+    // tick stops and re-arms it. stopRequested is polled between ticks; an interrupt (see
+    // ConsoleInterrupt) also ends the sleeps. Returns with the timer still armed when stopped.
     void RunBlockTimer(const std::function<void()>& onTick,
                        const std::function<bool()>& stopRequested);
     bool TimerArmed() const { return m_timerInterval.has_value(); }
@@ -49,6 +51,12 @@ public:
     // What the next ChooseFile answers: a sub-command that loads FILE and then saves to OUT
     // switches the answer between the two dialogs.
     void SetChosenPath(std::string path) { m_options.path = std::move(path); }
+    // The run as the progress bar saw it: from the first arming of the timer after the bar was
+    // reset, the blocks stepped, the time from then to the end of the last tick, and the time
+    // spent inside ticks (the transfers themselves).
+    int BlocksStepped() const { return m_blocksStepped; }
+    double RunSeconds() const;
+    double TickSeconds() const;
 
     const std::vector<std::string>& Messages() const { return m_messages; }
     bool ButtonEnabled(int id) const;
@@ -64,6 +72,7 @@ public:
 
 private:
     void DrawProgress();
+    void EndProgressLine();
 
     Options m_options;
     std::vector<std::string> m_messages;
@@ -71,5 +80,13 @@ private:
     int m_progressMin = 0, m_progressMax = 0, m_progressPos = 0, m_progressStep = 1;
     std::optional<unsigned> m_timerInterval;
     std::chrono::steady_clock::time_point m_timerDue;
+    unsigned m_timerArmings = 0;  // tells RunBlockTimer whether a tick re-armed the timer
     bool m_declined = false;
+
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> m_runStart;
+    Clock::time_point m_runEnd;
+    Clock::duration m_tickTime{};
+    int m_blocksStepped = 0;
+    bool m_barOnLine = false;  // the cursor sits at the end of a drawn bar
 };

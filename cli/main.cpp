@@ -4,6 +4,8 @@
 #include "cli/CliCommon.h"
 #include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
+#include "cli/ListCommand.h"
+#include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
 {
@@ -12,6 +14,8 @@ int main(int argc, char** argv)
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
     RegisterGenerateCommands(app, &run);
+    RegisterListCommand(app, &run);
+    RegisterUpgradeCommand(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -13,7 +13,8 @@
 // The channel is passed through from the dialog; the search does not depend on it.
 DriveHandle FindUpgradeDrive(std::uint32_t channel);
 
-// What each candidate did, for kestrel-cli list.
+// What each drive did, for kestrel-cli list. Drives that are not candidates are listed with
+// opened false and openError 0: the search skips them without opening them.
 struct DriveProbe {
     DriveCandidate drive;
     bool opened = false;
@@ -22,4 +23,5 @@ struct DriveProbe {
     std::array<std::uint8_t, 2> reply{};
     PassThroughResult transport;
 };
+// Every drive in search order; each candidate opened, asked to identify and closed again.
 std::vector<DriveProbe> ProbeCandidateDrives();

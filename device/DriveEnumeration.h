@@ -1,13 +1,16 @@
 #pragma once
-// The drive enumeration seam: the candidate drives (removable and CD-ROM) in search order, and
-// opening one for reading and writing. One implementation per platform, chosen by CMake.
+// The drive enumeration seam: the drives of the machine in search order, and opening one for
+// reading and writing. One implementation per platform, chosen by CMake; the candidate filter
+// and the kind names are portable (DriveEnumeration.cpp).
 
 #include <string>
 #include <vector>
 
 #include "device/DriveHandle.h"
 
-enum class DriveKind { Removable, CdRom };
+// Removable disks and CD-ROM drives are candidates; the rest are listed only so that a
+// diagnosis can say they were skipped, and are never opened.
+enum class DriveKind { Removable, CdRom, Fixed, Other };
 
 struct DriveCandidate {
     std::string name;        // "sdb", "sr0"; "E: " on Windows
@@ -15,11 +18,21 @@ struct DriveCandidate {
     DriveKind kind = DriveKind::Removable;
 };
 
+// Every drive the search looks at, candidates or not, in search order.
+std::vector<DriveCandidate> EnumerateDrives();
+
+// The candidates only (removable and CD-ROM), in search order.
 std::vector<DriveCandidate> EnumerateCandidateDrives();
+
+bool IsCandidateKind(DriveKind kind);
+const char* DriveKindName(DriveKind kind);  // "removable", "cd-rom", "fixed", "other"
 
 // Opens the drive for reading and writing; on failure returns kInvalidDrive and stores the OS
 // error (errno / GetLastError) in *osError when given.
 DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError = nullptr);
+
+// How to fix an open that failed for want of access, or "" when there is no advice.
+std::string OpenFailureHint(int osError);
 
 // The OS's own text for an error code from this seam or the pass-through.
 std::string DescribeOsError(int osError);

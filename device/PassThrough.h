@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "device/DriveHandle.h"
 
@@ -34,6 +35,10 @@ struct PassThroughResult {
 // asks. The SCSI status byte is not examined.
 bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
                      PassThroughResult* result = nullptr);
+
+// How to fix a request that failed for want of a privilege (Linux: EPERM without
+// CAP_SYS_RAWIO), or "" when the platform has no such advice for it.
+std::string PassThroughFailureHint(const PassThroughResult& result);
 
 // Releases a handle from OpenDriveReadWrite.
 void CloseDriveHandle(DriveHandle handle);

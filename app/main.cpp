@@ -1,0 +1,5 @@
+#include "app/CUpgradeApp.h"
+
+int main(int argc, char** argv) {
+    return theApp.InitInstance(argc, argv);
+}

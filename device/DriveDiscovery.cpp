@@ -1,0 +1,32 @@
+#include "device/DriveDiscovery.h"
+
+DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/)
+{
+    // Fixed disks and other drives are never opened, even if they would answer identify.
+    for (const DriveCandidate& drive : EnumerateCandidateDrives()) {
+        const DriveHandle handle = OpenDriveReadWrite(drive);
+        if (handle == kInvalidDrive) continue;  // e.g. access denied: go on with the next one
+        if (VendorIdentify(handle)) return handle;
+        CloseDevice(handle);
+    }
+    return kInvalidDrive;
+}
+
+std::vector<DriveProbe> ProbeCandidateDrives()
+{
+    std::vector<DriveProbe> probes;
+    for (const DriveCandidate& drive : EnumerateDrives()) {
+        DriveProbe probe;
+        probe.drive = drive;
+        if (IsCandidateKind(drive.kind)) {
+            const DriveHandle handle = OpenDriveReadWrite(drive, &probe.openError);
+            probe.opened = handle != kInvalidDrive;
+            if (probe.opened) {
+                probe.answer = ProbeIdentify(handle, &probe.reply, &probe.transport);
+                CloseDevice(handle);
+            }
+        }
+        probes.push_back(probe);
+    }
+    return probes;
+}

@@ -1,0 +1,221 @@
+#include "device/UpgradeProtocol.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "app/DialogServices.h"
+#include "device/CommandFrame.h"
+#include "device/DriveDiscovery.h"
+#include "device/VendorCommands.h"
+#include "image/FirmwareImage.h"
+
+namespace {
+
+// Query reply layout.
+constexpr std::size_t kReplyHeader = 0, kReplyHeaderSize = 8;
+constexpr std::size_t kReplyVersion = 9, kReplyVersionSize = 8;
+constexpr std::size_t kReplyFamily = 17;
+constexpr std::size_t kReplyBootType = 22;
+
+// Reply byte and the trailer byte it must equal, in the order the device is checked.
+struct ChipIdCheck {
+    std::size_t replyByte;
+    unsigned trailerByte;
+};
+constexpr std::array<ChipIdCheck, 5> kChipIdChecks{{{19, 2}, {20, 3}, {21, 4}, {23, 6}, {24, 7}}};
+constexpr unsigned kTrailerBootType = 5;
+
+// Block status layout.
+constexpr std::size_t kStatusAccepted = 2, kStatusBlockHigh = 3, kStatusBlockLow = 4,
+                      kStatusZero = 5;
+constexpr std::uint8_t kBlockAccepted = 0xFF;
+
+// The run the open handle belongs to. Kept apart from the image record, whose fields are fixed:
+// a tick may send only on the very handle that accepted the start frame.
+struct UpgradeRun {
+    bool startAccepted = false;
+    DriveHandle handle = kInvalidDrive;
+};
+UpgradeRun s_run;
+
+using QueryReply = std::array<std::uint8_t, kQueryReplySize>;
+
+bool AllZero(const QueryReply& reply, std::size_t first, std::size_t count)
+{
+    for (std::size_t i = first; i < first + count; ++i) {
+        if (reply[i] != 0) return false;
+    }
+    return true;
+}
+
+bool FamilyValid(std::uint8_t first, std::uint8_t second)
+{
+    return (first == 'S' && second == 'T') || (first == 'G' && second == 'D') ||
+           (first == 'H' && second == 'C');
+}
+
+bool ChipMatches(const QueryReply& reply)
+{
+    if (!FamilyValid(reply[kReplyFamily], reply[kReplyFamily + 1])) return false;
+    for (const ChipIdCheck& check : kChipIdChecks) {
+        if (reply[check.replyByte] != TrailerByte(g_image, g_image.endBlock, check.trailerByte))
+            return false;
+    }
+    return true;
+}
+
+std::string VersionPrompt(const QueryReply& reply)
+{
+    std::string prompt = kMsgVersionPrefix;
+    for (std::size_t i = kReplyVersion; i < kReplyVersion + kReplyVersionSize; ++i) {
+        const std::uint8_t c = reply[i];
+        if (c == 0) break;
+        // The text reaches message boxes and terminals: anything but printable ASCII would be
+        // invalid UTF-8 or a control sequence, so it shows as '?'.
+        prompt += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    prompt += kMsgVersionSuffix;
+    return prompt;
+}
+
+bool SendFrame(DriveHandle handle, const CommandFrame& frame)
+{
+    return VendorWrite(handle, CommandFrame::Size(), frame.Data());
+}
+
+// Ends a run's sending phase: the buttons follow the normal rule again.
+void StopSending(DialogServices& dlg)
+{
+    dlg.LockForSending(false);
+}
+
+bool ReadyToSend(const DialogServices& dlg)
+{
+    return UpgradeStartAccepted(dlg) && HasSendableRange(g_image) &&
+           g_image.currentBlock >= g_image.startBlock && g_image.currentBlock < g_image.endBlock;
+}
+
+}  // namespace
+
+bool UpgradeStartAccepted(const DialogServices& dlg)
+{
+    return s_run.startAccepted && dlg.m_hDevice != kInvalidDrive && dlg.m_hDevice == s_run.handle;
+}
+
+void StartUpgrade(DialogServices& dlg)
+{
+    // Whatever handle this run opens has not seen a start frame yet.
+    s_run = {};
+    dlg.ResetUi();
+    dlg.PushValues();
+    if (!HasSendableRange(g_image)) {
+        dlg.ShowMessage(kMsgBlockRangeError);
+        return;
+    }
+
+    dlg.m_hDevice = FindUpgradeDrive(dlg.m_nChannel);
+    if (dlg.m_hDevice == kInvalidDrive) {
+        dlg.ShowMessage(kMsgDeviceOpenFail);
+        return;
+    }
+    // From here on every stop leaves the handle open until the next ResetUi.
+    if (!SendFrame(dlg.m_hDevice, CommandFrame::Query())) {
+        dlg.ShowMessage(kMsgSendError);
+        return;
+    }
+    QueryReply reply{};
+    if (!VendorRead(dlg.m_hDevice, kQueryReplySize, reply.data())) {
+        dlg.ShowMessage(kMsgReadError);
+        return;
+    }
+    if (AllZero(reply, kReplyHeader, kReplyHeaderSize)) return;
+
+    std::string prompt;
+    if (AllZero(reply, kReplyVersion, kReplyVersionSize)) {
+        // An empty device has nothing to compare with the image.
+        prompt = kMsgCodeEmpty;
+    } else {
+        if (!ChipMatches(reply)) {
+            dlg.ShowMessage(kMsgChipTypeMismatch);
+            return;
+        }
+        if (reply[kReplyBootType] != TrailerByte(g_image, g_image.endBlock, kTrailerBootType)) {
+            dlg.ShowMessage(kMsgBootTypeMismatch);
+            return;
+        }
+        prompt = VersionPrompt(reply);
+    }
+    if (!dlg.AskOkCancel(prompt)) return;
+
+    dlg.Wait(kStartFrameDelayMs);
+    if (!SendFrame(dlg.m_hDevice, CommandFrame::Start(g_image.startBlock, g_image.endBlock))) {
+        dlg.ShowMessage(kMsgSendError);
+        return;
+    }
+    g_image.busy = 1;
+    s_run.startAccepted = true;
+    s_run.handle = dlg.m_hDevice;
+    dlg.LockForSending(true);
+    dlg.StartBlockTimer(kFirstBlockDelayMs);
+}
+
+void SendNextBlock(DialogServices& dlg)
+{
+    dlg.StopBlockTimer();
+    if (!ReadyToSend(dlg)) {
+        // No start frame on this handle (or nothing left to send): nothing goes out.
+        StopSending(dlg);
+        return;
+    }
+    const DriveHandle handle = dlg.m_hDevice;
+    const std::uint32_t blockOffset = std::uint32_t{g_image.currentBlock} * kBlockSize;
+
+    std::array<std::uint8_t, kChunkSize + 1> chunk{};
+    for (unsigned i = 0; i < kChunksPerBlock; ++i) {
+        const std::uint32_t size = i + 1 < kChunksPerBlock ? kChunkSize : kLastChunkSize;
+        std::memcpy(chunk.data(), g_image.data + blockOffset + i * kChunkSize, size);
+        chunk[size] = XorCheck(chunk.data(), size);
+        if (!VendorWrite(handle, size + 1, chunk.data())) {
+            StopSending(dlg);
+            dlg.ShowMessage(kMsgSendError);
+            return;
+        }
+    }
+
+    std::array<std::uint8_t, kBlockStatusSize> status{};
+    if (!VendorRead(handle, kBlockStatusSize, status.data())) {
+        StopSending(dlg);
+        dlg.ShowMessage(kMsgSendError);
+        return;
+    }
+    const unsigned acceptedBlock = status[kStatusBlockHigh] * 256u + status[kStatusBlockLow];
+    if (status[kStatusAccepted] != kBlockAccepted || acceptedBlock != g_image.currentBlock ||
+        status[kStatusZero] != 0) {
+        StopSending(dlg);
+        dlg.ShowMessage(kMsgSendError);
+        return;
+    }
+
+    dlg.StepProgress();
+    ++g_image.currentBlock;
+    if (g_image.currentBlock < g_image.endBlock) {
+        dlg.StartBlockTimer(kNextBlockDelayMs);
+        return;
+    }
+    s_run = {};
+    StopSending(dlg);
+    dlg.ShowMessage(kMsgFinishOk);
+    dlg.ResetUi();
+    g_image.busy = 0;
+}
+
+void CancelUpgrade(DialogServices& dlg)
+{
+    dlg.StopBlockTimer();
+    if (g_image.busy == 1) dlg.Wait(kCancelWaitMs);
+    g_image.busy = 0;
+    s_run = {};
+    StopSending(dlg);
+    dlg.ResetUi();
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The upgrade run: Upgrade checks the device against the loaded image and sends the start
+// frame, each tick of block timer 1 sends one block and checks the device's block status, and
+// Cancel stops the run. All three run on the user interface thread, talk to the user only
+// through the dialog services and read the one global image.
+//
+// While blocks are being sent (timer armed) Browse, Upgrade and both Generate buttons are
+// disabled and Cancel stays usable, so nothing can replace the image or the drive handle under
+// a run; a tick sends only on the handle that accepted the start frame, and a run needs
+// startBlock < endBlock <= 512.
+
+#include <cstdint>
+
+class DialogServices;
+
+inline constexpr char kMsgDeviceOpenFail[] = "Device Open Fail!";
+inline constexpr char kMsgSendError[] = "Send Error!";
+inline constexpr char kMsgReadError[] = "Read Error!";
+inline constexpr char kMsgChipTypeMismatch[] = "Chip Type Mismatch!";
+inline constexpr char kMsgBootTypeMismatch[] = "Boot Type Mismatch!";
+inline constexpr char kMsgCodeEmpty[] = "Code Empty, Continue?";
+inline constexpr char kMsgVersionPrefix[] = "Current Version is ";
+inline constexpr char kMsgVersionSuffix[] = ", Continue?";
+inline constexpr char kMsgFinishOk[] = "Finish OK!";
+// Our own: the loaded image has no block range that could be sent.
+inline constexpr char kMsgBlockRangeError[] = "Block Range Error!";
+
+inline constexpr unsigned kFirstBlockDelayMs = 100;  // start frame to first block
+inline constexpr unsigned kNextBlockDelayMs = 15;    // end of one block to the next
+inline constexpr unsigned kStartFrameDelayMs = 100;  // confirmation to start frame
+inline constexpr unsigned kCancelWaitMs = 2000;      // lets the device settle after a run
+
+inline constexpr std::uint32_t kQueryReplySize = 27;
+inline constexpr std::uint32_t kBlockStatusSize = 8;
+inline constexpr std::uint32_t kChunkSize = 320;      // chunks 0, 1, 2
+inline constexpr std::uint32_t kLastChunkSize = 64;   // chunk 3
+inline constexpr unsigned kChunksPerBlock = 4;
+
+// Handler of the Upgrade button.
+void StartUpgrade(DialogServices& dlg);
+// Handler of block timer 1.
+void SendNextBlock(DialogServices& dlg);
+// Handler of the Cancel button.
+void CancelUpgrade(DialogServices& dlg);
+
+// True while the dialog's open drive handle is the one that accepted the start frame of the
+// current run; only then does a tick send a block.
+bool UpgradeStartAccepted(const DialogServices& dlg);

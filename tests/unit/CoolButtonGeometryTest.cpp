@@ -1,0 +1,363 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/CoolButtonGeometry.h"
+
+namespace {
+
+using enum SysColor;
+
+constexpr CoolRect kItem{0, 0, 60, 20};
+
+// Paints the frames of a face into a grid of system colours, face colour everywhere else,
+// the way the widget fills them.
+class Grid {
+public:
+    Grid(std::int32_t w, std::int32_t h)
+        : m_w(w), m_cells(static_cast<std::size_t>(w * h), COLOR_BTNFACE)
+    {
+    }
+    void Fill(const CoolRect& r, SysColor c)
+    {
+        for (std::int32_t y = r.top; y < r.bottom; ++y)
+            for (std::int32_t x = r.left; x < r.right; ++x) At(x, y) = c;
+    }
+    SysColor& At(std::int32_t x, std::int32_t y)
+    {
+        return m_cells[static_cast<std::size_t>(y * m_w + x)];
+    }
+
+private:
+    std::int32_t m_w;
+    std::vector<SysColor> m_cells;
+};
+
+Grid Paint(const CoolFrames& frames)
+{
+    Grid g(kItem.Width(), kItem.Height());
+    for (std::size_t i = 0; i < frames.count; ++i)
+        for (const CoolFill& f : FrameFills(frames.frames[i])) g.Fill(f.rect, f.color);
+    return g;
+}
+
+CoolButtonState StateOf(bool hover, bool pressed)
+{
+    CoolButtonState s;
+    s.m_bHover = hover;
+    s.m_bPressed = pressed;
+    return s;
+}
+
+CoolButtonLook Style(std::int32_t border)
+{
+    CoolButtonLook look;
+    look.m_nBorderStyle = border;
+    return look;
+}
+
+// Colours of the outer and inner ring along the top-left and bottom-right, as
+// (outerTL, outerBR, innerTL, innerBR); nothing where the grid shows the face.
+struct Rings {
+    std::optional<SysColor> outerTL, outerBR, innerTL, innerBR;
+    friend bool operator==(const Rings&, const Rings&) = default;
+};
+std::optional<SysColor> Seen(SysColor c)
+{
+    return c == COLOR_BTNFACE ? std::nullopt : std::optional<SysColor>(c);
+}
+Rings RingsOf(Grid g)
+{
+    const std::int32_t r = kItem.right - 1;
+    return {Seen(g.At(5, 0)), Seen(g.At(r, 5)), Seen(g.At(5, 1)), Seen(g.At(r - 1, 5))};
+}
+
+const Rings kNone{};
+const Rings kRaisedOuter{COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW, std::nullopt, std::nullopt};
+const Rings kRaisedBoth{COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW, COLOR_3DLIGHT, COLOR_BTNSHADOW};
+const Rings kSunkenOuter{COLOR_3DDKSHADOW, COLOR_BTNHIGHLIGHT, std::nullopt, std::nullopt};
+const Rings kSunkenBoth{COLOR_3DDKSHADOW, COLOR_BTNHIGHLIGHT, COLOR_BTNSHADOW, COLOR_3DLIGHT};
+
+}  // namespace
+
+TEST(CoolButtonGeometry, FrameCornersFollowTheSecondColour)
+{
+    Grid g(6, 4);
+    for (const CoolFill& f : FrameFills({{0, 0, 6, 4}, COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW}))
+        g.Fill(f.rect, f.color);
+    EXPECT_EQ(g.At(0, 0), COLOR_BTNHIGHLIGHT);
+    EXPECT_EQ(g.At(4, 0), COLOR_BTNHIGHLIGHT);
+    EXPECT_EQ(g.At(0, 2), COLOR_BTNHIGHLIGHT);
+    EXPECT_EQ(g.At(5, 0), COLOR_3DDKSHADOW);  // top-right
+    EXPECT_EQ(g.At(0, 3), COLOR_3DDKSHADOW);  // bottom-left
+    EXPECT_EQ(g.At(5, 3), COLOR_3DDKSHADOW);
+    EXPECT_EQ(g.At(2, 1), COLOR_BTNFACE);  // one pixel wide
+}
+
+TEST(CoolButtonGeometry, LooksOfEveryBorderStyle)
+{
+    struct Case {
+        std::int32_t border;
+        Rings rest, hover, pressed;
+    };
+    const Case cases[] = {
+        {BORDER_3D, kRaisedBoth, kRaisedBoth, kSunkenBoth},
+        {BORDER_FLAT, kNone, kRaisedOuter, kSunkenOuter},
+        {BORDER_SEMIFLAT, kRaisedOuter, kRaisedBoth, kSunkenBoth},
+        {BORDER_NONE, kNone, kNone, kNone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.border);
+        const CoolButtonLook look = Style(c.border);
+        EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(false, false), kItem, 0))), c.rest);
+        EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(true, false), kItem, 0))), c.hover);
+        EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(true, true), kItem, 0))), c.pressed);
+        // The base button's pushed state alone (keyboard) gives the pressed look.
+        EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(false, false), kItem, ODS_SELECTED))),
+                  c.pressed);
+        // Pressed without hover (dragged out) is not the pressed look.
+        EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(false, true), kItem, 0))), c.rest);
+    }
+}
+
+TEST(CoolButtonGeometry, ContentIsTheRoomOfBothRingsWithTheOffsetWhenPressed)
+{
+    for (std::int32_t border : {BORDER_3D, BORDER_FLAT, BORDER_SEMIFLAT, BORDER_NONE}) {
+        for (bool hover : {false, true}) {
+            EXPECT_EQ(LayoutFrames(Style(border), StateOf(hover, false), kItem, 0).content,
+                      kItem.Inset(2))
+                << border;
+        }
+    }
+    const CoolRect pressed{4, 4, 58, 18};  // inset 2, then left and top in by (2, 2)
+    for (std::int32_t border : {BORDER_3D, BORDER_FLAT, BORDER_SEMIFLAT}) {
+        EXPECT_EQ(LayoutFrames(Style(border), StateOf(true, true), kItem, 0).content, pressed)
+            << border;
+    }
+    // No frame and no offset in the borderless style, in any state.
+    EXPECT_EQ(LayoutFrames(Style(BORDER_NONE), StateOf(true, true), kItem, ODS_SELECTED).content,
+              kItem.Inset(2));
+    EXPECT_EQ(LayoutFrames(Style(BORDER_NONE), StateOf(true, true), kItem, 0).count, 0u);
+
+    CoolButtonLook odd;
+    odd.m_ptPressedOffset = {5, -1};
+    EXPECT_EQ(LayoutFrames(odd, StateOf(true, true), kItem, 0).content,
+              (CoolRect{7, 1, 58, 18}));
+}
+
+TEST(CoolButtonGeometry, FocusRectangleIsInsetTwoInTheFlatStyleAndThreeOtherwise)
+{
+    EXPECT_EQ(FocusFrameRect(Style(BORDER_FLAT), kItem), (CoolRect{2, 2, 58, 18}));
+    for (std::int32_t border : {BORDER_3D, BORDER_SEMIFLAT, BORDER_NONE})
+        EXPECT_EQ(FocusFrameRect(Style(border), kItem), (CoolRect{3, 3, 57, 17})) << border;
+
+    const CoolFace face = LayoutFace(CoolButtonLook{}, StateOf(false, false), kItem, ODS_FOCUS,
+                                     false, {});
+    EXPECT_TRUE(face.hasFocus);
+    EXPECT_EQ(face.focus, (CoolRect{2, 2, 58, 18}));
+    EXPECT_FALSE(LayoutFace(CoolButtonLook{}, {}, kItem, 0, false, {}).hasFocus);
+}
+
+TEST(CoolButtonGeometry, CaptionColours)
+{
+    const CoolRect r = kItem.Inset(2);
+    const CoolColor btnText{true, COLOR_BTNTEXT, 0};
+
+    // The tool's buttons: one pass in the system text colour over the whole content.
+    CoolContent c = LayoutContent(CoolButtonLook{}, StateOf(true, true), r, 0, false, {});
+    ASSERT_EQ(c.captionCount, 1u);
+    EXPECT_EQ(c.captions[0].rect, r);
+    EXPECT_EQ(c.captions[0].color, btnText);
+
+    CoolButtonLook coloured;
+    coloured.m_crText = MakeColorRef(10, 20, 30);
+    c = LayoutContent(coloured, StateOf(true, false), r, 0, false, {});
+    EXPECT_EQ(c.captions[0].color, (CoolColor{false, COLOR_BTNTEXT, MakeColorRef(10, 20, 30)}));
+
+    coloured.m_crHoverText = MakeColorRef(200, 0, 0);
+    c = LayoutContent(coloured, StateOf(false, false), r, 0, false, {});
+    EXPECT_EQ(c.captions[0].color.rgb, MakeColorRef(10, 20, 30));
+    // Hover colour follows m_bHover alone, so it shows in the pressed look too.
+    c = LayoutContent(coloured, StateOf(true, true), r, 0, false, {});
+    EXPECT_EQ(c.captions[0].color.rgb, MakeColorRef(200, 0, 0));
+    // Black is a colour, not the default.
+    CoolButtonLook black;
+    black.m_crText = MakeColorRef(0, 0, 0);
+    EXPECT_FALSE(LayoutContent(black, {}, r, 0, false, {}).captions[0].color.isSystem);
+
+    // Disabled: embossed, highlight one pixel right and down first, then gray; own colours
+    // play no part.
+    c = LayoutContent(coloured, StateOf(true, false), r, ODS_DISABLED, false, {});
+    ASSERT_EQ(c.captionCount, 2u);
+    EXPECT_EQ(c.captions[0].rect, r.Offset(1, 1));
+    EXPECT_EQ(c.captions[0].color, (CoolColor{true, COLOR_BTNHIGHLIGHT, 0}));
+    EXPECT_EQ(c.captions[1].rect, r);
+    EXPECT_EQ(c.captions[1].color, (CoolColor{true, COLOR_GRAYTEXT, 0}));
+
+    // Image only: no caption at all.
+    CoolButtonLook imageOnly;
+    imageOnly.m_nContent = CONTENT_IMAGE;
+    EXPECT_EQ(LayoutContent(imageOnly, {}, r, 0, false, {}).captionCount, 0u);
+}
+
+TEST(CoolButtonGeometry, ImageBesideTheCaptionLeftOrRight)
+{
+    const CoolRect r{2, 2, 98, 30};  // 96 x 28
+    CoolButtonLook look;
+    look.m_cxImage = 16;
+    look.m_cyImage = 16;
+
+    CoolContent c = LayoutContent(look, {}, r, 0, false, {});
+    EXPECT_EQ(c.imageArea, (CoolRect{7, 8, 23, 24}));  // from left + 5, centred vertically
+    EXPECT_EQ(c.textArea, (CoolRect{23, 2, 98, 30}));  // no gap
+
+    look.m_bImageRight = true;
+    c = LayoutContent(look, {}, r, 0, false, {});
+    EXPECT_EQ(c.imageArea, (CoolRect{77, 8, 93, 24}));  // ends at right - 5
+    EXPECT_EQ(c.textArea, (CoolRect{2, 2, 77, 30}));
+
+    // Unknown content values are drawn like image and caption.
+    look.m_bImageRight = false;
+    look.m_nContent = 7;
+    c = LayoutContent(look, {}, r, 0, false, {});
+    EXPECT_EQ(c.imageArea, (CoolRect{7, 8, 23, 24}));
+    EXPECT_EQ(c.captionCount, 1u);
+}
+
+TEST(CoolButtonGeometry, LoneImagesAreCentredAndTallOrWideOnesOverhang)
+{
+    const CoolRect r{2, 2, 42, 22};  // 40 x 20
+    CoolButtonLook look;
+    look.m_cxImage = 10;
+    look.m_cyImage = 8;
+
+    // Content 2 with an empty caption, and content 0 with one: centred both ways on r.
+    EXPECT_EQ(LayoutContent(look, {}, r, 0, true, {}).imageArea, (CoolRect{17, 8, 27, 16}));
+    look.m_nContent = CONTENT_IMAGE;
+    EXPECT_EQ(LayoutContent(look, {}, r, 0, false, {}).imageArea, (CoolRect{17, 8, 27, 16}));
+
+    // Taller than r: dy is clamped to 0, the image starts at the top edge.
+    look.m_cyImage = 25;
+    EXPECT_EQ(LayoutContent(look, {}, r, 0, false, {}).imageArea.top, r.top);
+
+    // Wider than its area: dx goes negative, truncated toward zero, and the area overhangs
+    // both sides: (40 - 45) / 2 = -2, not -3.
+    look.m_cxImage = 45;
+    const CoolRect wide = LayoutContent(look, {}, r, 0, false, {}).imageArea;
+    EXPECT_EQ(wide.left, r.left - 2);
+    EXPECT_EQ(wide.right, r.right + 2);
+    // A face too small for image and caption: the image keeps its size and runs past r.
+    look.m_nContent = CONTENT_IMAGE_TEXT;
+    look.m_cxImage = 16;
+    look.m_cyImage = 16;
+    const CoolRect narrow{0, 0, 20, 12};
+    const CoolContent c = LayoutContent(look, {}, narrow, 0, false, {});
+    EXPECT_EQ(c.imageArea, (CoolRect{5, 0, 21, 12}));  // dy (12 - 16) / 2 clamped to 0
+}
+
+TEST(CoolButtonGeometry, WhichImageIsDrawnWithWhichFlags)
+{
+    const CoolRect r{2, 2, 98, 30};
+    CoolButtonLook look;
+    look.m_cxImage = 16;
+    look.m_cyImage = 16;
+    const CoolButtonState rest = StateOf(false, false), hover = StateOf(true, false);
+    const CoolImagesSet none{}, iconOnly{true, false, false}, icons{true, true, true};
+    const CoolImagesSet bitmaps{false, false, true};
+
+    // Icon form wins over bitmaps; hover icon only while hovering and only when set.
+    EXPECT_EQ(LayoutContent(look, rest, r, 0, false, icons).image, CoolImageSlot::IconNormal);
+    EXPECT_EQ(LayoutContent(look, hover, r, 0, false, icons).image, CoolImageSlot::IconHover);
+    EXPECT_EQ(LayoutContent(look, hover, r, 0, false, iconOnly).image, CoolImageSlot::IconNormal);
+    EXPECT_EQ(LayoutContent(look, rest, r, 0, false, icons).imageFlags, DST_ICON);
+    // Disabled icons: same choice, embossed.
+    const CoolContent di = LayoutContent(look, hover, r, ODS_DISABLED, false, icons);
+    EXPECT_EQ(di.image, CoolImageSlot::IconHover);
+    EXPECT_EQ(di.imageFlags, DST_ICON | DSS_DISABLED);
+
+    EXPECT_EQ(LayoutContent(look, rest, r, 0, false, bitmaps).image, CoolImageSlot::BitmapNormal);
+    EXPECT_EQ(LayoutContent(look, hover, r, 0, false, bitmaps).image, CoolImageSlot::BitmapHover);
+    EXPECT_EQ(LayoutContent(look, hover, r, 0, false, none).image, CoolImageSlot::BitmapNormal);
+    // Disabled bitmaps: the disabled one, even when none was made, embossed.
+    const CoolContent db = LayoutContent(look, hover, r, ODS_DISABLED, false, none);
+    EXPECT_EQ(db.image, CoolImageSlot::BitmapDisabled);
+    EXPECT_EQ(db.imageFlags, DST_BITMAP | DSS_DISABLED);
+
+    // No image: a width of 0 whatever handles are set, or caption-only content.
+    look.m_cxImage = 0;
+    CoolContent c = LayoutContent(look, hover, r, 0, false, icons);
+    EXPECT_EQ(c.image, CoolImageSlot::None);
+    EXPECT_TRUE(c.imageArea.IsEmpty());
+    EXPECT_EQ(c.textArea, r);
+    look.m_cxImage = 16;
+    look.m_nContent = CONTENT_TEXT;
+    c = LayoutContent(look, hover, r, 0, false, icons);
+    EXPECT_EQ(c.image, CoolImageSlot::None);
+    EXPECT_EQ(c.textArea, r);
+    // A content rectangle with no height leaves no room for an image.
+    look.m_nContent = CONTENT_IMAGE;
+    EXPECT_EQ(LayoutContent(look, rest, {2, 2, 98, 2}, 0, false, icons).image,
+              CoolImageSlot::None);
+}
+
+TEST(CoolButtonGeometry, SizeToContentArithmetic)
+{
+    CoolButtonLook look;
+    look.m_cxImage = 16;
+    look.m_cyImage = 20;
+    const CoolSize caption{50, 13};
+
+    look.m_nContent = CONTENT_IMAGE;
+    EXPECT_EQ(ContentSize(look, caption, 0), (CoolSize{26, 30}));
+    look.m_nContent = CONTENT_TEXT;
+    EXPECT_EQ(ContentSize(look, caption, 0), (CoolSize{60, 23}));
+    look.m_nContent = CONTENT_IMAGE_TEXT;
+    EXPECT_EQ(ContentSize(look, caption, 0), (CoolSize{86, 30}));
+    EXPECT_EQ(ContentSize(look, {50, 40}, 0), (CoolSize{86, 50}));
+    // An empty caption drops the second 10.
+    EXPECT_EQ(ContentSize(look, {0, 13}, 0), (CoolSize{26, 30}));
+    // Unknown content: (n, n).
+    look.m_nContent = 3;
+    EXPECT_EQ(ContentSize(look, caption, 40), (CoolSize{40, 40}));
+    look.m_nContent = -1;
+    EXPECT_EQ(ContentSize(look, caption, 0), (CoolSize{0, 0}));
+}
+
+TEST(CoolButtonGeometry, DisabledBitmapPixelsTurnTheFaceColourWhite)
+{
+    const ColorRef face = MakeColorRef(212, 208, 200);
+    const ColorRef ink = MakeColorRef(0, 0, 128);
+    const ColorRef nearFace = MakeColorRef(212, 208, 201);
+    std::vector<ColorRef> px{face, ink, nearFace, kColorWhite, face, face};
+    int reads = 0;
+    WhitenFacePixels(px, 3, 2, [&] {
+        ++reads;
+        return face;
+    });
+    EXPECT_EQ(px, (std::vector<ColorRef>{kColorWhite, ink, nearFace, kColorWhite, kColorWhite,
+                                         kColorWhite}));
+    EXPECT_EQ(reads, 6);  // the face colour is read again for every pixel
+
+    // A white face leaves the copy as it was.
+    const std::vector<ColorRef> before{kColorWhite, ink, face, nearFace};
+    std::vector<ColorRef> same = before;
+    WhitenFacePixels(same, 2, 2, [] { return kColorWhite; });
+    EXPECT_EQ(same, before);
+
+    // Column by column: a face colour that changes midway shows the visiting order.
+    std::vector<ColorRef> order(4, face);  // 2 x 2
+    int n = 0;
+    WhitenFacePixels(order, 2, 2, [&] { return n++ < 2 ? face : ink; });
+    EXPECT_EQ(order, (std::vector<ColorRef>{kColorWhite, face, kColorWhite, face}));
+}
+
+TEST(CoolButtonGeometry, EmbossShapeIsTheNonWhiteOpaquePixels)
+{
+    EXPECT_TRUE(IsEmbossShapePixel(MakeColorRef(0, 0, 0), 255));
+    EXPECT_TRUE(IsEmbossShapePixel(MakeColorRef(255, 255, 254), 255));
+    EXPECT_FALSE(IsEmbossShapePixel(kColorWhite, 255));
+    EXPECT_FALSE(IsEmbossShapePixel(MakeColorRef(0, 0, 0), 0));
+}

@@ -1,0 +1,149 @@
+#include "ui/CoolButtonGeometry.h"
+
+#include <algorithm>
+
+std::array<CoolFill, 4> FrameFills(const CoolFrame& frame)
+{
+    const CoolRect& r = frame.rect;
+    return {{
+        {{r.left, r.top, r.right - 1, r.top + 1}, frame.topLeft},          // top, short of the corner
+        {{r.left, r.top, r.left + 1, r.bottom - 1}, frame.topLeft},        // left, short of the corner
+        {{r.right - 1, r.top, r.right, r.bottom}, frame.bottomRight},      // right, full height
+        {{r.left, r.bottom - 1, r.right, r.bottom}, frame.bottomRight},    // bottom, full width
+    }};
+}
+
+CoolFrames LayoutFrames(const CoolButtonLook& look, const CoolButtonState& state, CoolRect item,
+                        std::uint32_t itemState)
+{
+    using enum SysColor;
+    CoolFrames out;
+    CoolRect r = item;
+    auto frame = [&](SysColor topLeft, SysColor bottomRight) {
+        out.frames[out.count++] = {r, topLeft, bottomRight};
+    };
+
+    if (look.m_nBorderStyle == BORDER_NONE) {
+        r = r.Inset(2);
+    } else if (state.PressedLook((itemState & ODS_SELECTED) != 0)) {
+        frame(COLOR_3DDKSHADOW, COLOR_BTNHIGHLIGHT);
+        r = r.Inset(1);
+        if (look.m_nBorderStyle != BORDER_FLAT) frame(COLOR_BTNSHADOW, COLOR_3DLIGHT);
+        r = r.Inset(1);
+        r.left += look.m_ptPressedOffset.x;
+        r.top += look.m_ptPressedOffset.y;
+    } else if (look.m_nBorderStyle == BORDER_FLAT && !state.m_bHover) {
+        r = r.Inset(2);
+    } else {
+        frame(COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW);
+        r = r.Inset(1);
+        if (look.m_nBorderStyle == BORDER_3D ||
+            (look.m_nBorderStyle == BORDER_SEMIFLAT && state.m_bHover)) {
+            frame(COLOR_3DLIGHT, COLOR_BTNSHADOW);
+        }
+        r = r.Inset(1);
+    }
+    out.content = r;
+    return out;
+}
+
+CoolRect FocusFrameRect(const CoolButtonLook& look, CoolRect item)
+{
+    return item.Inset(look.m_nBorderStyle == BORDER_FLAT ? 2 : 3);
+}
+
+CoolContent LayoutContent(const CoolButtonLook& look, const CoolButtonState& state,
+                          CoolRect content, std::uint32_t itemState, bool captionEmpty,
+                          const CoolImagesSet& images)
+{
+    using enum SysColor;
+    CoolContent out;
+    const CoolRect& r = content;
+    out.textArea = r;
+    out.imageArea = r;
+
+    if (look.m_cxImage == 0 || look.m_nContent == CONTENT_TEXT) {
+        out.imageArea = {};
+    } else {
+        if (!captionEmpty && look.m_nContent != CONTENT_IMAGE) {
+            // Image and caption share the face, with no gap between their areas.
+            if (look.m_bImageRight) {
+                out.imageArea.left = r.right - look.m_cxImage - 5;
+                out.imageArea.right = r.right - 5;
+                out.textArea.right = r.right - look.m_cxImage - 5;
+            } else {
+                out.imageArea.left = r.left + 5;
+                out.imageArea.right = r.left + 5 + look.m_cxImage;
+                out.textArea.left = r.left + 5 + look.m_cxImage;
+            }
+        }
+        // Integer division truncates toward zero, as the centring rule expects. Only dy is
+        // clamped: a taller image starts at the top, a wider one overhangs both sides.
+        const std::int32_t dy = std::max((r.bottom - r.top - look.m_cyImage) / 2, 0);
+        const std::int32_t dx = (out.imageArea.Width() - look.m_cxImage) / 2;
+        out.imageArea = out.imageArea.Inset(dx, dy);
+    }
+
+    if (look.m_nContent != CONTENT_IMAGE) {
+        if ((itemState & ODS_DISABLED) != 0) {
+            out.captions[out.captionCount++] = {out.textArea.Offset(1, 1),
+                                                {true, COLOR_BTNHIGHLIGHT, 0}};
+            out.captions[out.captionCount++] = {out.textArea, {true, COLOR_GRAYTEXT, 0}};
+        } else {
+            CoolColor color{true, COLOR_BTNTEXT, 0};
+            if (look.m_crText != kColorDefault) color = {false, COLOR_BTNTEXT, look.m_crText};
+            if (state.m_bHover && look.m_crHoverText != kColorDefault) {
+                color = {false, COLOR_BTNTEXT, look.m_crHoverText};
+            }
+            out.captions[out.captionCount++] = {out.textArea, color};
+        }
+    }
+
+    if (!out.imageArea.IsEmpty() && look.m_nContent != CONTENT_TEXT) {
+        const bool disabled = (itemState & ODS_DISABLED) != 0;
+        if (images.iconNormal) {
+            // The icon choice ignores the disabled state; the flag embosses whichever it is.
+            out.image = state.m_bHover && images.iconHover ? CoolImageSlot::IconHover
+                                                           : CoolImageSlot::IconNormal;
+            out.imageFlags = DST_ICON;
+        } else {
+            if (disabled) {
+                out.image = CoolImageSlot::BitmapDisabled;
+            } else {
+                out.image = state.m_bHover && images.bitmapHover ? CoolImageSlot::BitmapHover
+                                                                 : CoolImageSlot::BitmapNormal;
+            }
+            out.imageFlags = DST_BITMAP;
+        }
+        if (disabled) out.imageFlags |= DSS_DISABLED;
+    }
+    return out;
+}
+
+CoolFace LayoutFace(const CoolButtonLook& look, const CoolButtonState& state, CoolRect item,
+                    std::uint32_t itemState, bool captionEmpty, const CoolImagesSet& images)
+{
+    CoolFace face;
+    face.item = item;
+    face.hasFocus = (itemState & ODS_FOCUS) != 0;
+    face.focus = FocusFrameRect(look, item);
+    face.frames = LayoutFrames(look, state, item, itemState);
+    face.content =
+        LayoutContent(look, state, face.frames.content, itemState, captionEmpty, images);
+    return face;
+}
+
+CoolSize ContentSize(const CoolButtonLook& look, CoolSize caption, std::int32_t n)
+{
+    switch (look.m_nContent) {
+    case CONTENT_IMAGE:
+        return {look.m_cxImage + 10, look.m_cyImage + 10};
+    case CONTENT_TEXT:
+        return {caption.cx + 10, caption.cy + 10};
+    case CONTENT_IMAGE_TEXT:
+        return {look.m_cxImage + caption.cx + 10 + (caption.cx > 0 ? 10 : 0),
+                std::max(look.m_cyImage, caption.cy) + 10};
+    default:
+        return {n, n};
+    }
+}

@@ -1,0 +1,392 @@
+#include "vdev/VirtualTestbed.h"
+
+#include <scsi/sg.h>
+#include <umockdev.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Values the kernel's SCSI layer reports; the sg headers do not name them all.
+constexpr std::uint16_t kDidError = 0x07;
+constexpr std::uint16_t kDriverSense = 0x08;
+constexpr std::uint8_t kCheckCondition = 0x02;
+constexpr int kMaxCdb = 16;
+constexpr std::uint8_t kSenseIllegalRequest = 0x05;
+constexpr std::uint8_t kAscInvalidOpcode = 0x20;
+
+std::atomic<bool> g_testbedAlive{false};
+
+struct Node {
+    VirtualTestbed::Impl* owner = nullptr;
+    VirtualDriveSpec spec;
+    std::string devnode;  // "/dev/sdb"
+    DeviceModel model;
+    unsigned opens = 0;
+    unsigned refusedIoctls = 0;
+    UMockdevIoctlBase* handler = nullptr;
+};
+
+template <typename T>
+void Put(UMockdevIoctlData* data, std::size_t offset, T value) {
+    std::memcpy(data->data + offset, &value, sizeof value);
+}
+
+std::string TakeError(GError* error) {
+    std::string text = error != nullptr ? error->message : "unknown error";
+    g_clear_error(&error);
+    return text;
+}
+
+}  // namespace
+
+struct VirtualTestbed::Impl {
+    UMockdevTestbed* testbed = nullptr;
+    std::string root;
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Node>> nodes;
+
+    Node& Find(const std::string& name) {
+        for (auto& node : nodes) {
+            if (node->spec.name == name) {
+                return *node;
+            }
+        }
+        throw std::out_of_range("no virtual drive named " + name);
+    }
+
+    static gboolean OnIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer user);
+    static void OnConnected(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer user);
+    void ServeSgIo(Node& node, UMockdevIoctlClient* client);
+};
+
+void VirtualTestbed::Impl::OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer user) {
+    auto* node = static_cast<Node*>(user);
+    std::lock_guard lock(node->owner->mutex);
+    ++node->opens;
+}
+
+gboolean VirtualTestbed::Impl::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client,
+                                       gpointer user) {
+    auto* node = static_cast<Node*>(user);
+    if (umockdev_ioctl_client_get_request(client) != SG_IO) {
+        // A block device answers many ioctls; the product must need none of them.
+        {
+            std::lock_guard lock(node->owner->mutex);
+            ++node->refusedIoctls;
+        }
+        umockdev_ioctl_client_complete(client, -1, ENOTTY);
+        return TRUE;
+    }
+    node->owner->ServeSgIo(*node, client);
+    return TRUE;
+}
+
+// Follows the sg_io_hdr and its CDB and data pointers into the client's memory, lets the model
+// answer, and fills the status fields the way the kernel's SG_IO does.
+void VirtualTestbed::Impl::ServeSgIo(Node& node, UMockdevIoctlClient* client) {
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    GError* error = nullptr;
+    UMockdevIoctlData* header = umockdev_ioctl_data_resolve(arg, 0, sizeof(sg_io_hdr_t), &error);
+    if (header == nullptr) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    sg_io_hdr_t hdr;
+    std::memcpy(&hdr, header->data, sizeof hdr);
+    if (hdr.interface_id != 'S' || hdr.cmd_len == 0 || hdr.cmd_len > kMaxCdb ||
+        hdr.iovec_count != 0 || hdr.cmdp == nullptr ||
+        (hdr.dxfer_len > 0 && hdr.dxferp == nullptr)) {
+        g_object_unref(header);
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return;
+    }
+    UMockdevIoctlData* cdb =
+        umockdev_ioctl_data_resolve(header, offsetof(sg_io_hdr_t, cmdp), hdr.cmd_len, &error);
+    UMockdevIoctlData* data = nullptr;
+    if (cdb != nullptr && hdr.dxfer_len > 0) {
+        data = umockdev_ioctl_data_resolve(header, offsetof(sg_io_hdr_t, dxferp), hdr.dxfer_len,
+                                           &error);
+    }
+    if (cdb == nullptr || (hdr.dxfer_len > 0 && data == nullptr)) {
+        g_clear_error(&error);
+        if (cdb != nullptr) {
+            g_object_unref(cdb);
+        }
+        g_object_unref(header);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+
+    const bool toDevice = hdr.dxfer_direction == SG_DXFER_TO_DEV;
+    RequestOutcome outcome = RequestOutcome::Ok;
+    unsigned delayMs = 0;
+    {
+        std::lock_guard lock(mutex);
+        outcome = node.model.Handle(cdb->data, hdr.cmd_len, toDevice,
+                                    data != nullptr ? data->data : nullptr, hdr.dxfer_len);
+        delayMs = node.model.Faults().delayMsPerCommand;
+    }
+    if (delayMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    }
+
+    long result = 0;
+    int errorNumber = 0;
+    std::uint8_t status = 0;
+    std::uint16_t hostStatus = 0;
+    std::uint16_t driverStatus = 0;
+    std::uint8_t senseWritten = 0;
+    int resid = static_cast<int>(hdr.dxfer_len);
+    switch (outcome) {
+        case RequestOutcome::Ok:
+            resid = 0;
+            break;
+        case RequestOutcome::Failed:
+            hostStatus = kDidError;
+            break;
+        case RequestOutcome::NotSupported:
+            status = kCheckCondition;
+            driverStatus = kDriverSense;
+            if (hdr.mx_sb_len > 0 && hdr.sbp != nullptr) {
+                // Fixed-format sense: ILLEGAL REQUEST, invalid command operation code.
+                std::uint8_t sense[18] = {0x70, 0, kSenseIllegalRequest, 0, 0, 0, 0, 10, 0, 0,
+                                          0,    0, kAscInvalidOpcode};
+                senseWritten = std::min<std::uint8_t>(hdr.mx_sb_len, sizeof sense);
+                UMockdevIoctlData* senseData = umockdev_ioctl_data_resolve(
+                    header, offsetof(sg_io_hdr_t, sbp), hdr.mx_sb_len, &error);
+                if (senseData != nullptr) {
+                    std::memcpy(senseData->data, sense, senseWritten);
+                    g_object_unref(senseData);
+                } else {
+                    g_clear_error(&error);
+                    senseWritten = 0;
+                }
+            }
+            break;
+        case RequestOutcome::Unplugged:
+            result = -1;
+            errorNumber = ENODEV;
+            break;
+        case RequestOutcome::PermissionDenied:
+            result = -1;
+            errorNumber = EPERM;
+            break;
+    }
+    if (result == 0) {
+        Put(header, offsetof(sg_io_hdr_t, status), status);
+        Put(header, offsetof(sg_io_hdr_t, masked_status), static_cast<unsigned char>(status >> 1));
+        Put(header, offsetof(sg_io_hdr_t, msg_status), static_cast<unsigned char>(0));
+        Put(header, offsetof(sg_io_hdr_t, sb_len_wr), senseWritten);
+        Put(header, offsetof(sg_io_hdr_t, host_status), static_cast<unsigned short>(hostStatus));
+        Put(header, offsetof(sg_io_hdr_t, driver_status),
+            static_cast<unsigned short>(driverStatus));
+        Put(header, offsetof(sg_io_hdr_t, resid), resid);
+        Put(header, offsetof(sg_io_hdr_t, duration), delayMs);
+        Put(header, offsetof(sg_io_hdr_t, info),
+            static_cast<unsigned>(outcome == RequestOutcome::Ok ? 0 : SG_INFO_CHECK));
+    }
+    // Completing writes the resolved copies back into the client before it resumes.
+    umockdev_ioctl_client_complete(client, result, errorNumber);
+    if (data != nullptr) {
+        g_object_unref(data);
+    }
+    g_object_unref(cdb);
+    g_object_unref(header);
+}
+
+namespace {
+
+// Each drive sits on its own USB mass-storage host: .../host<i>/target<i>:0:0/<i>:0:0:0.
+std::string ScsiDevicePath(std::size_t index) {
+    const std::string host = std::to_string(index);
+    return "/devices/pci0000:00/0000:00:14.0/usb2/2-" + std::to_string(index + 1) + "/host" + host +
+           "/target" + host + ":0:0/" + host + ":0:0:0";
+}
+
+std::string SysfsText(const VirtualDriveSpec& spec, std::size_t index) {
+    const bool cdrom = spec.kind == VirtualDriveKind::CdRom;
+    const std::string parent = ScsiDevicePath(index);
+    // sd disks take 16 minors each on major 8; sr drives major 11.
+    unsigned minor = 0;
+    if (cdrom) {
+        minor = static_cast<unsigned>(std::stoul(spec.name.substr(2)));
+    } else {
+        unsigned letters = 0;
+        for (char c : spec.name.substr(2)) {
+            letters = letters * 26 + static_cast<unsigned>(c - 'a') + 1;
+        }
+        minor = (letters - 1) * 16;
+    }
+    const std::string dev = std::string(cdrom ? "11:" : "8:") + std::to_string(minor);
+    const char* removable = spec.kind == VirtualDriveKind::Fixed ? "0" : "1";
+    std::string text;
+    text += "P: " + parent + "\nE: SUBSYSTEM=scsi\nE: DEVTYPE=scsi_device\n";
+    text += std::string("A: type=") + (cdrom ? "5" : "0") + "\\n\n";
+    text += "A: vendor=KESTREL \\n\nA: model=Virtual drive   \\n\n\n";
+    text += "P: " + parent + "/block/" + spec.name + "\nN: " + spec.name + "\n";
+    text += "E: SUBSYSTEM=block\nE: DEVTYPE=disk\nE: DEVNAME=/dev/" + spec.name + "\n";
+    text += "A: dev=" + dev + "\\n\n";
+    text += std::string("A: removable=") + removable + "\\n\n";
+    text += "A: ro=0\\n\nA: size=1024\\n\n\n";
+    return text;
+}
+
+}  // namespace
+
+VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requirePreloadHere)
+    : m_impl(std::make_unique<Impl>()) {
+    if (g_testbedAlive.exchange(true)) {
+        throw VirtualTestbedError("another virtual testbed is still alive in this process");
+    }
+    Impl& impl = *m_impl;
+    impl.testbed = umockdev_testbed_new();
+    if (impl.testbed == nullptr) {
+        g_testbedAlive = false;
+        throw VirtualTestbedError("umockdev_testbed_new failed");
+    }
+    // umockdev tells the preload apart by /sys being redirected, so ask only now.
+    if (requirePreloadHere && !umockdev_in_mock_environment()) {
+        g_object_unref(impl.testbed);
+        g_testbedAlive = false;
+        throw VirtualTestbedError(
+            "the umockdev preload library is not loaded in this process (link with "
+            "-lumockdev-preload or run under umockdev-wrapper)");
+    }
+    gchar* root = umockdev_testbed_get_root_dir(impl.testbed);
+    impl.root = root;
+    g_free(root);
+
+    try {
+        for (std::size_t i = 0; i < drives.size(); ++i) {
+            const VirtualDriveSpec& spec = drives[i];
+            const bool cdrom = spec.kind == VirtualDriveKind::CdRom;
+            if (spec.name.size() < 3 || spec.name.substr(0, 2) != (cdrom ? "sr" : "sd")) {
+                throw VirtualTestbedError("virtual drive name " + spec.name +
+                                          " does not fit its kind");
+            }
+            GError* error = nullptr;
+            if (!umockdev_testbed_add_from_string(impl.testbed, SysfsText(spec, i).c_str(),
+                                                  &error)) {
+                throw VirtualTestbedError("cannot add " + spec.name +
+                                          " to the testbed: " + TakeError(error));
+            }
+            // Real sysfs links a disk to its SCSI device; the enumeration reads device/type.
+            const std::string blockPath = "/sys" + ScsiDevicePath(i) + "/block/" + spec.name;
+            const std::string scsiName = std::to_string(i) + ":0:0:0";
+            umockdev_testbed_set_attribute_link(impl.testbed, blockPath.c_str(), "device",
+                                                ("../../../" + scsiName).c_str());
+
+            auto node = std::make_unique<Node>();
+            node->owner = &impl;
+            node->spec = spec;
+            node->devnode = "/dev/" + spec.name;
+            node->model = DeviceModel(spec.config, spec.faults);
+            if (spec.openReadWriteFails) {
+                const std::filesystem::path file = impl.root + node->devnode;
+                std::filesystem::remove(file);
+                std::filesystem::create_directory(file);
+            } else {
+                node->handler = umockdev_ioctl_base_new();
+                g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(Impl::OnIoctl),
+                                 node.get());
+                g_signal_connect(node->handler, "client-connected", G_CALLBACK(Impl::OnConnected),
+                                 node.get());
+                if (!umockdev_testbed_attach_ioctl(impl.testbed, node->devnode.c_str(),
+                                                   node->handler, &error)) {
+                    g_object_unref(node->handler);
+                    throw VirtualTestbedError("cannot attach the device model to " + node->devnode +
+                                              ": " + TakeError(error));
+                }
+            }
+            impl.nodes.push_back(std::move(node));
+        }
+    } catch (...) {
+        for (auto& node : impl.nodes) {
+            if (node->handler != nullptr) {
+                umockdev_testbed_detach_ioctl(impl.testbed, node->devnode.c_str(), nullptr);
+                g_object_unref(node->handler);
+            }
+        }
+        g_object_unref(impl.testbed);
+        g_testbedAlive = false;
+        throw;
+    }
+}
+
+VirtualTestbed::~VirtualTestbed() {
+    if (!m_impl) {
+        return;
+    }
+    for (auto& node : m_impl->nodes) {
+        if (node->handler != nullptr) {
+            umockdev_testbed_detach_ioctl(m_impl->testbed, node->devnode.c_str(), nullptr);
+            g_object_unref(node->handler);
+        }
+    }
+    g_object_unref(m_impl->testbed);
+    g_testbedAlive = false;
+}
+
+VirtualDriveSpec VirtualTestbed::FixedDisk(std::string name) {
+    VirtualDriveSpec spec;
+    spec.name = std::move(name);
+    spec.kind = VirtualDriveKind::Fixed;
+    return spec;
+}
+
+VirtualDriveSpec VirtualTestbed::UpgradeDevice(std::string name, DeviceConfig config,
+                                               FaultScript faults, VirtualDriveKind kind) {
+    VirtualDriveSpec spec;
+    spec.name = std::move(name);
+    spec.kind = kind;
+    spec.config = std::move(config);
+    spec.faults = faults;
+    return spec;
+}
+
+VirtualDriveSpec VirtualTestbed::OrdinaryDrive(std::string name, VirtualDriveKind kind) {
+    VirtualDriveSpec spec;
+    spec.name = std::move(name);
+    spec.kind = kind;
+    spec.config.answersVendorCommands = false;
+    return spec;
+}
+
+const std::string& VirtualTestbed::RootDir() const {
+    return m_impl->root;
+}
+
+void VirtualTestbed::WithModel(const std::string& name,
+                               const std::function<void(DeviceModel&)>& f) {
+    std::lock_guard lock(m_impl->mutex);
+    f(m_impl->Find(name).model);
+}
+
+std::vector<LoggedRequest> VirtualTestbed::Log(const std::string& name) {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->Find(name).model.Log();
+}
+
+std::vector<std::uint8_t> VirtualTestbed::Flash(const std::string& name) {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->Find(name).model.FlashImage();
+}
+
+unsigned VirtualTestbed::OpenCount(const std::string& name) {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->Find(name).opens;
+}
+
+unsigned VirtualTestbed::RefusedIoctls(const std::string& name) {
+    std::lock_guard lock(m_impl->mutex);
+    return m_impl->Find(name).refusedIoctls;
+}

@@ -1,0 +1,78 @@
+#pragma once
+// The umockdev front door: a testbed whose /sys/block holds the drives described below and
+// whose device nodes are served by a DeviceModel each. The product's own sysfs scan, open() and
+// ioctl(SG_IO) run unchanged against it, in this process (when it was started with the umockdev
+// preload library, as the emulated tests are) or in a child started with LD_PRELOAD and the
+// inherited UMOCKDEV_DIR (kestrel-vdev).
+//
+// umockdev serves the device nodes on its own worker thread; every access to a model goes
+// through this class's lock. Close every handle on a device node before the testbed is
+// destroyed: a client still connected when the handlers go away can hang.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "vdev/DeviceModel.h"
+
+enum class VirtualDriveKind { Fixed, Removable, CdRom };
+
+struct VirtualDriveSpec {
+    std::string name = "sdb";  // the /sys/block and /dev name: "sda", "sdb", "sr0"
+    VirtualDriveKind kind = VirtualDriveKind::Removable;
+    // The node cannot be opened for writing. The tests run as root, whom file modes do not
+    // stop, so the node is made a directory: open(O_RDWR) fails with EISDIR.
+    bool openReadWriteFails = false;
+    DeviceConfig config;  // config.answersVendorCommands = false: an ordinary drive
+    FaultScript faults;
+};
+
+// The testbed could not be set up; tests must fail on it, never skip.
+class VirtualTestbedError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class VirtualTestbed {
+public:
+    // Builds the testbed and attaches a model to every drive's node. requirePreloadHere: this
+    // process itself must have the preload library (tests); kestrel-vdev passes false because
+    // only its child runs under the testbed. Throws VirtualTestbedError. Only one testbed can
+    // exist at a time in a process (umockdev keeps it in the environment).
+    explicit VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requirePreloadHere = true);
+    ~VirtualTestbed();
+    VirtualTestbed(const VirtualTestbed&) = delete;
+    VirtualTestbed& operator=(const VirtualTestbed&) = delete;
+
+    // A fixed disk that would answer identify like the device: it must never be opened.
+    static VirtualDriveSpec FixedDisk(std::string name = "sda");
+    // The upgrade device as a removable disk (or another kind).
+    static VirtualDriveSpec UpgradeDevice(std::string name = "sdb", DeviceConfig config = {},
+                                          FaultScript faults = {},
+                                          VirtualDriveKind kind = VirtualDriveKind::Removable);
+    // A removable drive that is not the device: it refuses the vendor opcodes.
+    static VirtualDriveSpec OrdinaryDrive(std::string name,
+                                          VirtualDriveKind kind = VirtualDriveKind::Removable);
+
+    // The testbed's root directory (UMOCKDEV_DIR).
+    const std::string& RootDir() const;
+
+    // Runs f on the drive's model under the door's lock: read its log and flash, or change its
+    // configuration and faults between requests. Throws std::out_of_range for an unknown name.
+    void WithModel(const std::string& name, const std::function<void(DeviceModel&)>& f);
+    // Copies taken under the lock.
+    std::vector<LoggedRequest> Log(const std::string& name);
+    std::vector<std::uint8_t> Flash(const std::string& name);
+    // How often the node was opened by a client, and how many ioctls other than SG_IO it
+    // refused with ENOTTY.
+    unsigned OpenCount(const std::string& name);
+    unsigned RefusedIoctls(const std::string& name);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};

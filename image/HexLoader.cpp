@@ -1,7 +1,6 @@
 #include "image/HexLoader.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 #include "app/DialogServices.h"
@@ -31,37 +30,32 @@ constexpr int DigitValue(unsigned char c)
     return c - 48;
 }
 
-constexpr std::array<std::int16_t, 256> MakeDigitTable()
+// Every two-character value, so a pair costs one load: -816 ("\0\0") to 3519 ("\xFF\xFF").
+// Built at compile time into read-only data, so a load touches only the few pages that
+// well-formed records use. Plain arrays keep the evaluation within clang's step limit.
+struct PairTable {
+    std::int16_t value[65536];
+};
+
+constexpr PairTable MakePairTable()
 {
-    std::array<std::int16_t, 256> table{};
+    std::int16_t digit[256] = {};
     for (unsigned c = 0; c < 256; ++c)
-        table[c] = static_cast<std::int16_t>(DigitValue(static_cast<unsigned char>(c)));
+        digit[c] = static_cast<std::int16_t>(DigitValue(static_cast<unsigned char>(c)));
+    PairTable table{};
+    for (unsigned i = 0; i < 65536; ++i)
+        table.value[i] = static_cast<std::int16_t>(digit[i >> 8] * 16 + digit[i & 0xFF]);
     return table;
 }
 
-constexpr std::array<std::int16_t, 256> kDigit = MakeDigitTable();
-
-// Every two-character value, so a pair costs one load: -816 ("\0\0") to 3519 ("\xFF\xFF").
-// Well-formed records touch only a few cache lines of it. Filled in place on first use: too
-// many steps for a compile-time table, and too big for a temporary on the stack.
-const std::int16_t* Pairs()
-{
-    static std::array<std::int16_t, 65536> table;
-    static const bool filled = [] {
-        for (unsigned i = 0; i < table.size(); ++i)
-            table[i] = static_cast<std::int16_t>(kDigit[i >> 8] * 16 + kDigit[i & 0xFF]);
-        return true;
-    }();
-    static_cast<void>(filled);
-    return table.data();
-}
+constexpr PairTable kPairs = MakePairTable();
 
 enum class LineResult { Next, Start, Reject };
 
 class RecordDecoder {
 public:
     RecordDecoder(FirmwareImage& image, HexLoadReport& report)
-        : m_pairs(Pairs()), m_image(image), m_report(report)
+        : m_image(image), m_report(report)
     {
     }
 
@@ -111,7 +105,7 @@ private:
     // ParseHexDigits(p, 2) and ParseHexDigits(p, 4), table-driven: same values for every byte.
     int Pair(const char* p) const
     {
-        return m_pairs[static_cast<unsigned>(static_cast<unsigned char>(p[0])) << 8 |
+        return kPairs.value[static_cast<unsigned>(static_cast<unsigned char>(p[0])) << 8 |
                        static_cast<unsigned char>(p[1])];
     }
     int Quad(const char* p) const { return Pair(p) * 256 + Pair(p + 2); }
@@ -132,7 +126,6 @@ private:
         m_report.skippedBytes += static_cast<std::uint64_t>(count - stored);
     }
 
-    const std::int16_t* m_pairs;
     FirmwareImage& m_image;
     HexLoadReport& m_report;
     std::int64_t m_extendedBase = 0;

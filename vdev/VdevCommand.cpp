@@ -192,7 +192,7 @@ int RunVdevCommand(int argc, char** argv) {
     }
 
     const bool cdrom = kind == "cdrom";
-    VirtualDriveSpec device = VirtualTestbed::UpgradeDevice(
+    VirtualDrive device = VirtualTestbed::UpgradeDevice(
         cdrom ? "sr0" : "sdb", options.config, options.faults,
         cdrom ? VirtualDriveKind::CdRom : VirtualDriveKind::Removable);
     device.openReadWriteFails = openFails;

@@ -26,7 +26,7 @@ std::atomic<bool> g_testbedAlive{false};
 
 struct Node {
     VirtualTestbed::Impl* owner = nullptr;
-    VirtualDriveSpec spec;
+    VirtualDrive drive;
     std::string devnode;  // "/dev/sdb"
     DeviceModel model;
     unsigned opens = 0;
@@ -55,7 +55,7 @@ struct VirtualTestbed::Impl {
 
     Node& Find(const std::string& name) {
         for (auto& node : nodes) {
-            if (node->spec.name == name) {
+            if (node->drive.name == name) {
                 return *node;
             }
         }
@@ -212,28 +212,28 @@ std::string ScsiDevicePath(std::size_t index) {
            "/target" + host + ":0:0/" + host + ":0:0:0";
 }
 
-std::string SysfsText(const VirtualDriveSpec& spec, std::size_t index) {
-    const bool cdrom = spec.kind == VirtualDriveKind::CdRom;
+std::string SysfsText(const VirtualDrive& drive, std::size_t index) {
+    const bool cdrom = drive.kind == VirtualDriveKind::CdRom;
     const std::string parent = ScsiDevicePath(index);
     // sd disks take 16 minors each on major 8; sr drives major 11.
     unsigned minor = 0;
     if (cdrom) {
-        minor = static_cast<unsigned>(std::stoul(spec.name.substr(2)));
+        minor = static_cast<unsigned>(std::stoul(drive.name.substr(2)));
     } else {
         unsigned letters = 0;
-        for (char c : spec.name.substr(2)) {
+        for (char c : drive.name.substr(2)) {
             letters = letters * 26 + static_cast<unsigned>(c - 'a') + 1;
         }
         minor = (letters - 1) * 16;
     }
     const std::string dev = std::string(cdrom ? "11:" : "8:") + std::to_string(minor);
-    const char* removable = spec.kind == VirtualDriveKind::Fixed ? "0" : "1";
+    const char* removable = drive.kind == VirtualDriveKind::Fixed ? "0" : "1";
     std::string text;
     text += "P: " + parent + "\nE: SUBSYSTEM=scsi\nE: DEVTYPE=scsi_device\n";
     text += std::string("A: type=") + (cdrom ? "5" : "0") + "\\n\n";
     text += "A: vendor=KESTREL \\n\nA: model=Virtual drive   \\n\n\n";
-    text += "P: " + parent + "/block/" + spec.name + "\nN: " + spec.name + "\n";
-    text += "E: SUBSYSTEM=block\nE: DEVTYPE=disk\nE: DEVNAME=/dev/" + spec.name + "\n";
+    text += "P: " + parent + "/block/" + drive.name + "\nN: " + drive.name + "\n";
+    text += "E: SUBSYSTEM=block\nE: DEVTYPE=disk\nE: DEVNAME=/dev/" + drive.name + "\n";
     text += "A: dev=" + dev + "\\n\n";
     text += std::string("A: removable=") + removable + "\\n\n";
     text += "A: ro=0\\n\nA: size=1024\\n\n\n";
@@ -242,7 +242,7 @@ std::string SysfsText(const VirtualDriveSpec& spec, std::size_t index) {
 
 }  // namespace
 
-VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requirePreloadHere)
+VirtualTestbed::VirtualTestbed(std::vector<VirtualDrive> drives, bool requirePreloadHere)
     : m_impl(std::make_unique<Impl>()) {
     if (g_testbedAlive.exchange(true)) {
         throw VirtualTestbedError("another virtual testbed is still alive in this process");
@@ -267,30 +267,30 @@ VirtualTestbed::VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requir
 
     try {
         for (std::size_t i = 0; i < drives.size(); ++i) {
-            const VirtualDriveSpec& spec = drives[i];
-            const bool cdrom = spec.kind == VirtualDriveKind::CdRom;
-            if (spec.name.size() < 3 || spec.name.substr(0, 2) != (cdrom ? "sr" : "sd")) {
-                throw VirtualTestbedError("virtual drive name " + spec.name +
+            const VirtualDrive& drive = drives[i];
+            const bool cdrom = drive.kind == VirtualDriveKind::CdRom;
+            if (drive.name.size() < 3 || drive.name.substr(0, 2) != (cdrom ? "sr" : "sd")) {
+                throw VirtualTestbedError("virtual drive name " + drive.name +
                                           " does not fit its kind");
             }
             GError* error = nullptr;
-            if (!umockdev_testbed_add_from_string(impl.testbed, SysfsText(spec, i).c_str(),
+            if (!umockdev_testbed_add_from_string(impl.testbed, SysfsText(drive, i).c_str(),
                                                   &error)) {
-                throw VirtualTestbedError("cannot add " + spec.name +
+                throw VirtualTestbedError("cannot add " + drive.name +
                                           " to the testbed: " + TakeError(error));
             }
             // Real sysfs links a disk to its SCSI device; the enumeration reads device/type.
-            const std::string blockPath = "/sys" + ScsiDevicePath(i) + "/block/" + spec.name;
+            const std::string blockPath = "/sys" + ScsiDevicePath(i) + "/block/" + drive.name;
             const std::string scsiName = std::to_string(i) + ":0:0:0";
             umockdev_testbed_set_attribute_link(impl.testbed, blockPath.c_str(), "device",
                                                 ("../../../" + scsiName).c_str());
 
             auto node = std::make_unique<Node>();
             node->owner = &impl;
-            node->spec = spec;
-            node->devnode = "/dev/" + spec.name;
-            node->model = DeviceModel(spec.config, spec.faults);
-            if (spec.openReadWriteFails) {
+            node->drive = drive;
+            node->devnode = "/dev/" + drive.name;
+            node->model = DeviceModel(drive.config, drive.faults);
+            if (drive.openReadWriteFails) {
                 const std::filesystem::path file = impl.root + node->devnode;
                 std::filesystem::remove(file);
                 std::filesystem::create_directory(file);
@@ -336,29 +336,29 @@ VirtualTestbed::~VirtualTestbed() {
     g_testbedAlive = false;
 }
 
-VirtualDriveSpec VirtualTestbed::FixedDisk(std::string name) {
-    VirtualDriveSpec spec;
-    spec.name = std::move(name);
-    spec.kind = VirtualDriveKind::Fixed;
-    return spec;
+VirtualDrive VirtualTestbed::FixedDisk(std::string name) {
+    VirtualDrive drive;
+    drive.name = std::move(name);
+    drive.kind = VirtualDriveKind::Fixed;
+    return drive;
 }
 
-VirtualDriveSpec VirtualTestbed::UpgradeDevice(std::string name, DeviceConfig config,
+VirtualDrive VirtualTestbed::UpgradeDevice(std::string name, DeviceConfig config,
                                                FaultScript faults, VirtualDriveKind kind) {
-    VirtualDriveSpec spec;
-    spec.name = std::move(name);
-    spec.kind = kind;
-    spec.config = std::move(config);
-    spec.faults = faults;
-    return spec;
+    VirtualDrive drive;
+    drive.name = std::move(name);
+    drive.kind = kind;
+    drive.config = std::move(config);
+    drive.faults = faults;
+    return drive;
 }
 
-VirtualDriveSpec VirtualTestbed::OrdinaryDrive(std::string name, VirtualDriveKind kind) {
-    VirtualDriveSpec spec;
-    spec.name = std::move(name);
-    spec.kind = kind;
-    spec.config.answersVendorCommands = false;
-    return spec;
+VirtualDrive VirtualTestbed::OrdinaryDrive(std::string name, VirtualDriveKind kind) {
+    VirtualDrive drive;
+    drive.name = std::move(name);
+    drive.kind = kind;
+    drive.config.answersVendorCommands = false;
+    return drive;
 }
 
 const std::string& VirtualTestbed::RootDir() const {

@@ -20,7 +20,7 @@
 
 enum class VirtualDriveKind { Fixed, Removable, CdRom };
 
-struct VirtualDriveSpec {
+struct VirtualDrive {
     std::string name = "sdb";  // the /sys/block and /dev name: "sda", "sdb", "sr0"
     VirtualDriveKind kind = VirtualDriveKind::Removable;
     // The node cannot be opened for writing. The tests run as root, whom file modes do not
@@ -42,19 +42,19 @@ public:
     // process itself must have the preload library (tests); kestrel-vdev passes false because
     // only its child runs under the testbed. Throws VirtualTestbedError. Only one testbed can
     // exist at a time in a process (umockdev keeps it in the environment).
-    explicit VirtualTestbed(std::vector<VirtualDriveSpec> drives, bool requirePreloadHere = true);
+    explicit VirtualTestbed(std::vector<VirtualDrive> drives, bool requirePreloadHere = true);
     ~VirtualTestbed();
     VirtualTestbed(const VirtualTestbed&) = delete;
     VirtualTestbed& operator=(const VirtualTestbed&) = delete;
 
     // A fixed disk that would answer identify like the device: it must never be opened.
-    static VirtualDriveSpec FixedDisk(std::string name = "sda");
+    static VirtualDrive FixedDisk(std::string name = "sda");
     // The upgrade device as a removable disk (or another kind).
-    static VirtualDriveSpec UpgradeDevice(std::string name = "sdb", DeviceConfig config = {},
+    static VirtualDrive UpgradeDevice(std::string name = "sdb", DeviceConfig config = {},
                                           FaultScript faults = {},
                                           VirtualDriveKind kind = VirtualDriveKind::Removable);
     // A removable drive that is not the device: it refuses the vendor opcodes.
-    static VirtualDriveSpec OrdinaryDrive(std::string name,
+    static VirtualDrive OrdinaryDrive(std::string name,
                                           VirtualDriveKind kind = VirtualDriveKind::Removable);
 
     // The testbed's root directory (UMOCKDEV_DIR).

@@ -61,11 +61,11 @@ const DriveProbe& ProbeOf(const std::vector<DriveProbe>& probes, const std::stri
     throw std::out_of_range("no probe for " + name);
 }
 
-VirtualDriveSpec UnopenableDrive(std::string name)
+VirtualDrive UnopenableDrive(std::string name)
 {
-    VirtualDriveSpec spec = VirtualTestbed::UpgradeDevice(std::move(name));
-    spec.openReadWriteFails = true;
-    return spec;
+    VirtualDrive drive = VirtualTestbed::UpgradeDevice(std::move(name));
+    drive.openReadWriteFails = true;
+    return drive;
 }
 
 // A whole valid exchange up to the first image chunk: query, its reply, start frame for blocks

@@ -44,8 +44,8 @@ protected:
     }
 
     // Loads an image through the real loader, so path, range and buttons are as after Browse.
-    void Load(const ImageSpec& spec = {}) {
-        m_imageBytes = BuildRawImage(spec);
+    void Load(const ImageLayout& layout = {}) {
+        m_imageBytes = BuildRawImage(layout);
         const std::string path = m_dir.File("image.bin");
         WriteBytes(path, m_imageBytes);
         ASSERT_TRUE(LoadProgramBinaryFrom(dlg, path));
@@ -57,7 +57,7 @@ protected:
                       VirtualTestbed::UpgradeDevice("sdb", config, faults)});
     }
 
-    void AttachDrives(std::vector<VirtualDriveSpec> drives) {
+    void AttachDrives(std::vector<VirtualDrive> drives) {
         m_testbed = std::make_unique<VirtualTestbed>(std::move(drives));
     }
 

@@ -116,7 +116,7 @@ Bytes SendBlockOverSgIo(int fd, const Bytes& block) {
     return status;
 }
 
-std::vector<VirtualDriveSpec> StandardDrives() {
+std::vector<VirtualDrive> StandardDrives() {
     DeviceConfig config;
     config.version = "V2.0.1";
     return {VirtualTestbed::FixedDisk("sda"), VirtualTestbed::UpgradeDevice("sdb", config),
@@ -146,7 +146,7 @@ TEST(VirtualTestbedSysfs, BlockEntriesCarryTheirKindAndNode) {
 }
 
 TEST(VirtualTestbedSysfs, ANodeThatCannotBeOpenedForWriting) {
-    VirtualDriveSpec locked = VirtualTestbed::UpgradeDevice("sdb");
+    VirtualDrive locked = VirtualTestbed::UpgradeDevice("sdb");
     locked.openReadWriteFails = true;
     VirtualTestbed testbed({locked});
     EXPECT_EQ(ReadText("/sys/block/sdb/removable"), "1\n");

@@ -47,7 +47,7 @@ private:
 private slots:
     void init() {
         std::memset(&g_image, 0, sizeof g_image);
-        m_bed = std::make_unique<VirtualTestbed>(std::vector<VirtualDriveSpec>{
+        m_bed = std::make_unique<VirtualTestbed>(std::vector<VirtualDrive>{
             VirtualTestbed::FixedDisk("sda"), VirtualTestbed::UpgradeDevice("sdb")});
         m_dir = std::make_unique<TempDir>();
         m_dlg = std::make_unique<CUpgradeDlg>();
@@ -135,7 +135,7 @@ private slots:
     void noDeviceIsReported() {
         m_bed.reset();
         m_bed = std::make_unique<VirtualTestbed>(
-            std::vector<VirtualDriveSpec>{VirtualTestbed::OrdinaryDrive("sdb")});
+            std::vector<VirtualDrive>{VirtualTestbed::OrdinaryDrive("sdb")});
         m_script->Press(QMessageBox::Ok);
         Click(IDC_UPGRADE);
         QCOMPARE(m_script->Texts(), QStringList{QStringLiteral("Device Open Fail!")});

@@ -92,9 +92,9 @@ private:
     bool Enabled(int id) { return Ctl(id)->isEnabled(); }
     void ClickButton(int id) { QTest::mouseClick(Ctl(id), Qt::LeftButton); }
 
-    std::string WriteImage(const char* name, const ImageSpec& spec = {}) {
+    std::string WriteImage(const char* name, const ImageLayout& layout = {}) {
         const std::string path = m_dir->File(name);
-        WriteBytes(path, BuildRawImage(spec));
+        WriteBytes(path, BuildRawImage(layout));
         return path;
     }
 
@@ -365,7 +365,7 @@ private slots:
         QCOMPARE(m_dlg->ProgressPos(), 16);
 
         // A file without the marker is refused; what was loaded stays, and so do the buttons.
-        ImageSpec noMarker;
+        ImageLayout noMarker;
         noMarker.startBlock = 0xFFFF;
         const std::string bad = WriteImage("nomarker.bin", noMarker);
         m_script->ChooseFile(QString::fromStdString(bad));

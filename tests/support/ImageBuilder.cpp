@@ -7,37 +7,37 @@
 
 #include "image/FirmwareImage.h"
 
-std::vector<std::uint8_t> BuildRawImage(const ImageSpec& spec)
+std::vector<std::uint8_t> BuildRawImage(const ImageLayout& layout)
 {
-    std::vector<std::uint8_t> bytes(std::size_t{spec.endBlock} * kBlockSize, kErasedByte);
+    std::vector<std::uint8_t> bytes(std::size_t{layout.endBlock} * kBlockSize, kErasedByte);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const bool boot = i < kBootAreaSize;
-        if (!boot || spec.bootArea) bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 1024) & 0xFF);
+        if (!boot || layout.bootArea) bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 1024) & 0xFF);
     }
     // Neighbouring pattern bytes differ by 7, so the pattern never spells "PORI" by chance.
-    if (spec.startBlock != 0xFFFF) {
-        const std::size_t at = std::size_t{spec.startBlock} * kBlockSize;
+    if (layout.startBlock != 0xFFFF) {
+        const std::size_t at = std::size_t{layout.startBlock} * kBlockSize;
         bytes[at] = 'P';
         bytes[at + 1] = 'O';
         bytes[at + 2] = 'R';
         bytes[at + 3] = 'I';
     }
-    PutTrailer(bytes, spec.endBlock, spec);
+    PutTrailer(bytes, layout.endBlock, layout);
     return bytes;
 }
 
-void PutTrailer(std::vector<std::uint8_t>& bytes, std::uint16_t endBlock, const ImageSpec& spec)
+void PutTrailer(std::vector<std::uint8_t>& bytes, std::uint16_t endBlock, const ImageLayout& layout)
 {
     const std::size_t at = std::size_t{endBlock} * kBlockSize - kTrailerSize;
     if (bytes.size() < at + kTrailerSize) bytes.resize(at + kTrailerSize, kErasedByte);
-    bytes[at] = static_cast<std::uint8_t>(spec.family.size() > 0 ? spec.family[0] : 0xFF);
-    bytes[at + 1] = static_cast<std::uint8_t>(spec.family.size() > 1 ? spec.family[1] : 0xFF);
-    bytes[at + 2] = spec.chipId[0];
-    bytes[at + 3] = spec.chipId[1];
-    bytes[at + 4] = spec.chipId[2];
-    bytes[at + 5] = spec.bootType;
-    bytes[at + 6] = spec.chipId[3];
-    bytes[at + 7] = spec.chipId[4];
+    bytes[at] = static_cast<std::uint8_t>(layout.family.size() > 0 ? layout.family[0] : 0xFF);
+    bytes[at + 1] = static_cast<std::uint8_t>(layout.family.size() > 1 ? layout.family[1] : 0xFF);
+    bytes[at + 2] = layout.chipId[0];
+    bytes[at + 3] = layout.chipId[1];
+    bytes[at + 4] = layout.chipId[2];
+    bytes[at + 5] = layout.bootType;
+    bytes[at + 6] = layout.chipId[3];
+    bytes[at + 7] = layout.chipId[4];
 }
 
 TempDir::TempDir()

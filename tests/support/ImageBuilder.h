@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct ImageSpec {
+struct ImageLayout {
     std::uint16_t startBlock = 16;      // "PORI" goes here (0xFFFF: no marker)
     std::uint16_t endBlock = 100;       // the file is endBlock KB long
     std::string family = "ST";
@@ -16,11 +16,11 @@ struct ImageSpec {
     bool bootArea = true;               // fill blocks 0..15 with a pattern (else 0xFF)
 };
 
-// The bytes of a raw image file described by spec; the body carries a position pattern.
-std::vector<std::uint8_t> BuildRawImage(const ImageSpec& spec);
+// The bytes of a raw image file described by layout; the body carries a position pattern.
+std::vector<std::uint8_t> BuildRawImage(const ImageLayout& layout);
 
 // Places the trailer of a range ending at endBlock into bytes.
-void PutTrailer(std::vector<std::uint8_t>& bytes, std::uint16_t endBlock, const ImageSpec& spec);
+void PutTrailer(std::vector<std::uint8_t>& bytes, std::uint16_t endBlock, const ImageLayout& layout);
 
 // A fresh folder under the build tree, removed when the object goes.
 class TempDir {

@@ -142,9 +142,9 @@ TEST_F(DerivedFilesTest, BurnFileNameDropsTheLastFourCharacters)
 
 TEST_F(DerivedFilesTest, ErasedBootAreaStopsBinFilesBeforeAnyDialogButNotTheBody)
 {
-    ImageSpec spec;
-    spec.bootArea = false;
-    ASSERT_TRUE(LoadRaw(BuildRawImage(spec)));
+    ImageLayout layout;
+    layout.bootArea = false;
+    ASSERT_TRUE(LoadRaw(BuildRawImage(layout)));
     const std::size_t requests = dlg.fileRequests.size();
     EXPECT_FALSE(GenerateBin(dir.File("out.bin")));
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"Bin Incomplete!"});

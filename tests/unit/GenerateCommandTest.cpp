@@ -69,9 +69,9 @@ TEST(GenerateCommands, WriteTheFilesOfAHexImageAndExitZero)
 TEST(GenerateCommands, FailuresExitOneAndUsageErrorsTwo)
 {
     TempDir dir;
-    ImageSpec spec;
-    spec.bootArea = false;
-    WriteBytes(dir.File("noboot.bin"), BuildRawImage(spec));
+    ImageLayout layout;
+    layout.bootArea = false;
+    WriteBytes(dir.File("noboot.bin"), BuildRawImage(layout));
 
     CliRun run = Cli(dir, "gen-bin '" + dir.File("noboot.bin") + "' '" + dir.File("out") + "'");
     EXPECT_EQ(run.status, 1);

@@ -130,7 +130,7 @@ TEST_F(HexLoadTest, CancelAndOpenFailureChangeNothing)
 
 TEST_F(HexLoadTest, RejectedFileLeavesThePreviousImageRangePathAndSpace)
 {
-    ImageSpec first;
+    ImageLayout first;
     first.endBlock = 40;
     const auto firstBytes = BuildRawImage(first);
     WriteBytes(dir.File("first.bin"), firstBytes);
@@ -138,7 +138,7 @@ TEST_F(HexLoadTest, RejectedFileLeavesThePreviousImageRangePathAndSpace)
     ASSERT_TRUE(LoadProgramBinary(dlg));
 
     // Bad framing, missing start record, and a good file whose trailer is wrong.
-    ImageSpec noFamily;
+    ImageLayout noFamily;
     noFamily.family = "XX";
     for (const std::string& text : {Replace(HexTextOf(raw), "\r\n", "\n"),
                                     WithoutStartRecord(HexTextOf(raw)),
@@ -327,9 +327,9 @@ TEST_F(HexLoadTest, BufferedReaderMatchesTheCharacterReaderOnDamagedFiles)
 {
     std::mt19937 random(20261207);
     const std::string alphabet = "0123456789ABCDEFabcdef:\r\n\n/GZz \x7F\xFF";
-    ImageSpec spec;
-    spec.endBlock = 18;
-    const std::string base = HexTextOf(BuildRawImage(spec), 32);
+    ImageLayout layout;
+    layout.endBlock = 18;
+    const std::string base = HexTextOf(BuildRawImage(layout), 32);
     static FirmwareImage expected;
     for (int round = 0; round < 300; ++round) {
         std::string text = base;

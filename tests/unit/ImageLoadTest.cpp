@@ -59,17 +59,17 @@ TEST_F(RawLoadTest, BytesBeyondTheFileReadAsErasedFlash)
 
 TEST_F(RawLoadTest, MarkerSearchStartsAfterTheBootArea)
 {
-    ImageSpec spec;
-    spec.startBlock = 3;  // only marker inside the boot area
-    EXPECT_FALSE(Load(BuildRawImage(spec)));
+    ImageLayout layout;
+    layout.startBlock = 3;  // only marker inside the boot area
+    EXPECT_FALSE(Load(BuildRawImage(layout)));
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"File read error!"});
 }
 
 TEST_F(RawLoadTest, FirstOfTwoMarkersWins)
 {
-    ImageSpec spec;
-    spec.startBlock = 40;
-    auto bytes = BuildRawImage(spec);
+    ImageLayout layout;
+    layout.startBlock = 40;
+    auto bytes = BuildRawImage(layout);
     std::memcpy(&bytes[20 * kBlockSize], "PORI", 4);
     ASSERT_TRUE(Load(bytes));
     EXPECT_EQ(g_image.startBlock, 20);
@@ -79,32 +79,32 @@ TEST_F(RawLoadTest, FirstOfTwoMarkersWins)
 TEST_F(RawLoadTest, PartialLastBlockPutsTheTrailerBeyondTheFile)
 {
     // 20,481 bytes: endBlock 21, the trailer lies past the file's end and reads as 0xFF.
-    ImageSpec spec;
-    spec.endBlock = 20;
-    auto bytes = BuildRawImage(spec);
+    ImageLayout layout;
+    layout.endBlock = 20;
+    auto bytes = BuildRawImage(layout);
     bytes.push_back(0x00);
     EXPECT_FALSE(Load(bytes));
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"File read error!"});
 
     // 21,504 bytes ending in "ST" and six identification bytes is accepted.
-    spec.endBlock = 21;
+    layout.endBlock = 21;
     dlg.messages.clear();
-    ASSERT_TRUE(Load(BuildRawImage(spec)));
+    ASSERT_TRUE(Load(BuildRawImage(layout)));
     EXPECT_EQ(dlg.m_strSpace, "Space (16-21K)");
 }
 
 TEST_F(RawLoadTest, EveryFamilyPairIsAcceptedAndNearMissesAreNot)
 {
     for (const char* family : {"ST", "GD", "HC"}) {
-        ImageSpec spec;
-        spec.family = family;
-        EXPECT_TRUE(Load(BuildRawImage(spec))) << family;
+        ImageLayout layout;
+        layout.family = family;
+        EXPECT_TRUE(Load(BuildRawImage(layout))) << family;
     }
     for (const char* family : {"TS", "st", "DG", "SD", "GT", "HD", "CH", "S\xFF"}) {
-        ImageSpec spec;
-        spec.family = family;
+        ImageLayout layout;
+        layout.family = family;
         dlg.messages.clear();
-        EXPECT_FALSE(Load(BuildRawImage(spec))) << family;
+        EXPECT_FALSE(Load(BuildRawImage(layout))) << family;
         EXPECT_EQ(dlg.messages, std::vector<std::string>{"File read error!"}) << family;
     }
 }
@@ -112,10 +112,10 @@ TEST_F(RawLoadTest, EveryFamilyPairIsAcceptedAndNearMissesAreNot)
 TEST_F(RawLoadTest, SecondLoadReplacesTheFirst)
 {
     ASSERT_TRUE(Load(BuildRawImage({}), "a.bin"));
-    ImageSpec spec;
-    spec.startBlock = 30;
-    spec.endBlock = 60;
-    ASSERT_TRUE(Load(BuildRawImage(spec), "b.bin"));
+    ImageLayout layout;
+    layout.startBlock = 30;
+    layout.endBlock = 60;
+    ASSERT_TRUE(Load(BuildRawImage(layout), "b.bin"));
     EXPECT_EQ(g_image.startBlock, 30);
     EXPECT_EQ(g_image.endBlock, 60);
     EXPECT_EQ(dlg.m_strSpace, "Space (30-60K)");
@@ -128,7 +128,7 @@ TEST_F(RawLoadTest, RejectedLoadLeavesTheLoadedImageAsItWas)
     ASSERT_TRUE(Load(BuildRawImage({}), "good.bin"));
     std::vector<std::uint8_t> before(g_image.data, g_image.data + kImageSize);
 
-    ImageSpec bad;
+    ImageLayout bad;
     bad.startBlock = 0xFFFF;  // no marker at all
     bad.endBlock = 200;
     EXPECT_FALSE(Load(BuildRawImage(bad), "bad.bin"));
@@ -146,7 +146,7 @@ TEST_F(RawLoadTest, RejectedLoadLeavesTheLoadedImageAsItWas)
 
 TEST_F(RawLoadTest, RejectedFirstLoadKeepsEverythingEmptyAndDisabled)
 {
-    ImageSpec bad;
+    ImageLayout bad;
     bad.family = "XX";
     EXPECT_FALSE(Load(BuildRawImage(bad)));
     EXPECT_TRUE(dlg.m_strProgramFile.empty());
@@ -158,18 +158,18 @@ TEST_F(RawLoadTest, RejectedFirstLoadKeepsEverythingEmptyAndDisabled)
 
 TEST_F(RawLoadTest, FullSizeImageWithTrailerAtTheEnd)
 {
-    ImageSpec spec;
-    spec.endBlock = 512;
-    ASSERT_TRUE(Load(BuildRawImage(spec)));
+    ImageLayout layout;
+    layout.endBlock = 512;
+    ASSERT_TRUE(Load(BuildRawImage(layout)));
     EXPECT_EQ(g_image.endBlock, 512);
     EXPECT_EQ(dlg.m_strSpace, "Space (16-512K)");
 }
 
 TEST_F(RawLoadTest, LongerFileIsReadUpToTheImageSize)
 {
-    ImageSpec spec;
-    spec.endBlock = 512;
-    auto bytes = BuildRawImage(spec);
+    ImageLayout layout;
+    layout.endBlock = 512;
+    auto bytes = BuildRawImage(layout);
     bytes.resize(kImageSize + 5000, 0x00);
     ASSERT_TRUE(Load(bytes));
     EXPECT_EQ(g_image.endBlock, 512);

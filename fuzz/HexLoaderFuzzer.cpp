@@ -2,25 +2,16 @@
 // buffered reader, fed in pieces of every size, must decide exactly as the one-character-at-a-
 // time reading in tests/support does. A full load then runs through the dialog services.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzCheck.h"
 #include "image/FirmwareImage.h"
 #include "image/HexLoader.h"
 #include "image/LoadAnalysis.h"
 #include "tests/support/FakeDialog.h"
 #include "tests/support/HexReference.h"
-
-#define FUZZ_CHECK(condition)                                              \
-    do {                                                                   \
-        if (!(condition)) {                                                \
-            std::fprintf(stderr, "fuzz check failed: %s\n", #condition);  \
-            std::abort();                                                  \
-        }                                                                  \
-    } while (0)
 
 namespace {
 

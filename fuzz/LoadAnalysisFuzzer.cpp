@@ -3,21 +3,12 @@
 // accepts.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "fuzz/FuzzCheck.h"
 #include "image/FirmwareImage.h"
 #include "image/LoadAnalysis.h"
 #include "tests/support/FakeDialog.h"
-
-#define FUZZ_CHECK(condition)                                              \
-    do {                                                                   \
-        if (!(condition)) {                                                \
-            std::fprintf(stderr, "fuzz check failed: %s\n", #condition);  \
-            std::abort();                                                  \
-        }                                                                  \
-    } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,12 +1,21 @@
 #include "device/DriveDiscovery.h"
 
+namespace {
+std::optional<DriveCandidate> s_lastFound;
+}
+
+const std::optional<DriveCandidate>& LastFoundDrive() { return s_lastFound; }
+
 DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/)
 {
     // Fixed disks and other drives are never opened, even if they would answer identify.
     for (const DriveCandidate& drive : EnumerateCandidateDrives()) {
         const DriveHandle handle = OpenDriveReadWrite(drive);
         if (handle == kInvalidDrive) continue;  // e.g. access denied: go on with the next one
-        if (VendorIdentify(handle)) return handle;
+        if (VendorIdentify(handle)) {
+            s_lastFound = drive;
+            return handle;
+        }
         CloseDevice(handle);
     }
     return kInvalidDrive;

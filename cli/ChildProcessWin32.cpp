@@ -31,7 +31,8 @@ std::string Quoted(const std::string& arg)
         text += c;
     }
     text.append(backslashes * 2, '\\');
-    return text + "\"";
+    text.push_back('"');
+    return text;
 }
 
 }  // namespace
@@ -66,7 +67,10 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string* erro
                                OPEN_EXISTING, 0, nullptr);
 
     std::string commandLine;
-    for (const std::string& a : args) commandLine += (commandLine.empty() ? "" : " ") + Quoted(a);
+    for (const std::string& a : args) {
+        if (!commandLine.empty()) commandLine.push_back(' ');
+        commandLine.append(Quoted(a));
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -5,6 +5,7 @@
 #include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
+#include "cli/StationCommand.h"
 #include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
     RegisterGenerateCommands(app, &run);
     RegisterListCommand(app, &run);
     RegisterUpgradeCommand(app, &run);
+    RegisterStationCommand(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

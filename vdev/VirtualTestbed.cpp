@@ -383,6 +383,10 @@ void VirtualTestbed::Impl::Unplug(Node& node) {
     umockdev_testbed_remove_device(testbed, (scsi + "/block/" + node.drive.name).c_str());
     umockdev_testbed_remove_device(testbed, scsi.c_str());
     umockdev_testbed_remove_device(testbed, ("/sys" + UsbDevicePath(node.index)).c_str());
+    // umockdev leaves the /sys/block link behind, and a later plug-in would trip over it.
+    std::error_code ignored;
+    std::filesystem::remove(root + "/sys/block/" + node.drive.name, ignored);
+    std::filesystem::remove(root + "/sys/class/block/" + node.drive.name, ignored);
     node.attached = false;
 }
 

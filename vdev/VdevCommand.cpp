@@ -81,7 +81,7 @@ std::vector<std::string> ChildEnvironment(const std::string& root) {
 // Plugs device `name` in (attach) or pulls it out, `at` after the command started.
 struct PlugEvent {
     std::chrono::milliseconds at{0};
-    std::string name;
+    std::string name;  // empty: Ctrl-C to the command instead
     bool attach = true;
 };
 
@@ -149,7 +149,9 @@ int RunChild(const std::vector<std::string>& command, const std::string& root,
             const auto due = started + schedule[next].at;
             if (std::chrono::steady_clock::now() >= due) {
                 const PlugEvent& event = schedule[next++];
-                if (event.attach) {
+                if (event.name.empty()) {
+                    kill(pid, SIGINT);
+                } else if (event.attach) {
                     testbed.Attach(event.name);
                 } else {
                     testbed.Detach(event.name);
@@ -234,9 +236,15 @@ void ApplyDeviceOptions(const std::string& spec, unsigned devices, std::vector<V
     drive.faults = options.faults;
 }
 
-// "MS:+K" plugs device K in MS ms after the command started, "MS:-K" pulls it out.
+// "MS:+K" plugs device K in MS ms after the command started, "MS:-K" pulls it out, "MS:int"
+// interrupts the command as Ctrl-C does.
 PlugEvent ParsePlugEvent(const std::string& spec, bool cdrom, unsigned devices) {
     unsigned long ms = 0;
+    int end = 0;
+    if (std::sscanf(spec.c_str(), "%lu:int%n", &ms, &end) == 1 &&
+        static_cast<std::size_t>(end) == spec.size()) {
+        return {std::chrono::milliseconds(ms), {}, false};
+    }
     unsigned long k = 0;
     char sign = 0;
     int used = 0;
@@ -281,8 +289,8 @@ int RunVdevCommand(int argc, char** argv) {
                    "--serial S or --open-fails; e.g. --on '2:--version V2.0 --fail-write 7'")
         ->allow_extra_args(false);
     app.add_option("--at", plugSpecs,
-                   "MS:+K / MS:-K  plug device K in / pull it out MS ms after COMMAND starts; a "
-                   "device whose first event is + starts unplugged")
+                   "MS:+K / MS:-K / MS:int  plug device K in / pull it out / send COMMAND SIGINT, "
+                   "MS ms after it starts; a device whose first event is + starts unplugged")
         ->allow_extra_args(false);
     app.add_option("command", command, "the command to run, after --")->required();
 

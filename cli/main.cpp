@@ -1,5 +1,8 @@
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <string>
+
+#include "KestrelVersion.h"
 
 #include "cli/CliCommon.h"
 #include "cli/GenerateCommands.h"
@@ -10,6 +13,7 @@
 int main(int argc, char** argv)
 {
     CLI::App app{"kestrel-cli: firmware upgrade tool, console front end"};
+    app.set_version_flag("--version", std::string("kestrel-cli ") + kKestrelVersion);
     app.require_subcommand(1);
     std::function<int()> run;
     RegisterInfoCommand(app, &run);

@@ -1,5 +1,7 @@
 #include "device/VendorCommands.h"
 
+#include "device/DriveLock.h"
+
 namespace {
 
 constexpr std::uint8_t kCdbByte7 = 2;  // the device firmware expects 2 here on every command
@@ -65,5 +67,7 @@ bool VendorIdentify(DriveHandle handle)
 
 void CloseDevice(DriveHandle handle)
 {
-    if (handle != kInvalidDrive) CloseDriveHandle(handle);
+    if (handle == kInvalidDrive) return;
+    UnlockDrive(handle);
+    CloseDriveHandle(handle);
 }

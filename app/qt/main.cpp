@@ -1,7 +1,7 @@
 #include <iostream>
 
-#include "app/CUpgradeApp.h"
 #include "app/StartupOptions.h"
+#include "app/qt/CUpgradeApp.h"
 
 int main(int argc, char** argv) {
     if (const auto answered = AnswerStartupOptions(argc, argv, std::cout)) {

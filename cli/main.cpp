@@ -8,6 +8,7 @@
 #include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
+#include "cli/PlatformCommands.h"
 #include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
@@ -20,6 +21,7 @@ int main(int argc, char** argv)
     RegisterGenerateCommands(app, &run);
     RegisterListCommand(app, &run);
     RegisterUpgradeCommand(app, &run);
+    RegisterPlatformCommands(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

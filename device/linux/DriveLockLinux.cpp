@@ -16,13 +16,11 @@
 
 #include "device/DriveLock.h"
 
-DriveLockResult LockDrive(const DriveCandidate& /*drive*/, DriveHandle handle)
-{
+DriveLockResult LockDrive(const DriveCandidate& /*drive*/, DriveHandle handle) {
     if (::flock(static_cast<int>(handle), LOCK_EX | LOCK_NB) == 0) return DriveLockResult::Held;
     return errno == EWOULDBLOCK ? DriveLockResult::Busy : DriveLockResult::Held;
 }
 
-void UnlockDrive(DriveHandle /*handle*/)
-{
+void UnlockDrive(DriveHandle /*handle*/) {
     // close() releases it.
 }

@@ -20,14 +20,12 @@
 namespace {
 
 // Drive handle -> its mutex. Drives are opened and closed on one thread.
-std::map<DriveHandle, HANDLE>& Locks()
-{
+std::map<DriveHandle, HANDLE>& Locks() {
     static std::map<DriveHandle, HANDLE> locks;
     return locks;
 }
 
-std::string MutexName(const DriveCandidate& drive)
-{
+std::string MutexName(const DriveCandidate& drive) {
     // "E: " -> "Global\Kestrel-drive-E"; the name may not contain a backslash or a colon.
     std::string name = "Global\\Kestrel-drive-";
     for (const char c : drive.name)
@@ -37,8 +35,7 @@ std::string MutexName(const DriveCandidate& drive)
 
 }  // namespace
 
-DriveLockResult LockDrive(const DriveCandidate& drive, DriveHandle handle)
-{
+DriveLockResult LockDrive(const DriveCandidate& drive, DriveHandle handle) {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, MutexName(drive).c_str());
     if (mutex == nullptr) {
         // Access denied: it exists, made by a process under another account.
@@ -53,8 +50,7 @@ DriveLockResult LockDrive(const DriveCandidate& drive, DriveHandle handle)
     return DriveLockResult::Held;
 }
 
-void UnlockDrive(DriveHandle handle)
-{
+void UnlockDrive(DriveHandle handle) {
     const auto it = Locks().find(handle);
     if (it == Locks().end()) return;
     CloseHandle(it->second);

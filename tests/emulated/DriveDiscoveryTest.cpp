@@ -298,6 +298,10 @@ TEST(ListCommand, ShowsTheDeviceFoundAndTheFixedDiskSkipped)
     EXPECT_EQ(drives[3]["opened"], false);
     EXPECT_TRUE(drives[3]["openError"].is_string());
     EXPECT_EQ(testbed.OpenCount("sda"), 0u);
+    // The trace keeps the sense key of the ordinary drive's refusal.
+    EXPECT_THAT(RunCli("--verbose list").out,
+                testing::HasSubstr("SCSI status 0x02, host status 0x00, driver status 0x08, "
+                                   "sense key 0x5 ILLEGAL REQUEST"));
 }
 
 TEST(ListCommand, ExplainsEpermAsTheMissingRawIoCapability)

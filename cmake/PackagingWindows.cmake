@@ -1,5 +1,8 @@
 # The Windows zip and NSIS installer (see Packaging.cmake): the programs, the README and the
 # licence, with a Start-menu folder and an uninstaller.
+if(TARGET kestrel-upgrade)  # the Win32 dialog, where this build has it
+  install(TARGETS kestrel-upgrade RUNTIME DESTINATION bin COMPONENT kestrel)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT kestrel)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT kestrel)
 

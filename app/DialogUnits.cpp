@@ -1,6 +1,6 @@
 #include "app/DialogUnits.h"
 
-int MulDiv(int a, int b, int c)
+int RoundMulDiv(int a, int b, int c)
 {
     const long long product = static_cast<long long>(a) * b;
     const long long divisor = c < 0 ? -static_cast<long long>(c) : c;
@@ -16,6 +16,6 @@ int AverageCharWidth(int advanceOfLetters)
 
 PixelRect DluToPixels(const DluRect& dlu, DialogBaseUnits units)
 {
-    return {MulDiv(dlu.x, units.cx, 4), MulDiv(dlu.y, units.cy, 8), MulDiv(dlu.w, units.cx, 4),
-            MulDiv(dlu.h, units.cy, 8)};
+    return {RoundMulDiv(dlu.x, units.cx, 4), RoundMulDiv(dlu.y, units.cy, 8),
+            RoundMulDiv(dlu.w, units.cx, 4), RoundMulDiv(dlu.h, units.cy, 8)};
 }

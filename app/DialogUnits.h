@@ -22,7 +22,7 @@ struct DluRect {
 using PixelRect = DluRect;
 
 // a * b / c rounded to the nearest integer, halves away from zero (Windows MulDiv).
-int MulDiv(int a, int b, int c);
+int RoundMulDiv(int a, int b, int c);
 
 // The average character width from the advance of the 52 letters, rounded as Windows rounds it.
 int AverageCharWidth(int advanceOfLetters);

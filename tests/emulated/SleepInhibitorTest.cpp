@@ -29,10 +29,10 @@ extern char** environ;
 
 namespace {
 
-using Inhibitor = std::tuple<std::string, std::string, std::string, std::string>;  // what, who, why, mode
+using Inhibitor =
+    std::tuple<std::string, std::string, std::string, std::string>;  // what, who, why, mode
 
-pid_t Spawn(std::vector<std::string> args)
-{
+pid_t Spawn(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -45,8 +45,7 @@ pid_t Spawn(std::vector<std::string> args)
     return error == 0 ? pid : -1;
 }
 
-void Stop(pid_t& pid)
-{
+void Stop(pid_t& pid) {
     if (pid <= 0) return;
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
@@ -54,8 +53,7 @@ void Stop(pid_t& pid)
 }
 
 // The inhibitors the mocked logind holds, or nothing when it does not answer.
-std::optional<std::vector<Inhibitor>> ListInhibitors()
-{
+std::optional<std::vector<Inhibitor>> ListInhibitors() {
     sd_bus* bus = nullptr;
     if (sd_bus_open_system(&bus) < 0) return std::nullopt;
     sd_bus_message* reply = nullptr;
@@ -78,8 +76,7 @@ std::optional<std::vector<Inhibitor>> ListInhibitors()
 }
 
 // The mock drops an inhibitor when it sees the descriptor hang up, a moment after the close.
-std::size_t InhibitorsSettled(std::size_t expected)
-{
+std::size_t InhibitorsSettled(std::size_t expected) {
     std::size_t count = 0;
     for (int i = 0; i < 100; ++i) {
         count = ListInhibitors().value_or(std::vector<Inhibitor>{}).size();
@@ -92,8 +89,7 @@ std::size_t InhibitorsSettled(std::size_t expected)
 class SleepInhibitorRun : public ::testing::Test {
 protected:
     // One private bus and one mocked logind for the whole suite.
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         s_dir = std::make_unique<TempDir>();
         const std::string socket = s_dir->File("system_bus_socket");
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
@@ -101,21 +97,20 @@ protected:
                        "--address=unix:path=" + socket});
         for (int i = 0; i < 200 && !std::filesystem::exists(socket); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        s_logind = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"});
+        s_logind =
+            Spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"});
         for (int i = 0; i < 500 && !ListInhibitors(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         Stop(s_logind);
         Stop(s_bus);
         ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
         s_dir.reset();
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(ListInhibitors()) << "the mocked logind did not come up";
         std::memset(&g_image, 0, sizeof g_image);
         const std::string path = m_dir.File("image.bin");
@@ -123,26 +118,22 @@ protected:
         ASSERT_TRUE(LoadProgramBinaryFrom(dlg, path));
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         CancelUpgrade(dlg);  // handles go before the testbed does
         m_testbed.reset();
     }
 
-    void Attach(const FaultScript& faults = {})
-    {
+    void Attach(const FaultScript& faults = {}) {
         m_testbed = std::make_unique<VirtualTestbed>(
             std::vector<VirtualDrive>{VirtualTestbed::UpgradeDevice("sdb", {}, faults)});
     }
 
-    void Start(bool ok = true)
-    {
+    void Start(bool ok = true) {
         dlg.okCancelAnswers.push_back(ok);
         StartUpgrade(dlg);
     }
 
-    void Ticks(int n)
-    {
+    void Ticks(int n) {
         for (int i = 0; i < n && dlg.timerInterval; ++i) SendNextBlock(dlg);
     }
 
@@ -156,8 +147,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SleepInhibitorRun, HeldWhileBlocksAreSentAndReleasedOnEveryEnd)
-{
+TEST_F(SleepInhibitorRun, HeldWhileBlocksAreSentAndReleasedOnEveryEnd) {
     Attach();
     Start(false);  // declined: no run, no inhibitor
     EXPECT_EQ(InhibitorsSettled(0), 0u);
@@ -187,8 +177,7 @@ TEST_F(SleepInhibitorRun, HeldWhileBlocksAreSentAndReleasedOnEveryEnd)
     EXPECT_EQ(InhibitorsSettled(0), 0u);
 }
 
-TEST_F(SleepInhibitorRun, ReleasedWhenTheDeviceIsUnpluggedOrRefusesTheStartFrame)
-{
+TEST_F(SleepInhibitorRun, ReleasedWhenTheDeviceIsUnpluggedOrRefusesTheStartFrame) {
     FaultScript faults;
     faults.unplugAfterBlock = 20;
     Attach(faults);

@@ -14,6 +14,7 @@
 #include "cli/ConsoleInterrupt.h"
 #include "cli/DriveWatch.h"
 #include "device/DriveIdentity.h"
+#include "device/DriveLock.h"
 #include "device/VendorCommands.h"
 
 namespace {
@@ -102,10 +103,17 @@ private:
                           identity.serial};
         m_attached[drive.name] = attached;
         const std::string label = Label(drive.name, identity.serial);
-        // Only a drive that answers identify with AA 55 is ever written to.
+        // Only a drive that answers identify with AA 55 is ever written to, and one another
+        // Kestrel run holds is not even asked.
         const DriveHandle handle = OpenDriveReadWrite(drive);
-        const bool device = handle != kInvalidDrive && VendorIdentify(handle);
+        const bool busy =
+            handle != kInvalidDrive && LockDrive(drive, handle) == DriveLockResult::Busy;
+        const bool device = handle != kInvalidDrive && !busy && VendorIdentify(handle);
         if (handle != kInvalidDrive) CloseDevice(handle);
+        if (busy) {
+            m_runs.Print(label + "attached: in use by another Kestrel run, left alone");
+            return;
+        }
         if (!device) {
             m_runs.Print(label + "attached: not the device, left alone");
             return;

@@ -1,28 +1,43 @@
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <string>
+
+#include "KestrelVersion.h"
 
 #include "cli/CliCommon.h"
 #include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
+#include "cli/PlatformCommands.h"
+#include "cli/RequestTrace.h"
 #include "cli/StationCommand.h"
 #include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
 {
     CLI::App app{"kestrel-cli: firmware upgrade tool, console front end"};
+    app.set_version_flag("--version", std::string("kestrel-cli ") + kKestrelVersion);
     app.require_subcommand(1);
+    // Accepted before or after the sub-command.
+    app.fallthrough();
+    bool verbose = false;
+    app.add_flag("--verbose", verbose, "Trace every vendor request on stderr");
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
     RegisterGenerateCommands(app, &run);
     RegisterListCommand(app, &run);
     RegisterUpgradeCommand(app, &run);
     RegisterStationCommand(app, &run);
+    RegisterPlatformCommands(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? kExitOk : kExitUsage;
     }
-    return run ? run() : kExitUsage;
+    RequestTrace trace;
+    if (verbose) SetDeviceTrace(&trace);
+    const int status = run ? run() : kExitUsage;
+    SetDeviceTrace(nullptr);
+    return status;
 }

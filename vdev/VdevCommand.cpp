@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "KestrelVersion.h"
 #include "vdev/VdevOptions.h"
 #include "vdev/VirtualTestbed.h"
 
@@ -274,6 +275,7 @@ int RunVdevCommand(int argc, char** argv) {
     std::vector<std::string> plugSpecs;
     std::vector<std::string> command;
 
+    app.set_version_flag("--version", std::string("kestrel-vdev ") + kKestrelVersion);
     options.AddTo(app);
     app.add_option("--kind", kind, "removable (sdb) or cdrom (sr0)")
         ->check(CLI::IsMember({"removable", "cdrom"}));

@@ -19,10 +19,10 @@
 #include <cstring>
 #include <memory>
 
-#include "app/CAboutDlg.h"
-#include "app/CUpgradeDlg.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/CUpgradeDlg.h"
 #include "app/ControlIds.h"
-#include "app/FileDialogFilter.h"
+#include "app/qt/NameFilters.h"
 #include "image/FirmwareImage.h"
 #include "tests/gui/ModalScript.h"
 #include "tests/support/ImageBuilder.h"
@@ -258,7 +258,7 @@ private slots:
 
         QCOMPARE(m_script->records.size(), std::size_t{3});
         const ModalRecord& message = m_script->records[0];
-        QCOMPARE(message.className, QStringLiteral("QMessageBox"));
+        QCOMPARE(message.className, QStringLiteral("ClassicMessageBox"));
         QCOMPARE(message.text, QStringLiteral("Finish OK!"));
         QCOMPARE(message.title, kProgramName);
         QCOMPARE(message.icon, QMessageBox::NoIcon);

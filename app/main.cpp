@@ -1,5 +1,0 @@
-#include "app/CUpgradeApp.h"
-
-int main(int argc, char** argv) {
-    return theApp.InitInstance(argc, argv);
-}

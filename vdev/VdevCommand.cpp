@@ -288,7 +288,7 @@ int RunVdevCommand(int argc, char** argv) {
         ->check(CLI::Range(1, 24));
     app.add_option("--on", perDevice,
                    "K:OPTIONS  device K (from 1) also gets these device and fault options, and "
-                   "--serial S or --open-fails; e.g. --on '2:--version V2.0 --fail-write 7'")
+                   "--serial S or --open-fails; e.g. --on '2:--fw-version V2.0 --fail-write 7'")
         ->allow_extra_args(false);
     app.add_option("--at", plugSpecs,
                    "MS:+K / MS:-K / MS:int  plug device K in / pull it out / send COMMAND SIGINT, "

@@ -10,8 +10,7 @@
 #include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
 
-std::vector<std::string> UpgradeChildOptions::ChildArguments() const
-{
+std::vector<std::string> UpgradeChildOptions::ChildArguments() const {
     std::vector<std::string> args;
     if (type) args.insert(args.end(), {"--type", *type});
     if (channel) args.insert(args.end(), {"--channel", *channel});
@@ -21,8 +20,7 @@ std::vector<std::string> UpgradeChildOptions::ChildArguments() const
     return args;
 }
 
-int RunAllDevices(const UpgradeChildOptions& options)
-{
+int RunAllDevices(const UpgradeChildOptions& options) {
     // The file and the channel are checked once here, before any device is touched.
     ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
     if (!dlg.ReadValues()) return kExitUsage;

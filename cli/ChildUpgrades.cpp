@@ -23,8 +23,7 @@ struct ChildUpgrades::Unit {
 namespace {
 
 // The drive as the user names it: "E:" rather than "E: ".
-std::string DriveArgument(const DriveCandidate& drive)
-{
+std::string DriveArgument(const DriveCandidate& drive) {
     std::string name = drive.name;
     while (!name.empty() && name.back() == ' ') name.pop_back();
     return name;
@@ -32,36 +31,37 @@ std::string DriveArgument(const DriveCandidate& drive)
 
 }  // namespace
 
-std::string UnitResult::Line() const
-{
+std::string UnitResult::Line() const {
     std::string text = message;
-    if (text.empty()) text = status == 3 ? "stopped without a message" : "ended with status " + std::to_string(status);
+    if (text.empty())
+        text = status == 3 ? "stopped without a message"
+                           : "ended with status " + std::to_string(status);
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", blocks, seconds);
     return DriveArgument(drive) + "  " + identity.serial.value_or("-") + "  " + text + figures;
 }
 
 ChildUpgrades::ChildUpgrades(std::vector<std::string> upgradeArgs, bool showProgress)
-    : m_args(std::move(upgradeArgs)), m_showProgress(showProgress)
-{
-}
+    : m_args(std::move(upgradeArgs)), m_showProgress(showProgress) {}
 
-ChildUpgrades::~ChildUpgrades()
-{
+ChildUpgrades::~ChildUpgrades() {
     InterruptAll();
     while (!m_units.empty()) Poll(std::chrono::milliseconds(50));
 }
 
 bool ChildUpgrades::Start(const DriveCandidate& drive, const DriveIdentity& identity,
-                          std::string* error)
-{
+                          std::string* error) {
     auto unit = std::make_unique<Unit>();
     unit->drive = drive;
     unit->identity = identity;
     unit->result.drive = drive;
     unit->result.identity = identity;
-    std::vector<std::string> args{ChildProcess::CurrentExecutable(), "upgrade", "--device",
-                                  DriveArgument(drive), "--yes", "--report"};
+    std::vector<std::string> args{ChildProcess::CurrentExecutable(),
+                                  "upgrade",
+                                  "--device",
+                                  DriveArgument(drive),
+                                  "--yes",
+                                  "--report"};
     args.insert(args.end(), m_args.begin(), m_args.end());
     if (!unit->child.Start(args, error)) return false;
     Unit* raw = unit.get();
@@ -73,8 +73,7 @@ bool ChildUpgrades::Start(const DriveCandidate& drive, const DriveIdentity& iden
     return true;
 }
 
-void ChildUpgrades::Reader(Unit* unit, bool err)
-{
+void ChildUpgrades::Reader(Unit* unit, bool err) {
     const ChildProcess::Stream stream = err ? ChildProcess::Stream::Err : ChildProcess::Stream::Out;
     std::string pending;
     char buffer[4096];
@@ -96,8 +95,7 @@ void ChildUpgrades::Reader(Unit* unit, bool err)
     m_events.push_back({unit, err, true, {}});
 }
 
-void ChildUpgrades::Take(const Event& event)
-{
+void ChildUpgrades::Take(const Event& event) {
     Unit& unit = *event.unit;
     if (event.end) {
         --unit.openStreams;
@@ -122,10 +120,10 @@ void ChildUpgrades::Take(const Event& event)
     }
 }
 
-std::vector<UnitResult> ChildUpgrades::Poll(std::chrono::milliseconds wait)
-{
+std::vector<UnitResult> ChildUpgrades::Poll(std::chrono::milliseconds wait) {
     // An interrupt already taken ends every sleep at once; the children still need their time.
-    if (ConsoleInterrupt::Requested() || !ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::now() + wait))
+    if (ConsoleInterrupt::Requested() ||
+        !ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::now() + wait))
         std::this_thread::sleep_for(wait);
     std::deque<Event> events;
     {
@@ -159,8 +157,7 @@ std::vector<UnitResult> ChildUpgrades::Poll(std::chrono::milliseconds wait)
     return ended;
 }
 
-void ChildUpgrades::InterruptAll()
-{
+void ChildUpgrades::InterruptAll() {
     for (auto& unit : m_units) {
         if (unit->interrupted) continue;
         unit->interrupted = true;
@@ -168,36 +165,33 @@ void ChildUpgrades::InterruptAll()
     }
 }
 
-bool ChildUpgrades::IsRunning(const std::string& driveName) const
-{
+bool ChildUpgrades::IsRunning(const std::string& driveName) const {
     for (const auto& unit : m_units)
         if (unit->drive.name == driveName) return true;
     return false;
 }
 
-void ChildUpgrades::Print(const std::string& line)
-{
+void ChildUpgrades::Print(const std::string& line) {
     EraseBoard();
     std::cout << line << std::endl;
     DrawBoard();
 }
 
-void ChildUpgrades::EraseBoard()
-{
+void ChildUpgrades::EraseBoard() {
     if (m_drawn == 0) return;
     // Up to the first progress line, then clear everything below.
     std::cerr << "\x1b[" << m_drawn << "A\r\x1b[J" << std::flush;
     m_drawn = 0;
 }
 
-void ChildUpgrades::DrawBoard()
-{
+void ChildUpgrades::DrawBoard() {
     if (!m_showProgress) return;
     constexpr int kWidth = 30;
     for (const auto& unit : m_units) {
         const int filled = unit->total > 0 ? unit->done * kWidth / unit->total : 0;
         const int percent = unit->total > 0 ? unit->done * 100 / unit->total : 0;
-        std::cerr << DriveArgument(unit->drive) << "  [" << std::string(static_cast<std::size_t>(filled), '#')
+        std::cerr << DriveArgument(unit->drive) << "  ["
+                  << std::string(static_cast<std::size_t>(filled), '#')
                   << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] "
                   << unit->done << '/' << unit->total << " blocks " << percent << "%\n";
         ++m_drawn;

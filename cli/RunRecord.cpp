@@ -12,15 +12,13 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-Json OrNull(const std::optional<std::string>& text)
-{
+Json OrNull(const std::optional<std::string>& text) {
     return text ? Json(*text) : Json(nullptr);
 }
 
 }  // namespace
 
-std::string RunRecord::ToJsonLine() const
-{
+std::string RunRecord::ToJsonLine() const {
     Json out;
     out["time"] = time;
     out["drive"] = OrNull(drive);
@@ -46,17 +44,16 @@ std::string RunRecord::ToJsonLine() const
     return out.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-bool RunRecord::AppendTo(const std::string& path, std::string* error) const
-{
+bool RunRecord::AppendTo(const std::string& path, std::string* error) const {
     return AppendDurably(path, ToJsonLine(), error);
 }
 
-std::string RunRecord::UtcNow()
-{
+std::string RunRecord::UtcNow() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
     // gmtime's static result is read at once; kestrel-cli runs one thread.
     const std::tm utc = *std::gmtime(&seconds);
     char text[96];

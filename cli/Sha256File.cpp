@@ -5,8 +5,7 @@
 
 #include "cli/Sha256.h"
 
-std::optional<std::string> Sha256OfFile(const std::string& path, std::string* error)
-{
+std::optional<std::string> Sha256OfFile(const std::string& path, std::string* error) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         *error = path + ": " + std::strerror(errno);
@@ -15,7 +14,8 @@ std::optional<std::string> Sha256OfFile(const std::string& path, std::string* er
     Sha256 hash;
     std::vector<std::uint8_t> buffer(1 << 16);
     std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) hash.Update(buffer.data(), n);
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0)
+        hash.Update(buffer.data(), n);
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) {

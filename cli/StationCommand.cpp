@@ -34,15 +34,11 @@ struct Attached {
 class Station {
 public:
     explicit Station(const UpgradeChildOptions& options)
-        : m_runs(options.ChildArguments(), ::isatty(STDERR_FILENO) != 0)
-    {
-    }
+        : m_runs(options.ChildArguments(), ::isatty(STDERR_FILENO) != 0) {}
 
-    int Run()
-    {
+    int Run() {
         std::cerr << "station: waiting for devices"
-                  << (m_watch.EventDriven() ? "" : " (looking every 500 ms)")
-                  << "; Ctrl-C stops\n";
+                  << (m_watch.EventDriven() ? "" : " (looking every 500 ms)") << "; Ctrl-C stops\n";
         Scan();
         auto nextScan = Clock::now() + kRescanInterval;
         bool interrupted = false;
@@ -73,13 +69,11 @@ public:
     }
 
 private:
-    static std::string Label(const std::string& drive, const std::optional<std::string>& serial)
-    {
+    static std::string Label(const std::string& drive, const std::optional<std::string>& serial) {
         return drive + "  " + serial.value_or("-") + "  ";
     }
 
-    void Scan()
-    {
+    void Scan() {
         std::map<std::string, DriveCandidate> now;
         for (const DriveCandidate& drive : EnumerateCandidateDrives()) now[drive.name] = drive;
         for (auto it = m_attached.begin(); it != m_attached.end();) {
@@ -95,8 +89,7 @@ private:
         }
     }
 
-    void Appeared(const DriveCandidate& drive)
-    {
+    void Appeared(const DriveCandidate& drive) {
         const DriveIdentity identity = ReadDriveIdentity(drive);
         Attached attached{identity.serial ? "serial " + *identity.serial
                                           : drive.name + "@" + std::to_string(++m_appearances),
@@ -134,8 +127,7 @@ private:
         m_running[drive.name] = attached.unit;
     }
 
-    void Ended(const UnitResult& result)
-    {
+    void Ended(const UnitResult& result) {
         const auto it = m_running.find(result.drive.name);
         if (it == m_running.end()) return;
         m_units[it->second] = result.status == kExitOk ? UnitState::Succeeded : UnitState::Failed;
@@ -144,14 +136,13 @@ private:
 
     ChildUpgrades m_runs;
     DriveWatch m_watch;
-    std::map<std::string, Attached> m_attached;   // by drive name
-    std::map<std::string, UnitState> m_units;     // by unit
-    std::map<std::string, std::string> m_running; // drive name -> unit
+    std::map<std::string, Attached> m_attached;    // by drive name
+    std::map<std::string, UnitState> m_units;      // by unit
+    std::map<std::string, std::string> m_running;  // drive name -> unit
     unsigned m_appearances = 0;
 };
 
-int RunStation(const UpgradeChildOptions& options)
-{
+int RunStation(const UpgradeChildOptions& options) {
     // The file and the channel are checked once, before any device is touched.
     ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
     if (!dlg.ReadValues()) return kExitUsage;
@@ -164,16 +155,17 @@ int RunStation(const UpgradeChildOptions& options)
 
 }  // namespace
 
-void RegisterStationCommand(CLI::App& app, std::function<int()>* run)
-{
+void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
     auto options = std::make_shared<UpgradeChildOptions>();
     CLI::App* station = app.add_subcommand(
         "station",
         "Wait for devices and upgrade each newly attached one once, in parallel, without "
         "asking (starting a station is the consent)");
     AddTypeOption(*station, options->type);
-    station->add_option("--channel", options->channel, "Channel value (unsigned decimal, default 0)");
-    station->add_option("--record", options->record, "Append one JSON line per unit and run to FILE");
+    station->add_option("--channel", options->channel,
+                        "Channel value (unsigned decimal, default 0)");
+    station->add_option("--record", options->record,
+                        "Append one JSON line per unit and run to FILE");
     station->add_option("FILE", options->file, "Raw binary or Intel HEX image")->required();
     station->callback([options, run] { *run = [options] { return RunStation(*options); }; });
 }

@@ -175,14 +175,13 @@ void RegisterUpgradeCommand(CLI::App& app, std::function<int()>* run) {
     AddTypeOption(*upgrade, args->type);
     upgrade->add_flag("--yes", args->yes, "Answer OK to the confirmation prompt");
     upgrade->add_option("--channel", args->channel, "Channel value (unsigned decimal, default 0)");
-    auto* device = upgrade->add_option(
-        "--device", args->device, "Only this drive (sdb, /dev/sdb, sr0; E: on Windows)");
+    auto* device = upgrade->add_option("--device", args->device,
+                                       "Only this drive (sdb, /dev/sdb, sr0; E: on Windows)");
     auto* all = upgrade->add_flag("--all", args->all,
                                   "Every attached device at once, each in its own process "
                                   "(needs --yes)");
     device->excludes(all);
-    upgrade->add_option("--record", args->record,
-                        "Append one JSON line per unit and run to FILE");
+    upgrade->add_option("--record", args->record, "Append one JSON line per unit and run to FILE");
     upgrade->add_flag("--report", args->report)->group("");  // a parent kestrel-cli reads stdout
     upgrade->add_option("FILE", args->file, "Raw binary or Intel HEX image")->required();
     upgrade->callback([args, run] {

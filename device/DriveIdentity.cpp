@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
-std::optional<std::string> CleanIdentityText(std::string_view raw)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\0'; };
+std::optional<std::string> CleanIdentityText(std::string_view raw) {
+    const auto blank = [](char c) {
+        return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\0';
+    };
     while (!raw.empty() && blank(raw.front())) raw.remove_prefix(1);
     while (!raw.empty() && blank(raw.back())) raw.remove_suffix(1);
     if (raw.empty()) return std::nullopt;
@@ -15,8 +16,7 @@ std::optional<std::string> CleanIdentityText(std::string_view raw)
     return text;
 }
 
-std::optional<std::string> UsbIdText(std::string_view vendorId, std::string_view productId)
-{
+std::optional<std::string> UsbIdText(std::string_view vendorId, std::string_view productId) {
     const auto normalise = [](std::string_view id) -> std::optional<std::string> {
         const std::optional<std::string> clean = CleanIdentityText(id);
         if (!clean) return std::nullopt;

@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <thread>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KestrelVersion.h"
@@ -213,14 +213,18 @@ std::string PathFor(const std::string& path, const std::string& name, unsigned d
 }
 
 // "K:OPTIONS": device K (from 1) gets these options on top of the common ones.
-void ApplyDeviceOptions(const std::string& spec, unsigned devices, std::vector<VirtualDrive>& drives) {
+void ApplyDeviceOptions(const std::string& spec, unsigned devices,
+                        std::vector<VirtualDrive>& drives) {
     const auto colon = spec.find(':');
     unsigned k = 0;
     try {
-        k = colon == std::string::npos ? 0 : static_cast<unsigned>(std::stoul(spec.substr(0, colon)));
+        k = colon == std::string::npos ? 0
+                                       : static_cast<unsigned>(std::stoul(spec.substr(0, colon)));
     } catch (const std::exception&) {
     }
-    if (k < 1 || k > devices) throw CLI::ValidationError("--on", "expected K:OPTIONS with K from 1 to " + std::to_string(devices) + ", got '" + spec + "'");
+    if (k < 1 || k > devices)
+        throw CLI::ValidationError("--on", "expected K:OPTIONS with K from 1 to " +
+                                               std::to_string(devices) + ", got '" + spec + "'");
     VirtualDrive& drive = drives[k];  // drives[0] is the fixed disk
     VdevDeviceOptions options;
     options.config = drive.config;
@@ -228,7 +232,8 @@ void ApplyDeviceOptions(const std::string& spec, unsigned devices, std::vector<V
     CLI::App sub{"options of one device", "--on"};
     options.AddTo(sub);
     sub.add_option("--serial", drive.serial, "USB serial number");
-    sub.add_flag("--open-fails", drive.openReadWriteFails, "the drive cannot be opened for writing");
+    sub.add_flag("--open-fails", drive.openReadWriteFails,
+                 "the drive cannot be opened for writing");
     sub.parse(spec.substr(colon + 1), false);
     const bool answers = drive.config.answersVendorCommands;
     options.Finish();
@@ -255,7 +260,8 @@ PlugEvent ParsePlugEvent(const std::string& spec, bool cdrom, unsigned devices) 
         throw CLI::ValidationError("--at", "expected MS:+K or MS:-K with K from 1 to " +
                                                std::to_string(devices) + ", got '" + spec + "'");
     }
-    return {std::chrono::milliseconds(ms), DeviceName(cdrom, static_cast<unsigned>(k - 1)), sign == '+'};
+    return {std::chrono::milliseconds(ms), DeviceName(cdrom, static_cast<unsigned>(k - 1)),
+            sign == '+'};
 }
 
 }  // namespace
@@ -282,8 +288,9 @@ int RunVdevCommand(int argc, char** argv) {
     app.add_flag("--open-fails", openFails, "the drive cannot be opened for writing");
     app.add_option("--log", logPath,
                    "write the device's request log to FILE at exit (FILE.sdb, ... with several)");
-    app.add_option("--flash-out", flashPath,
-                   "write the programmed flash (512 KB) to FILE at exit (FILE.sdb, ... with several)");
+    app.add_option(
+        "--flash-out", flashPath,
+        "write the programmed flash (512 KB) to FILE at exit (FILE.sdb, ... with several)");
     app.add_option("--devices", devices, "serve N devices, each with its own flash, log and serial")
         ->check(CLI::Range(1, 24));
     app.add_option("--on", perDevice,
@@ -314,13 +321,15 @@ int RunVdevCommand(int argc, char** argv) {
             drives.push_back(device);
         }
         for (const std::string& spec : perDevice) ApplyDeviceOptions(spec, devices, drives);
-        for (const std::string& spec : plugSpecs) schedule.push_back(ParsePlugEvent(spec, cdrom, devices));
+        for (const std::string& spec : plugSpecs)
+            schedule.push_back(ParsePlugEvent(spec, cdrom, devices));
         std::stable_sort(schedule.begin(), schedule.end(),
                          [](const PlugEvent& a, const PlugEvent& b) { return a.at < b.at; });
         // A device first plugged in by the schedule starts out unplugged.
         for (VirtualDrive& drive : drives) {
-            const auto first = std::find_if(schedule.begin(), schedule.end(),
-                                            [&](const PlugEvent& e) { return e.name == drive.name; });
+            const auto first =
+                std::find_if(schedule.begin(), schedule.end(),
+                             [&](const PlugEvent& e) { return e.name == drive.name; });
             if (first != schedule.end() && first->attach) drive.attached = false;
         }
     } catch (const CLI::ParseError& e) {

@@ -251,7 +251,8 @@ std::string SysfsText(const VirtualDrive& drive, std::size_t index) {
     const char* removable = drive.kind == VirtualDriveKind::Fixed ? "0" : "1";
     std::string text;
     text += "P: " + UsbDevicePath(index) + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
-    text += "A: idVendor=" + drive.usbVendorId + "\\n\nA: idProduct=" + drive.usbProductId + "\\n\n";
+    text +=
+        "A: idVendor=" + drive.usbVendorId + "\\n\nA: idProduct=" + drive.usbProductId + "\\n\n";
     if (!drive.serial.empty()) text += "A: serial=" + drive.serial + "\\n\n";
     text += "\n";
     text += "P: " + parent + "\nE: SUBSYSTEM=scsi\nE: DEVTYPE=scsi_device\n";
@@ -330,8 +331,8 @@ void VirtualTestbed::Impl::Plug(Node& node) {
     const VirtualDrive& drive = node.drive;
     GError* error = nullptr;
     if (!umockdev_testbed_add_from_string(testbed, SysfsText(drive, node.index).c_str(), &error)) {
-        throw VirtualTestbedError("cannot add " + drive.name + " to the testbed: " +
-                                  TakeError(error));
+        throw VirtualTestbedError("cannot add " + drive.name +
+                                  " to the testbed: " + TakeError(error));
     }
     // Real sysfs links a disk to its SCSI device; the enumeration reads device/type.
     const std::string blockPath = "/sys" + ScsiDevicePath(node.index) + "/block/" + drive.name;
@@ -432,7 +433,7 @@ VirtualDrive VirtualTestbed::FixedDisk(std::string name) {
 }
 
 VirtualDrive VirtualTestbed::UpgradeDevice(std::string name, DeviceConfig config,
-                                               FaultScript faults, VirtualDriveKind kind) {
+                                           FaultScript faults, VirtualDriveKind kind) {
     VirtualDrive drive;
     drive.name = std::move(name);
     drive.kind = kind;

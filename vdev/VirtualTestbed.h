@@ -32,7 +32,7 @@ struct VirtualDrive {
     std::string usbProductId = "0104";
     std::string serial;
     bool attached = true;  // false: the drive is plugged in later (see Attach)
-    DeviceConfig config;  // config.answersVendorCommands = false: an ordinary drive
+    DeviceConfig config;   // config.answersVendorCommands = false: an ordinary drive
     FaultScript faults;
 };
 
@@ -57,11 +57,11 @@ public:
     static VirtualDrive FixedDisk(std::string name = "sda");
     // The upgrade device as a removable disk (or another kind).
     static VirtualDrive UpgradeDevice(std::string name = "sdb", DeviceConfig config = {},
-                                          FaultScript faults = {},
-                                          VirtualDriveKind kind = VirtualDriveKind::Removable);
+                                      FaultScript faults = {},
+                                      VirtualDriveKind kind = VirtualDriveKind::Removable);
     // A removable drive that is not the device: it refuses the vendor opcodes.
     static VirtualDrive OrdinaryDrive(std::string name,
-                                          VirtualDriveKind kind = VirtualDriveKind::Removable);
+                                      VirtualDriveKind kind = VirtualDriveKind::Removable);
 
     // Plugs the drive in, or pulls it out: its sysfs entries and device node appear or go,
     // and requests on a handle still open fail. The model (its flash, log and fault counters)

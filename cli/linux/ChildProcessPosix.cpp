@@ -25,15 +25,13 @@ struct ChildProcess::Impl {
 
 ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
 
-ChildProcess::~ChildProcess()
-{
+ChildProcess::~ChildProcess() {
     if (m_impl->out >= 0) ::close(m_impl->out);
     if (m_impl->err >= 0) ::close(m_impl->err);
     if (m_impl->pid > 0) Wait();
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& args, std::string* error)
-{
+bool ChildProcess::Start(const std::vector<std::string>& args, std::string* error) {
     int outPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
@@ -81,8 +79,7 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string* erro
     return true;
 }
 
-std::size_t ChildProcess::Read(Stream stream, char* buffer, std::size_t size)
-{
+std::size_t ChildProcess::Read(Stream stream, char* buffer, std::size_t size) {
     const int fd = stream == Stream::Out ? m_impl->out : m_impl->err;
     for (;;) {
         const ssize_t n = ::read(fd, buffer, size);
@@ -91,8 +88,7 @@ std::size_t ChildProcess::Read(Stream stream, char* buffer, std::size_t size)
     }
 }
 
-int ChildProcess::Wait()
-{
+int ChildProcess::Wait() {
     if (m_impl->waited || m_impl->pid <= 0) return m_impl->status;
     int status = 0;
     pid_t waited = 0;
@@ -105,13 +101,11 @@ int ChildProcess::Wait()
     return m_impl->status;
 }
 
-void ChildProcess::Interrupt()
-{
+void ChildProcess::Interrupt() {
     if (m_impl->pid > 0 && !m_impl->waited) ::kill(m_impl->pid, SIGINT);
 }
 
-std::string ChildProcess::CurrentExecutable()
-{
+std::string ChildProcess::CurrentExecutable() {
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("kestrel-cli");

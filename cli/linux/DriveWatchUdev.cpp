@@ -12,8 +12,7 @@ struct DriveWatch::Impl {
     udev_monitor* monitor = nullptr;
 };
 
-DriveWatch::DriveWatch() : m_impl(std::make_unique<Impl>())
-{
+DriveWatch::DriveWatch() : m_impl(std::make_unique<Impl>()) {
     if (::access("/run/udev/control", F_OK) != 0) return;
     m_impl->context = udev_new();
     if (m_impl->context == nullptr) return;
@@ -26,16 +25,16 @@ DriveWatch::DriveWatch() : m_impl(std::make_unique<Impl>())
     }
 }
 
-DriveWatch::~DriveWatch()
-{
+DriveWatch::~DriveWatch() {
     if (m_impl->monitor != nullptr) udev_monitor_unref(m_impl->monitor);
     if (m_impl->context != nullptr) udev_unref(m_impl->context);
 }
 
-bool DriveWatch::EventDriven() const { return m_impl->monitor != nullptr; }
+bool DriveWatch::EventDriven() const {
+    return m_impl->monitor != nullptr;
+}
 
-bool DriveWatch::Changed()
-{
+bool DriveWatch::Changed() {
     if (m_impl->monitor == nullptr) return false;
     bool changed = false;
     pollfd events{udev_monitor_get_fd(m_impl->monitor), POLLIN, 0};

@@ -8,8 +8,7 @@
 
 #include "cli/RecordAppend.h"
 
-bool AppendDurably(const std::string& path, const std::string& bytes, std::string* error)
-{
+bool AppendDurably(const std::string& path, const std::string& bytes, std::string* error) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = path + ": " + std::strerror(errno);

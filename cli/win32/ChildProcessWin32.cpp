@@ -16,8 +16,7 @@ struct ChildProcess::Impl {
 namespace {
 
 // One argument as the C runtime's command-line parser reads it back.
-std::string Quoted(const std::string& arg)
-{
+std::string Quoted(const std::string& arg) {
     if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
     std::string text = "\"";
     std::size_t backslashes = 0;
@@ -39,8 +38,7 @@ std::string Quoted(const std::string& arg)
 
 ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
 
-ChildProcess::~ChildProcess()
-{
+ChildProcess::~ChildProcess() {
     if (m_impl->out != nullptr) CloseHandle(m_impl->out);
     if (m_impl->err != nullptr) CloseHandle(m_impl->err);
     if (m_impl->process != nullptr) {
@@ -49,8 +47,7 @@ ChildProcess::~ChildProcess()
     }
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& args, std::string* error)
-{
+bool ChildProcess::Start(const std::vector<std::string>& args, std::string* error) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
     if (CreatePipe(&outRead, &outWrite, &inherit, 0) == FALSE ||
@@ -97,16 +94,14 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string* erro
     return true;
 }
 
-std::size_t ChildProcess::Read(Stream stream, char* buffer, std::size_t size)
-{
+std::size_t ChildProcess::Read(Stream stream, char* buffer, std::size_t size) {
     DWORD n = 0;
     const BOOL ok = ReadFile(stream == Stream::Out ? m_impl->out : m_impl->err, buffer,
                              static_cast<DWORD>(size), &n, nullptr);
     return ok != FALSE ? n : 0;
 }
 
-int ChildProcess::Wait()
-{
+int ChildProcess::Wait() {
     if (m_impl->waited || m_impl->process == nullptr) return m_impl->status;
     WaitForSingleObject(m_impl->process, INFINITE);
     DWORD code = 0;
@@ -118,8 +113,7 @@ int ChildProcess::Wait()
 
 void ChildProcess::Interrupt() {}
 
-std::string ChildProcess::CurrentExecutable()
-{
+std::string ChildProcess::CurrentExecutable() {
     char path[MAX_PATH];
     const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
     return n > 0 && n < sizeof path ? std::string(path, n) : std::string("kestrel-cli.exe");

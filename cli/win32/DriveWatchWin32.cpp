@@ -6,5 +6,9 @@ struct DriveWatch::Impl {};
 
 DriveWatch::DriveWatch() : m_impl(std::make_unique<Impl>()) {}
 DriveWatch::~DriveWatch() = default;
-bool DriveWatch::EventDriven() const { return false; }
-bool DriveWatch::Changed() { return false; }
+bool DriveWatch::EventDriven() const {
+    return false;
+}
+bool DriveWatch::Changed() {
+    return false;
+}

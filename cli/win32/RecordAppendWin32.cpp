@@ -5,8 +5,7 @@
 #include "cli/RecordAppend.h"
 #include "device/DriveEnumeration.h"
 
-bool AppendDurably(const std::string& path, const std::string& bytes, std::string* error)
-{
+bool AppendDurably(const std::string& path, const std::string& bytes, std::string* error) {
     HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -24,7 +23,8 @@ bool AppendDurably(const std::string& path, const std::string& bytes, std::strin
     }
     CloseHandle(file);
     if (!ok)
-        *error = path + ": " +
-                 (cause != 0 ? DescribeOsError(static_cast<int>(cause)) : "short write (disk full?)");
+        *error =
+            path + ": " +
+            (cause != 0 ? DescribeOsError(static_cast<int>(cause)) : "short write (disk full?)");
     return ok;
 }

@@ -21,8 +21,7 @@ namespace {
 constexpr int kMaxUsbDepth = 8;  // SCSI device to USB device is 4 levels on real hosts
 constexpr std::size_t kMaxAttribute = 256;
 
-std::optional<std::string> ReadAttribute(const std::string& path)
-{
+std::optional<std::string> ReadAttribute(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     char text[kMaxAttribute];
@@ -32,16 +31,14 @@ std::optional<std::string> ReadAttribute(const std::string& path)
     return std::string(text, static_cast<std::size_t>(n));
 }
 
-std::optional<std::string> ReadText(const std::string& path)
-{
+std::optional<std::string> ReadText(const std::string& path) {
     const std::optional<std::string> raw = ReadAttribute(path);
     return raw ? CleanIdentityText(*raw) : std::nullopt;
 }
 
 }  // namespace
 
-DriveIdentity ReadDriveIdentity(const DriveCandidate& drive)
-{
+DriveIdentity ReadDriveIdentity(const DriveCandidate& drive) {
     DriveIdentity identity;
     const std::string device = "/sys/block/" + drive.name + "/device";
     identity.vendor = ReadText(device + "/vendor");

@@ -22,8 +22,7 @@ namespace {
 constexpr DWORD kDescriptorBuffer = 1024;
 
 std::optional<std::string> TextAt(const std::array<BYTE, kDescriptorBuffer>& buffer, DWORD size,
-                                  DWORD offset)
-{
+                                  DWORD offset) {
     if (offset == 0 || offset >= size) return std::nullopt;
     const char* text = reinterpret_cast<const char*>(buffer.data() + offset);
     return CleanIdentityText(std::string_view(text, strnlen(text, size - offset)));
@@ -31,8 +30,7 @@ std::optional<std::string> TextAt(const std::array<BYTE, kDescriptorBuffer>& buf
 
 }  // namespace
 
-DriveIdentity ReadDriveIdentity(const DriveCandidate& drive)
-{
+DriveIdentity ReadDriveIdentity(const DriveCandidate& drive) {
     DriveIdentity identity;
     HANDLE handle = CreateFileA(drive.devicePath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -43,9 +41,9 @@ DriveIdentity ReadDriveIdentity(const DriveCandidate& drive)
     query.QueryType = PropertyStandardQuery;
     std::array<BYTE, kDescriptorBuffer> buffer{};
     DWORD returned = 0;
-    const BOOL ok = DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
-                                    buffer.data(), static_cast<DWORD>(buffer.size()), &returned,
-                                    nullptr);
+    const BOOL ok =
+        DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, buffer.data(),
+                        static_cast<DWORD>(buffer.size()), &returned, nullptr);
     CloseHandle(handle);
     if (ok == FALSE || returned < sizeof(STORAGE_DEVICE_DESCRIPTOR)) return identity;
 

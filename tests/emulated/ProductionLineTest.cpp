@@ -57,8 +57,9 @@ protected:
     // kestrel-vdev --devices N [vdevArgs] -- kestrel-cli [cliArgs]
     Outcome Run(unsigned devices, const std::vector<std::string>& vdevArgs,
                 const std::vector<std::string>& cliArgs) {
-        std::vector<std::string> args{kVdev, "--devices", std::to_string(devices), "--log",
-                                      m_dir.File("log"), "--flash-out", m_dir.File("flash")};
+        std::vector<std::string> args{
+            kVdev,         "--devices",        std::to_string(devices), "--log", m_dir.File("log"),
+            "--flash-out", m_dir.File("flash")};
         args.insert(args.end(), vdevArgs.begin(), vdevArgs.end());
         args.insert(args.end(), {"--", kCli});
         args.insert(args.end(), cliArgs.begin(), cliArgs.end());
@@ -120,13 +121,15 @@ protected:
 }  // namespace
 
 TEST_F(ProductionLine, DeviceOptionOpensOnlyThatDriveAndRecordsTheUnit) {
-    Outcome run = Run(2, {}, {"upgrade", "--yes", "--device", "/dev/sdc", "--record", Record(), Image()});
+    Outcome run =
+        Run(2, {}, {"upgrade", "--yes", "--device", "/dev/sdc", "--record", Record(), Image()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(ReadText(Log("sdb")).empty()) << "sdb was touched";
     EXPECT_TRUE(Flashed("sdc"));
 
     // The drive must answer identify itself; the search does not go on to another.
-    run = Run(2, {"--on", "1:--not-device"}, {"upgrade", "--yes", "--device", "sdb", "--record", Record(), Image()});
+    run = Run(2, {"--on", "1:--not-device"},
+              {"upgrade", "--yes", "--device", "sdb", "--record", Record(), Image()});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Contains(run.err, "Device Open Fail!\n")) << run.err;
     EXPECT_TRUE(ReadText(Log("sdc")).empty()) << "sdc was touched";
@@ -178,8 +181,8 @@ TEST_F(ProductionLine, AllUpgradesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
 
     std::map<std::string, std::string> results;
     for (const nlohmann::json& record : Records())
-        results[record["drive"].get<std::string>()] = record["result"].get<std::string>() + " " +
-                                                      record["message"].get<std::string>();
+        results[record["drive"].get<std::string>()] =
+            record["result"].get<std::string>() + " " + record["message"].get<std::string>();
     EXPECT_EQ(results, (std::map<std::string, std::string>{{"sdb", "ok Finish OK!"},
                                                            {"sdc", "failed Send Error!"},
                                                            {"sdd", "ok Finish OK!"}}));
@@ -195,14 +198,15 @@ TEST_F(ProductionLine, StationFlashesEachUnitOnceAndRetriesAFailedOneAfterReplug
     // sdb is there from the start; sdc comes at 0.2 s, fails, is pulled out and plugged in
     // again; sdb is re-plugged after its success; sdd is not the device. Ctrl-C at 6 s. Each
     // unit stays out for 1 s, two of the station's 500 ms looks.
-    const Outcome run = Run(3,
-                            {"--on", "2:--fail-write 11", "--on", "3:--not-device", "--at", "200:+2",
-                             "--at", "1500:-2", "--at", "2500:+2", "--at", "3000:-1", "--at",
-                             "4000:+1", "--at", "6000:int"},
-                            {"station", "--record", Record(), Image()});
+    const Outcome run = Run(
+        3,
+        {"--on", "2:--fail-write 11", "--on", "3:--not-device", "--at", "200:+2", "--at", "1500:-2",
+         "--at", "2500:+2", "--at", "3000:-1", "--at", "4000:+1", "--at", "6000:int"},
+        {"station", "--record", Record(), Image()});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "sdd  KV0003  attached: not the device, left alone")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "sdb  KV0001  attached: already upgraded, left alone")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "sdb  KV0001  attached: already upgraded, left alone"))
+        << run.out;
     EXPECT_TRUE(Contains(run.out, "station: 2 succeeded, 0 failed\n")) << run.out;
     EXPECT_EQ(Writes("sdd"), 0u);
     EXPECT_TRUE(Flashed("sdb"));
@@ -210,7 +214,8 @@ TEST_F(ProductionLine, StationFlashesEachUnitOnceAndRetriesAFailedOneAfterReplug
 
     std::vector<std::string> runs;
     for (const nlohmann::json& record : Records())
-        runs.push_back(record["serial"].get<std::string>() + " " + record["result"].get<std::string>());
+        runs.push_back(record["serial"].get<std::string>() + " " +
+                       record["result"].get<std::string>());
     std::sort(runs.begin(), runs.end());
     EXPECT_EQ(runs, (std::vector<std::string>{"KV0001 ok", "KV0002 failed", "KV0002 ok"}));
 }

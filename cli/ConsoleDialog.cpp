@@ -1,7 +1,5 @@
 #include "cli/ConsoleDialog.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +8,7 @@
 
 #include "app/ChannelText.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/Terminal.h"
 
 ConsoleDialog::ConsoleDialog(Options options) : m_options(std::move(options)) {}
 
@@ -28,7 +27,7 @@ bool ConsoleDialog::AskOkCancel(const std::string& text)
         std::cerr << " [OK: --yes]\n";
         return true;
     }
-    if (!::isatty(STDIN_FILENO)) {
+    if (!IsTerminal(StandardStream::Input)) {
         std::cerr << " [Cancel: no terminal to ask; pass --yes to accept]\n";
         m_declined = true;
         return false;

@@ -1,4 +1,5 @@
 #include "image/File.h"
+#include "image/FileOpen.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,7 +44,7 @@ bool File::OpenForReading(const std::string& path)
     Close();
     m_path = path;
     m_writing = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_BINARY | O_CLOEXEC);
+    const int fd = OpenUnshared(path.c_str(), O_RDONLY | O_BINARY | O_CLOEXEC, 0);
     if (fd < 0) return Fail("open", errno);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -66,7 +67,7 @@ bool File::CreateForWriting(const std::string& path)
     if (::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) return Fail("create", EISDIR);
     m_tempPath = TemporaryPathFor(path);
     const int fd =
-        ::open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
+        OpenUnshared(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
     if (fd < 0) {
         m_tempPath.clear();
         return Fail("create", errno);

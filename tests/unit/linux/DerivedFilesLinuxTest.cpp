@@ -1,0 +1,122 @@
+// Derived files where only Linux can stage the failure: a read-only or full file system
+// (a tmpfs mounted for the test), and a HEX file made by objcopy.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "image/HexLoader.h"
+#include "tests/unit/DerivedFilesFixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+
+// A small file system mounted for one test, so a full disk or a read-only folder can be
+// produced even for root, who ignores permission bits.
+class ScratchMount {
+public:
+    ScratchMount(const fs::path& at, const char* options, unsigned long flags) : m_at(at)
+    {
+        fs::create_directories(at);
+        if (::geteuid() != 0) {
+            m_why = "needs root to mount a tmpfs";
+        } else if (::mount("kestrel-test", at.c_str(), "tmpfs", flags, options) != 0) {
+            m_why = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+        } else {
+            m_mounted = true;
+        }
+    }
+    ~ScratchMount()
+    {
+        if (m_mounted) ::umount2(m_at.c_str(), MNT_DETACH);
+    }
+    ScratchMount(const ScratchMount&) = delete;
+    ScratchMount& operator=(const ScratchMount&) = delete;
+    bool Mounted() const { return m_mounted; }
+    const std::string& Why() const { return m_why; }
+    bool Remount(unsigned long flags, const char* options)
+    {
+        return ::mount("kestrel-test", m_at.c_str(), "tmpfs", MS_REMOUNT | flags, options) == 0;
+    }
+
+private:
+    fs::path m_at;
+    bool m_mounted = false;
+    std::string m_why;
+};
+
+TEST_F(DerivedFilesTest, ReadOnlyFolderGivesTheOpenMessage)
+{
+    const fs::path folder = dir.Path() / "ro";
+    ScratchMount mount(folder, "size=64k", MS_RDONLY);
+    if (!mount.Mounted()) {
+        // Without root the permission bits do the same job.
+        if (::geteuid() == 0) GTEST_SKIP() << mount.Why();
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    EXPECT_FALSE(GenerateBin((folder / "out.bin").string()));
+    EXPECT_EQ(dlg.messages, std::vector<std::string>{"Open bin file error!"});
+    EXPECT_TRUE(fs::is_empty(folder));
+}
+
+TEST_F(DerivedFilesTest, FullDiskKeepsTheEarlierFileAndNamesTheCause)
+{
+    const fs::path folder = dir.Path() / "small";
+    ScratchMount mount(folder, "size=64k", 0);
+    if (!mount.Mounted()) GTEST_SKIP() << "full-disk case skipped: " << mount.Why();
+    const std::string target = (folder / "out.bin").string();
+    WriteBytes(target, {1, 2, 3});
+
+    EXPECT_FALSE(GenerateBody(target));  // 86,016 bytes do not fit in 64 KB
+    ASSERT_EQ(dlg.messages.size(), 1u);
+    EXPECT_NE(dlg.messages[0].find(target), std::string::npos) << dlg.messages[0];
+    EXPECT_NE(dlg.messages[0].find("No space left on device"), std::string::npos) << dlg.messages[0];
+    EXPECT_EQ(ReadBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(Names(folder), std::vector<std::string>{"out.bin"});
+
+    EXPECT_FALSE(GenerateBin(target));
+    EXPECT_EQ(ReadBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(Names(folder), std::vector<std::string>{"out.bin"});  // and no burn file
+}
+
+
+#ifdef KESTREL_OBJCOPY
+// A HEX file made by objcopy from a good raw image loads to the same image, range and files.
+TEST_F(DerivedFilesTest, ObjcopyHexOfARawImageGivesTheSameImageAndFiles)
+{
+    ASSERT_TRUE(GenerateBin(dir.File("raw-out.bin")));
+    ASSERT_TRUE(GenerateBody(dir.File("raw-body.bin")));
+    const std::string space = dlg.m_strSpace;
+
+    const std::string hex = dir.File("in.hex");
+    const std::string command = std::string(KESTREL_OBJCOPY) +
+                                " -I binary -O ihex --change-addresses 0x08000000 '" +
+                                dir.File("in.bin") + "' '" + hex + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const auto text = ReadBytes(hex);
+    ASSERT_NE(std::string(text.begin(), text.end()).find(":04000005"), std::string::npos);
+
+    std::memset(&g_image, 0, sizeof g_image);
+    dlg.files.push_back(hex);
+    HexLoadReport report;
+    ASSERT_TRUE(LoadHexFile(dlg, &report));
+    EXPECT_EQ(report.skippedBytes, 0u);
+    EXPECT_EQ(g_image.startBlock, 16);
+    EXPECT_EQ(g_image.endBlock, 100);
+    EXPECT_EQ(dlg.m_strSpace, space);
+    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), g_image.data));
+    ASSERT_TRUE(GenerateBin(dir.File("hex-out.bin")));
+    ASSERT_TRUE(GenerateBody(dir.File("hex-body.bin")));
+    EXPECT_EQ(ReadBytes(dir.File("hex-out.bin")), ReadBytes(dir.File("raw-out.bin")));
+    EXPECT_EQ(ReadBytes(dir.File("hex-out_BURN.bin")), ReadBytes(dir.File("raw-out_BURN.bin")));
+    EXPECT_EQ(ReadBytes(dir.File("hex-body.bin")), ReadBytes(dir.File("raw-body.bin")));
+}
+#endif
+
+}  // namespace

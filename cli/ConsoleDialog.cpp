@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
@@ -50,8 +51,9 @@ bool ConsoleDialog::AskOkCancel(const std::string& text)
 std::string ConsoleDialog::ApplyDefaultExtension(const std::string& path, const std::string& ext)
 {
     if (ext.empty()) return path;
-    const auto slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // The platform's own idea of the last component: on Windows "\\" separates folders too, so
+    // a dot in a folder's name must not count as the file's extension.
+    const std::string name = std::filesystem::path(path).filename().string();
     if (name.find('.') != std::string::npos) return path;
     return path + "." + ext;
 }

@@ -45,7 +45,12 @@ bool File::OpenForReading(const std::string& path)
     m_path = path;
     m_writing = false;
     const int fd = OpenUnshared(path.c_str(), O_RDONLY | O_BINARY | O_CLOEXEC, 0);
-    if (fd < 0) return Fail("open", errno);
+    if (fd < 0) {
+        // Windows refuses to open a folder with "Permission denied"; say what it is instead.
+        const int error = errno;
+        std::error_code ec;
+        return Fail("open", std::filesystem::is_directory(path, ec) ? EISDIR : error);
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;

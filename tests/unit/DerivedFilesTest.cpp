@@ -118,26 +118,4 @@ TEST_F(DerivedFilesTest, TargetsThatCannotBeCreatedGiveTheOpenMessage)
 }
 
 
-TEST_F(DerivedFilesTest, PathsOf1000CharactersAreRefused)
-{
-    // Folders deep enough that a 995-character program path exists; its burn path is 1,000.
-    fs::path folder = dir.Path();
-    while (folder.string().size() < 900) folder /= std::string(std::min<std::size_t>(200, 900 - folder.string().size()), 'd');
-    fs::create_directories(folder);
-    const std::size_t nameLength = 995 - folder.string().size() - 1;
-    const std::string program = (folder / (std::string(nameLength - 4, 'p') + ".bin")).string();
-    ASSERT_EQ(program.size(), 995u);
-
-    EXPECT_FALSE(GenerateBin(program));
-    EXPECT_EQ(dlg.messages, std::vector<std::string>{"Open bin file error!"});
-    EXPECT_EQ(ReadBytes(program).size(), 102400u);  // the program file stays written
-    EXPECT_EQ(Names(folder).size(), 1u);
-
-    const std::string tooLong = (folder / (std::string(nameLength + 2, 'q'))).string();
-    ASSERT_EQ(tooLong.size(), 997u);
-    dlg.messages.clear();
-    EXPECT_FALSE(GenerateBody(tooLong + "xyz"));  // 1,000 characters
-    EXPECT_EQ(dlg.messages, std::vector<std::string>{"Open bin file error!"});
-    EXPECT_TRUE(GenerateBody(tooLong + "xy"));    // 999 fit
-}
 }  // namespace

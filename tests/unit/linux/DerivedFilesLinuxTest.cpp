@@ -1,5 +1,6 @@
 // Derived files where only Linux can stage the failure: a read-only or full file system
-// (a tmpfs mounted for the test), and a HEX file made by objcopy.
+// (a tmpfs mounted for the test), paths longer than Windows allows, and a HEX file made by
+// objcopy.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -85,6 +86,30 @@ TEST_F(DerivedFilesTest, FullDiskKeepsTheEarlierFileAndNamesTheCause)
     EXPECT_EQ(Names(folder), std::vector<std::string>{"out.bin"});  // and no burn file
 }
 
+
+// The Windows API refuses paths this long before the tool could.
+TEST_F(DerivedFilesTest, PathsOf1000CharactersAreRefused)
+{
+    // Folders deep enough that a 995-character program path exists; its burn path is 1,000.
+    fs::path folder = dir.Path();
+    while (folder.string().size() < 900) folder /= std::string(std::min<std::size_t>(200, 900 - folder.string().size()), 'd');
+    fs::create_directories(folder);
+    const std::size_t nameLength = 995 - folder.string().size() - 1;
+    const std::string program = (folder / (std::string(nameLength - 4, 'p') + ".bin")).string();
+    ASSERT_EQ(program.size(), 995u);
+
+    EXPECT_FALSE(GenerateBin(program));
+    EXPECT_EQ(dlg.messages, std::vector<std::string>{"Open bin file error!"});
+    EXPECT_EQ(ReadBytes(program).size(), 102400u);  // the program file stays written
+    EXPECT_EQ(Names(folder).size(), 1u);
+
+    const std::string tooLong = (folder / (std::string(nameLength + 2, 'q'))).string();
+    ASSERT_EQ(tooLong.size(), 997u);
+    dlg.messages.clear();
+    EXPECT_FALSE(GenerateBody(tooLong + "xyz"));  // 1,000 characters
+    EXPECT_EQ(dlg.messages, std::vector<std::string>{"Open bin file error!"});
+    EXPECT_TRUE(GenerateBody(tooLong + "xy"));    // 999 fit
+}
 
 #ifdef KESTREL_OBJCOPY
 // A HEX file made by objcopy from a good raw image loads to the same image, range and files.

@@ -158,6 +158,25 @@ prompt)
   grep -q 'no terminal to ask' "$work/nul.err" || fail "upgrade < NUL must not prompt: $(cat "$work/nul.err")"
   # Identify, query frame and reply: no start frame follows a declined prompt.
   expect_eq "$(wc -l <"$work/nul.log")" 3 "upgrade < NUL: requests sent"
+  # On a console (Wine makes one of a pseudo-terminal) the prompt asks, and a typed "cancel"
+  # (Enter is CR on a console) declines: exit 3, and again no start frame.
+  mkfifo "$work/keys"
+  set +e
+  script -qfec "'$vdev' --wine --log '$work/tty.log' -- '$KESTREL_WINE_RUN' '$cli_exe' upgrade '$sample_win.hex'" \
+    /dev/null <"$work/keys" >"$work/tty.out" 2>&1 &
+  pid=$!
+  exec 8>"$work/keys"
+  for _ in $(seq 300); do
+    tr -d '\033' <"$work/tty.out" | grep -q 'c.*a.*n.*c.*e.*l.*\]' && break
+    sleep 0.05
+  done
+  printf 'cancel\r' >&8
+  wait "$pid"
+  rc=$?
+  exec 8>&-
+  set -e
+  expect_eq "$rc" 3 "declined on the console: exit status"
+  expect_eq "$(wc -l <"$work/tty.log")" 3 "declined on the console: requests sent"
   ;;
 interrupt)
   # Ctrl-C while blocks are being sent: SIGINT reaches the Wine process as CTRL_C_EVENT, and the

@@ -1,7 +1,7 @@
 #pragma once
 // The dialog state and the services the image and device code may use. The Qt dialog, the
 // console front end and the test fakes each implement the services; ResetUi is written once,
-// here, over them. Strings are UTF-8; only the Qt side converts.
+// here, over them, with the handler logic that every dialog front end shares. Strings are UTF-8; only the Qt side converts.
 
 #include <cstdint>
 #include <optional>
@@ -58,4 +58,14 @@ public:
     // Enables or disables Browse, Upgrade and both Generate buttons while blocks are being
     // sent; Cancel stays usable. Restored to the ResetUi rule when the run stops.
     void LockForSending(bool locked);
+
+    // Handler logic shared by every dialog front end.
+    // The state steps of the dialog's initialisation: no drive, channel 0, BIN, values shown,
+    // the image idle from block 0, the view reset.
+    void InitDialogState();
+    // Browse: take the controls' values (a bad Channel is reported and the load goes on), then
+    // run the loader of the chosen file type.
+    void OnBrowse();
+    // Whether a system command is the About item's.
+    static bool IsAboutCommand(unsigned id);
 };

@@ -51,6 +51,7 @@ std::pair<std::string, std::string> Outcome(const DriveProbe& probe)
     if (!IsCandidateKind(probe.drive.kind)) return {"skipped: not removable, never opened", {}};
     if (!probe.opened)
         return {"open failed: " + DescribeOsError(probe.openError), OpenFailureHint(probe.openError)};
+    if (probe.busy) return {"busy: another Kestrel run holds it", {}};
     switch (probe.answer) {
     case IdentifyAnswer::Device:
         return {"opened, identify answered AA 55: the device", {}};
@@ -96,7 +97,8 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
     for (const DriveProbe& probe : probes) {
         const bool candidate = IsCandidateKind(probe.drive.kind);
         const bool openFailed = candidate && !probe.opened;
-        const bool requestFailed = probe.opened && probe.answer == IdentifyAnswer::RequestFailed;
+        const bool asked = probe.opened && !probe.busy;
+        const bool requestFailed = asked && probe.answer == IdentifyAnswer::RequestFailed;
         const std::string hint = Outcome(probe).second;
         Json d;
         d["name"] = probe.drive.name;
@@ -106,12 +108,13 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
         d["opened"] = probe.opened;
         d["openError"] = TextOrNull(openFailed, openFailed ? DescribeOsError(probe.openError) : "");
         d["openErrno"] = openFailed ? probe.openError : 0;
-        d["identify"] = TextOrNull(probe.opened, AnswerName(probe.answer));
-        d["reply"] = TextOrNull(probe.opened && !requestFailed, ReplyText(probe.reply));
+        d["busy"] = probe.busy;
+        d["identify"] = TextOrNull(asked, AnswerName(probe.answer));
+        d["reply"] = TextOrNull(asked && !requestFailed, ReplyText(probe.reply));
         d["requestError"] =
             TextOrNull(requestFailed, requestFailed ? RequestErrorText(probe.transport) : "");
-        d["requestErrno"] = probe.opened ? probe.transport.osError : 0;
-        d["scsiStatus"] = probe.opened ? Json(probe.transport.scsiStatus) : Json(nullptr);
+        d["requestErrno"] = asked ? probe.transport.osError : 0;
+        d["scsiStatus"] = asked ? Json(probe.transport.scsiStatus) : Json(nullptr);
         d["hint"] = TextOrNull(!hint.empty(), hint);
         drives.push_back(d);
     }

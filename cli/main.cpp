@@ -5,12 +5,17 @@
 #include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
+#include "cli/RequestTrace.h"
 #include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
 {
     CLI::App app{"kestrel-cli: firmware upgrade tool, console front end"};
     app.require_subcommand(1);
+    // Accepted before or after the sub-command.
+    app.fallthrough();
+    bool verbose = false;
+    app.add_flag("--verbose", verbose, "Trace every vendor request on stderr");
     std::function<int()> run;
     RegisterInfoCommand(app, &run);
     RegisterGenerateCommands(app, &run);
@@ -22,5 +27,9 @@ int main(int argc, char** argv)
         const int code = app.exit(e);
         return code == 0 ? kExitOk : kExitUsage;
     }
-    return run ? run() : kExitUsage;
+    RequestTrace trace;
+    if (verbose) SetDeviceTrace(&trace);
+    const int status = run ? run() : kExitUsage;
+    SetDeviceTrace(nullptr);
+    return status;
 }

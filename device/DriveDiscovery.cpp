@@ -1,11 +1,19 @@
 #include "device/DriveDiscovery.h"
 
+#include "device/DriveLock.h"
+
 DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/)
 {
     // Fixed disks and other drives are never opened, even if they would answer identify.
     for (const DriveCandidate& drive : EnumerateCandidateDrives()) {
         const DriveHandle handle = OpenDriveReadWrite(drive);
         if (handle == kInvalidDrive) continue;  // e.g. access denied: go on with the next one
+        // Held by another Kestrel run: not even identify may reach it.
+        if (LockDrive(drive, handle) == DriveLockResult::Busy) {
+            CloseDevice(handle);
+            continue;
+        }
+        // The lock stays with the handle until CloseDevice (ResetUi).
         if (VendorIdentify(handle)) return handle;
         CloseDevice(handle);
     }
@@ -21,10 +29,11 @@ std::vector<DriveProbe> ProbeCandidateDrives()
         if (IsCandidateKind(drive.kind)) {
             const DriveHandle handle = OpenDriveReadWrite(drive, &probe.openError);
             probe.opened = handle != kInvalidDrive;
-            if (probe.opened) {
+            if (probe.opened) probe.busy = LockDrive(drive, handle) == DriveLockResult::Busy;
+            if (probe.opened && !probe.busy) {
                 probe.answer = ProbeIdentify(handle, &probe.reply, &probe.transport);
-                CloseDevice(handle);
             }
+            CloseDevice(handle);
         }
         probes.push_back(probe);
     }

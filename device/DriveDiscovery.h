@@ -19,9 +19,12 @@ struct DriveProbe {
     DriveCandidate drive;
     bool opened = false;
     int openError = 0;
+    bool busy = false;  // another Kestrel process holds it; nothing was sent
+
     IdentifyAnswer answer = IdentifyAnswer::RequestFailed;
     std::array<std::uint8_t, 2> reply{};
     PassThroughResult transport;
 };
-// Every drive in search order; each candidate opened, asked to identify and closed again.
+// Every drive in search order; each candidate opened, locked, asked to identify and closed
+// again. A drive another Kestrel process holds is not asked.
 std::vector<DriveProbe> ProbeCandidateDrives();

@@ -29,6 +29,7 @@ struct PassThroughResult {
     int hostStatus = 0;
     int driverStatus = 0;
     std::uint8_t scsiStatus = 0;  // reported, never examined by the protocol
+    int senseKey = -1;            // from the sense data where some came back, else -1
 };
 
 // Sends one request; true when it reached the device and came back, which is all the protocol

@@ -8,6 +8,7 @@
 #include "app/DialogServices.h"
 #include "device/CommandFrame.h"
 #include "device/DriveDiscovery.h"
+#include "device/SleepInhibitor.h"
 #include "device/VendorCommands.h"
 #include "image/FirmwareImage.h"
 #include "image/LoadAnalysis.h"
@@ -38,6 +39,9 @@ constexpr std::uint8_t kBlockAccepted = 0xFF;
 struct UpgradeRun {
     bool startAccepted = false;
     DriveHandle handle = kInvalidDrive;
+    // Held from just before the start frame until the run ends in any way; resetting the run
+    // releases it.
+    SleepInhibitor sleepInhibitor;
 };
 UpgradeRun s_run;
 
@@ -74,8 +78,10 @@ bool SendFrame(DriveHandle handle, const CommandFrame& frame) {
     return VendorWrite(handle, CommandFrame::Size(), frame.Data());
 }
 
-// Ends a run's sending phase: the buttons follow the normal rule again.
+// Ends a run's sending phase: the machine may sleep and the buttons follow the normal rule
+// again. Called before any message, which may stay on screen for long.
 void StopSending(DialogServices& dlg) {
+    s_run.sleepInhibitor.Release();
     dlg.LockForSending(false);
 }
 
@@ -135,7 +141,11 @@ void StartUpgrade(DialogServices& dlg) {
     if (!dlg.AskOkCancel(prompt)) return;
 
     dlg.Wait(kStartFrameDelayMs);
+    // Taken before the start frame, so that a slow system bus delays the frame, never the
+    // blocks the device waits for once it has accepted it.
+    s_run.sleepInhibitor.Acquire();
     if (!SendFrame(dlg.m_hDevice, CommandFrame::Start(g_image.startBlock, g_image.endBlock))) {
+        s_run.sleepInhibitor.Release();
         dlg.ShowMessage(kMsgSendError);
         return;
     }

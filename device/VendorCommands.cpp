@@ -1,5 +1,10 @@
 #include "device/VendorCommands.h"
 
+#include <chrono>
+
+#include "device/DeviceTrace.h"
+#include "device/DriveLock.h"
+
 namespace {
 
 constexpr std::uint8_t kCdbByte7 = 2;  // the device firmware expects 2 here on every command
@@ -13,6 +18,19 @@ PassThroughRequest MakeRequest(std::uint8_t opcode, DataDirection direction, std
     request.length = length;
     request.buffer = buffer;
     return request;
+}
+
+// Every vendor request goes out here, so a trace sees each one with what the OS said.
+bool Send(DriveHandle handle, const PassThroughRequest& request, PassThroughResult* result = nullptr)
+{
+    DeviceTrace* trace = CurrentDeviceTrace();
+    if (trace == nullptr) return SendPassThrough(handle, request, result);
+    PassThroughResult local;
+    PassThroughResult& out = result != nullptr ? *result : local;
+    const auto begin = std::chrono::steady_clock::now();
+    const bool sent = SendPassThrough(handle, request, &out);
+    trace->OnRequest(request, out, std::chrono::steady_clock::now() - begin);
+    return sent;
 }
 
 }  // namespace
@@ -36,12 +54,12 @@ bool VendorWrite(DriveHandle handle, std::uint32_t length, const std::uint8_t* b
     // The pass-through takes a mutable buffer for both directions; a write never changes it.
     auto request = MakeRequest(kOpVendorWrite, DataDirection::ToDevice, length,
                                const_cast<std::uint8_t*>(buffer));
-    return SendPassThrough(handle, request);
+    return Send(handle, request);
 }
 
 bool VendorRead(DriveHandle handle, std::uint32_t length, std::uint8_t* buffer)
 {
-    return SendPassThrough(handle, MakeRequest(kOpVendorRead, DataDirection::FromDevice, length,
+    return Send(handle, MakeRequest(kOpVendorRead, DataDirection::FromDevice, length,
                                                buffer));
 }
 
@@ -50,7 +68,7 @@ IdentifyAnswer ProbeIdentify(DriveHandle handle, std::array<std::uint8_t, 2>* re
 {
     // Start from zeros so a request that fails without filling the buffer never reads as AA 55.
     std::array<std::uint8_t, 2> answer{};
-    const bool sent = SendPassThrough(
+    const bool sent = Send(
         handle, MakeRequest(kOpVendorIdentify, DataDirection::FromDevice, 2, answer.data()), result);
     if (reply != nullptr) *reply = answer;
     if (!sent) return IdentifyAnswer::RequestFailed;
@@ -65,5 +83,7 @@ bool VendorIdentify(DriveHandle handle)
 
 void CloseDevice(DriveHandle handle)
 {
-    if (handle != kInvalidDrive) CloseDriveHandle(handle);
+    if (handle == kInvalidDrive) return;
+    UnlockDrive(handle);
+    CloseDriveHandle(handle);
 }

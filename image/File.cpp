@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "image/WriteTarget.h"
+
 #ifndef O_BINARY
 #define O_BINARY 0  // only Windows distinguishes text and binary files
 #endif
@@ -66,17 +68,21 @@ bool File::CreateForWriting(const std::string& path)
     Close();
     m_path = path;
     m_writing = true;
-    // A folder in the target's place would only be found at the final rename; refuse it here,
-    // where the caller still reports an open failure.
-    struct stat target {};
-    if (::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) return Fail("create", EISDIR);
-    m_tempPath = TemporaryPathFor(path);
+    // Refused here, where the caller still reports an open failure, rather than at the final
+    // rename: a folder in the target's place, or a file this user may not write (the rename
+    // alone would replace it, since it asks only for the folder).
+    const WriteTarget target = ResolveWriteTarget(path);
+    if (target.error != 0) return Fail("create", target.error);
+    // Beside the file a link points to, so the rename replaces that file and keeps the link.
+    m_targetPath = target.path;
+    m_tempPath = TemporaryPathFor(m_targetPath);
     const int fd =
         OpenUnshared(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
     if (fd < 0) {
         m_tempPath.clear();
         return Fail("create", errno);
     }
+    KeepTargetAttributes(fd, target);
     m_fd = fd;
     return true;
 }
@@ -141,7 +147,7 @@ bool File::Commit()
     m_fd = -1;
     if (error == 0) {
         std::error_code ec;
-        std::filesystem::rename(m_tempPath, m_path, ec);
+        std::filesystem::rename(m_tempPath, m_targetPath, ec);
         if (ec) error = ec.value();
     }
     if (error != 0) {

@@ -2,7 +2,9 @@
 // The small file layer: open for reading, create for writing, read, write, length, close.
 // OS errors become one text that names the file and the cause. A file created for writing is
 // written to a temporary file beside its target and renamed over it only by Commit, so a failed
-// write never leaves a half-written file nor destroys the one that was there.
+// write never leaves a half-written file nor destroys the one that was there. An existing
+// target must be writable by this user; a symbolic link is followed and the file it points to
+// replaced; the replaced file's permission bits are kept.
 
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +45,7 @@ private:
     int m_fd = -1;
     bool m_writing = false;
     std::string m_path;
+    std::string m_targetPath;  // m_path with symbolic links followed
     std::string m_tempPath;
     std::string m_error;
 };

@@ -1,6 +1,7 @@
 #include "ui/CoolButtonGeometry.h"
 
 #include <algorithm>
+#include <cmath>
 
 std::array<CoolFill, 4> FrameFills(const CoolFrame& frame)
 {
@@ -146,4 +147,46 @@ CoolSize ContentSize(const CoolButtonLook& look, CoolSize caption, std::int32_t 
     default:
         return {n, n};
     }
+}
+
+namespace {
+
+double Linear(std::uint8_t channel)
+{
+    const double c = channel / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double Luminance(ColorRef c)
+{
+    return 0.2126 * Linear(ColorRefRed(c)) + 0.7152 * Linear(ColorRefGreen(c)) +
+           0.0722 * Linear(ColorRefBlue(c));
+}
+
+std::uint8_t Toward(std::uint8_t from, std::uint8_t to, int step, int steps)
+{
+    return static_cast<std::uint8_t>(from + (to - from) * step / steps);
+}
+
+}  // namespace
+
+double ContrastRatio(ColorRef a, ColorRef b)
+{
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+ColorRef LegibleGrayText(ColorRef grayText, ColorRef face)
+{
+    // A mid-gray face reaches 3:1 against neither end only in theory; black or white then wins.
+    const std::uint8_t target = Luminance(face) > 0.18 ? 0x00 : 0xFF;
+    constexpr int kSteps = 64;
+    for (int step = 0; step <= kSteps; ++step) {
+        const ColorRef c = MakeColorRef(Toward(ColorRefRed(grayText), target, step, kSteps),
+                                        Toward(ColorRefGreen(grayText), target, step, kSteps),
+                                        Toward(ColorRefBlue(grayText), target, step, kSteps));
+        if (ContrastRatio(c, face) >= kDisabledCaptionContrast) return c;
+    }
+    return MakeColorRef(target, target, target);
 }

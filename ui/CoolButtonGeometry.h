@@ -207,3 +207,14 @@ constexpr bool IsEmbossShapePixel(ColorRef rgb, std::uint8_t alpha)
 {
     return alpha >= 0x80 && (rgb & kColorWhite) != kColorWhite;
 }
+
+// Contrast of two colours as (L1 + 0.05) / (L2 + 0.05) over their relative luminances, the
+// lighter over the darker.
+double ContrastRatio(ColorRef a, ColorRef b);
+
+// The caption colour of a disabled button: the system's gray text, moved toward black on a
+// light face (toward white on a dark one) just far enough to stand at least 3:1 against the
+// face. Some palettes pick a gray that is barely distinguishable from the face; the embossed
+// highlight drawn under it stays as it is.
+inline constexpr double kDisabledCaptionContrast = 3.0;
+ColorRef LegibleGrayText(ColorRef grayText, ColorRef face);

@@ -8,7 +8,9 @@
 // - Success means the request reached the device and came back: ioctl returned 0, the host
 //   adapter reported nothing (host_status 0) and the driver reported no error other than "sense
 //   data follows". The SCSI status byte is recorded but not judged, as on Windows.
-// - No sense buffer is given (mx_sb_len 0); the device's answers carry everything we read.
+// - The device's answers carry everything the protocol reads; the sense buffer given to the
+//   kernel stays on this side of the bus (the kernel fetches sense data itself and only copies
+//   it out) and serves diagnosis alone: its sense key is kept in PassThroughResult.
 // - The block layer raises time-outs below about 7 s; ours is 2,000 s, so it stays as given.
 // - The data buffer is the caller's, used in place (indirect I/O: the kernel copies it).
 
@@ -17,6 +19,8 @@
 
 #include <scsi/sg.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <string>
 
@@ -28,6 +32,18 @@ namespace {
 constexpr unsigned kDriverByteMask = 0x0F;
 constexpr unsigned kDriverSense = 0x08;
 constexpr unsigned kMillisecondsPerSecond = 1000;
+constexpr std::size_t kSenseSize = 32;
+constexpr unsigned char kSenseKeyMask = 0x0F;
+
+// The sense key of fixed (0x70, 0x71) or descriptor (0x72, 0x73) format sense data, or -1.
+int SenseKey(const unsigned char* sense, std::size_t length)
+{
+    if (length < 2) return -1;
+    const unsigned char format = sense[0] & 0x7F;
+    if ((format == 0x70 || format == 0x71) && length >= 3) return sense[2] & kSenseKeyMask;
+    if (format == 0x72 || format == 0x73) return sense[1] & kSenseKeyMask;
+    return -1;
+}
 
 int SgDirection(const PassThroughRequest& request)
 {
@@ -47,11 +63,12 @@ bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
     hdr.interface_id = 'S';
     hdr.dxfer_direction = SgDirection(request);
     hdr.cmd_len = static_cast<unsigned char>(cdb.size());
-    hdr.mx_sb_len = 0;
+    std::array<unsigned char, kSenseSize> sense{};
+    hdr.mx_sb_len = static_cast<unsigned char>(sense.size());
     hdr.dxfer_len = request.length;
     hdr.dxferp = request.length == 0 ? nullptr : request.buffer;
     hdr.cmdp = cdb.data();
-    hdr.sbp = nullptr;
+    hdr.sbp = sense.data();
     hdr.timeout = request.timeoutSeconds * kMillisecondsPerSecond;
 
     PassThroughResult local;
@@ -67,6 +84,7 @@ bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
     out.hostStatus = hdr.host_status;
     out.driverStatus = hdr.driver_status;
     out.scsiStatus = hdr.status;
+    out.senseKey = SenseKey(sense.data(), std::min<std::size_t>(hdr.sb_len_wr, sense.size()));
     const unsigned driverByte = hdr.driver_status & kDriverByteMask;
     out.reachedDevice = hdr.host_status == 0 && (driverByte == 0 || driverByte == kDriverSense);
     return out.reachedDevice;

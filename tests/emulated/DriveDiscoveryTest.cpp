@@ -16,6 +16,7 @@
 
 #include "device/DriveDiscovery.h"
 #include "device/VendorCommands.h"
+#include "tests/support/ImageBuilder.h"
 #include "vdev/VirtualTestbed.h"
 
 namespace {
@@ -297,6 +298,10 @@ TEST(ListCommand, ShowsTheDeviceFoundAndTheFixedDiskSkipped)
     EXPECT_EQ(drives[3]["opened"], false);
     EXPECT_TRUE(drives[3]["openError"].is_string());
     EXPECT_EQ(testbed.OpenCount("sda"), 0u);
+    // The trace keeps the sense key of the ordinary drive's refusal.
+    EXPECT_THAT(RunCli("--verbose list").out,
+                testing::HasSubstr("SCSI status 0x02, host status 0x00, driver status 0x08, "
+                                   "sense key 0x5 ILLEGAL REQUEST"));
 }
 
 TEST(ListCommand, ExplainsEpermAsTheMissingRawIoCapability)
@@ -318,4 +323,28 @@ TEST(ListCommand, ExplainsEpermAsTheMissingRawIoCapability)
     EXPECT_EQ(drive["identify"], "failed");
     EXPECT_EQ(drive["requestErrno"], EPERM);
     EXPECT_THAT(drive["hint"].get<std::string>(), testing::HasSubstr("CAP_SYS_RAWIO"));
+}
+
+TEST(DriveLock, ASecondProcessFindsNoDeviceWhileOneHoldsItAndSendsItNothing)
+{
+    VirtualTestbed testbed({VirtualTestbed::FixedDisk("sda"), VirtualTestbed::UpgradeDevice("sdb")});
+    TempDir dir;
+    const std::string image = dir.File("image.bin");
+    WriteBytes(image, BuildRawImage({}));
+
+    const DriveHandle held = FindUpgradeDrive(0);
+    ASSERT_NE(held, kInvalidDrive);
+    const std::size_t requestsBefore = testbed.Log("sdb").size();
+
+    const CliRun upgrade = RunCli("upgrade --yes " + image);
+    EXPECT_EQ(upgrade.status, 1) << upgrade.out;
+    EXPECT_THAT(upgrade.out, testing::HasSubstr("Device Open Fail!"));
+    const CliRun list = RunCli("list");
+    EXPECT_EQ(list.status, 1) << list.out;
+    EXPECT_THAT(list.out, testing::HasSubstr("busy: another Kestrel run holds it"));
+    EXPECT_EQ(testbed.Log("sdb").size(), requestsBefore);  // not even an identify got through
+
+    // Closing the handle releases the drive.
+    CloseDevice(held);
+    EXPECT_EQ(RunCli("list").status, 0);
 }

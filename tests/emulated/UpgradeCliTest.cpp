@@ -261,3 +261,33 @@ TEST_F(UpgradeCli, CtrlCCancelsTheRunLikeTheCancelButton) {
     EXPECT_TRUE(std::all_of(flash.begin() + Block(99), flash.begin() + Block(100),
                             [](std::uint8_t b) { return b == kErasedByte; }));
 }
+
+TEST_F(UpgradeCli, VerboseTracesEveryRequestAndLeavesTheMessagesAlone) {
+    // No system bus here: the run goes on without a sleep inhibitor and the trace says so.
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system_bus_socket", 1);
+    const Outcome quiet = Run({"--unplug-after", "20"}, {"--yes", Image()});
+    const Outcome traced = Run({"--unplug-after", "20"}, {"--verbose", "--yes", Image()});
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const std::string log = ReadText(LogFile());
+
+    EXPECT_EQ(traced.status, quiet.status);
+    std::string untraced;
+    unsigned requestLines = 0;
+    std::istringstream lines(traced.err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("trace: ", 0) != 0)
+            untraced += line + "\n";
+        else if (line.rfind("trace: #", 0) == 0)
+            ++requestLines;
+    }
+    EXPECT_EQ(untraced, quiet.err);
+    EXPECT_EQ(requestLines, std::count(log.begin(), log.end(), '\n'));  // one line per request
+    EXPECT_TRUE(std::regex_search(
+        traced.err, std::regex(R"(trace: #1 +0x87 identify +in +2 bytes  ok, SCSI status 0x00  [0-9.]+ ms)")))
+        << traced.err;
+    // The request the unplug broke, with what the OS said.
+    EXPECT_TRUE(std::regex_search(
+        traced.err, std::regex(R"(0x86 write +out +321 bytes  failed: No such device \(OS error 19\)  [0-9.]+ ms\nSend Error!)")))
+        << traced.err;
+    EXPECT_NE(traced.err.find("trace: sleep not inhibited (no system bus"), std::string::npos);
+}

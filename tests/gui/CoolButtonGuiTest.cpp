@@ -12,7 +12,7 @@
 
 #include <memory>
 
-#include "ui/CCoolButton.h"
+#include "ui/qt/CCoolButton.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "app/CUpgradeDlg.h"
+#include "app/qt/CUpgradeDlg.h"
 
 ModalScript::ModalScript(CUpgradeDlg& dlg) {
     dlg.SetModalRunner([this](QDialog& box) { return Run(box); });

@@ -7,8 +7,8 @@
 
 #include <cstdio>
 
-#include "app/CAboutDlg.h"
-#include "app/CUpgradeDlg.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/CUpgradeDlg.h"
 #include "image/RawBinaryLoader.h"
 
 namespace {

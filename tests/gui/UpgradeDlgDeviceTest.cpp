@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/CUpgradeDlg.h"
+#include "app/qt/CUpgradeDlg.h"
 #include "app/ControlIds.h"
 #include "image/FirmwareImage.h"
 #include "tests/gui/ModalScript.h"

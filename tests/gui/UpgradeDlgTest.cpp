@@ -19,10 +19,10 @@
 #include <cstring>
 #include <memory>
 
-#include "app/CAboutDlg.h"
-#include "app/CUpgradeDlg.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/CUpgradeDlg.h"
 #include "app/ControlIds.h"
-#include "app/FileDialogFilter.h"
+#include "app/qt/NameFilters.h"
 #include "image/FirmwareImage.h"
 #include "tests/gui/ModalScript.h"
 #include "tests/support/ImageBuilder.h"

@@ -117,5 +117,4 @@ TEST_F(DerivedFilesTest, TargetsThatCannotBeCreatedGiveTheOpenMessage)
     EXPECT_TRUE(fs::is_empty(dir.File("folder.bin")));
 }
 
-
 }  // namespace

@@ -1,14 +1,18 @@
-// Derived files where only Linux can stage the failure: a read-only or full file system
-// (a tmpfs mounted for the test), paths longer than Windows allows, and a HEX file made by
-// objcopy.
+// Derived files where only Linux can stage the case: a read-only or full file system (a tmpfs
+// mounted for the test), another user's file, paths longer than Windows allows, and a HEX file
+// made by objcopy.
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "image/HexLoader.h"
 #include "tests/unit/DerivedFilesFixture.h"
@@ -16,7 +20,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
 
 // A small file system mounted for one test, so a full disk or a read-only folder can be
 // produced even for root, who ignores permission bits.
@@ -52,6 +55,23 @@ private:
     std::string m_why;
 };
 
+// Runs f as the unprivileged user nobody in a child process, because root, who runs the tests,
+// ignores permission bits; true when f returned true. Without root, f runs here.
+bool AsOrdinaryUser(const std::function<bool()>& f)
+{
+    if (::geteuid() != 0) return f();
+    constexpr id_t kNobody = 65534;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const bool ok = ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 &&
+                        ::setuid(kNobody) == 0 && f();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
 TEST_F(DerivedFilesTest, ReadOnlyFolderGivesTheOpenMessage)
 {
     const fs::path folder = dir.Path() / "ro";
@@ -64,6 +84,33 @@ TEST_F(DerivedFilesTest, ReadOnlyFolderGivesTheOpenMessage)
     EXPECT_FALSE(GenerateBin((folder / "out.bin").string()));
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"Open bin file error!"});
     EXPECT_TRUE(fs::is_empty(folder));
+}
+
+TEST_F(DerivedFilesTest, AFileTheUserMayNotWriteIsRefusedAndLeftAlone)
+{
+    // Someone else's read-only file in a folder everyone may write.
+    const fs::path folder = dir.Path() / "shared";
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms::all);
+    const std::string target = (folder / "out.bin").string();
+    WriteBytes(target, {1, 2, 3});
+    fs::permissions(target, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    struct stat before {};
+    ASSERT_EQ(::stat(target.c_str(), &before), 0);
+
+    EXPECT_TRUE(AsOrdinaryUser([&] {
+        FakeDialog user;
+        user.files.push_back(target);
+        return !WriteBinFiles(user) &&
+               user.messages == std::vector<std::string>{"Open bin file error!"};
+    }));
+    struct stat after {};
+    ASSERT_EQ(::stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // the same file, not a replacement
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(ReadBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(Names(folder), std::vector<std::string>{"out.bin"});
 }
 
 TEST_F(DerivedFilesTest, FullDiskKeepsTheEarlierFileAndNamesTheCause)
@@ -86,8 +133,6 @@ TEST_F(DerivedFilesTest, FullDiskKeepsTheEarlierFileAndNamesTheCause)
     EXPECT_EQ(Names(folder), std::vector<std::string>{"out.bin"});  // and no burn file
 }
 
-
-// The Windows API refuses paths this long before the tool could.
 TEST_F(DerivedFilesTest, PathsOf1000CharactersAreRefused)
 {
     // Folders deep enough that a 995-character program path exists; its burn path is 1,000.
@@ -143,5 +188,4 @@ TEST_F(DerivedFilesTest, ObjcopyHexOfARawImageGivesTheSameImageAndFiles)
     EXPECT_EQ(ReadBytes(dir.File("hex-body.bin")), ReadBytes(dir.File("raw-body.bin")));
 }
 #endif
-
 }  // namespace

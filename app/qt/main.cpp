@@ -1,4 +1,4 @@
-#include "app/CUpgradeApp.h"
+#include "app/qt/CUpgradeApp.h"
 
 int main(int argc, char** argv) {
     return theApp.InitInstance(argc, argv);

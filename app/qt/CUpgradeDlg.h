@@ -11,8 +11,8 @@
 #include <map>
 
 #include "app/DialogServices.h"
-#include "app/DialogUnits.h"
-#include "ui/CCoolButton.h"
+#include "app/qt/DialogFont.h"
+#include "ui/qt/CCoolButton.h"
 
 class QButtonGroup;
 class QLineEdit;
@@ -65,15 +65,12 @@ public:
     static QString ApplicationName();
 
     // Handlers.
-    void OnBrowse();
     void OnOK();
     void OnSysCommand(unsigned id);
     QIcon OnQueryDragIcon() const { return m_hIcon; }
 
     // The item that stands in for the system menu's About entry on platforms without one.
     QMenu* CreateSystemMenu(QWidget* parent);
-
-    static constexpr unsigned kIdmAboutBox = 0x10;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/AppIcon.h"
+#include "app/qt/AppIcon.h"
 
 int main(int argc, char** argv) {
     if (argc < 3 || argc % 2 == 0) {

@@ -1,6 +1,5 @@
 #pragma once
-// The application icon, drawn by code so that every size is sharp and no binary artwork has to
-// be kept: a chip with an upward arrow, for "firmware going onto the device".
+// The application icon as Qt images, from the drawing both dialogs share (app/AppIconArt.h).
 
 #include <QIcon>
 #include <QImage>

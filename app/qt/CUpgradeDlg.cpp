@@ -1,4 +1,4 @@
-#include "app/CUpgradeDlg.h"
+#include "app/qt/CUpgradeDlg.h"
 
 #include <QButtonGroup>
 #include <QContextMenuEvent>
@@ -19,64 +19,20 @@
 #include <algorithm>
 #include <array>
 
-#include "app/AppIcon.h"
-#include "app/CAboutDlg.h"
 #include "app/ChannelText.h"
 #include "app/ControlIds.h"
-#include "app/FileDialogFilter.h"
+#include "app/DialogTemplate.h"
+#include "app/qt/AppIcon.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/NameFilters.h"
 #include "device/UpgradeProtocol.h"
 #include "device/VendorCommands.h"
 #include "image/DerivedFiles.h"
 #include "image/FirmwareImage.h"
-#include "image/HexLoader.h"
-#include "image/RawBinaryLoader.h"
 
 namespace {
 
-constexpr char kCaption[] = "VANTO Upgrade V2.3";
-constexpr char kAboutItem[] = "关于 Kestrel(&A)...";
-constexpr QSize kDialogSizeDlu{396, 282};
-constexpr int kNoId = -1;
 constexpr int kIconSize = 32;  // the large icon the dialog paints when minimised
-
-enum class Kind { PushButton, GroupBox, Edit, Static, ProgressBar, Radio };
-
-enum Style : unsigned {
-    kNone = 0,
-    kTabStop = 1u << 0,
-    kBorder = 1u << 1,
-    kReadOnly = 1u << 2,
-    kAlignRight = 1u << 3,
-    kAlignCentre = 1u << 4,
-    kStartsGroup = 1u << 5,
-};
-
-struct ControlTemplate {
-    int id;
-    Kind kind;
-    const char* text;
-    unsigned style;
-    QRect dlu;
-};
-
-// Dialog template 102, in tab order.
-constexpr std::array<ControlTemplate, 15> kTemplate{{
-    {IDC_CANCEL_UPGRADE, Kind::PushButton, "Cancel", kTabStop, {241, 155, 77, 18}},
-    {kNoId, Kind::GroupBox, "", kNone, {23, 19, 351, 233}},
-    {IDC_UPGRADE, Kind::PushButton, "Upgrade", kTabStop, {92, 155, 77, 18}},
-    {IDC_PROGRAM_FILE, Kind::Edit, "", kBorder | kTabStop, {116, 53, 162, 13}},
-    {kNoId, Kind::Static, "Program File", kNone, {59, 55, 52, 10}},
-    {IDC_BROWSE, Kind::PushButton, "Browse", kTabStop, {286, 50, 48, 18}},
-    {IDC_PROGRESS, Kind::ProgressBar, "", kBorder, {67, 131, 273, 10}},
-    {IDC_SPACE, Kind::Edit, "", kReadOnly | kAlignRight | kTabStop, {245, 110, 92, 13}},
-    {IDC_BIN, Kind::Radio, "BIN", kStartsGroup, {140, 78, 47, 11}},
-    {IDC_HEX, Kind::Radio, "HEX", kNone, {217, 78, 47, 11}},
-    {IDC_GEN_BIN, Kind::PushButton, "Generate Bin File", kTabStop, {92, 197, 226, 18}},
-    {kNoId, Kind::GroupBox, "", kNone, {51, 96, 306, 90}},
-    {kNoId, Kind::Static, "Channel", kNone, {69, 110, 31, 10}},
-    {IDC_CHANNEL, Kind::Edit, "", kBorder | kAlignCentre | kTabStop, {106, 108, 45, 13}},
-    {IDC_GEN_BODY, Kind::PushButton, "Generate Body File", kTabStop, {92, 222, 226, 18}},
-}};
 
 QString FromUtf8(const std::string& text) {
     return QString::fromStdString(text);
@@ -92,11 +48,12 @@ CUpgradeDlg::CUpgradeDlg(QWidget* parent)
     m_blockTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_blockTimer, &QTimer::timeout, this, [this] { SendNextBlock(*this); });
 
-    setWindowTitle(QString::fromUtf8(kCaption));
+    setWindowTitle(QString::fromUtf8(kUpgradeDlgTemplate.caption));
     setFont(DialogFont());
     m_font = font();
     m_units = BaseUnitsOf(m_font);
-    setFixedSize(DluToPixels(kDialogSizeDlu, m_units));
+    const PixelRect size = DluToPixels(kUpgradeDlgTemplate.size, m_units);
+    setFixedSize(size.w, size.h);
     setSizeGripEnabled(false);
 
     CreateControls();
@@ -119,11 +76,11 @@ void CUpgradeDlg::CreateControls() {
     m_fileTypeGroup = new QButtonGroup(this);
 
     int index = 0;
-    for (const ControlTemplate& row : kTemplate) {
+    for (const ControlTemplate& row : kUpgradeDlgTemplate.controls) {
         const QString text = QString::fromUtf8(row.text);
         QWidget* widget = nullptr;
         switch (row.kind) {
-            case Kind::PushButton: {
+            case ControlKind::PushButton: {
                 auto* button = new CCoolButton(this);
                 button->setText(text);
                 // Enter belongs to the dialog (it ends it after validation), never to a button.
@@ -132,7 +89,7 @@ void CUpgradeDlg::CreateControls() {
                 widget = button;
                 break;
             }
-            case Kind::GroupBox: {
+            case ControlKind::GroupBox: {
                 auto* box = new QGroupBox(text, this);
                 // Only an etched frame, its top edge half a line down as the platform draws an
                 // untitled group box, with no panel fill; clicks and the context menu go to
@@ -146,7 +103,7 @@ void CUpgradeDlg::CreateControls() {
                 widget = box;
                 break;
             }
-            case Kind::Edit: {
+            case ControlKind::Edit: {
                 auto* edit = new QLineEdit(this);
                 edit->setFrame((row.style & kBorder) != 0);
                 edit->setReadOnly((row.style & kReadOnly) != 0);
@@ -164,7 +121,7 @@ void CUpgradeDlg::CreateControls() {
                 widget = edit;
                 break;
             }
-            case Kind::Static: {
+            case ControlKind::Static: {
                 auto* label = new QLabel(text, this);
                 label->setTextFormat(Qt::PlainText);
                 label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -174,14 +131,16 @@ void CUpgradeDlg::CreateControls() {
                 widget = label;
                 break;
             }
-            case Kind::ProgressBar: {
+            case ControlKind::ProgressBar: {
                 auto* bar = new QProgressBar(this);
                 bar->setTextVisible(false);
                 bar->setFocusPolicy(Qt::NoFocus);
                 widget = bar;
                 break;
             }
-            case Kind::Radio: {
+            case ControlKind::Icon:
+                continue;  // only the About box has one
+            case ControlKind::Radio: {
                 auto* radio = new QRadioButton(text, this);
                 // The radios are not tab stops in the template: reached by mouse or arrow keys.
                 radio->setFocusPolicy(Qt::ClickFocus);
@@ -190,8 +149,9 @@ void CUpgradeDlg::CreateControls() {
                 break;
             }
         }
-        if (!(row.style & kTabStop) && row.kind != Kind::Radio) widget->setFocusPolicy(Qt::NoFocus);
-        widget->setGeometry(DluToPixels(row.dlu, m_units));
+        if (!(row.style & kTabStop) && row.kind != ControlKind::Radio)
+            widget->setFocusPolicy(Qt::NoFocus);
+        widget->setGeometry(ToQRect(DluToPixels(row.dlu, m_units)));
         widget->setProperty("templateIndex", index++);
         widget->setProperty("controlId", row.id);
         if (row.id != kNoId) {
@@ -230,13 +190,7 @@ void CUpgradeDlg::OnInitDialog() {
     // The platform has no system menu here: the About item lives in the context menu
     // (contextMenuEvent), so there is nothing to append.
     setWindowIcon(m_hIcon);
-    m_hDevice = kInvalidDrive;
-    m_nChannel = 0;
-    m_nFileType = kFileTypeBin;
-    PushValues();
-    g_image.busy = 0;
-    g_image.startBlock = 0;
-    ResetUi();
+    InitDialogState();
 }
 
 QWidget* CUpgradeDlg::Control(int id) const {
@@ -371,20 +325,12 @@ void CUpgradeDlg::Wait(unsigned ms) {
     QThread::msleep(ms);
 }
 
-void CUpgradeDlg::OnBrowse() {
-    ReadValues();  // a bad Channel has been reported; the load goes on regardless
-    if (m_nFileType == kFileTypeBin)
-        LoadProgramBinary(*this);
-    else
-        LoadHexFile(*this);
-}
-
 void CUpgradeDlg::OnOK() {
     if (ReadValues()) accept();
 }
 
 void CUpgradeDlg::OnSysCommand(unsigned id) {
-    if ((id & 0xFFF0u) == kIdmAboutBox) {
+    if (IsAboutCommand(id)) {
         CAboutDlg about(this);
         RunModal(about);
     }
@@ -392,8 +338,8 @@ void CUpgradeDlg::OnSysCommand(unsigned id) {
 
 QMenu* CUpgradeDlg::CreateSystemMenu(QWidget* parent) {
     auto* menu = new QMenu(parent);
-    QAction* about = menu->addAction(QString::fromUtf8(kAboutItem));
-    connect(about, &QAction::triggered, this, [this] { OnSysCommand(kIdmAboutBox); });
+    QAction* about = menu->addAction(QString::fromUtf8(kAboutItemText));
+    connect(about, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
     return menu;
 }
 

@@ -1,4 +1,4 @@
-#include "app/FileDialogFilter.h"
+#include "app/qt/NameFilters.h"
 
 QStringList ToNameFilters(const std::string& filter) {
     const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));

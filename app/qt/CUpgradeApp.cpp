@@ -1,9 +1,9 @@
-#include "app/CUpgradeApp.h"
+#include "app/qt/CUpgradeApp.h"
 
 #include <QApplication>
 
-#include "app/AppIcon.h"
-#include "app/CUpgradeDlg.h"
+#include "app/qt/AppIcon.h"
+#include "app/qt/CUpgradeDlg.h"
 
 CUpgradeApp theApp;
 

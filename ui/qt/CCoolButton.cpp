@@ -1,4 +1,4 @@
-#include "ui/CCoolButton.h"
+#include "ui/qt/CCoolButton.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>

@@ -1,0 +1,90 @@
+// The sleep inhibitor on Linux: a "block" inhibitor lock from systemd-logind.
+//
+// Platform notes:
+// - org.freedesktop.login1.Manager.Inhibit("sleep:idle", who, why, "block") over the system bus
+//   returns a file descriptor; the lock holds until every copy of it is closed, so it also ends
+//   when the process dies. We keep a close-on-exec duplicate, so that no child inherits it.
+// - Without a system bus or without logind (containers, minimal systems) the call fails fast
+//   with an error; the run goes on and the trace names the cause. An unprivileged user may take
+//   a block lock on sleep and idle under logind's default policy.
+// - The call is bounded by kCallTimeout: it is made on the user interface thread, just before
+//   the start frame.
+// - sd_bus_open_system honours DBUS_SYSTEM_BUS_ADDRESS, which the tests point at a private bus
+//   with a mocked logind.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <systemd/sd-bus.h>
+
+#include <cstring>
+#include <string>
+
+#include "device/DeviceTrace.h"
+#include "device/SleepInhibitor.h"
+
+namespace {
+
+constexpr std::uint64_t kCallTimeout = 2'000'000;  // microseconds
+constexpr int kFirstFreeDescriptor = 3;
+
+std::string ErrorText(int r, const sd_bus_error& error) {
+    if (sd_bus_error_is_set(&error) != 0 && error.message != nullptr) return error.message;
+    return std::strerror(-r);
+}
+
+// The inhibitor descriptor (ours to close), or -1 with the cause in why.
+int TakeInhibitLock(std::string& why) {
+    sd_bus* bus = nullptr;
+    int r = sd_bus_open_system(&bus);
+    if (r < 0) {
+        why = std::string("no system bus: ") + std::strerror(-r);
+        return -1;
+    }
+    sd_bus_message* call = nullptr;
+    sd_bus_message* reply = nullptr;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    int fd = -1;
+    r = sd_bus_message_new_method_call(bus, &call, "org.freedesktop.login1",
+                                       "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                       "Inhibit");
+    if (r >= 0)
+        r = sd_bus_message_append(call, "ssss", "sleep:idle", "Kestrel",
+                                  "Upgrading device firmware", "block");
+    if (r >= 0) r = sd_bus_call(bus, call, kCallTimeout, &error, &reply);
+    int received = -1;
+    if (r >= 0) r = sd_bus_message_read(reply, "h", &received);
+    if (r >= 0) {
+        // The reply owns the descriptor it carries; keep a copy of our own.
+        fd = ::fcntl(received, F_DUPFD_CLOEXEC, kFirstFreeDescriptor);
+        if (fd < 0) r = -errno;
+    }
+    if (r < 0) why = "logind refused or is absent: " + ErrorText(r, error);
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
+    sd_bus_flush_close_unref(bus);
+    return fd;
+}
+
+}  // namespace
+
+bool SleepInhibitor::Acquire() {
+    if (Held()) return true;
+    std::string why;
+    const int fd = TakeInhibitLock(why);
+    if (fd < 0) {
+        TraceNote("sleep not inhibited (" + why + "); the run goes on");
+        return false;
+    }
+    m_token = fd;
+    TraceNote("sleep inhibited by logind while blocks are sent");
+    return true;
+}
+
+void SleepInhibitor::Release() {
+    if (!Held()) return;
+    ::close(static_cast<int>(m_token));
+    m_token = kNone;
+    TraceNote("sleep inhibitor released");
+}

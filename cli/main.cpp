@@ -1,16 +1,21 @@
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <string>
+
+#include "KestrelVersion.h"
 
 #include "cli/CliCommon.h"
 #include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
+#include "cli/PlatformCommands.h"
 #include "cli/RequestTrace.h"
 #include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
 {
     CLI::App app{"kestrel-cli: firmware upgrade tool, console front end"};
+    app.set_version_flag("--version", std::string("kestrel-cli ") + kKestrelVersion);
     app.require_subcommand(1);
     // Accepted before or after the sub-command.
     app.fallthrough();
@@ -21,6 +26,7 @@ int main(int argc, char** argv)
     RegisterGenerateCommands(app, &run);
     RegisterListCommand(app, &run);
     RegisterUpgradeCommand(app, &run);
+    RegisterPlatformCommands(app, &run);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

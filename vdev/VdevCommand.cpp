@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "KestrelVersion.h"
 #include "vdev/VdevOptions.h"
 #include "vdev/VirtualTestbed.h"
 #include "vdev/wine/WineBridge.h"
@@ -179,6 +180,7 @@ int RunVdevCommand(int argc, char** argv) {
     std::string flashPath;
     std::vector<std::string> command;
 
+    app.set_version_flag("--version", std::string("kestrel-vdev ") + kKestrelVersion);
     options.AddTo(app);
     app.add_option("--kind", kind, "removable (sdb) or cdrom (sr0)")
         ->check(CLI::IsMember({"removable", "cdrom"}));

@@ -38,7 +38,7 @@ void VdevDeviceOptions::AddTo(CLI::App& app) {
     device->add_option("--boot", m_boot, "boot type (reply byte 22)")
         ->check(CLI::Range(0, 255))
         ->capture_default_str();
-    device->add_option("--version", config.version, "firmware version, up to 8 characters")
+    device->add_option("--fw-version", config.version, "firmware version, up to 8 characters")
         ->capture_default_str();
     device->add_flag("--empty-version", m_emptyVersion, "the device holds no program");
     device->add_option("--header", m_header, "query reply header, 8 hex bytes");

@@ -11,7 +11,7 @@ struct VdevDeviceOptions {
     DeviceConfig config;
     FaultScript faults;
 
-    // Adds --family, --chip-id, --boot, --version, --empty-version, --header, --zero-header,
+    // Adds --family, --chip-id, --boot, --fw-version, --empty-version, --header, --zero-header,
     // --not-device and the fault options to app.
     void AddTo(CLI::App& app);
     // Turns the parsed text options into config; throws CLI::ValidationError. Call after parse.

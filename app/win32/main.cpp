@@ -1,8 +1,28 @@
 #include <windows.h>
+#include <shellapi.h>
 
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/StartupOptions.h"
 #include "app/win32/CUpgradeApp.h"
+#include "app/win32/WideText.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    // --version and --help answer on the standard output the program was given (a pipe or a
+    // file; a window program has no console of its own).
+    int argc = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> args;
+    for (int i = 0; wide != nullptr && i < argc; ++i) args.push_back(Narrow(wide[i]));
+    LocalFree(wide);
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    if (const auto answered =
+            AnswerStartupOptions(static_cast<int>(argv.size()), argv.data(), std::cout)) {
+        return *answered;
+    }
     return theApp.InitInstance();
 }

@@ -120,8 +120,9 @@ DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError)
 std::string OpenFailureHint(int osError)
 {
     if (osError != EACCES && osError != EPERM) return {};
-    return "no read-write access to the device node: run as root, or add the user to the group "
-           "that owns it (usually \"disk\" or \"cdrom\")";
+    // Access to this one device, never a group that opens every disk.
+    return "no read-write access to the device node: give the user at the seat access to this "
+           "device once with `kestrel-cli udev-rule`, or run as root";
 }
 
 std::string DescribeOsError(int osError) { return std::strerror(osError); }

@@ -93,8 +93,10 @@ bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
 std::string PassThroughFailureHint(const PassThroughResult& result)
 {
     if (result.osError != EPERM) return {};
-    return "the vendor SCSI commands need the CAP_SYS_RAWIO capability: run as root, or grant "
-           "it with `sudo setcap cap_sys_rawio+ep $(command -v kestrel-cli)`";
+    return "the vendor SCSI commands need the CAP_SYS_RAWIO capability: the kestrel package "
+           "gives it to the group kestrel (`sudo usermod -aG kestrel $USER`, then log in again); "
+           "a build from source needs `sudo setcap cap_sys_rawio+ep $(command -v kestrel-cli)`; "
+           "or run as root";
 }
 
 void CloseDriveHandle(DriveHandle handle) { ::close(static_cast<int>(handle)); }

@@ -108,7 +108,7 @@ list)
   ;;
 upgrade)
   for type in hex bin; do
-    run_pair "upgrade-$type" --version V2.0.1 -- upgrade --yes "@SAMPLE@.$type"
+    run_pair "upgrade-$type" --fw-version V2.0.1 -- upgrade --yes "@SAMPLE@.$type"
     expect_same "upgrade-$type"
     expect_eq "$(cat "$work/upgrade-$type.wine.rc")" 0 "upgrade $type"
     flash_holds_sample "$work/upgrade-$type.wine.flash"

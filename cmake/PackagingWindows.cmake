@@ -15,6 +15,8 @@ set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Kestrel)
 set(CPACK_NSIS_PACKAGE_NAME Kestrel)
 set(CPACK_NSIS_DISPLAY_NAME "Kestrel ${PROJECT_VERSION}")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# A 64-bit installer for the 64-bit programs: it runs where they run, without a 32-bit layer.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_URL_INFO_ABOUT ${KESTREL_HOMEPAGE})
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # Start menu: the dialog where this build has it, and the README; CPack adds the uninstaller.

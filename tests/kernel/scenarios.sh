@@ -1,6 +1,6 @@
 # Scenarios of the kernel tier, sourced by the guest's /init (busybox ash). Each one prints
 # "KERNEL-TIER: PASS name" or "KERNEL-TIER: FAIL name: why". Every wait has a limit.
-echo "KERNEL-TIER: PLAN 9"
+echo "KERNEL-TIER: PLAN 12"
 
 LIMIT=60          # seconds for one product command
 IMAGE=/data/sample.bin
@@ -186,4 +186,64 @@ elif ! has /tmp/fixed0.log "fixed0: 0 vendor requests"; then
   fail teardown "the fixed disk was sent vendor commands: $(tail -n 1 /tmp/fixed0.log)"
 else
   pass teardown
+fi
+
+# --- the kestrel package, installed as dpkg does it: its files unpacked, then its postinst run,
+# with stand-ins for the Debian tools the guest lacks (getent, addgroup, dpkg-statoverride) and
+# the real setcap. Earlier scenarios ran the plain build; a copy of it stays a user's own build.
+cp /usr/bin/kestrel-cli /tmp/own-kestrel-cli
+if ! cp -a /pkg/root/. / || ! PATH=/pkg/shims:$PATH sh /pkg/postinst configure >/tmp/postinst.log 2>&1; then
+  fail package-install "postinst: $(cat /tmp/postinst.log)"
+else
+  KESTREL_GID=$(grep "^kestrel:" /etc/group | cut -d: -f3)
+  modes=
+  for program in /usr/bin/kestrel-cli /usr/bin/kestrel-upgrade; do
+    modes="$modes $(stat -c '%u:%g %a' "$program") $(getcap "$program" | sed 's/.* //')"
+  done
+  expected=" 0:$KESTREL_GID 750 cap_sys_rawio=ep 0:$KESTREL_GID 750 cap_sys_rawio=ep"
+  if [ -z "$KESTREL_GID" ] || [ "$KESTREL_GID" -ge 1000 ]; then
+    fail package-install "no system group kestrel: $(cat /etc/group)"
+  elif [ "$modes" != "$expected" ]; then
+    fail package-install "owner, mode and capability:$modes (expected$expected)"
+  else
+    pass package-install
+  fi
+fi
+MEMBER_IDS="--reuid=1000 --regid=1000 --groups=$KESTREL_GID --inh-caps=-all"
+OTHER_IDS="--reuid=1001 --regid=1001 --clear-groups --inh-caps=-all"
+# The user's programs are started by a shell of that user, as after a login: setpriv keeps
+# root's capabilities up to its own exec, so that exec would not be checked as the user's.
+
+# --- a member of kestrel upgrades with the packaged kestrel-cli, no root and no capability of
+# its own; the node belongs to the user at the seat, as the udev rule's uaccess tag gives it
+start_door pkg0
+chown 1000 "$DOOR_DEV"
+chmod 0600 "$DOOR_DEV"
+cli member /usr/bin/setpriv $MEMBER_IDS /bin/sh -c 'exec "$@"' sh /usr/bin/kestrel-cli upgrade --yes "$IMAGE"
+member_status=$status
+stop_door pkg0
+blocks /tmp/pkg0.flash 16 84 /tmp/member-flashed.bin
+if [ $member_status -ne 0 ] || ! has /tmp/member.out "Finish OK!"; then
+  fail package-member "exit $member_status: $(cat /tmp/member.out)"
+elif ! cmp /tmp/sent.bin /tmp/member-flashed.bin; then
+  fail package-member "the flash differs from the image in blocks 16-99"
+else
+  pass package-member
+fi
+
+# --- a user outside kestrel cannot run the packaged programs, and their own build, even with
+# read-write access to the node, gets the permission diagnosis
+start_door pkg0
+chmod 0666 "$DOOR_DEV"
+cli other-packaged /usr/bin/setpriv $OTHER_IDS /bin/sh -c 'exec "$@"' sh /usr/bin/kestrel-cli list
+other_packaged=$status
+cli other-own /usr/bin/setpriv $OTHER_IDS /bin/sh -c 'exec "$@"' sh /tmp/own-kestrel-cli list
+stop_door pkg0
+if [ $other_packaged -ne 126 ] || ! has /tmp/other-packaged.out "Permission denied"; then
+  fail package-non-member "the packaged kestrel-cli ran (exit $other_packaged): $(cat /tmp/other-packaged.out)"
+elif [ $status -eq 0 ] || ! grep "$DOOR_DEV " /tmp/other-own.out | grep -qF "Operation not permitted" ||
+     ! has /tmp/other-own.out "CAP_SYS_RAWIO" || ! has /tmp/other-own.out "group kestrel"; then
+  fail package-non-member "own build, exit $status: $(cat /tmp/other-own.out)"
+else
+  pass package-non-member
 fi

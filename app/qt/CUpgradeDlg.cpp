@@ -24,6 +24,7 @@
 #include "app/DialogTemplate.h"
 #include "app/qt/AppIcon.h"
 #include "app/qt/CAboutDlg.h"
+#include "app/qt/ClassicMessageBox.h"
 #include "app/qt/NameFilters.h"
 #include "device/UpgradeProtocol.h"
 #include "device/VendorCommands.h"
@@ -208,13 +209,14 @@ int CUpgradeDlg::RunModal(QDialog& box) {
 }
 
 void CUpgradeDlg::ShowMessage(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, ApplicationName(), FromUtf8(text), QMessageBox::Ok, this);
+    ClassicMessageBox box(QMessageBox::NoIcon, ApplicationName(), FromUtf8(text), QMessageBox::Ok,
+                          this);
     RunModal(box);
 }
 
 bool CUpgradeDlg::AskOkCancel(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString(), FromUtf8(text),
-                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    ClassicMessageBox box(QMessageBox::NoIcon, QString(), FromUtf8(text),
+                          QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Cancel);
     return RunModal(box) == QMessageBox::Ok;
@@ -264,8 +266,8 @@ bool CUpgradeDlg::ReadValues() {
     m_nFileType = m_fileTypeGroup->checkedId();
     const auto channel = ParseChannelText(m_editChannel->text().toStdString());
     if (!channel) {
-        QMessageBox box(QMessageBox::Warning, ApplicationName(),
-                        QString::fromUtf8(kMsgChannelInvalid), QMessageBox::Ok, this);
+        ClassicMessageBox box(QMessageBox::Warning, ApplicationName(),
+                              QString::fromUtf8(kMsgChannelInvalid), QMessageBox::Ok, this);
         RunModal(box);
         m_editChannel->setFocus(Qt::OtherFocusReason);
         m_editChannel->selectAll();

@@ -258,7 +258,7 @@ private slots:
 
         QCOMPARE(m_script->records.size(), std::size_t{3});
         const ModalRecord& message = m_script->records[0];
-        QCOMPARE(message.className, QStringLiteral("QMessageBox"));
+        QCOMPARE(message.className, QStringLiteral("ClassicMessageBox"));
         QCOMPARE(message.text, QStringLiteral("Finish OK!"));
         QCOMPARE(message.title, kProgramName);
         QCOMPARE(message.icon, QMessageBox::NoIcon);

@@ -361,3 +361,22 @@ TEST(CoolButtonGeometry, EmbossShapeIsTheNonWhiteOpaquePixels)
     EXPECT_FALSE(IsEmbossShapePixel(kColorWhite, 255));
     EXPECT_FALSE(IsEmbossShapePixel(MakeColorRef(0, 0, 0), 0));
 }
+
+// A disabled caption stays readable: a gray too close to the face is moved away from it just
+// far enough for 3:1, on light and on dark faces; a gray that is readable already is kept.
+TEST(CoolButtonGeometry, DisabledCaptionGrayReachesThreeToOne)
+{
+    const ColorRef lightFace = MakeColorRef(240, 240, 240);
+    const ColorRef paleGray = MakeColorRef(190, 190, 190);  // about 1.5:1
+    const ColorRef darkened = LegibleGrayText(paleGray, lightFace);
+    EXPECT_GE(ContrastRatio(darkened, lightFace), 3.0);
+    EXPECT_LT(ContrastRatio(darkened, lightFace), 3.3);  // no darker than it needs to be
+    EXPECT_EQ(ColorRefRed(darkened), ColorRefBlue(darkened));
+    EXPECT_LT(ColorRefRed(darkened), 190);
+
+    const ColorRef darkFace = MakeColorRef(40, 40, 40);
+    EXPECT_GE(ContrastRatio(LegibleGrayText(MakeColorRef(70, 70, 70), darkFace), darkFace), 3.0);
+
+    const ColorRef readable = MakeColorRef(109, 109, 109);
+    EXPECT_EQ(LegibleGrayText(readable, lightFace), readable);
+}

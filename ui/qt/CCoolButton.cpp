@@ -250,8 +250,13 @@ QColor CCoolButton::SystemColor(SysColor color) const
         return pal.color(QPalette::Active, QPalette::Light);
     case SysColor::COLOR_BTNTEXT:
         return pal.color(QPalette::Active, QPalette::ButtonText);
-    case SysColor::COLOR_GRAYTEXT:
-        return pal.color(QPalette::Disabled, QPalette::Text);
+    case SysColor::COLOR_GRAYTEXT: {
+        // The palette's disabled text is often barely distinguishable from the face.
+        const QColor face = pal.color(QPalette::Active, QPalette::Button);
+        const ColorRef gray = LegibleGrayText(
+            ToColorRef(pal.color(QPalette::Disabled, QPalette::Text).rgb()), ToColorRef(face.rgb()));
+        return ToQColor(gray);
+    }
     }
     return pal.color(QPalette::Active, QPalette::Button);
 }

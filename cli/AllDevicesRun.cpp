@@ -1,12 +1,11 @@
 #include "cli/AllDevicesRun.h"
 
-#include <unistd.h>
-
 #include <iostream>
 
 #include "cli/ChildUpgrades.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
 
@@ -36,7 +35,7 @@ int RunAllDevices(const UpgradeChildOptions& options) {
         return kExitFailure;
     }
 
-    ChildUpgrades runs(options.ChildArguments(), ::isatty(STDERR_FILENO) != 0);
+    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error));
     int succeeded = 0;
     int failed = 0;
     for (const DriveCandidate& drive : devices) {

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <thread>
 
 namespace {
 
@@ -42,16 +41,26 @@ int ConsoleInterrupt::ExitStatus() {
 }
 
 bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due) {
+    // The device programs its flash in the gap, so a wait may end late but never early. The
+    // system's waits count whole milliseconds and may wake a little before the time asked: the
+    // wait is rounded up, and a wake-up less than a millisecond early yields the processor until
+    // the due time rather than sleeping one more whole millisecond.
+    bool waited = false;
     for (;;) {
         if (Requested()) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            due - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return true;
-        if (s_wake == nullptr) {
-            std::this_thread::sleep_until(due);
-            return !Requested();
+        const auto left = due - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return true;
+        if (waited && left < std::chrono::milliseconds(1)) {
+            SwitchToThread();
+            continue;
         }
-        WaitForSingleObject(s_wake, static_cast<DWORD>(left.count()));
+        const auto ms = static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+        if (s_wake == nullptr) {
+            Sleep(ms);
+        } else {
+            WaitForSingleObject(s_wake, ms);
+        }
+        waited = true;
     }
 }
 

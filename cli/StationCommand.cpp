@@ -1,7 +1,5 @@
 #include "cli/StationCommand.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <iostream>
@@ -12,6 +10,7 @@
 #include "cli/ChildUpgrades.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/Terminal.h"
 #include "cli/DriveWatch.h"
 #include "device/DriveIdentity.h"
 #include "device/DriveLock.h"
@@ -34,7 +33,7 @@ struct Attached {
 class Station {
 public:
     explicit Station(const UpgradeChildOptions& options)
-        : m_runs(options.ChildArguments(), ::isatty(STDERR_FILENO) != 0) {}
+        : m_runs(options.ChildArguments(), IsTerminal(StandardStream::Error)) {}
 
     int Run() {
         std::cerr << "station: waiting for devices"

@@ -1,7 +1,5 @@
 #include "cli/UpgradeCommand.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
@@ -13,6 +11,7 @@
 #include "cli/RecordAppend.h"
 #include "cli/RunRecord.h"
 #include "cli/Sha256.h"
+#include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
 #include "image/FirmwareImage.h"
@@ -92,7 +91,7 @@ int RunUpgrade(const UpgradeArgs& args) {
     ConsoleDialog dlg({.path = args.file,
                        .channelText = args.channel.value_or("0"),
                        .assumeYes = args.yes,
-                       .showProgress = !args.report && ::isatty(STDERR_FILENO) != 0,
+                       .showProgress = !args.report && IsTerminal(StandardStream::Error),
                        .holdMessages = recording,
                        .reportToParent = args.report});
     // The Channel box's rule and message; a bad value is a usage error here.

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "KestrelVersion.h"
 #include "vdev/VdevOptions.h"
 #include "vdev/VirtualTestbed.h"
+#include "vdev/wine/WineBridge.h"
 
 extern char** environ;
 
@@ -59,9 +61,9 @@ void ForwardSentSignal(int signal, siginfo_t* info, void*) {
 
 // The child's environment: ours (UMOCKDEV_DIR is set by the testbed) with the preload library
 // first, and ASan told not to insist on coming first itself.
-std::vector<std::string> ChildEnvironment(const std::string& root) {
+std::vector<std::string> ChildEnvironment(const std::string& root, const std::string& firstPreload) {
     std::vector<std::string> env;
-    std::string preload = kPreloadLibrary;
+    std::string preload = firstPreload.empty() ? kPreloadLibrary : firstPreload + ":" + kPreloadLibrary;
     std::string asan = "verify_asan_link_order=0";
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
@@ -87,8 +89,9 @@ struct PlugEvent {
 };
 
 int RunChild(const std::vector<std::string>& command, const std::string& root,
-             VirtualTestbed& testbed, std::vector<PlugEvent> schedule) {
-    std::vector<std::string> env = ChildEnvironment(root);
+             const std::string& firstPreload, VirtualTestbed& testbed,
+             std::vector<PlugEvent> schedule) {
+    std::vector<std::string> env = ChildEnvironment(root, firstPreload);
     std::vector<char*> envp;
     for (auto& e : env) {
         envp.push_back(e.data());
@@ -274,6 +277,7 @@ int RunVdevCommand(int argc, char** argv) {
     VdevDeviceOptions options;
     std::string kind = "removable";
     bool openFails = false;
+    bool wine = false;
     std::string logPath;
     std::string flashPath;
     unsigned devices = 1;
@@ -286,6 +290,9 @@ int RunVdevCommand(int argc, char** argv) {
     app.add_option("--kind", kind, "removable (sdb) or cdrom (sr0)")
         ->check(CLI::IsMember({"removable", "cdrom"}));
     app.add_flag("--open-fails", openFails, "the drive cannot be opened for writing");
+    app.add_flag("--wine", wine,
+                 "COMMAND is a Windows program under Wine (WINEPREFIX's server running): the "
+                 "drives appear as D:, E:, ... of the same kinds");
     app.add_option("--log", logPath,
                    "write the device's request log to FILE at exit (FILE.sdb, ... with several)");
     app.add_option(
@@ -343,7 +350,14 @@ int RunVdevCommand(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &passed, nullptr);
     try {
         VirtualTestbed testbed(drives, /*requirePreloadHere=*/false);
-        const int code = RunChild(command, testbed.RootDir(), testbed, schedule);
+        std::unique_ptr<WineBridge> bridge;
+        if (wine) {
+            bridge = std::make_unique<WineBridge>();
+            bridge->Attach(testbed.RootDir(), drives);
+        }
+        const int code = RunChild(command, testbed.RootDir(),
+                                  bridge ? bridge->PreloadLibrary() : "", testbed, schedule);
+        bridge.reset();
         for (std::size_t i = 1; i < drives.size(); ++i) {
             const std::string& name = drives[i].name;
             const std::string log = PathFor(logPath, name, devices);

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <iostream>
 #include <string>
@@ -9,8 +9,7 @@
 #include "app/win32/CUpgradeApp.h"
 #include "app/win32/WideText.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
-{
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // --version and --help answer on the standard output the program was given (a pipe or a
     // file; a window program has no console of its own).
     int argc = 0;

@@ -20,17 +20,6 @@ struct ChildUpgrades::Unit {
     UnitResult result;
 };
 
-namespace {
-
-// The drive as the user names it: "E:" rather than "E: ".
-std::string DriveArgument(const DriveCandidate& drive) {
-    std::string name = drive.name;
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    return name;
-}
-
-}  // namespace
-
 std::string UnitResult::Line() const {
     std::string text = message;
     if (text.empty())
@@ -38,7 +27,7 @@ std::string UnitResult::Line() const {
                            : "ended with status " + std::to_string(status);
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", blocks, seconds);
-    return DriveArgument(drive) + "  " + identity.serial.value_or("-") + "  " + text + figures;
+    return DriveShortName(drive) + "  " + identity.serial.value_or("-") + "  " + text + figures;
 }
 
 ChildUpgrades::ChildUpgrades(std::vector<std::string> upgradeArgs, bool showProgress)
@@ -59,7 +48,7 @@ bool ChildUpgrades::Start(const DriveCandidate& drive, const DriveIdentity& iden
     std::vector<std::string> args{ChildProcess::CurrentExecutable(),
                                   "upgrade",
                                   "--device",
-                                  DriveArgument(drive),
+                                  DriveShortName(drive),
                                   "--yes",
                                   "--report"};
     args.insert(args.end(), m_args.begin(), m_args.end());
@@ -190,7 +179,7 @@ void ChildUpgrades::DrawBoard() {
     for (const auto& unit : m_units) {
         const int filled = unit->total > 0 ? unit->done * kWidth / unit->total : 0;
         const int percent = unit->total > 0 ? unit->done * 100 / unit->total : 0;
-        std::cerr << DriveArgument(unit->drive) << "  ["
+        std::cerr << DriveShortName(unit->drive) << "  ["
                   << std::string(static_cast<std::size_t>(filled), '#')
                   << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] "
                   << unit->done << '/' << unit->total << " blocks " << percent << "%\n";

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "cli/ChildProcess.h"
+#include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 
 struct ChildUpgrades::Unit {
@@ -23,8 +24,8 @@ struct ChildUpgrades::Unit {
 std::string UnitResult::Line() const {
     std::string text = message;
     if (text.empty())
-        text = status == 3 ? "stopped without a message"
-                           : "ended with status " + std::to_string(status);
+        text = status == kExitDeclined ? "stopped without a message"
+                                       : "ended with status " + std::to_string(status);
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", blocks, seconds);
     return DriveShortName(drive) + "  " + identity.serial.value_or("-") + "  " + text + figures;

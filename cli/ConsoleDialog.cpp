@@ -1,15 +1,15 @@
 #include "cli/ConsoleDialog.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
 #include "app/ChannelText.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/Terminal.h"
 
 ConsoleDialog::ConsoleDialog(Options options) : m_options(std::move(options)) {}
 
@@ -28,7 +28,7 @@ bool ConsoleDialog::AskOkCancel(const std::string& text)
         std::cerr << " [OK: --yes]\n";
         return true;
     }
-    if (!::isatty(STDIN_FILENO)) {
+    if (!IsTerminal(StandardStream::Input)) {
         std::cerr << " [Cancel: no terminal to ask; pass --yes to accept]\n";
         m_declined = true;
         return false;
@@ -51,8 +51,9 @@ bool ConsoleDialog::AskOkCancel(const std::string& text)
 std::string ConsoleDialog::ApplyDefaultExtension(const std::string& path, const std::string& ext)
 {
     if (ext.empty()) return path;
-    const auto slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // The platform's own idea of the last component: on Windows "\\" separates folders too, so
+    // a dot in a folder's name must not count as the file's extension.
+    const std::string name = std::filesystem::path(path).filename().string();
     if (name.find('.') != std::string::npos) return path;
     return path + "." + ext;
 }

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <thread>
 
 namespace {
 
@@ -42,16 +41,19 @@ int ConsoleInterrupt::ExitStatus() {
 }
 
 bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due) {
+    // The device programs its flash in the gap, so a wait may end late but never early: the
+    // time left is rounded up to whole milliseconds, and a wake-up before the due time (the
+    // timer's granularity) goes round again.
     for (;;) {
         if (Requested()) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            due - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return true;
+        const auto left = due - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return true;
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
         if (s_wake == nullptr) {
-            std::this_thread::sleep_until(due);
-            return !Requested();
+            Sleep(static_cast<DWORD>(ms));
+        } else {
+            WaitForSingleObject(s_wake, static_cast<DWORD>(ms));
         }
-        WaitForSingleObject(s_wake, static_cast<DWORD>(left.count()));
     }
 }
 

@@ -1,7 +1,5 @@
 #include "cli/UpgradeCommand.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
@@ -9,6 +7,7 @@
 
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/Terminal.h"
 #include "device/UpgradeProtocol.h"
 #include "image/FirmwareImage.h"
 
@@ -39,7 +38,7 @@ int RunUpgrade(const UpgradeArgs& args) {
     ConsoleDialog dlg({.path = args.file,
                        .channelText = args.channel.value_or("0"),
                        .assumeYes = args.yes,
-                       .showProgress = ::isatty(STDERR_FILENO) != 0});
+                       .showProgress = IsTerminal(StandardStream::Error)});
     // The Channel box's rule and message; a bad value is a usage error here.
     if (!dlg.ReadValues()) return kExitUsage;
     if (!LoadImageFile(dlg, ResolveImageFileType(args.type, args.file))) return kExitFailure;

@@ -1,4 +1,5 @@
 #include "image/File.h"
+#include "image/FileOpen.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,8 +46,13 @@ bool File::OpenForReading(const std::string& path)
     Close();
     m_path = path;
     m_writing = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_BINARY | O_CLOEXEC);
-    if (fd < 0) return Fail("open", errno);
+    const int fd = OpenUnshared(path.c_str(), O_RDONLY | O_BINARY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        // Windows refuses to open a folder with "Permission denied"; say what it is instead.
+        const int error = errno;
+        std::error_code ec;
+        return Fail("open", std::filesystem::is_directory(path, ec) ? EISDIR : error);
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
@@ -71,7 +77,7 @@ bool File::CreateForWriting(const std::string& path)
     m_targetPath = target.path;
     m_tempPath = TemporaryPathFor(m_targetPath);
     const int fd =
-        ::open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
+        OpenUnshared(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
     if (fd < 0) {
         m_tempPath.clear();
         return Fail("create", errno);

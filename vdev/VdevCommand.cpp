@@ -12,12 +12,14 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "KestrelVersion.h"
 #include "vdev/VdevOptions.h"
 #include "vdev/VirtualTestbed.h"
+#include "vdev/wine/WineBridge.h"
 
 extern char** environ;
 
@@ -54,10 +56,10 @@ void ForwardSentSignal(int signal, siginfo_t* info, void*) {
 }
 
 // The child's environment: ours (UMOCKDEV_DIR is set by the testbed) with the preload library
-// first, and ASan told not to insist on coming first itself.
-std::vector<std::string> ChildEnvironment(const std::string& root) {
+// first (after firstPreload, when given), and ASan told not to insist on coming first itself.
+std::vector<std::string> ChildEnvironment(const std::string& root, const std::string& firstPreload) {
     std::vector<std::string> env;
-    std::string preload = kPreloadLibrary;
+    std::string preload = firstPreload.empty() ? kPreloadLibrary : firstPreload + ":" + kPreloadLibrary;
     std::string asan = "verify_asan_link_order=0";
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
@@ -75,8 +77,9 @@ std::vector<std::string> ChildEnvironment(const std::string& root) {
     return env;
 }
 
-int RunChild(const std::vector<std::string>& command, const std::string& root) {
-    std::vector<std::string> env = ChildEnvironment(root);
+int RunChild(const std::vector<std::string>& command, const std::string& root,
+             const std::string& firstPreload) {
+    std::vector<std::string> env = ChildEnvironment(root, firstPreload);
     std::vector<char*> envp;
     for (auto& e : env) {
         envp.push_back(e.data());
@@ -172,6 +175,7 @@ int RunVdevCommand(int argc, char** argv) {
     VdevDeviceOptions options;
     std::string kind = "removable";
     bool openFails = false;
+    bool wine = false;
     std::string logPath;
     std::string flashPath;
     std::vector<std::string> command;
@@ -181,6 +185,9 @@ int RunVdevCommand(int argc, char** argv) {
     app.add_option("--kind", kind, "removable (sdb) or cdrom (sr0)")
         ->check(CLI::IsMember({"removable", "cdrom"}));
     app.add_flag("--open-fails", openFails, "the drive cannot be opened for writing");
+    app.add_flag("--wine", wine,
+                 "COMMAND is a Windows program under Wine (WINEPREFIX's server running): the "
+                 "drives appear as D:, E:, ... of the same kinds");
     app.add_option("--log", logPath, "write the device's request log to FILE at exit");
     app.add_option("--flash-out", flashPath, "write the programmed flash (512 KB) to FILE at exit");
     app.add_option("command", command, "the command to run, after --")->required();
@@ -204,9 +211,15 @@ int RunVdevCommand(int argc, char** argv) {
     const sigset_t passed = PassedSignals();
     pthread_sigmask(SIG_BLOCK, &passed, nullptr);
     try {
-        VirtualTestbed testbed({VirtualTestbed::FixedDisk("sda"), device},
-                               /*requirePreloadHere=*/false);
-        const int code = RunChild(command, testbed.RootDir());
+        const std::vector<VirtualDrive> drives = {VirtualTestbed::FixedDisk("sda"), device};
+        VirtualTestbed testbed(drives, /*requirePreloadHere=*/false);
+        std::unique_ptr<WineBridge> bridge;
+        if (wine) {
+            bridge = std::make_unique<WineBridge>();
+            bridge->Attach(testbed.RootDir(), drives);
+        }
+        const int code = RunChild(command, testbed.RootDir(), bridge ? bridge->PreloadLibrary() : "");
+        bridge.reset();
         if (!logPath.empty() && !WriteLog(logPath, testbed.Log(device.name))) {
             std::cerr << "kestrel-vdev: cannot write " << logPath << "\n";
         }

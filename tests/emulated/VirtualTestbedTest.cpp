@@ -23,6 +23,7 @@
 
 #include "tests/support/ImageBuilder.h"
 #include "vdev/VirtualTestbed.h"
+#include "vdev/wine/WineBridge.h"
 
 namespace {
 
@@ -381,6 +382,33 @@ TEST(KestrelVdev, AnInterruptSentToItReachesTheChild) {
                        " -- sh -c 'trap \"exit 5\" INT; sleep 5 >/dev/null 2>&1 & kill -INT $PPID; "
                        "wait $!'"),
               5);
+}
+
+// Under Wine the server opens the node by its testbed path and hands the descriptor over, so
+// umockdev never sees the open; the bridge library must carry SG_IO to the model anyway.
+TEST(KestrelVdev, TheWineBridgeCarriesSgIoOnANodeOpenedBehindUmockdevsBack) {
+    TempDir dir;
+    const std::string out = dir.File("out.txt");
+    const std::string direct = Probe() + " identify \"$UMOCKDEV_DIR/dev/sdb\" > " + out;
+    EXPECT_EQ(RunShell(Vdev() + " -- sh -c '" + direct + "'"), 1);
+    EXPECT_EQ(ReadText(out), "ioctl failed: Inappropriate ioctl for device\n");
+    const std::string bridge = std::string(KESTREL_BUILD_DIR) + "/vdev/libkestrel-wine-sgio.so";
+    EXPECT_EQ(RunShell(Vdev() + " -- sh -c 'LD_PRELOAD=" + bridge + ":$LD_PRELOAD " + direct + "'"),
+              0);
+    EXPECT_EQ(ReadText(out), "AA 55\n");
+}
+
+TEST(KestrelVdev, WineLettersFollowTheLinuxSearchOrderAndKeepTheKind) {
+    using K = VirtualDriveKind;
+    const std::vector<VirtualDrive> drives = {
+        VirtualTestbed::UpgradeDevice("sdb"), VirtualTestbed::UpgradeDevice("sr0", {}, {}, K::CdRom),
+        VirtualTestbed::FixedDisk("sda"), VirtualTestbed::UpgradeDevice("sdaa"),
+        VirtualTestbed::OrdinaryDrive("sdc")};
+    std::string got;
+    for (const WineDriveLetter& l : AssignWineLetters(drives)) {
+        got += std::string(1, l.letter) + "=" + l.drive + (l.kind == K::CdRom ? "(cd) " : " ");
+    }
+    EXPECT_EQ(got, "D=sda E=sdb F=sdc G=sdaa H=sr0(cd) ");
 }
 
 TEST(KestrelVdev, UsageErrorsExitWithTwo) {

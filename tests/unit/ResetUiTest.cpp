@@ -1,18 +1,12 @@
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstring>
 
 #include "app/ControlIds.h"
 #include "image/FirmwareImage.h"
 #include "tests/support/FakeDialog.h"
+#include "tests/support/ScratchHandle.h"
 
-namespace {
-
-bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
-
-}  // namespace
 
 TEST(ResetUi, BeforeAnyLoadOnlyBrowseStaysUsable)
 {
@@ -30,19 +24,19 @@ TEST(ResetUi, BeforeAnyLoadOnlyBrowseStaysUsable)
 TEST(ResetUi, ClosesAnOpenHandleOnce)
 {
     FakeDialog dlg;
-    const int fd = ::open("/dev/null", O_RDWR);
-    ASSERT_GE(fd, 0);
-    dlg.m_hDevice = fd;
+    const DriveHandle handle = OpenScratchHandle();
+    ASSERT_NE(handle, kInvalidDrive);
+    dlg.m_hDevice = handle;
     dlg.ResetUi();
     EXPECT_EQ(dlg.m_hDevice, kInvalidDrive);
-    EXPECT_FALSE(IsOpen(fd));
+    EXPECT_FALSE(ScratchHandleIsOpen(handle));
 
-    // A second reset must not close whatever now holds that descriptor number.
-    const int other = ::open("/dev/null", O_RDWR);
-    ASSERT_EQ(other, fd);
+    // A second reset must not close whatever now holds that handle value.
+    const DriveHandle other = OpenScratchHandle();
+    ASSERT_EQ(other, handle);
     dlg.ResetUi();
-    EXPECT_TRUE(IsOpen(other));
-    ::close(other);
+    EXPECT_TRUE(ScratchHandleIsOpen(other));
+    CloseScratchHandle(other);
 }
 
 TEST(ResetUi, RewindsCurrentBlockAndFollowsTheLoadedPath)

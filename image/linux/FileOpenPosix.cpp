@@ -1,0 +1,8 @@
+// POSIX has no sharing modes: locks are advisory and other programs (editors, build tools,
+// copiers) take none, so locking here would protect nothing. A plain open keeps today's
+// behaviour; derived files are still written through a temporary file and a rename.
+#include <fcntl.h>
+
+#include "image/FileOpen.h"
+
+int OpenUnshared(const char* path, int flags, int mode) { return ::open(path, flags, mode); }

@@ -68,18 +68,23 @@ UsbDriveLookup LookUpUsbDrive(const fs::path& sysRoot, const std::string& drive)
     }
     const fs::path devices = fs::weakly_canonical(sysRoot / "devices", error);
     // The USB device is the nearest ancestor with both ids; its interfaces have neither.
-    for (fs::path dir = node.parent_path(); !error && dir.string().rfind(devices.string(), 0) == 0 &&
-                                            dir != devices;
+    for (fs::path dir = node.parent_path();
+         !error && dir.string().rfind(devices.string(), 0) == 0 && dir != devices;
          dir = dir.parent_path()) {
         if (fs::exists(dir / "idVendor") && fs::exists(dir / "idProduct")) {
-            UsbDriveIdentity identity{name, ReadAttribute(dir / "idVendor"),
-                                      ReadAttribute(dir / "idProduct"), {}};
+            UsbDriveIdentity identity{
+                name, ReadAttribute(dir / "idVendor"), ReadAttribute(dir / "idProduct"), {}};
             if (!IsUsbId(identity.vendorId) || !IsUsbId(identity.productId)) {
                 return {std::nullopt, "the USB ids of " + name + " cannot be read"};
             }
             const std::string maker = ReadAttribute(dir / "manufacturer");
             const std::string product = ReadAttribute(dir / "product");
-            identity.description = CommentText(maker + (maker.empty() || product.empty() ? "" : " ") + product);
+            std::string description = maker;
+            if (!maker.empty() && !product.empty()) {
+                description += ' ';
+            }
+            description += product;
+            identity.description = CommentText(description);
             return {identity, {}};
         }
     }
@@ -139,8 +144,8 @@ void RegisterUdevRuleCommand(CLI::App& app, std::function<int()>* run) {
                         "The device's drive, such as sdb (default: the one removable USB drive)");
     command->callback([drive, run] {
         *run = [drive] {
-            const UsbDriveLookup lookup = drive->empty() ? LookUpOnlyUsbDrive("/sys")
-                                                         : LookUpUsbDrive("/sys", *drive);
+            const UsbDriveLookup lookup =
+                drive->empty() ? LookUpOnlyUsbDrive("/sys") : LookUpUsbDrive("/sys", *drive);
             if (!lookup.identity) {
                 std::cerr << "kestrel-cli udev-rule: " << lookup.error << "\n";
                 return kExitFailure;

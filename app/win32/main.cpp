@@ -1,4 +1,5 @@
 #include <windows.h>
+// shellapi.h needs windows.h first.
 #include <shellapi.h>
 
 #include <iostream>
@@ -9,8 +10,7 @@
 #include "app/win32/CUpgradeApp.h"
 #include "app/win32/WideText.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
-{
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // --version and --help answer on the standard output the program was given (a pipe or a
     // file; a window program has no console of its own).
     int argc = 0;

@@ -1,6 +1,6 @@
 # Scenarios of the kernel tier, sourced by the guest's /init (busybox ash). Each one prints
 # "KERNEL-TIER: PASS name" or "KERNEL-TIER: FAIL name: why". Every wait has a limit.
-echo "KERNEL-TIER: PLAN 12"
+echo "KERNEL-TIER: PLAN 13"
 
 LIMIT=60          # seconds for one product command
 IMAGE=/data/sample.bin
@@ -247,3 +247,19 @@ elif [ $status -eq 0 ] || ! grep "$DOOR_DEV " /tmp/other-own.out | grep -qF "Ope
 else
   pass package-non-member
 fi
+
+# --- removal as dpkg does it: the files go (their capability with them), postrm remove drops
+# the ownership overrides, postrm purge the group
+rm -f /usr/bin/kestrel-cli /usr/bin/kestrel-upgrade
+PATH=/pkg/shims:$PATH sh /pkg/postrm remove >/tmp/postrm.log 2>&1
+remove_status=$?
+overrides=$(cat /var/lib/dpkg/statoverride 2>/dev/null)
+PATH=/pkg/shims:$PATH sh /pkg/postrm purge >>/tmp/postrm.log 2>&1
+if [ $remove_status -ne 0 ] || [ -n "$overrides" ]; then
+  fail package-remove "postrm remove, exit $remove_status, overrides left: $overrides $(cat /tmp/postrm.log)"
+elif grep -q "^kestrel:" /etc/group; then
+  fail package-remove "postrm purge left the group: $(cat /tmp/postrm.log)"
+else
+  pass package-remove
+fi
+

@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <unistd.h>
+#include <filesystem>
 
 #include <fstream>
 
@@ -17,7 +17,8 @@ namespace {
 
 class FakeSysfs {
 public:
-    FakeSysfs() : m_root(fs::temp_directory_path() / ("kestrel-sysfs-" + std::to_string(::getpid()))) {
+    FakeSysfs()
+        : m_root(fs::temp_directory_path() / ("kestrel-sysfs-" + std::to_string(::getpid()))) {
         fs::remove_all(m_root);
         const fs::path hub = "devices/pci0000:00/0000:00:14.0/usb2";
         Write(hub / "idVendor", "1d6b");  // the root hub has ids too; the stick is nearer
@@ -43,7 +44,8 @@ private:
         fs::create_directories((m_root / file).parent_path());
         std::ofstream(m_root / file) << text << "\n";
     }
-    void AddDisk(const std::string& name, const fs::path& scsiDevice, const std::string& removable) {
+    void AddDisk(const std::string& name, const fs::path& scsiDevice,
+                 const std::string& removable) {
         Write(scsiDevice / "type", "0");
         Write(scsiDevice / "block" / name / "removable", removable);
         fs::create_directories(m_root / "block");
@@ -96,5 +98,6 @@ TEST(UdevRule, DrivesThatCannotBeKeyedAreRefused) {
         EXPECT_THAT(LookUpUsbDrive(sys.Root(), name).error, HasSubstr("is not a drive name"));
     }
     sys.AddUsbStick("sdb", "2-1", "ABCD\"", "0042");  // never copied into the rule
-    EXPECT_THAT(LookUpUsbDrive(sys.Root(), "sdb").error, HasSubstr("USB ids of sdb cannot be read"));
+    EXPECT_THAT(LookUpUsbDrive(sys.Root(), "sdb").error,
+                HasSubstr("USB ids of sdb cannot be read"));
 }

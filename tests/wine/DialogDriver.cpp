@@ -123,7 +123,7 @@ bool HasIcon(HWND box)
 {
     for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
         if (ClassOf(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-            IsWindowVisible(c)) {
+            IsWindowVisible(c) && SendMessageW(c, STM_GETICON, 0, 0) != 0) {
             return true;
         }
     }

@@ -5,7 +5,9 @@
 # transfers themselves take, which kestrel-cli measures and prints. Targets: run time within 2 %
 # of that ideal, and the tool's CPU time under 5 % of its wall time (no busy waiting).
 #
-# Usage: bench/upgrade-runtime.sh [BUILD_DIR] [RUNS]   (default build/release, else build/dev; 5)
+# Usage: bench/upgrade-runtime.sh [BUILD_DIR] [RUNS] [MINGW_BUILD_DIR]
+#   (default build/release, else build/dev; 5). With MINGW_BUILD_DIR the Windows build's
+#   kestrel-cli.exe runs instead, under Wine (kestrel-vdev --wine), and the CPU time is Wine's.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,8 +17,21 @@ if [[ -z $build ]]; then
   [[ -x $build/cli/kestrel-cli && -x $build/vdev/kestrel-vdev ]] || build=$root/build/dev
 fi
 runs=${2:-5}
+mingw=${3:-}
 cli=$build/cli/kestrel-cli
 vdev=$build/vdev/kestrel-vdev
+vdev_opts=()
+runner=()
+if [[ -n $mingw ]]; then
+  mingw=$(cd "$mingw" && pwd)
+  export WINEDEBUG=-all
+  cli=$mingw/cli/kestrel-cli.exe
+  runner=("$mingw/wine-run")
+  vdev_opts=(--wine)
+  export KESTREL_WINE_DRIVES=$mingw/vdev/wine/kestrel-wine-drives.exe
+  export WINEPREFIX=$mingw/wine-prefix
+  "$root/tests/wine/wine-prefix" start
+fi
 for tool in "$cli" "$vdev"; do
   [[ -x $tool ]] || { echo "missing $tool (build kestrel-cli and kestrel-vdev first)" >&2; exit 2; }
 done
@@ -43,9 +58,13 @@ printf '%4s %9s %9s %9s %8s %8s %9s %9s %7s\n' run run_s ideal_s xfer_s dev_% la
 sum_dev=0; worst_dev=0; worst_cpu=0
 for ((i = 1; i <= runs; i++)); do
   # bash's `time` inside the testbed reports the tool's own wall and CPU time (user + system).
-  "$vdev" -- bash -c 'TIMEFORMAT="TIME %R %U %S"; time "$0" upgrade --yes "$1" >"$2" 2>"$3"' \
-    "$cli" "$work/full.bin" "$work/out" "$work/err" 2>"$work/time" || {
+  image=$work/full.bin
+  [[ -n $mingw ]] && image="Z:${image//\//\\}"
+  IMAGE=$image OUT=$work/out ERR=$work/err "$vdev" "${vdev_opts[@]}" -- bash -c 'TIMEFORMAT="TIME %R %U %S"; time "$@" upgrade --yes "$IMAGE" >"$OUT" 2>"$ERR"' \
+    bash "${runner[@]}" "$cli" 2>"$work/time" || {
     echo "run $i failed:" >&2; cat "$work/out" "$work/err" "$work/time" >&2; exit 1; }
+  tr -d '\r' <"$work/err" >"$work/err.txt"; mv "$work/err.txt" "$work/err"
+  tr -d '\r' <"$work/out" >"$work/out.txt"; mv "$work/out.txt" "$work/out"
   grep -q '^Finish OK!$' "$work/err" || { echo "run $i did not finish" >&2; cat "$work/err" >&2; exit 1; }
   read -r sent run_s xfer_s < <(sed -n 's/^\([0-9]*\) of [0-9]* blocks sent in \([0-9.]*\) s (transfers \([0-9.]*\) s)$/\1 \2 \3/p' "$work/out")
   [[ $sent == "$blocks" ]] || { echo "run $i sent $sent blocks" >&2; exit 1; }

@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdio>
 
 #include "app/ControlIds.h"
+#include "image/FirmwareImage.h"
 #include "image/HexLoader.h"
 #include "image/RawBinaryLoader.h"
 
@@ -29,6 +31,26 @@ bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report
     if (type == ImageFileType::Hex) return LoadHexFile(dlg, report);
     return LoadProgramBinary(dlg);
 }
+
+std::string ImageFamilyText()
+{
+    return {static_cast<char>(TrailerByte(g_image, g_image.endBlock, 0)),
+            static_cast<char>(TrailerByte(g_image, g_image.endBlock, 1))};
+}
+
+std::string ImageChipIdText()
+{
+    std::string text;
+    for (unsigned i : {2u, 3u, 4u, 6u, 7u}) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%s%02X", text.empty() ? "" : ":",
+                      TrailerByte(g_image, g_image.endBlock, i));
+        text += byte;
+    }
+    return text;
+}
+
+unsigned ImageBootType() { return TrailerByte(g_image, g_image.endBlock, 5); }
 
 void AddTypeOption(CLI::App& command, std::optional<std::string>& type)
 {

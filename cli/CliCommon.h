@@ -28,5 +28,11 @@ const char* ImageFileTypeName(ImageFileType type);
 // report, when given, receives what the HEX loader counted (zero for a raw binary).
 bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report = nullptr);
 
+// The loaded image's trailer: family ("ST"), chip identification (bytes 2, 3, 4, 6, 7 as
+// "41:42:43:44:45") and boot type (byte 5).
+std::string ImageFamilyText();
+std::string ImageChipIdText();
+unsigned ImageBootType();
+
 // Adds "--type bin|hex" to a sub-command.
 void AddTypeOption(CLI::App& command, std::optional<std::string>& type);

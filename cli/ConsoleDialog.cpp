@@ -15,13 +15,23 @@ ConsoleDialog::ConsoleDialog(Options options) : m_options(std::move(options)) {}
 
 void ConsoleDialog::ShowMessage(const std::string& text)
 {
-    EndProgressLine();
     m_messages.push_back(text);
-    std::cerr << text << '\n';
+    if (m_options.reportToParent) std::cout << "@message " << text << std::endl;
+    if (!m_options.holdMessages) ReleaseMessages();
+}
+
+void ConsoleDialog::ReleaseMessages()
+{
+    if (m_messagesShown == m_messages.size()) return;
+    EndProgressLine();
+    for (; m_messagesShown < m_messages.size(); ++m_messagesShown)
+        std::cerr << m_messages[m_messagesShown] << '\n';
 }
 
 bool ConsoleDialog::AskOkCancel(const std::string& text)
 {
+    m_lastPrompt = text;
+    ReleaseMessages();
     EndProgressLine();
     std::cerr << text;
     if (m_options.assumeYes) {
@@ -98,6 +108,9 @@ void ConsoleDialog::StepProgress()
 {
     SetProgressPos(m_progressPos + m_progressStep);
     ++m_blocksStepped;
+    if (m_options.reportToParent)
+        std::cout << "@progress " << m_progressPos - m_progressMin << ' '
+                  << m_progressMax - m_progressMin << std::endl;
     DrawProgress();
 }
 

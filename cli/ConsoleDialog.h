@@ -19,6 +19,12 @@ public:
         std::string channelText = "0"; // what ReadValues reads as the Channel
         bool assumeYes = false;        // answer OK to every prompt
         bool showProgress = false;     // draw a progress bar on stderr
+        // Messages wait for ReleaseMessages, so that a run's record is on disk before its
+        // result is shown.
+        bool holdMessages = false;
+        // Also report each message and progress step on stdout as "@message TEXT" and
+        // "@progress DONE TOTAL" lines, for a parent kestrel-cli running several upgrades.
+        bool reportToParent = false;
     };
 
     explicit ConsoleDialog(Options options);
@@ -59,6 +65,10 @@ public:
     double TickSeconds() const;
 
     const std::vector<std::string>& Messages() const { return m_messages; }
+    // The last prompt asked, answered or not.
+    const std::optional<std::string>& LastPrompt() const { return m_lastPrompt; }
+    // Shows the messages held back so far (see Options::holdMessages).
+    void ReleaseMessages();
     bool ButtonEnabled(int id) const;
     int ProgressPos() const { return m_progressPos; }
     int ProgressMin() const { return m_progressMin; }
@@ -89,4 +99,6 @@ private:
     Clock::duration m_tickTime{};
     int m_blocksStepped = 0;
     bool m_barOnLine = false;  // the cursor sits at the end of a drawn bar
+    std::size_t m_messagesShown = 0;
+    std::optional<std::string> m_lastPrompt;
 };

@@ -41,19 +41,26 @@ int ConsoleInterrupt::ExitStatus() {
 }
 
 bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due) {
-    // The device programs its flash in the gap, so a wait may end late but never early: the
-    // time left is rounded up to whole milliseconds, and a wake-up before the due time (the
-    // timer's granularity) goes round again.
+    // The device programs its flash in the gap, so a wait may end late but never early. The
+    // system's waits count whole milliseconds and may wake a little before the time asked: the
+    // wait is rounded up, and a wake-up less than a millisecond early yields the processor until
+    // the due time rather than sleeping one more whole millisecond.
+    bool waited = false;
     for (;;) {
         if (Requested()) return false;
         const auto left = due - std::chrono::steady_clock::now();
         if (left <= std::chrono::steady_clock::duration::zero()) return true;
-        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        if (s_wake == nullptr) {
-            Sleep(static_cast<DWORD>(ms));
-        } else {
-            WaitForSingleObject(s_wake, static_cast<DWORD>(ms));
+        if (waited && left < std::chrono::milliseconds(1)) {
+            SwitchToThread();
+            continue;
         }
+        const auto ms = static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+        if (s_wake == nullptr) {
+            Sleep(ms);
+        } else {
+            WaitForSingleObject(s_wake, ms);
+        }
+        waited = true;
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "cli/CliCommon.h"
 #include "device/DriveDiscovery.h"
+#include "device/DriveIdentity.h"
 
 namespace {
 
@@ -91,6 +92,22 @@ Json TextOrNull(bool applies, const std::string& text)
     return applies ? Json(text) : Json(nullptr);
 }
 
+Json OrNull(const std::optional<std::string>& text)
+{
+    return text ? Json(*text) : Json(nullptr);
+}
+
+// "KESTREL Virtual drive 1.00, USB 1d6b:0104, serial KV0001"; "" when nothing is known.
+std::string IdentityText(const DriveIdentity& id)
+{
+    std::string text;
+    for (const auto* part : {&id.vendor, &id.product, &id.revision})
+        if (*part) text += (text.empty() ? "" : " ") + **part;
+    if (id.usb) text += (text.empty() ? "USB " : ", USB ") + *id.usb;
+    if (id.serial) text += (text.empty() ? "serial " : ", serial ") + *id.serial;
+    return text;
+}
+
 void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
 {
     Json drives = Json::array();
@@ -116,6 +133,12 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
         d["requestErrno"] = asked ? probe.transport.osError : 0;
         d["scsiStatus"] = asked ? Json(probe.transport.scsiStatus) : Json(nullptr);
         d["hint"] = TextOrNull(!hint.empty(), hint);
+        const DriveIdentity identity = ReadDriveIdentity(probe.drive);
+        d["vendor"] = OrNull(identity.vendor);
+        d["product"] = OrNull(identity.product);
+        d["revision"] = OrNull(identity.revision);
+        d["usb"] = OrNull(identity.usb);
+        d["serial"] = OrNull(identity.serial);
         drives.push_back(d);
     }
     Json out;
@@ -148,6 +171,8 @@ void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found)
         const std::string path = Padded(probe.drive.devicePath, pathWidth);
         const std::string kind = Padded(DriveKindName(probe.drive.kind), kKindWidth);
         std::cout << name << "  " << kind << "  " << path << "  " << line << '\n';
+        const std::string identity = IdentityText(ReadDriveIdentity(probe.drive));
+        if (!identity.empty()) std::cout << std::string(nameWidth + 2, ' ') << identity << '\n';
         if (!hint.empty()) std::cout << std::string(nameWidth + 2, ' ') << "hint: " << hint << '\n';
     }
     if (found != nullptr)

@@ -5,9 +5,14 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/AllDevicesRun.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/RecordAppend.h"
+#include "cli/RunRecord.h"
+#include "cli/Sha256.h"
 #include "cli/Terminal.h"
+#include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
 #include "image/FirmwareImage.h"
 
@@ -17,6 +22,10 @@ struct UpgradeArgs {
     std::optional<std::string> type;
     bool yes = false;
     std::optional<std::string> channel;
+    std::optional<std::string> device;
+    std::optional<std::string> record;
+    bool all = false;
+    bool report = false;  // run by a parent kestrel-cli (upgrade --all, station)
     std::string file;
 };
 
@@ -34,36 +43,126 @@ int Cancelled(ConsoleDialog& dlg) {
     return ConsoleInterrupt::ExitStatus();
 }
 
-int RunUpgrade(const UpgradeArgs& args) {
-    ConsoleDialog dlg({.path = args.file,
-                       .channelText = args.channel.value_or("0"),
-                       .assumeYes = args.yes,
-                       .showProgress = IsTerminal(StandardStream::Error)});
-    // The Channel box's rule and message; a bad value is a usage error here.
-    if (!dlg.ReadValues()) return kExitUsage;
-    if (!LoadImageFile(dlg, ResolveImageFileType(args.type, args.file))) return kExitFailure;
+// The version in "Current Version is V1.0.0, Continue?", "" for "Code Empty, Continue?", and
+// nothing when the run stopped before asking.
+std::optional<std::string> VersionFromPrompt(const std::optional<std::string>& prompt) {
+    if (!prompt) return std::nullopt;
+    if (*prompt == kMsgCodeEmpty) return std::string();
+    const std::string prefix = kMsgVersionPrefix;
+    const std::string suffix = kMsgVersionSuffix;
+    if (prompt->size() < prefix.size() + suffix.size()) return std::nullopt;
+    return prompt->substr(prefix.size(), prompt->size() - prefix.size() - suffix.size());
+}
 
-    ConsoleInterrupt interrupt;
+const char* ResultName(int status) {
+    switch (status) {
+        case kExitOk:
+            return "ok";
+        case kExitDeclined:
+            return "declined";
+        case kExitFailure:
+            return "failed";
+        default:
+            return "cancelled";
+    }
+}
+
+// Sends the image to the device; returns the exit status. The caller records and shows the
+// outcome.
+int Upgrade(ConsoleDialog& dlg, bool* started) {
     const std::size_t messagesBefore = dlg.Messages().size();
     StartUpgrade(dlg);
-    if (!UpgradeStartAccepted(dlg)) {
+    *started = UpgradeStartAccepted(dlg);
+    if (!*started) {
         if (ConsoleInterrupt::Requested()) return Cancelled(dlg);
         const bool failed = dlg.Messages().size() > messagesBefore;
         // Declined at the prompt, or the device's reply ended the run without a message.
         return failed ? kExitFailure : kExitDeclined;
     }
-
-    const int totalBlocks = g_image.endBlock - g_image.startBlock;
     dlg.RunBlockTimer([&dlg] { SendNextBlock(dlg); }, [] { return ConsoleInterrupt::Requested(); });
-    if (dlg.TimerArmed()) {
-        // Only an interrupt leaves the loop with blocks still due.
-        const int status = Cancelled(dlg);
-        PrintSummary(dlg, totalBlocks);
-        return status;
-    }
-    PrintSummary(dlg, totalBlocks);
+    // Only an interrupt leaves the loop with blocks still due.
+    if (dlg.TimerArmed()) return Cancelled(dlg);
     const bool finished = !dlg.Messages().empty() && dlg.Messages().back() == kMsgFinishOk;
     return finished ? kExitOk : kExitFailure;
+}
+
+int RunUpgrade(const UpgradeArgs& args) {
+    const bool recording = args.record.has_value();
+    ConsoleDialog dlg({.path = args.file,
+                       .channelText = args.channel.value_or("0"),
+                       .assumeYes = args.yes,
+                       .showProgress = !args.report && IsTerminal(StandardStream::Error),
+                       .holdMessages = recording,
+                       .reportToParent = args.report});
+    // The Channel box's rule and message; a bad value is a usage error here.
+    if (!dlg.ReadValues()) {
+        dlg.ReleaseMessages();
+        return kExitUsage;
+    }
+    const ImageFileType type = ResolveImageFileType(args.type, args.file);
+    if (!LoadImageFile(dlg, type)) {
+        dlg.ReleaseMessages();
+        return kExitFailure;
+    }
+    if (args.device) ChooseOnlyDrive(*args.device);
+
+    RunRecord record;
+    if (recording) {
+        // A unit that could not be recorded must not be flashed: hash the file and make sure
+        // the record file takes appends before the device is touched.
+        std::string error;
+        const std::optional<std::string> hash = Sha256OfFile(args.file, &error);
+        if (!hash || !AppendDurably(*args.record, "", &error)) {
+            dlg.ReleaseMessages();
+            std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
+            return kExitFailure;
+        }
+        record.sha256 = *hash;
+        record.time = RunRecord::UtcNow();
+    }
+
+    // Held until the run is recorded: a second Ctrl-C must not end the process half-way.
+    ConsoleInterrupt interrupt;
+    bool started = false;
+    const int status = Upgrade(dlg, &started);
+    const int totalBlocks = g_image.endBlock - g_image.startBlock;
+    int exitStatus = status;
+    if (recording) {
+        const std::optional<DriveCandidate>& found = LastFoundDrive();
+        if (found) {
+            record.drive = found->name;
+            record.identity = ReadDriveIdentity(*found);
+        } else if (args.device) {
+            // Not the device, or gone: record the drive as named, and what the OS knows of it.
+            record.drive = *args.device;
+            for (const DriveCandidate& drive : EnumerateDrives()) {
+                if (!DriveNamed(drive, *args.device)) continue;
+                record.drive = drive.name;
+                record.identity = ReadDriveIdentity(drive);
+            }
+        }
+        record.family = ImageFamilyText();
+        record.chipId = ImageChipIdText();
+        record.bootType = ImageBootType();
+        record.versionBefore = VersionFromPrompt(dlg.LastPrompt());
+        record.file = dlg.m_strProgramFile;
+        record.type = ImageFileTypeName(type);
+        record.startBlock = g_image.startBlock;
+        record.endBlock = g_image.endBlock;
+        record.blocksSent = dlg.BlocksStepped();
+        record.seconds = dlg.RunSeconds();
+        record.result = ResultName(status);
+        record.message = dlg.Messages().empty() ? std::string() : dlg.Messages().back();
+        std::string error;
+        if (!record.AppendTo(*args.record, &error)) {
+            dlg.ReleaseMessages();
+            std::cerr << "kestrel-cli: cannot write the record: " << error << '\n';
+            exitStatus = kExitFailure;
+        }
+    }
+    dlg.ReleaseMessages();
+    if (started) PrintSummary(dlg, totalBlocks);
+    return exitStatus;
 }
 
 }  // namespace
@@ -75,6 +174,24 @@ void RegisterUpgradeCommand(CLI::App& app, std::function<int()>* run) {
     AddTypeOption(*upgrade, args->type);
     upgrade->add_flag("--yes", args->yes, "Answer OK to the confirmation prompt");
     upgrade->add_option("--channel", args->channel, "Channel value (unsigned decimal, default 0)");
+    auto* device = upgrade->add_option("--device", args->device,
+                                       "Only this drive (sdb, /dev/sdb, sr0; E: on Windows)");
+    auto* all = upgrade->add_flag("--all", args->all,
+                                  "Every attached device at once, each in its own process "
+                                  "(needs --yes)");
+    device->excludes(all);
+    upgrade->add_option("--record", args->record, "Append one JSON line per unit and run to FILE");
+    upgrade->add_flag("--report", args->report)->group("");  // a parent kestrel-cli reads stdout
     upgrade->add_option("FILE", args->file, "Raw binary or Intel HEX image")->required();
-    upgrade->callback([args, run] { *run = [args] { return RunUpgrade(*args); }; });
+    upgrade->callback([args, run] {
+        // Several prompts cannot be answered at once.
+        if (args->all && !args->yes) throw CLI::ValidationError("--all", "needs --yes");
+        *run = [args] {
+            if (!args->all) return RunUpgrade(*args);
+            return RunAllDevices({.type = args->type,
+                                  .channel = args->channel,
+                                  .record = args->record,
+                                  .file = args->file});
+        };
+    });
 }

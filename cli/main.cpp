@@ -10,6 +10,7 @@
 #include "cli/ListCommand.h"
 #include "cli/PlatformCommands.h"
 #include "cli/RequestTrace.h"
+#include "cli/StationCommand.h"
 #include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv)
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
     RegisterGenerateCommands(app, &run);
     RegisterListCommand(app, &run);
     RegisterUpgradeCommand(app, &run);
+    RegisterStationCommand(app, &run);
     RegisterPlatformCommands(app, &run);
     try {
         app.parse(argc, argv);

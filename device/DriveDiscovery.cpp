@@ -2,6 +2,12 @@
 
 #include "device/DriveLock.h"
 
+namespace {
+std::optional<DriveCandidate> s_lastFound;
+}
+
+const std::optional<DriveCandidate>& LastFoundDrive() { return s_lastFound; }
+
 DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/)
 {
     // Fixed disks and other drives are never opened, even if they would answer identify.
@@ -14,7 +20,10 @@ DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/)
             continue;
         }
         // The lock stays with the handle until CloseDevice (ResetUi).
-        if (VendorIdentify(handle)) return handle;
+        if (VendorIdentify(handle)) {
+            s_lastFound = drive;
+            return handle;
+        }
         CloseDevice(handle);
     }
     return kInvalidDrive;

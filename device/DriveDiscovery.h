@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@
 
 // The channel is passed through from the dialog; the search does not depend on it.
 DriveHandle FindUpgradeDrive(std::uint32_t channel);
+// The drive the last successful FindUpgradeDrive returned, for records of what was upgraded;
+// nothing before the first success.
+const std::optional<DriveCandidate>& LastFoundDrive();
 
 // What each drive did, for kestrel-cli list. Drives that are not candidates are listed with
 // opened false and openError 0: the search skips them without opening them.

@@ -1,6 +1,27 @@
 #include "device/DriveEnumeration.h"
 
 #include <algorithm>
+#include <cctype>
+
+namespace {
+
+std::string s_chosenDrive;  // empty: every candidate
+
+bool SameText(std::string_view a, std::string_view b)
+{
+    const auto trimmed = [](std::string_view t) {
+        while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+        return t;
+    };
+    a = trimmed(a);
+    b = trimmed(b);
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+}  // namespace
 
 bool IsCandidateKind(DriveKind kind)
 {
@@ -33,6 +54,16 @@ const char* DriveKindName(DriveKind kind)
 std::vector<DriveCandidate> EnumerateCandidateDrives()
 {
     std::vector<DriveCandidate> drives = EnumerateDrives();
-    std::erase_if(drives, [](const DriveCandidate& d) { return !IsCandidateKind(d.kind); });
+    std::erase_if(drives, [](const DriveCandidate& d) {
+        return !IsCandidateKind(d.kind) || (!s_chosenDrive.empty() && !DriveNamed(d, s_chosenDrive));
+    });
     return drives;
+}
+
+void ChooseOnlyDrive(std::string drive) { s_chosenDrive = std::move(drive); }
+
+bool DriveNamed(const DriveCandidate& drive, std::string_view text)
+{
+    // Drive names never differ only in case on either platform, so "e:" is E: and "SDB" sdb.
+    return !text.empty() && (SameText(drive.name, text) || SameText(drive.devicePath, text));
 }

@@ -4,6 +4,7 @@
 // and the kind names are portable (DriveEnumeration.cpp).
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/DriveHandle.h"
@@ -21,8 +22,16 @@ struct DriveCandidate {
 // Every drive the search looks at, candidates or not, in search order.
 std::vector<DriveCandidate> EnumerateDrives();
 
-// The candidates only (removable and CD-ROM), in search order.
+// The candidates only (removable and CD-ROM), in search order; only the chosen drive while
+// one is chosen (see ChooseOnlyDrive).
 std::vector<DriveCandidate> EnumerateCandidateDrives();
+
+// Limits the candidates, and so the device search, to the drive the user named ("sdb",
+// "/dev/sdb", "sr0"; "E:" on Windows); "" lifts the limit. A fixed disk stays no candidate.
+void ChooseOnlyDrive(std::string drive);
+// True when text names the drive: its name or device path, with or without the trailing blank
+// of a drive letter, letters in any case.
+bool DriveNamed(const DriveCandidate& drive, std::string_view text);
 
 bool IsCandidateKind(DriveKind kind);
 const char* DriveKindName(DriveKind kind);  // "removable", "cd-rom", "fixed", "other"

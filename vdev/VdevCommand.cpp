@@ -7,13 +7,17 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KestrelVersion.h"
@@ -56,7 +60,7 @@ void ForwardSentSignal(int signal, siginfo_t* info, void*) {
 }
 
 // The child's environment: ours (UMOCKDEV_DIR is set by the testbed) with the preload library
-// first (after firstPreload, when given), and ASan told not to insist on coming first itself.
+// first, and ASan told not to insist on coming first itself.
 std::vector<std::string> ChildEnvironment(const std::string& root, const std::string& firstPreload) {
     std::vector<std::string> env;
     std::string preload = firstPreload.empty() ? kPreloadLibrary : firstPreload + ":" + kPreloadLibrary;
@@ -77,8 +81,16 @@ std::vector<std::string> ChildEnvironment(const std::string& root, const std::st
     return env;
 }
 
+// Plugs device `name` in (attach) or pulls it out, `at` after the command started.
+struct PlugEvent {
+    std::chrono::milliseconds at{0};
+    std::string name;  // empty: Ctrl-C to the command instead
+    bool attach = true;
+};
+
 int RunChild(const std::vector<std::string>& command, const std::string& root,
-             const std::string& firstPreload) {
+             const std::string& firstPreload, VirtualTestbed& testbed,
+             std::vector<PlugEvent> schedule) {
     std::vector<std::string> env = ChildEnvironment(root, firstPreload);
     std::vector<char*> envp;
     for (auto& e : env) {
@@ -132,9 +144,32 @@ int RunChild(const std::vector<std::string>& command, const std::string& root,
         pthread_sigmask(SIG_UNBLOCK, &passed, nullptr);
         int status = 0;
         pid_t waited = 0;
-        do {
-            waited = waitpid(pid, &status, 0);
-        } while (waited < 0 && errno == EINTR);
+        const auto started = std::chrono::steady_clock::now();
+        std::size_t next = 0;
+        while (next < schedule.size()) {
+            // The schedule runs on this thread, between looks at the child.
+            waited = waitpid(pid, &status, WNOHANG);
+            if (waited == pid || (waited < 0 && errno != EINTR)) break;
+            const auto due = started + schedule[next].at;
+            if (std::chrono::steady_clock::now() >= due) {
+                const PlugEvent& event = schedule[next++];
+                if (event.name.empty()) {
+                    kill(pid, SIGINT);
+                } else if (event.attach) {
+                    testbed.Attach(event.name);
+                } else {
+                    testbed.Detach(event.name);
+                }
+                continue;
+            }
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                due - std::chrono::steady_clock::now(), std::chrono::milliseconds(5)));
+        }
+        if (waited != pid) {
+            do {
+                waited = waitpid(pid, &status, 0);
+            } while (waited < 0 && errno == EINTR);
+        }
         pthread_sigmask(SIG_BLOCK, &passed, nullptr);
         g_child = 0;
         if (waited == pid && WIFEXITED(status)) {
@@ -167,10 +202,77 @@ bool WriteFlash(const std::string& path, const std::vector<std::uint8_t>& flash)
 
 }  // namespace
 
+namespace {
+
+// The device names kestrel-vdev gives: sdb, sdc, ... (sda is the fixed disk); sr0, sr1, ...
+std::string DeviceName(bool cdrom, unsigned index) {
+    if (cdrom) return "sr" + std::to_string(index);
+    return std::string("sd") + static_cast<char>('b' + index);
+}
+
+// "--log FILE" with one device; FILE.sdb, FILE.sdc, ... with several.
+std::string PathFor(const std::string& path, const std::string& name, unsigned devices) {
+    return devices == 1 ? path : path + "." + name;
+}
+
+// "K:OPTIONS": device K (from 1) gets these options on top of the common ones.
+void ApplyDeviceOptions(const std::string& spec, unsigned devices,
+                        std::vector<VirtualDrive>& drives) {
+    const auto colon = spec.find(':');
+    unsigned k = 0;
+    try {
+        k = colon == std::string::npos ? 0
+                                       : static_cast<unsigned>(std::stoul(spec.substr(0, colon)));
+    } catch (const std::exception&) {
+    }
+    if (k < 1 || k > devices)
+        throw CLI::ValidationError("--on", "expected K:OPTIONS with K from 1 to " +
+                                               std::to_string(devices) + ", got '" + spec + "'");
+    VirtualDrive& drive = drives[k];  // drives[0] is the fixed disk
+    VdevDeviceOptions options;
+    options.config = drive.config;
+    options.faults = drive.faults;
+    CLI::App sub{"options of one device", "--on"};
+    options.AddTo(sub);
+    sub.add_option("--serial", drive.serial, "USB serial number");
+    sub.add_flag("--open-fails", drive.openReadWriteFails,
+                 "the drive cannot be opened for writing");
+    sub.parse(spec.substr(colon + 1), false);
+    const bool answers = drive.config.answersVendorCommands;
+    options.Finish();
+    drive.config = options.config;
+    drive.config.answersVendorCommands = answers && options.config.answersVendorCommands;
+    drive.faults = options.faults;
+}
+
+// "MS:+K" plugs device K in MS ms after the command started, "MS:-K" pulls it out, "MS:int"
+// interrupts the command as Ctrl-C does.
+PlugEvent ParsePlugEvent(const std::string& spec, bool cdrom, unsigned devices) {
+    unsigned long ms = 0;
+    int end = 0;
+    if (std::sscanf(spec.c_str(), "%lu:int%n", &ms, &end) == 1 &&
+        static_cast<std::size_t>(end) == spec.size()) {
+        return {std::chrono::milliseconds(ms), {}, false};
+    }
+    unsigned long k = 0;
+    char sign = 0;
+    int used = 0;
+    if (std::sscanf(spec.c_str(), "%lu:%c%lu%n", &ms, &sign, &k, &used) != 3 ||
+        static_cast<std::size_t>(used) != spec.size() || (sign != '+' && sign != '-') || k < 1 ||
+        k > devices) {
+        throw CLI::ValidationError("--at", "expected MS:+K or MS:-K with K from 1 to " +
+                                               std::to_string(devices) + ", got '" + spec + "'");
+    }
+    return {std::chrono::milliseconds(ms), DeviceName(cdrom, static_cast<unsigned>(k - 1)),
+            sign == '+'};
+}
+
+}  // namespace
+
 int RunVdevCommand(int argc, char** argv) {
     CLI::App app{
-        "Runs COMMAND with a virtual upgrade device attached (umockdev): a fixed disk "
-        "sda, and the device as removable sdb (or sr0 with --kind cdrom).",
+        "Runs COMMAND with virtual upgrade devices attached (umockdev): a fixed disk sda, and "
+        "the devices as removable sdb, sdc, ... (or sr0, sr1, ... with --kind cdrom).",
         "kestrel-vdev"};
     VdevDeviceOptions options;
     std::string kind = "removable";
@@ -178,6 +280,9 @@ int RunVdevCommand(int argc, char** argv) {
     bool wine = false;
     std::string logPath;
     std::string flashPath;
+    unsigned devices = 1;
+    std::vector<std::string> perDevice;
+    std::vector<std::string> plugSpecs;
     std::vector<std::string> command;
 
     app.set_version_flag("--version", std::string("kestrel-vdev ") + kKestrelVersion);
@@ -188,43 +293,81 @@ int RunVdevCommand(int argc, char** argv) {
     app.add_flag("--wine", wine,
                  "COMMAND is a Windows program under Wine (WINEPREFIX's server running): the "
                  "drives appear as D:, E:, ... of the same kinds");
-    app.add_option("--log", logPath, "write the device's request log to FILE at exit");
-    app.add_option("--flash-out", flashPath, "write the programmed flash (512 KB) to FILE at exit");
+    app.add_option("--log", logPath,
+                   "write the device's request log to FILE at exit (FILE.sdb, ... with several)");
+    app.add_option(
+        "--flash-out", flashPath,
+        "write the programmed flash (512 KB) to FILE at exit (FILE.sdb, ... with several)");
+    app.add_option("--devices", devices, "serve N devices, each with its own flash, log and serial")
+        ->check(CLI::Range(1, 24));
+    app.add_option("--on", perDevice,
+                   "K:OPTIONS  device K (from 1) also gets these device and fault options, and "
+                   "--serial S or --open-fails; e.g. --on '2:--fw-version V2.0 --fail-write 7'")
+        ->allow_extra_args(false);
+    app.add_option("--at", plugSpecs,
+                   "MS:+K / MS:-K / MS:int  plug device K in / pull it out / send COMMAND SIGINT, "
+                   "MS ms after it starts; a device whose first event is + starts unplugged")
+        ->allow_extra_args(false);
     app.add_option("command", command, "the command to run, after --")->required();
 
+    std::vector<VirtualDrive> drives;
+    std::vector<PlugEvent> schedule;
     try {
         app.parse(argc, argv);
         options.Finish();
+        const bool cdrom = kind == "cdrom";
+        drives.push_back(VirtualTestbed::FixedDisk("sda"));
+        for (unsigned i = 0; i < devices; ++i) {
+            VirtualDrive device = VirtualTestbed::UpgradeDevice(
+                DeviceName(cdrom, i), options.config, options.faults,
+                cdrom ? VirtualDriveKind::CdRom : VirtualDriveKind::Removable);
+            device.openReadWriteFails = openFails;
+            char serial[16];
+            std::snprintf(serial, sizeof serial, "KV%04u", i + 1);
+            device.serial = serial;
+            drives.push_back(device);
+        }
+        for (const std::string& spec : perDevice) ApplyDeviceOptions(spec, devices, drives);
+        for (const std::string& spec : plugSpecs)
+            schedule.push_back(ParsePlugEvent(spec, cdrom, devices));
+        std::stable_sort(schedule.begin(), schedule.end(),
+                         [](const PlugEvent& a, const PlugEvent& b) { return a.at < b.at; });
+        // A device first plugged in by the schedule starts out unplugged.
+        for (VirtualDrive& drive : drives) {
+            const auto first =
+                std::find_if(schedule.begin(), schedule.end(),
+                             [&](const PlugEvent& e) { return e.name == drive.name; });
+            if (first != schedule.end() && first->attach) drive.attached = false;
+        }
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : kUsageError;
     }
-
-    const bool cdrom = kind == "cdrom";
-    VirtualDrive device = VirtualTestbed::UpgradeDevice(
-        cdrom ? "sr0" : "sdb", options.config, options.faults,
-        cdrom ? VirtualDriveKind::CdRom : VirtualDriveKind::Removable);
-    device.openReadWriteFails = openFails;
 
     // Block the passed-on signals before umockdev starts its worker thread, which inherits the
     // mask; RunChild unblocks them in this thread alone once the child's pid is known.
     const sigset_t passed = PassedSignals();
     pthread_sigmask(SIG_BLOCK, &passed, nullptr);
     try {
-        const std::vector<VirtualDrive> drives = {VirtualTestbed::FixedDisk("sda"), device};
         VirtualTestbed testbed(drives, /*requirePreloadHere=*/false);
         std::unique_ptr<WineBridge> bridge;
         if (wine) {
             bridge = std::make_unique<WineBridge>();
             bridge->Attach(testbed.RootDir(), drives);
         }
-        const int code = RunChild(command, testbed.RootDir(), bridge ? bridge->PreloadLibrary() : "");
+        const int code = RunChild(command, testbed.RootDir(),
+                                  bridge ? bridge->PreloadLibrary() : "", testbed, schedule);
         bridge.reset();
-        if (!logPath.empty() && !WriteLog(logPath, testbed.Log(device.name))) {
-            std::cerr << "kestrel-vdev: cannot write " << logPath << "\n";
-        }
-        if (!flashPath.empty() && !WriteFlash(flashPath, testbed.Flash(device.name))) {
-            std::cerr << "kestrel-vdev: cannot write " << flashPath << "\n";
+        for (std::size_t i = 1; i < drives.size(); ++i) {
+            const std::string& name = drives[i].name;
+            const std::string log = PathFor(logPath, name, devices);
+            const std::string flash = PathFor(flashPath, name, devices);
+            if (!logPath.empty() && !WriteLog(log, testbed.Log(name))) {
+                std::cerr << "kestrel-vdev: cannot write " << log << "\n";
+            }
+            if (!flashPath.empty() && !WriteFlash(flash, testbed.Flash(name))) {
+                std::cerr << "kestrel-vdev: cannot write " << flash << "\n";
+            }
         }
         return code;
     } catch (const VirtualTestbedError& e) {

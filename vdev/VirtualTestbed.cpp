@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -32,7 +33,19 @@ struct Node {
     unsigned opens = 0;
     unsigned refusedIoctls = 0;
     UMockdevIoctlBase* handler = nullptr;
+    std::size_t index = 0;  // numbers its USB device and SCSI host
+    bool attached = false;
+    GMainContext* context = nullptr;
+    GMainLoop* loop = nullptr;
+    std::thread thread;
 };
+
+// umockdev's library exports these without declaring them: they serve a device node's ioctl
+// socket on a main context of the caller's choice (umockdev_testbed_attach_ioctl always uses the
+// testbed's one worker thread).
+extern "C" void umockdev_ioctl_base_register_path(UMockdevIoctlBase* self, GMainContext* context,
+                                                  const gchar* devnode, const gchar* socketPath);
+extern "C" void umockdev_ioctl_base_unregister_path(UMockdevIoctlBase* self, const gchar* devnode);
 
 template <typename T>
 void Put(UMockdevIoctlData* data, std::size_t offset, T value) {
@@ -65,6 +78,9 @@ struct VirtualTestbed::Impl {
     static gboolean OnIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer user);
     static void OnConnected(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer user);
     void ServeSgIo(Node& node, UMockdevIoctlClient* client);
+    void Plug(Node& node);    // sysfs entries, device node and its handler
+    void Unplug(Node& node);  // all of them gone, as when the unit is pulled out
+    void Shutdown();          // every handler and thread
 };
 
 void VirtualTestbed::Impl::OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer user) {
@@ -205,10 +221,15 @@ void VirtualTestbed::Impl::ServeSgIo(Node& node, UMockdevIoctlClient* client) {
 
 namespace {
 
-// Each drive sits on its own USB mass-storage host: .../host<i>/target<i>:0:0/<i>:0:0:0.
+// Each drive sits on its own USB device and mass-storage host:
+// usb2/2-<i+1>/2-<i+1>:1.0/host<i>/target<i>:0:0/<i>:0:0:0, as on a real host.
+std::string UsbDevicePath(std::size_t index) {
+    return "/devices/pci0000:00/0000:00:14.0/usb2/2-" + std::to_string(index + 1);
+}
+
 std::string ScsiDevicePath(std::size_t index) {
     const std::string host = std::to_string(index);
-    return "/devices/pci0000:00/0000:00:14.0/usb2/2-" + std::to_string(index + 1) + "/host" + host +
+    return UsbDevicePath(index) + "/2-" + std::to_string(index + 1) + ":1.0/host" + host +
            "/target" + host + ":0:0/" + host + ":0:0:0";
 }
 
@@ -229,9 +250,14 @@ std::string SysfsText(const VirtualDrive& drive, std::size_t index) {
     const std::string dev = std::string(cdrom ? "11:" : "8:") + std::to_string(minor);
     const char* removable = drive.kind == VirtualDriveKind::Fixed ? "0" : "1";
     std::string text;
+    text += "P: " + UsbDevicePath(index) + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
+    text +=
+        "A: idVendor=" + drive.usbVendorId + "\\n\nA: idProduct=" + drive.usbProductId + "\\n\n";
+    if (!drive.serial.empty()) text += "A: serial=" + drive.serial + "\\n\n";
+    text += "\n";
     text += "P: " + parent + "\nE: SUBSYSTEM=scsi\nE: DEVTYPE=scsi_device\n";
     text += std::string("A: type=") + (cdrom ? "5" : "0") + "\\n\n";
-    text += "A: vendor=KESTREL \\n\nA: model=Virtual drive   \\n\n\n";
+    text += "A: vendor=KESTREL \\n\nA: model=Virtual drive   \\n\nA: rev=1.00\\n\n\n";
     text += "P: " + parent + "/block/" + drive.name + "\nN: " + drive.name + "\n";
     text += "E: SUBSYSTEM=block\nE: DEVTYPE=disk\nE: DEVNAME=/dev/" + drive.name + "\n";
     text += "A: dev=" + dev + "\\n\n";
@@ -273,67 +299,130 @@ VirtualTestbed::VirtualTestbed(std::vector<VirtualDrive> drives, bool requirePre
                 throw VirtualTestbedError("virtual drive name " + drive.name +
                                           " does not fit its kind");
             }
-            GError* error = nullptr;
-            if (!umockdev_testbed_add_from_string(impl.testbed, SysfsText(drive, i).c_str(),
-                                                  &error)) {
-                throw VirtualTestbedError("cannot add " + drive.name +
-                                          " to the testbed: " + TakeError(error));
-            }
-            // Real sysfs links a disk to its SCSI device; the enumeration reads device/type.
-            const std::string blockPath = "/sys" + ScsiDevicePath(i) + "/block/" + drive.name;
-            const std::string scsiName = std::to_string(i) + ":0:0:0";
-            umockdev_testbed_set_attribute_link(impl.testbed, blockPath.c_str(), "device",
-                                                ("../../../" + scsiName).c_str());
-
             auto node = std::make_unique<Node>();
             node->owner = &impl;
             node->drive = drive;
+            node->index = i;
             node->devnode = "/dev/" + drive.name;
             node->model = DeviceModel(drive.config, drive.faults);
-            if (drive.openReadWriteFails) {
-                const std::filesystem::path file = impl.root + node->devnode;
-                std::filesystem::remove(file);
-                std::filesystem::create_directory(file);
-            } else {
-                node->handler = umockdev_ioctl_base_new();
-                g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(Impl::OnIoctl),
-                                 node.get());
-                g_signal_connect(node->handler, "client-connected", G_CALLBACK(Impl::OnConnected),
-                                 node.get());
-                if (!umockdev_testbed_attach_ioctl(impl.testbed, node->devnode.c_str(),
-                                                   node->handler, &error)) {
-                    g_object_unref(node->handler);
-                    throw VirtualTestbedError("cannot attach the device model to " + node->devnode +
-                                              ": " + TakeError(error));
-                }
-            }
+            // Every device is served on a thread of its own: on one shared thread, devices
+            // flashed in parallel would wait for each other's requests.
+            node->context = g_main_context_new();
+            node->loop = g_main_loop_new(node->context, FALSE);
+            // umockdev's clients run their I/O on the thread-default context of the thread
+            // that accepted them, so the context must be this thread's default.
+            node->thread = std::thread([context = node->context, loop = node->loop] {
+                g_main_context_push_thread_default(context);
+                g_main_loop_run(loop);
+                g_main_context_pop_thread_default(context);
+            });
             impl.nodes.push_back(std::move(node));
+            if (drive.attached) impl.Plug(*impl.nodes.back());
         }
     } catch (...) {
-        for (auto& node : impl.nodes) {
-            if (node->handler != nullptr) {
-                umockdev_testbed_detach_ioctl(impl.testbed, node->devnode.c_str(), nullptr);
-                g_object_unref(node->handler);
-            }
-        }
+        impl.Shutdown();
         g_object_unref(impl.testbed);
         g_testbedAlive = false;
         throw;
     }
 }
 
+void VirtualTestbed::Impl::Plug(Node& node) {
+    const VirtualDrive& drive = node.drive;
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed, SysfsText(drive, node.index).c_str(), &error)) {
+        throw VirtualTestbedError("cannot add " + drive.name +
+                                  " to the testbed: " + TakeError(error));
+    }
+    // Real sysfs links a disk to its SCSI device; the enumeration reads device/type.
+    const std::string blockPath = "/sys" + ScsiDevicePath(node.index) + "/block/" + drive.name;
+    const std::string scsiName = std::to_string(node.index) + ":0:0:0";
+    umockdev_testbed_set_attribute_link(testbed, blockPath.c_str(), "device",
+                                        ("../../../" + scsiName).c_str());
+    if (drive.openReadWriteFails) {
+        const std::filesystem::path file = root + node.devnode;
+        std::filesystem::remove(file);
+        std::filesystem::create_directory(file);
+    } else {
+        node.handler = umockdev_ioctl_base_new();
+        g_signal_connect(node.handler, "handle-ioctl", G_CALLBACK(Impl::OnIoctl), &node);
+        g_signal_connect(node.handler, "client-connected", G_CALLBACK(Impl::OnConnected), &node);
+        // What umockdev_testbed_attach_ioctl does, but on the device's own main context.
+        const std::string socket = root + "/ioctl" + node.devnode;
+        std::filesystem::create_directories(std::filesystem::path(socket).parent_path());
+        // Registered from the device's own thread: there umockdev starts listening at once,
+        // while from another thread it queues a callback whose closure it does not keep alive.
+        struct Registration {
+            Node* node;
+            std::string socket;
+            std::promise<void> done;
+        } registration{&node, socket, {}};
+        std::future<void> done = registration.done.get_future();
+        g_main_context_invoke(
+            node.context,
+            [](gpointer data) -> gboolean {
+                auto* r = static_cast<Registration*>(data);
+                umockdev_ioctl_base_register_path(r->node->handler, r->node->context,
+                                                  r->node->devnode.c_str(), r->socket.c_str());
+                r->done.set_value();
+                return G_SOURCE_REMOVE;
+            },
+            &registration);
+        done.wait();
+    }
+    node.attached = true;
+}
+
+void VirtualTestbed::Impl::Unplug(Node& node) {
+    if (node.handler != nullptr) {
+        umockdev_ioctl_base_unregister_path(node.handler, node.devnode.c_str());
+        g_object_unref(node.handler);
+        node.handler = nullptr;
+    }
+    // umockdev removes one device at a time, children first.
+    const std::string scsi = "/sys" + ScsiDevicePath(node.index);
+    umockdev_testbed_remove_device(testbed, (scsi + "/block/" + node.drive.name).c_str());
+    umockdev_testbed_remove_device(testbed, scsi.c_str());
+    umockdev_testbed_remove_device(testbed, ("/sys" + UsbDevicePath(node.index)).c_str());
+    // umockdev leaves the /sys/block link behind, and a later plug-in would trip over it.
+    std::error_code ignored;
+    std::filesystem::remove(root + "/sys/block/" + node.drive.name, ignored);
+    std::filesystem::remove(root + "/sys/class/block/" + node.drive.name, ignored);
+    node.attached = false;
+}
+
+void VirtualTestbed::Impl::Shutdown() {
+    for (auto& node : nodes) {
+        if (node->handler != nullptr) {
+            umockdev_ioctl_base_unregister_path(node->handler, node->devnode.c_str());
+            g_object_unref(node->handler);
+            node->handler = nullptr;
+        }
+        g_main_loop_quit(node->loop);
+        node->thread.join();
+        g_main_loop_unref(node->loop);
+        g_main_context_unref(node->context);
+    }
+    nodes.clear();
+}
+
 VirtualTestbed::~VirtualTestbed() {
     if (!m_impl) {
         return;
     }
-    for (auto& node : m_impl->nodes) {
-        if (node->handler != nullptr) {
-            umockdev_testbed_detach_ioctl(m_impl->testbed, node->devnode.c_str(), nullptr);
-            g_object_unref(node->handler);
-        }
-    }
+    m_impl->Shutdown();
     g_object_unref(m_impl->testbed);
     g_testbedAlive = false;
+}
+
+void VirtualTestbed::Attach(const std::string& name) {
+    Node& node = m_impl->Find(name);
+    if (!node.attached) m_impl->Plug(node);
+}
+
+void VirtualTestbed::Detach(const std::string& name) {
+    Node& node = m_impl->Find(name);
+    if (node.attached) m_impl->Unplug(node);
 }
 
 VirtualDrive VirtualTestbed::FixedDisk(std::string name) {
@@ -344,7 +433,7 @@ VirtualDrive VirtualTestbed::FixedDisk(std::string name) {
 }
 
 VirtualDrive VirtualTestbed::UpgradeDevice(std::string name, DeviceConfig config,
-                                               FaultScript faults, VirtualDriveKind kind) {
+                                           FaultScript faults, VirtualDriveKind kind) {
     VirtualDrive drive;
     drive.name = std::move(name);
     drive.kind = kind;

@@ -26,7 +26,13 @@ struct VirtualDrive {
     // The node cannot be opened for writing. The tests run as root, whom file modes do not
     // stop, so the node is made a directory: open(O_RDWR) fails with EISDIR.
     bool openReadWriteFails = false;
-    DeviceConfig config;  // config.answersVendorCommands = false: an ordinary drive
+    // The USB device the drive sits on: ids and serial number as sysfs shows them; an empty
+    // serial leaves the attribute out, as for a unit without one.
+    std::string usbVendorId = "1d6b";
+    std::string usbProductId = "0104";
+    std::string serial;
+    bool attached = true;  // false: the drive is plugged in later (see Attach)
+    DeviceConfig config;   // config.answersVendorCommands = false: an ordinary drive
     FaultScript faults;
 };
 
@@ -51,11 +57,17 @@ public:
     static VirtualDrive FixedDisk(std::string name = "sda");
     // The upgrade device as a removable disk (or another kind).
     static VirtualDrive UpgradeDevice(std::string name = "sdb", DeviceConfig config = {},
-                                          FaultScript faults = {},
-                                          VirtualDriveKind kind = VirtualDriveKind::Removable);
+                                      FaultScript faults = {},
+                                      VirtualDriveKind kind = VirtualDriveKind::Removable);
     // A removable drive that is not the device: it refuses the vendor opcodes.
     static VirtualDrive OrdinaryDrive(std::string name,
-                                          VirtualDriveKind kind = VirtualDriveKind::Removable);
+                                      VirtualDriveKind kind = VirtualDriveKind::Removable);
+
+    // Plugs the drive in, or pulls it out: its sysfs entries and device node appear or go,
+    // and requests on a handle still open fail. The model (its flash, log and fault counters)
+    // stays, as a unit's own memory does. No-ops when already so.
+    void Attach(const std::string& name);
+    void Detach(const std::string& name);
 
     // The testbed's root directory (UMOCKDEV_DIR).
     const std::string& RootDir() const;

@@ -1,7 +1,7 @@
 // Drives kestrel-upgrade.exe under Wine the way a person would, with window messages from a
 // second process: clicks (BM_CLICK), typing (WM_SETTEXT), answers to message boxes and file
 // dialogs. Checks the dialog's geometry against its template, the start-up state, Browse with
-// BIN and HEX, a bad Channel, both Generate buttons, About through the system menu command, a
+// BIN and HEX, a bad Channel, both Generate buttons, About through the system menu, a
 // whole upgrade with the enabling rule during and after the run, and Escape.
 //
 // Usage: kestrel-dialog-driver DIALOG.exe SAMPLE_DIR [--device]
@@ -123,7 +123,7 @@ bool HasIcon(HWND box)
 {
     for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
         if (ClassOf(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-            IsWindowVisible(c)) {
+            IsWindowVisible(c) && SendMessageW(c, STM_GETICON, 0, 0) != 0) {
             return true;
         }
     }
@@ -350,11 +350,19 @@ int wmain(int argc, wchar_t** argv)
     Check(WaitFor([&] { return FileExists(dir + L"\\driver-body.bin"); }),
           "Generate Body File writes driver-body.bin");
 
-    // About through the system menu's command.
-    PostMessageW(dlg, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    // About through the system menu, as from the keyboard: open the menu, Up to its last item
+    // (the About item after the separator), Enter.
+    PostMessageW(dlg, WM_SYSCOMMAND, SC_KEYMENU, L' ');
+    Check(WaitFor([] {
+              HWND menu = FindWindowW(L"#32768", nullptr);
+              return menu != nullptr && IsWindowVisible(menu);
+          }),
+          "the system menu opens");
+    PostMessageW(dlg, WM_KEYDOWN, VK_UP, 0);
+    PostMessageW(dlg, WM_KEYDOWN, VK_RETURN, 0);
     HWND about = WaitForBox(dlg);
     Check(about != nullptr && Text(about) == Widen(kAboutDlgTemplate.caption),
-          "the system menu's About command opens the About box");
+          "its About item opens the About box");
     if (about != nullptr) {
         Click(GetDlgItem(about, IDOK_ABOUT));
         Check(WaitFor([&] { return !IsWindow(about); }), "its OK closes it");

@@ -1,0 +1,64 @@
+#include "cli/RunRecord.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "cli/RecordAppend.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json OrNull(const std::optional<std::string>& text) {
+    return text ? Json(*text) : Json(nullptr);
+}
+
+}  // namespace
+
+std::string RunRecord::ToJsonLine() const {
+    Json out;
+    out["time"] = time;
+    out["drive"] = OrNull(drive);
+    out["vendor"] = OrNull(identity.vendor);
+    out["product"] = OrNull(identity.product);
+    out["serial"] = OrNull(identity.serial);
+    out["usb"] = OrNull(identity.usb);
+    out["family"] = family;
+    out["chipId"] = chipId;
+    out["bootType"] = bootType;
+    out["versionBefore"] = OrNull(versionBefore);
+    out["file"] = file;
+    out["sha256"] = sha256;
+    out["type"] = type;
+    out["startBlock"] = startBlock;
+    out["endBlock"] = endBlock;
+    out["blocksSent"] = blocksSent;
+    // Milliseconds are all a record needs; more digits only look precise.
+    out["seconds"] = static_cast<double>(std::llround(seconds * 1000.0)) / 1000.0;
+    out["result"] = result;
+    out["message"] = message;
+    // Invalid UTF-8 (a file name from another code page) becomes U+FFFD instead of a throw.
+    return out.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool RunRecord::AppendTo(const std::string& path, std::string* error) const {
+    return AppendDurably(path, ToJsonLine(), error);
+}
+
+std::string RunRecord::UtcNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    // gmtime's static result is read at once; kestrel-cli runs one thread.
+    const std::tm utc = *std::gmtime(&seconds);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(millis));
+    return text;
+}

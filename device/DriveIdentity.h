@@ -1,0 +1,31 @@
+#pragma once
+// What the OS already knows about a drive, for telling units apart on a production line: the
+// SCSI vendor, product and revision, and for a USB drive its vendor:product ids and serial
+// number. Read without opening the drive for writing and without sending it anything the
+// device would see. One implementation per platform, chosen by CMake.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "device/DriveEnumeration.h"
+
+struct DriveIdentity {
+    std::optional<std::string> vendor;    // SCSI INQUIRY vendor, blanks trimmed
+    std::optional<std::string> product;   // SCSI INQUIRY product
+    std::optional<std::string> revision;  // SCSI INQUIRY revision
+    std::optional<std::string> usb;       // "vvvv:pppp", lower-case hex, as lsusb prints it
+    std::optional<std::string> serial;    // USB serial number (Windows: the storage serial)
+};
+
+// Unknown fields stay empty; nothing here fails.
+DriveIdentity ReadDriveIdentity(const DriveCandidate& drive);
+
+// An identity text as the OS reported it, made fit for a console line and a JSON string:
+// surrounding blanks and line ends trimmed, anything but printable ASCII shown as '?'. Empty
+// text is unknown.
+std::optional<std::string> CleanIdentityText(std::string_view raw);
+
+// "vvvv:pppp" from the two ids as the OS spells them ("1d6b", "0x1D6B", "1D6B"); empty unless
+// both are 1 to 4 hex digits.
+std::optional<std::string> UsbIdText(std::string_view vendorId, std::string_view productId);

@@ -1,0 +1,58 @@
+// Drive identity on Linux, from sysfs alone (the drive is not opened).
+//
+// Platform notes:
+// - The SCSI device of /sys/block/NAME is its "device" link; it holds the INQUIRY strings as
+//   "vendor", "model" and "rev", padded with blanks.
+// - A USB mass-storage drive's SCSI device sits a few levels below its USB device
+//   (usbX/X-Y/X-Y:1.0/hostN/targetN:0:0/N:0:0:0); the first ancestor with "idVendor" is the USB
+//   device, with "idProduct" and, when the unit has one, "serial".
+// - Ancestors are reached as ".../device/.." paths with open(), not realpath: the kernel
+//   follows the link, and the emulation tier (umockdev) redirects exactly these calls.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "device/DriveIdentity.h"
+
+namespace {
+
+constexpr int kMaxUsbDepth = 8;  // SCSI device to USB device is 4 levels on real hosts
+constexpr std::size_t kMaxAttribute = 256;
+
+std::optional<std::string> ReadAttribute(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    char text[kMaxAttribute];
+    const ssize_t n = ::read(fd, text, sizeof text);
+    ::close(fd);
+    if (n <= 0) return std::nullopt;
+    return std::string(text, static_cast<std::size_t>(n));
+}
+
+std::optional<std::string> ReadText(const std::string& path) {
+    const std::optional<std::string> raw = ReadAttribute(path);
+    return raw ? CleanIdentityText(*raw) : std::nullopt;
+}
+
+}  // namespace
+
+DriveIdentity ReadDriveIdentity(const DriveCandidate& drive) {
+    DriveIdentity identity;
+    const std::string device = "/sys/block/" + drive.name + "/device";
+    identity.vendor = ReadText(device + "/vendor");
+    identity.product = ReadText(device + "/model");
+    identity.revision = ReadText(device + "/rev");
+
+    std::string up = device;
+    for (int depth = 0; depth < kMaxUsbDepth; ++depth) {
+        up += "/..";
+        const std::optional<std::string> vendorId = ReadAttribute(up + "/idVendor");
+        if (!vendorId) continue;
+        identity.usb = UsbIdText(*vendorId, ReadAttribute(up + "/idProduct").value_or(""));
+        identity.serial = ReadText(up + "/serial");
+        break;
+    }
+    return identity;
+}

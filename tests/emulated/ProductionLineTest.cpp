@@ -1,0 +1,234 @@
+// Production line end to end: kestrel-cli upgrade --device, --all and station under kestrel-vdev
+// serving several devices, with their record files, request logs and flashes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/Sha256.h"
+#include "image/FirmwareImage.h"
+#include "tests/support/ImageBuilder.h"
+
+namespace {
+
+const std::string kBuild = KESTREL_BUILD_DIR;
+const std::string kCli = kBuild + "/cli/kestrel-cli";
+const std::string kVdev = kBuild + "/vdev/kestrel-vdev";
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class ProductionLine : public ::testing::Test {
+protected:
+    struct Outcome {
+        int status = -1;
+        std::string out, err;
+    };
+
+    void SetUp() override {
+        // A short range keeps the station's schedule well clear of the runs.
+        m_image = BuildRawImage({.startBlock = 16, .endBlock = 36});
+        WriteBytes(Image(), m_image);
+    }
+
+    std::string Image() const { return m_dir.File("image.bin"); }
+    std::string Record() const { return m_dir.File("record.jsonl"); }
+    std::string Log(const std::string& drive) const { return m_dir.File("log." + drive); }
+    std::string Flash(const std::string& drive) const { return m_dir.File("flash." + drive); }
+
+    // kestrel-vdev --devices N [vdevArgs] -- kestrel-cli [cliArgs]
+    Outcome Run(unsigned devices, const std::vector<std::string>& vdevArgs,
+                const std::vector<std::string>& cliArgs) {
+        std::vector<std::string> args{
+            kVdev,         "--devices",        std::to_string(devices), "--log", m_dir.File("log"),
+            "--flash-out", m_dir.File("flash")};
+        args.insert(args.end(), vdevArgs.begin(), vdevArgs.end());
+        args.insert(args.end(), {"--", kCli});
+        args.insert(args.end(), cliArgs.begin(), cliArgs.end());
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, m_dir.File("out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, STDERR_FILENO, m_dir.File("err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        const int error = posix_spawn(&pid, kVdev.c_str(), &files, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&files);
+        EXPECT_EQ(error, 0) << "cannot start " << kVdev;
+        Outcome outcome;
+        if (error != 0) return outcome;
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
+        outcome.out = ReadText(m_dir.File("out"));
+        outcome.err = ReadText(m_dir.File("err"));
+        return outcome;
+    }
+
+    // Every record line, parsed (a line that is no JSON object fails the test).
+    std::vector<nlohmann::json> Records() {
+        std::vector<nlohmann::json> records;
+        std::istringstream lines(ReadText(Record()));
+        for (std::string line; std::getline(lines, line);) {
+            records.push_back(nlohmann::json::parse(line, nullptr, false));
+            EXPECT_TRUE(records.back().is_object()) << line;
+        }
+        return records;
+    }
+
+    bool Flashed(const std::string& drive) {
+        const std::vector<std::uint8_t> flash = ReadBytes(Flash(drive));
+        const auto begin = std::ptrdiff_t{16} * kBlockSize;
+        return flash.size() == kImageSize &&
+               std::equal(m_image.begin() + begin, m_image.end(), flash.begin() + begin);
+    }
+
+    // Vendor writes (0x86) the drive received.
+    std::size_t Writes(const std::string& drive) {
+        std::istringstream lines(ReadText(Log(drive)));
+        std::size_t writes = 0;
+        for (std::string line; std::getline(lines, line);) writes += Contains(line, "write(86)");
+        return writes;
+    }
+
+    TempDir m_dir;
+    std::vector<std::uint8_t> m_image;
+};
+
+}  // namespace
+
+TEST_F(ProductionLine, DeviceOptionOpensOnlyThatDriveAndRecordsTheUnit) {
+    Outcome run =
+        Run(2, {}, {"upgrade", "--yes", "--device", "/dev/sdc", "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(ReadText(Log("sdb")).empty()) << "sdb was touched";
+    EXPECT_TRUE(Flashed("sdc"));
+
+    // The drive must answer identify itself; the search does not go on to another.
+    run = Run(2, {"--on", "1:--not-device"},
+              {"upgrade", "--yes", "--device", "sdb", "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "Device Open Fail!\n")) << run.err;
+    EXPECT_TRUE(ReadText(Log("sdc")).empty()) << "sdc was touched";
+
+    const std::vector<nlohmann::json> records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    const nlohmann::json& ok = records[0];
+    EXPECT_EQ(ok["drive"], "sdc");
+    EXPECT_EQ(ok["serial"], "KV0002");
+    EXPECT_EQ(ok["usb"], "1d6b:0104");
+    EXPECT_EQ(ok["vendor"], "KESTREL");
+    EXPECT_EQ(ok["versionBefore"], "V1.0.0");
+    EXPECT_EQ(ok["family"], "ST");
+    EXPECT_EQ(ok["chipId"], "41:42:43:44:45");
+    EXPECT_EQ(ok["startBlock"], 16);
+    EXPECT_EQ(ok["endBlock"], 36);
+    EXPECT_EQ(ok["blocksSent"], 20);
+    EXPECT_EQ(ok["result"], "ok");
+    EXPECT_EQ(ok["message"], "Finish OK!");
+    EXPECT_TRUE(ok["time"].get<std::string>().ends_with("Z"));
+    std::string error;
+    EXPECT_EQ(ok["sha256"], Sha256OfFile(Image(), &error).value_or("?"));
+    EXPECT_EQ(records[1]["drive"], "sdb");
+    EXPECT_EQ(records[1]["result"], "failed");
+    EXPECT_EQ(records[1]["message"], "Device Open Fail!");
+    EXPECT_EQ(records[1]["versionBefore"], nullptr);
+}
+
+TEST(Sha256, MatchesTheStandardsTestVector) {
+    TempDir dir;
+    WriteBytes(dir.File("abc"), {'a', 'b', 'c'});
+    std::string error;
+    EXPECT_EQ(Sha256OfFile(dir.File("abc"), &error),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Sha256OfFile(dir.File("missing"), &error), std::nullopt);
+    EXPECT_TRUE(Contains(error, "missing")) << error;
+}
+
+TEST_F(ProductionLine, AllUpgradesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
+    const Outcome run = Run(3, {"--on", "2:--fail-write 11"},
+                            {"upgrade", "--all", "--yes", "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(Contains(run.out, "sdb  KV0001  Finish OK!  20 blocks")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "sdc  KV0002  Send Error!  2 blocks")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "sdd  KV0003  Finish OK!  20 blocks")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "3 devices: 2 succeeded, 1 failed\n")) << run.out;
+    EXPECT_TRUE(Flashed("sdb"));
+    EXPECT_TRUE(Flashed("sdd"));
+
+    std::map<std::string, std::string> results;
+    for (const nlohmann::json& record : Records())
+        results[record["drive"].get<std::string>()] =
+            record["result"].get<std::string>() + " " + record["message"].get<std::string>();
+    EXPECT_EQ(results, (std::map<std::string, std::string>{{"sdb", "ok Finish OK!"},
+                                                           {"sdc", "failed Send Error!"},
+                                                           {"sdd", "ok Finish OK!"}}));
+
+    // Several prompts cannot be answered at once; no device found is a failure.
+    EXPECT_EQ(Run(1, {}, {"upgrade", "--all", Image()}).status, 2);
+    const Outcome none = Run(1, {"--not-device"}, {"upgrade", "--all", "--yes", Image()});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_TRUE(Contains(none.err, "Device Open Fail!")) << none.err;
+}
+
+TEST_F(ProductionLine, StationFlashesEachUnitOnceAndRetriesAFailedOneAfterReplug) {
+    // sdb is there from the start; sdc comes at 0.2 s, fails, is pulled out and plugged in
+    // again; sdb is re-plugged after its success; sdd is not the device. Ctrl-C at 6 s. Each
+    // unit stays out for 1 s, two of the station's 500 ms looks.
+    const Outcome run = Run(
+        3,
+        {"--on", "2:--fail-write 11", "--on", "3:--not-device", "--at", "200:+2", "--at", "1500:-2",
+         "--at", "2500:+2", "--at", "3000:-1", "--at", "4000:+1", "--at", "6000:int"},
+        {"station", "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "sdd  KV0003  attached: not the device, left alone")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "sdb  KV0001  attached: already upgraded, left alone"))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out, "station: 2 succeeded, 0 failed\n")) << run.out;
+    EXPECT_EQ(Writes("sdd"), 0u);
+    EXPECT_TRUE(Flashed("sdb"));
+    EXPECT_TRUE(Flashed("sdc"));
+
+    std::vector<std::string> runs;
+    for (const nlohmann::json& record : Records())
+        runs.push_back(record["serial"].get<std::string>() + " " +
+                       record["result"].get<std::string>());
+    std::sort(runs.begin(), runs.end());
+    EXPECT_EQ(runs, (std::vector<std::string>{"KV0001 ok", "KV0002 failed", "KV0002 ok"}));
+}
+
+TEST_F(ProductionLine, ARecordThatCannotBeWrittenStopsTheRunBeforeTheDevice) {
+    const std::string unwritable = m_dir.File("no-such-folder/record.jsonl");
+    Outcome run = Run(1, {}, {"upgrade", "--yes", "--record", unwritable, Image()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "cannot record the run: " + unwritable)) << run.err;
+    EXPECT_TRUE(ReadText(Log("sdb")).empty());
+
+    run = Run(2, {}, {"upgrade", "--all", "--yes", "--record", unwritable, Image()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.out, "2 devices: 0 succeeded, 2 failed")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "kestrel-cli: cannot record the run")) << run.out;
+}

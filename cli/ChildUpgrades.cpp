@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "cli/ChildProcess.h"
+#include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 
 struct ChildUpgrades::Unit {
@@ -20,25 +21,14 @@ struct ChildUpgrades::Unit {
     UnitResult result;
 };
 
-namespace {
-
-// The drive as the user names it: "E:" rather than "E: ".
-std::string DriveArgument(const DriveCandidate& drive) {
-    std::string name = drive.name;
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    return name;
-}
-
-}  // namespace
-
 std::string UnitResult::Line() const {
     std::string text = message;
     if (text.empty())
-        text = status == 3 ? "stopped without a message"
-                           : "ended with status " + std::to_string(status);
+        text = status == kExitDeclined ? "stopped without a message"
+                                       : "ended with status " + std::to_string(status);
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", blocks, seconds);
-    return DriveArgument(drive) + "  " + identity.serial.value_or("-") + "  " + text + figures;
+    return DriveShortName(drive) + "  " + identity.serial.value_or("-") + "  " + text + figures;
 }
 
 ChildUpgrades::ChildUpgrades(std::vector<std::string> upgradeArgs, bool showProgress)
@@ -59,7 +49,7 @@ bool ChildUpgrades::Start(const DriveCandidate& drive, const DriveIdentity& iden
     std::vector<std::string> args{ChildProcess::CurrentExecutable(),
                                   "upgrade",
                                   "--device",
-                                  DriveArgument(drive),
+                                  DriveShortName(drive),
                                   "--yes",
                                   "--report"};
     args.insert(args.end(), m_args.begin(), m_args.end());
@@ -190,7 +180,7 @@ void ChildUpgrades::DrawBoard() {
     for (const auto& unit : m_units) {
         const int filled = unit->total > 0 ? unit->done * kWidth / unit->total : 0;
         const int percent = unit->total > 0 ? unit->done * 100 / unit->total : 0;
-        std::cerr << DriveArgument(unit->drive) << "  ["
+        std::cerr << DriveShortName(unit->drive) << "  ["
                   << std::string(static_cast<std::size_t>(filled), '#')
                   << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] "
                   << unit->done << '/' << unit->total << " blocks " << percent << "%\n";

@@ -1,5 +1,5 @@
 #pragma once
-// SHA-256 from a well-kept library: OpenSSL's EVP interface on Linux, the OS's own BCrypt on
+// SHA-256 from a well-kept library: GNU Nettle on Linux, the OS's own BCrypt on
 // Windows (one implementation per platform, chosen by CMake). Sha256OfFile is portable.
 
 #include <array>

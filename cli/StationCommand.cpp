@@ -10,8 +10,8 @@
 #include "cli/ChildUpgrades.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
-#include "cli/Terminal.h"
 #include "cli/DriveWatch.h"
+#include "cli/Terminal.h"
 #include "device/DriveIdentity.h"
 #include "device/DriveLock.h"
 #include "device/VendorCommands.h"
@@ -69,7 +69,8 @@ public:
 
 private:
     static std::string Label(const std::string& drive, const std::optional<std::string>& serial) {
-        return drive + "  " + serial.value_or("-") + "  ";
+        return DriveShortName({drive, {}, DriveKind::Removable}) + "  " + serial.value_or("-") +
+               "  ";
     }
 
     void Scan() {

@@ -130,14 +130,14 @@ int RunUpgrade(const UpgradeArgs& args) {
     if (recording) {
         const std::optional<DriveCandidate>& found = LastFoundDrive();
         if (found) {
-            record.drive = found->name;
+            record.drive = DriveShortName(*found);
             record.identity = ReadDriveIdentity(*found);
         } else if (args.device) {
             // Not the device, or gone: record the drive as named, and what the OS knows of it.
             record.drive = *args.device;
             for (const DriveCandidate& drive : EnumerateDrives()) {
                 if (!DriveNamed(drive, *args.device)) continue;
-                record.drive = drive.name;
+                record.drive = DriveShortName(drive);
                 record.identity = ReadDriveIdentity(drive);
             }
         }

@@ -32,6 +32,8 @@ void ChooseOnlyDrive(std::string drive);
 // True when text names the drive: its name or device path, with or without the trailing blank
 // of a drive letter, letters in any case.
 bool DriveNamed(const DriveCandidate& drive, std::string_view text);
+// The drive as a person names it: "sdb", "E:" (without the trailing blank of the search).
+std::string DriveShortName(const DriveCandidate& drive);
 
 bool IsCandidateKind(DriveKind kind);
 const char* DriveKindName(DriveKind kind);  // "removable", "cd-rom", "fixed", "other"

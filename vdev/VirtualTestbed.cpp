@@ -314,6 +314,9 @@ VirtualTestbed::VirtualTestbed(std::vector<VirtualDrive> drives, bool requirePre
             node->thread = std::thread([context = node->context, loop = node->loop] {
                 g_main_context_push_thread_default(context);
                 g_main_loop_run(loop);
+                // Lets the cancelled listeners finish, so nothing of theirs is left behind.
+                while (g_main_context_iteration(context, FALSE)) {
+                }
                 g_main_context_pop_thread_default(context);
             });
             impl.nodes.push_back(std::move(node));

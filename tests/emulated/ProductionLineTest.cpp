@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <fstream>
 #include <map>
@@ -186,6 +187,15 @@ TEST_F(ProductionLine, AllUpgradesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
     EXPECT_EQ(results, (std::map<std::string, std::string>{{"sdb", "ok Finish OK!"},
                                                            {"sdc", "failed Send Error!"},
                                                            {"sdd", "ok Finish OK!"}}));
+
+    // Ctrl-C to the parent cancels every run the way Cancel does, and each is recorded so.
+    std::remove(Record().c_str());
+    const Outcome cancelled = Run(2, {"--delay-ms", "20", "--at", "700:int"},
+                                  {"upgrade", "--all", "--yes", "--record", Record(), Image()});
+    EXPECT_EQ(cancelled.status, 130) << cancelled.out << cancelled.err;
+    const std::vector<nlohmann::json> records = Records();
+    EXPECT_EQ(records.size(), 2u);
+    for (const nlohmann::json& record : records) EXPECT_EQ(record["result"], "cancelled");
 
     // Several prompts cannot be answered at once; no device found is a failure.
     EXPECT_EQ(Run(1, {}, {"upgrade", "--all", Image()}).status, 2);

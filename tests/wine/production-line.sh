@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The production line of kestrel-cli.exe under Wine: kestrel-vdev --wine serves several devices
+# as E:, F:, G: (a fixed disk as D:). `upgrade --device E:` touches E: alone; `upgrade --all`
+# flashes every device at once, each in a child process started with CreateProcess, and names
+# the one that failed; both append their records.
+#
+#   production-line.sh device|all      (environment from the wine tier's CMake)
+set -euo pipefail
+: "${KESTREL_WINE_RUN:?}" "${KESTREL_HOST_BUILD:?}" "${KESTREL_MINGW_BUILD:?}"
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+cli_exe="$KESTREL_MINGW_BUILD/cli/kestrel-cli.exe"
+vdev="$KESTREL_HOST_BUILD/vdev/kestrel-vdev"
+for f in "$cli_exe" "$vdev"; do
+  [ -x "$f" ] || { echo "missing $f: build the dev and mingw presets first" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$source_dir/scripts/make-sample" "$work" >/dev/null
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+expect_eq() { [ "$1" == "$2" ] || fail "$3: expected [$2], got [$1]"; }
+flash_holds_sample() {  # blocks 16..99 of the sample, byte for byte
+  cmp -s <(head -c 102400 "$work/sample.bin" | tail -c +16385) \
+         <(head -c 102400 "$1" | tail -c +16385) || fail "flash $1 does not hold blocks 16-99"
+}
+# "drive result message" of every record line, sorted.
+records() {
+  python3 -c 'import json, sys
+for line in open(sys.argv[1]):
+    r = json.loads(line); print(r["drive"], r["result"], r["message"])' "$work/record.jsonl" | sort
+}
+run() {  # run DEVICES VDEV_OPTIONS... -- CLI_ARGS...
+  local devices=$1; shift
+  local vopts=()
+  while [ "$1" != "--" ]; do vopts+=("$1"); shift; done
+  shift
+  set +e
+  "$vdev" --wine --devices "$devices" "${vopts[@]}" --log "$work/log" --flash-out "$work/flash" -- \
+    "$KESTREL_WINE_RUN" "$cli_exe" "$@" \
+    --record "$(winpath "$work/record.jsonl")" "$(winpath "$work/sample.bin")" \
+    >"$work/out" 2>"$work/err" </dev/null
+  status=$?
+  set -e
+}
+
+case "${1:-}" in
+device)
+  run 2 -- upgrade --yes --device E:
+  expect_eq "$status" 0 "upgrade --device E: exit status"
+  flash_holds_sample "$work/flash.sdb"
+  [ ! -s "$work/log.sdc" ] || fail "F: was touched"
+  expect_eq "$(records)" "E: ok Finish OK!" "records"
+  ;;
+all)
+  run 3 --on '2:--fail-write 11' -- upgrade --all --yes
+  expect_eq "$status" 1 "upgrade --all exit status"
+  grep -q $'^E:  -  Finish OK!  84 blocks' "$work/out" || fail "E: should have succeeded"
+  grep -q $'^F:  -  Send Error!  2 blocks' "$work/out" || fail "F: should have failed"
+  grep -q $'^G:  -  Finish OK!  84 blocks' "$work/out" || fail "G: should have succeeded"
+  grep -q $'^3 devices: 2 succeeded, 1 failed\r$' "$work/out" || fail "summary"
+  flash_holds_sample "$work/flash.sdb"
+  flash_holds_sample "$work/flash.sdd"
+  expect_eq "$(records)" $'E: ok Finish OK!\nF: failed Send Error!\nG: ok Finish OK!' "records"
+  ;;
+*)
+  echo "usage: $0 device|all" >&2
+  exit 2
+  ;;
+esac
+if [ "$failures" -ne 0 ]; then
+  echo "--- stdout"; cat "$work/out"; echo "--- stderr"; cat "$work/err"
+  exit 1
+fi
+echo "production line ${1}: ok"

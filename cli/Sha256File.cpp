@@ -1,26 +1,27 @@
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "cli/Sha256.h"
+#include "image/File.h"
 
 std::optional<std::string> Sha256OfFile(const std::string& path, std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        *error = path + ": " + std::strerror(errno);
+    // Through the file layer, so the path is read as the loaders read it (UTF-8, no sharing on
+    // Windows).
+    File file;
+    if (!file.OpenForReading(path)) {
+        *error = file.ErrorText();
         return std::nullopt;
     }
     Sha256 hash;
     std::vector<std::uint8_t> buffer(1 << 16);
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0)
-        hash.Update(buffer.data(), n);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        *error = path + ": read error";
-        return std::nullopt;
+    for (;;) {
+        const std::int64_t n = file.Read(buffer.data(), buffer.size());
+        if (n < 0) {
+            *error = file.ErrorText();
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        hash.Update(buffer.data(), static_cast<std::size_t>(n));
     }
     std::string hex;
     for (std::uint8_t b : hash.Finish()) {

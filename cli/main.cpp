@@ -1,10 +1,12 @@
 #include <CLI/CLI.hpp>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "KestrelVersion.h"
 
 #include "cli/CliCommon.h"
+#include "cli/CommandLine.h"
 #include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
@@ -29,8 +31,12 @@ int main(int argc, char** argv)
     RegisterUpgradeCommand(app, &run);
     RegisterStationCommand(app, &run);
     RegisterPlatformCommands(app, &run);
+    std::vector<std::string> args = CommandLineArguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (std::string& arg : args) utf8Argv.push_back(arg.data());
+    utf8Argv.push_back(nullptr);
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(args.size()), utf8Argv.data());
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? kExitOk : kExitUsage;

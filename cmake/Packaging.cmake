@@ -3,7 +3,9 @@
 # that give the group kestrel its rights) and kestrel-vdev (the virtual device). On Windows: a
 # zip and an NSIS installer. scripts/package makes them from the release builds.
 
-# What the packages say about the project, in one place.
+# What the packages say about the project, in one place. The homepage, the contact address and
+# the licence (LICENSE) stand in until the project has its own; the release date goes with
+# project(VERSION) in the top-level CMakeLists.txt.
 set(KESTREL_RELEASE_DATE 2026-12-08)
 set(KESTREL_HOMEPAGE "https://kestrel.example.org")
 set(KESTREL_APPSTREAM_ID org.example.kestrel.upgrade)

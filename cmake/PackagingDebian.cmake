@@ -55,6 +55,8 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_KESTREL_PACKAGE_NAME kestrel)
 # addgroup and setcap run in postinst.
 set(CPACK_DEBIAN_KESTREL_PACKAGE_DEPENDS "adduser, libcap2-bin")
+# kestrel-cli station loads libudev at run time for device events, and rescans without it.
+set(CPACK_DEBIAN_KESTREL_PACKAGE_RECOMMENDS libudev1)
 set(CPACK_DEBIAN_KESTREL_PACKAGE_CONTROL_EXTRA ${packaging}/deb/postinst ${packaging}/deb/postrm)
 set(CPACK_DEBIAN_KESTREL_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_COMPONENT_KESTREL_DESCRIPTION

@@ -46,12 +46,12 @@ bool File::OpenForReading(const std::string& path)
     Close();
     m_path = path;
     m_writing = false;
-    const int fd = OpenUnshared(path.c_str(), O_RDONLY | O_BINARY | O_CLOEXEC, 0);
+    const int fd = OpenUnshared(path, O_RDONLY | O_BINARY | O_CLOEXEC, 0);
     if (fd < 0) {
         // Windows refuses to open a folder with "Permission denied"; say what it is instead.
         const int error = errno;
         std::error_code ec;
-        return Fail("open", std::filesystem::is_directory(path, ec) ? EISDIR : error);
+        return Fail("open", std::filesystem::is_directory(NativePath(path), ec) ? EISDIR : error);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -77,7 +77,7 @@ bool File::CreateForWriting(const std::string& path)
     m_targetPath = target.path;
     m_tempPath = TemporaryPathFor(m_targetPath);
     const int fd =
-        OpenUnshared(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
+        OpenUnshared(m_tempPath, O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
     if (fd < 0) {
         m_tempPath.clear();
         return Fail("create", errno);
@@ -147,11 +147,12 @@ bool File::Commit()
     m_fd = -1;
     if (error == 0) {
         std::error_code ec;
-        std::filesystem::rename(m_tempPath, m_targetPath, ec);
+        std::filesystem::rename(NativePath(m_tempPath), NativePath(m_targetPath), ec);
         if (ec) error = ec.value();
     }
     if (error != 0) {
-        std::remove(m_tempPath.c_str());
+        std::error_code ec;
+        std::filesystem::remove(NativePath(m_tempPath), ec);
         m_tempPath.clear();
         return Fail("write", error);
     }
@@ -166,7 +167,8 @@ void File::Close()
         m_fd = -1;
     }
     if (m_writing && !m_tempPath.empty()) {
-        std::remove(m_tempPath.c_str());
+        std::error_code ec;
+        std::filesystem::remove(NativePath(m_tempPath), ec);
         m_tempPath.clear();
     }
 }

@@ -4,7 +4,7 @@
 #include "app/ControlIds.h"
 #include "app/DialogTemplate.h"
 #include "app/win32/CAboutDlg.h"
-#include "app/win32/WideText.h"
+#include "image/win32/WideText.h"
 #include "device/UpgradeProtocol.h"
 #include "device/VendorCommands.h"
 #include "image/DerivedFiles.h"

@@ -8,7 +8,7 @@
 
 #include "app/StartupOptions.h"
 #include "app/win32/CUpgradeApp.h"
-#include "app/win32/WideText.h"
+#include "image/win32/WideText.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // --version and --help answer on the standard output the program was given (a pipe or a

@@ -5,4 +5,10 @@
 
 #include "image/FileOpen.h"
 
-int OpenUnshared(const char* path, int flags, int mode) { return ::open(path, flags, mode); }
+int OpenUnshared(const std::string& path, int flags, int mode)
+{
+    return ::open(path.c_str(), flags, mode);
+}
+
+// File names are bytes here; they pass as they are.
+std::filesystem::path NativePath(const std::string& path) { return path; }

@@ -12,11 +12,12 @@
 #include <cerrno>
 
 #include "image/WriteTarget.h"
+#include "image/win32/WideText.h"
 
 WriteTarget ResolveWriteTarget(const std::string& path) {
     WriteTarget target;
     target.path = path;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return target;  // not there: the write creates it
     target.exists = true;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)

@@ -7,6 +7,8 @@
 #
 #   cli-end-to-end.sh SCENARIO      (environment from the wine tier's CMake)
 set -euo pipefail
+# Wine turns the command line into Windows' UTF-16 through the locale's encoding.
+export LC_ALL=C.UTF-8
 : "${KESTREL_WINE_RUN:?}" "${KESTREL_HOST_BUILD:?}" "${KESTREL_MINGW_BUILD:?}"
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 cli_exe="$KESTREL_MINGW_BUILD/cli/kestrel-cli.exe"
@@ -91,6 +93,12 @@ files)
     cmp -s "$work/sample_out_${type}_BURN.bin" "$work/linux_out_${type}_BURN.bin" || fail "burn file $type"
     cmp -s "$work/sample_body_$type.bin" "$work/linux_body_$type.bin" || fail "body file $type"
   done
+  # A file name outside the "ANSI" code page (Chinese on an English system) is read and written:
+  # paths travel in UTF-8 and reach Windows through its wide API.
+  cp "$work/sample.hex" "$work/固件.hex"
+  "$KESTREL_WINE_RUN" "$cli_exe" gen-body "$(winpath "$work")\\固件.hex" "$(winpath "$work")\\输出.bin" ||
+    fail "gen-body with Chinese file names"
+  cmp -s "$work/输出.bin" "$work/linux_body_hex.bin" || fail "body file with a Chinese name"
   # Writing again over the files replaces them whole (the temporary file is renamed over them).
   "$KESTREL_WINE_RUN" "$cli_exe" gen-body "$sample_win.bin" "${sample_win}_body_bin.bin" ||
     fail "gen-body over an existing file"
@@ -166,15 +174,22 @@ prompt)
     /dev/null <"$work/keys" >"$work/tty.out" 2>&1 &
   pid=$!
   exec 8>"$work/keys"
-  for _ in $(seq 300); do
-    tr -d '\033' <"$work/tty.out" | grep -q 'c.*a.*n.*c.*e.*l.*\]' && break
-    sleep 0.05
+  # The console draws the prompt character by character between escape sequences.
+  for _ in $(seq 600); do
+    tr -d '\033' <"$work/tty.out" >"$work/tty.txt"
+    grep -q 'c.*a.*n.*c.*e.*l.*\]' "$work/tty.txt" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
   done
-  printf 'cancel\r' >&8
+  # A run that ended without asking must fail the checks below, not kill this script.
+  trap '' PIPE
+  printf 'cancel\r' >&8 2>/dev/null
   wait "$pid"
   rc=$?
   exec 8>&-
+  trap - PIPE
   set -e
+  [ "$rc" -eq 3 ] || echo "console output: $(tr -cd '[:print:]\n' <"$work/tty.txt" | tail -c 400)" >&2
   expect_eq "$rc" 3 "declined on the console: exit status"
   expect_eq "$(wc -l <"$work/tty.log")" 3 "declined on the console: requests sent"
   ;;

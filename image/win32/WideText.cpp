@@ -1,4 +1,4 @@
-#include "app/win32/WideText.h"
+#include "image/win32/WideText.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 #pragma once
-// The dialog state keeps UTF-8; Win32's wide-character API takes UTF-16.
+// Kestrel keeps text and paths in UTF-8; the wide-character Win32 API takes UTF-16.
 
 #include <string>
 

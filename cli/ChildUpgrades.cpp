@@ -22,8 +22,12 @@ struct ChildUpgrades::Unit {
 };
 
 std::string UnitResult::Line() const {
+    // A cancelled run shows no message of its own; SIGINT and SIGTERM end it with 130 and 143.
+    constexpr int kInterrupted = 130, kTerminated = 143;
     std::string text = message;
-    if (text.empty())
+    if (status == kInterrupted || status == kTerminated)
+        text = "cancelled";
+    else if (text.empty())
         text = status == kExitDeclined ? "stopped without a message"
                                        : "ended with status " + std::to_string(status);
     char figures[64];

@@ -17,35 +17,21 @@ struct InfoArgs {
     std::string file;
 };
 
-std::string HexByte(std::uint8_t b)
-{
+std::string HexByte(std::uint8_t b) {
     char text[3];
     std::snprintf(text, sizeof text, "%02X", b);
     return text;
 }
 
-std::string ChipIdText(std::uint16_t endBlock)
-{
-    // Trailer bytes 2, 3, 4, 6 and 7; byte 5 is the boot type.
-    std::string text;
-    for (unsigned i : {2u, 3u, 4u, 6u, 7u}) {
-        if (!text.empty()) text += ':';
-        text += HexByte(TrailerByte(g_image, endBlock, i));
-    }
-    return text;
-}
-
-int RunInfo(const InfoArgs& args)
-{
+int RunInfo(const InfoArgs& args) {
     const ImageFileType type = ResolveImageFileType(args.type, args.file);
     ConsoleDialog dlg({.path = args.file});
     HexLoadReport report;
     if (!LoadImageFile(dlg, type, &report)) return kExitFailure;
 
     const std::uint16_t end = g_image.endBlock;
-    const std::string family{static_cast<char>(TrailerByte(g_image, end, 0)),
-                             static_cast<char>(TrailerByte(g_image, end, 1))};
-    const unsigned bootType = TrailerByte(g_image, end, 5);
+    const std::string family = ImageFamilyText();
+    const unsigned bootType = ImageBootType();
     const std::uint64_t skipped = report.skippedBytes;
     if (args.json) {
         nlohmann::ordered_json out;
@@ -55,7 +41,7 @@ int RunInfo(const InfoArgs& args)
         out["endBlock"] = end;
         out["space"] = dlg.m_strSpace;
         out["family"] = family;
-        out["chipId"] = ChipIdText(end);
+        out["chipId"] = ImageChipIdText();
         out["bootType"] = bootType;
         out["skippedBytes"] = skipped;
         std::cout << out.dump(2) << '\n';
@@ -66,20 +52,21 @@ int RunInfo(const InfoArgs& args)
                   << "endBlock:   " << end << '\n'
                   << "space:      " << dlg.m_strSpace << '\n'
                   << "family:     " << family << '\n'
-                  << "chipId:     " << ChipIdText(end) << '\n'
-                  << "bootType:   " << bootType << " (0x" << HexByte(static_cast<std::uint8_t>(bootType))
-                  << ")\n";
-        if (type == ImageFileType::Hex) std::cout << "skipped:    " << skipped << " bytes outside the image\n";
+                  << "chipId:     " << ImageChipIdText() << '\n'
+                  << "bootType:   " << bootType << " (0x"
+                  << HexByte(static_cast<std::uint8_t>(bootType)) << ")\n";
+        if (type == ImageFileType::Hex)
+            std::cout << "skipped:    " << skipped << " bytes outside the image\n";
     }
     return kExitOk;
 }
 
 }  // namespace
 
-void RegisterInfoCommand(CLI::App& app, std::function<int()>* run)
-{
+void RegisterInfoCommand(CLI::App& app, std::function<int()>* run) {
     auto args = std::make_shared<InfoArgs>();
-    CLI::App* info = app.add_subcommand("info", "Load an image and print its block range and trailer");
+    CLI::App* info =
+        app.add_subcommand("info", "Load an image and print its block range and trailer");
     AddTypeOption(*info, args->type);
     info->add_flag("--json", args->json, "Print one JSON object");
     info->add_option("FILE", args->file, "Raw binary or Intel HEX image")->required();

@@ -86,6 +86,37 @@ int Upgrade(ConsoleDialog& dlg, bool* started) {
     return finished ? kExitOk : kExitFailure;
 }
 
+// What the run did, for its record line: the unit (the drive found, else the one named), the
+// image, the device's version before, and how it ended.
+void FillRecord(RunRecord& record, const UpgradeArgs& args, const ConsoleDialog& dlg,
+                ImageFileType type, int status) {
+    const std::optional<DriveCandidate>& found = LastFoundDrive();
+    if (found) {
+        record.drive = DriveShortName(*found);
+        record.identity = ReadDriveIdentity(*found);
+    } else if (args.device) {
+        // Not the device, or gone: the drive as named, and what the OS knows of it.
+        record.drive = *args.device;
+        for (const DriveCandidate& drive : EnumerateDrives()) {
+            if (!DriveNamed(drive, *args.device)) continue;
+            record.drive = DriveShortName(drive);
+            record.identity = ReadDriveIdentity(drive);
+        }
+    }
+    record.family = ImageFamilyText();
+    record.chipId = ImageChipIdText();
+    record.bootType = ImageBootType();
+    record.versionBefore = VersionFromPrompt(dlg.LastPrompt());
+    record.file = dlg.m_strProgramFile;
+    record.type = ImageFileTypeName(type);
+    record.startBlock = g_image.startBlock;
+    record.endBlock = g_image.endBlock;
+    record.blocksSent = dlg.BlocksStepped();
+    record.seconds = dlg.RunSeconds();
+    record.result = ResultName(status);
+    record.message = dlg.Messages().empty() ? std::string() : dlg.Messages().back();
+}
+
 int RunUpgrade(const UpgradeArgs& args) {
     const bool recording = args.record.has_value();
     ConsoleDialog dlg({.path = args.file,
@@ -128,35 +159,11 @@ int RunUpgrade(const UpgradeArgs& args) {
     const int totalBlocks = g_image.endBlock - g_image.startBlock;
     int exitStatus = status;
     if (recording) {
-        const std::optional<DriveCandidate>& found = LastFoundDrive();
-        if (found) {
-            record.drive = DriveShortName(*found);
-            record.identity = ReadDriveIdentity(*found);
-        } else if (args.device) {
-            // Not the device, or gone: record the drive as named, and what the OS knows of it.
-            record.drive = *args.device;
-            for (const DriveCandidate& drive : EnumerateDrives()) {
-                if (!DriveNamed(drive, *args.device)) continue;
-                record.drive = DriveShortName(drive);
-                record.identity = ReadDriveIdentity(drive);
-            }
-        }
-        record.family = ImageFamilyText();
-        record.chipId = ImageChipIdText();
-        record.bootType = ImageBootType();
-        record.versionBefore = VersionFromPrompt(dlg.LastPrompt());
-        record.file = dlg.m_strProgramFile;
-        record.type = ImageFileTypeName(type);
-        record.startBlock = g_image.startBlock;
-        record.endBlock = g_image.endBlock;
-        record.blocksSent = dlg.BlocksStepped();
-        record.seconds = dlg.RunSeconds();
-        record.result = ResultName(status);
-        record.message = dlg.Messages().empty() ? std::string() : dlg.Messages().back();
+        FillRecord(record, args, dlg, type, status);
         std::string error;
         if (!record.AppendTo(*args.record, &error)) {
             dlg.ReleaseMessages();
-            std::cerr << "kestrel-cli: cannot write the record: " << error << '\n';
+            std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
             exitStatus = kExitFailure;
         }
     }

@@ -58,6 +58,30 @@ std::string TakeError(GError* error) {
     return text;
 }
 
+// Runs f on the thread that iterates context and waits for it. An idle source, not
+// g_main_context_invoke: that runs f at once in the calling thread whenever it can take the
+// context, which it can before the device's thread has entered its loop.
+void CallInLoop(GMainContext* context, const std::function<void()>& f) {
+    struct Call {
+        const std::function<void()>* f;
+        std::promise<void> done;
+    } call{&f, {}};
+    std::future<void> done = call.done.get_future();
+    GSource* source = g_idle_source_new();
+    g_source_set_callback(
+        source,
+        [](gpointer data) -> gboolean {
+            auto* c = static_cast<Call*>(data);
+            (*c->f)();
+            c->done.set_value();
+            return G_SOURCE_REMOVE;
+        },
+        &call, nullptr);
+    g_source_attach(source, context);
+    g_source_unref(source);
+    done.wait();
+}
+
 }  // namespace
 
 struct VirtualTestbed::Impl {
@@ -355,23 +379,10 @@ void VirtualTestbed::Impl::Plug(Node& node) {
         std::filesystem::create_directories(std::filesystem::path(socket).parent_path());
         // Registered from the device's own thread: there umockdev starts listening at once,
         // while from another thread it queues a callback whose closure it does not keep alive.
-        struct Registration {
-            Node* node;
-            std::string socket;
-            std::promise<void> done;
-        } registration{&node, socket, {}};
-        std::future<void> done = registration.done.get_future();
-        g_main_context_invoke(
-            node.context,
-            [](gpointer data) -> gboolean {
-                auto* r = static_cast<Registration*>(data);
-                umockdev_ioctl_base_register_path(r->node->handler, r->node->context,
-                                                  r->node->devnode.c_str(), r->socket.c_str());
-                r->done.set_value();
-                return G_SOURCE_REMOVE;
-            },
-            &registration);
-        done.wait();
+        CallInLoop(node.context, [&node, &socket] {
+            umockdev_ioctl_base_register_path(node.handler, node.context, node.devnode.c_str(),
+                                              socket.c_str());
+        });
     }
     node.attached = true;
 }
@@ -401,7 +412,9 @@ void VirtualTestbed::Impl::Shutdown() {
             g_object_unref(node->handler);
             node->handler = nullptr;
         }
-        g_main_loop_quit(node->loop);
+        // Quit from inside the loop: a quit that came before the thread entered
+        // g_main_loop_run would be forgotten, and the join would wait for ever.
+        CallInLoop(node->context, [loop = node->loop] { g_main_loop_quit(loop); });
         node->thread.join();
         g_main_loop_unref(node->loop);
         g_main_context_unref(node->context);

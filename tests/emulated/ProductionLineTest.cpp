@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -193,6 +193,7 @@ TEST_F(ProductionLine, AllUpgradesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
     const Outcome cancelled = Run(2, {"--delay-ms", "20", "--at", "700:int"},
                                   {"upgrade", "--all", "--yes", "--record", Record(), Image()});
     EXPECT_EQ(cancelled.status, 130) << cancelled.out << cancelled.err;
+    EXPECT_TRUE(Contains(cancelled.out, "sdb  KV0001  cancelled  ")) << cancelled.out;
     const std::vector<nlohmann::json> records = Records();
     EXPECT_EQ(records.size(), 2u);
     for (const nlohmann::json& record : records) EXPECT_EQ(record["result"], "cancelled");

@@ -95,11 +95,13 @@ case "$out" in
   *) fail transport "identify answered: $out" ;;
 esac
 
-# --- list: the removable disk is the device; the fixed one is skipped without being opened
+# --- list: the removable disk is the device; the fixed one is skipped without being opened;
+# each shows the identity the kernel has from INQUIRY (sysfs)
 cli list kestrel-cli list
 if [ $status -ne 0 ] || ! has /tmp/list.out "device: $DEV" ||
    ! grep "$FIXED " /tmp/list.out | grep -qF "skipped: not removable, never opened" ||
-   ! grep "$DEV " /tmp/list.out | grep -qF "identify answered AA 55: the device"; then
+   ! grep "$DEV " /tmp/list.out | grep -qF "identify answered AA 55: the device" ||
+   ! has /tmp/list.out "KESTREL Virtual Device"; then
   fail list "exit $status: $(cat /tmp/list.out)"
 else
   pass list

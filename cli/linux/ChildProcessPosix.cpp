@@ -1,6 +1,8 @@
 // POSIX: posix_spawn with two pipes. The child gets the default signal dispositions and an
 // empty signal mask: the parent blocks SIGINT and SIGTERM while it runs (ConsoleInterrupt), and
-// the child must take them itself to cancel its run the way Cancel does.
+// the child must take them itself to cancel its run the way Cancel does. SIGPIPE is ignored,
+// here and so in every child: a child whose parent vanished finishes its device's run (its
+// reports fail with EPIPE) instead of dying half-way through the blocks.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>

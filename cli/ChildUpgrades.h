@@ -5,7 +5,6 @@
 // per device when stderr is a terminal, and hands back each run as it ends.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <list>

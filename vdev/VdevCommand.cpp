@@ -216,18 +216,18 @@ std::string PathFor(const std::string& path, const std::string& name, unsigned d
 }
 
 // "K:OPTIONS": device K (from 1) gets these options on top of the common ones.
-void ApplyDeviceOptions(const std::string& spec, unsigned devices,
+void ApplyDeviceOptions(const std::string& text, unsigned devices,
                         std::vector<VirtualDrive>& drives) {
-    const auto colon = spec.find(':');
+    const auto colon = text.find(':');
     unsigned k = 0;
     try {
         k = colon == std::string::npos ? 0
-                                       : static_cast<unsigned>(std::stoul(spec.substr(0, colon)));
+                                       : static_cast<unsigned>(std::stoul(text.substr(0, colon)));
     } catch (const std::exception&) {
     }
     if (k < 1 || k > devices)
         throw CLI::ValidationError("--on", "expected K:OPTIONS with K from 1 to " +
-                                               std::to_string(devices) + ", got '" + spec + "'");
+                                               std::to_string(devices) + ", got '" + text + "'");
     VirtualDrive& drive = drives[k];  // drives[0] is the fixed disk
     VdevDeviceOptions options;
     options.config = drive.config;
@@ -237,7 +237,7 @@ void ApplyDeviceOptions(const std::string& spec, unsigned devices,
     sub.add_option("--serial", drive.serial, "USB serial number");
     sub.add_flag("--open-fails", drive.openReadWriteFails,
                  "the drive cannot be opened for writing");
-    sub.parse(spec.substr(colon + 1), false);
+    sub.parse(text.substr(colon + 1), false);
     const bool answers = drive.config.answersVendorCommands;
     options.Finish();
     drive.config = options.config;
@@ -247,21 +247,21 @@ void ApplyDeviceOptions(const std::string& spec, unsigned devices,
 
 // "MS:+K" plugs device K in MS ms after the command started, "MS:-K" pulls it out, "MS:int"
 // interrupts the command as Ctrl-C does.
-PlugEvent ParsePlugEvent(const std::string& spec, bool cdrom, unsigned devices) {
+PlugEvent ParsePlugEvent(const std::string& text, bool cdrom, unsigned devices) {
     unsigned long ms = 0;
     int end = 0;
-    if (std::sscanf(spec.c_str(), "%lu:int%n", &ms, &end) == 1 &&
-        static_cast<std::size_t>(end) == spec.size()) {
+    if (std::sscanf(text.c_str(), "%lu:int%n", &ms, &end) == 1 &&
+        static_cast<std::size_t>(end) == text.size()) {
         return {std::chrono::milliseconds(ms), {}, false};
     }
     unsigned long k = 0;
     char sign = 0;
     int used = 0;
-    if (std::sscanf(spec.c_str(), "%lu:%c%lu%n", &ms, &sign, &k, &used) != 3 ||
-        static_cast<std::size_t>(used) != spec.size() || (sign != '+' && sign != '-') || k < 1 ||
+    if (std::sscanf(text.c_str(), "%lu:%c%lu%n", &ms, &sign, &k, &used) != 3 ||
+        static_cast<std::size_t>(used) != text.size() || (sign != '+' && sign != '-') || k < 1 ||
         k > devices) {
         throw CLI::ValidationError("--at", "expected MS:+K or MS:-K with K from 1 to " +
-                                               std::to_string(devices) + ", got '" + spec + "'");
+                                               std::to_string(devices) + ", got '" + text + "'");
     }
     return {std::chrono::milliseconds(ms), DeviceName(cdrom, static_cast<unsigned>(k - 1)),
             sign == '+'};
@@ -282,7 +282,7 @@ int RunVdevCommand(int argc, char** argv) {
     std::string flashPath;
     unsigned devices = 1;
     std::vector<std::string> perDevice;
-    std::vector<std::string> plugSpecs;
+    std::vector<std::string> plugTexts;
     std::vector<std::string> command;
 
     app.set_version_flag("--version", std::string("kestrel-vdev ") + kKestrelVersion);
@@ -304,7 +304,7 @@ int RunVdevCommand(int argc, char** argv) {
                    "K:OPTIONS  device K (from 1) also gets these device and fault options, and "
                    "--serial S or --open-fails; e.g. --on '2:--fw-version V2.0 --fail-write 7'")
         ->allow_extra_args(false);
-    app.add_option("--at", plugSpecs,
+    app.add_option("--at", plugTexts,
                    "MS:+K / MS:-K / MS:int  plug device K in / pull it out / send COMMAND SIGINT, "
                    "MS ms after it starts; a device whose first event is + starts unplugged")
         ->allow_extra_args(false);
@@ -327,9 +327,9 @@ int RunVdevCommand(int argc, char** argv) {
             device.serial = serial;
             drives.push_back(device);
         }
-        for (const std::string& spec : perDevice) ApplyDeviceOptions(spec, devices, drives);
-        for (const std::string& spec : plugSpecs)
-            schedule.push_back(ParsePlugEvent(spec, cdrom, devices));
+        for (const std::string& text : perDevice) ApplyDeviceOptions(text, devices, drives);
+        for (const std::string& text : plugTexts)
+            schedule.push_back(ParsePlugEvent(text, cdrom, devices));
         std::stable_sort(schedule.begin(), schedule.end(),
                          [](const PlugEvent& a, const PlugEvent& b) { return a.at < b.at; });
         // A device first plugged in by the schedule starts out unplugged.

@@ -100,42 +100,6 @@ CCoolButton::~CCoolButton()
     FreeImages();
 }
 
-void CCoolButton::SetContent(std::int32_t content)
-{
-    m_nContent = content;
-    update();
-}
-
-void CCoolButton::SetBorderStyle(std::int32_t borderStyle)
-{
-    m_nBorderStyle = borderStyle;
-    update();
-}
-
-void CCoolButton::SetImageRight(bool imageRight)
-{
-    m_bImageRight = imageRight;
-    update();
-}
-
-void CCoolButton::SetPressedOffset(std::int32_t x, std::int32_t y)
-{
-    m_ptPressedOffset = {x, y};
-    update();
-}
-
-void CCoolButton::SetTextColor(ColorRef color)
-{
-    m_crText = color;
-    update();
-}
-
-void CCoolButton::SetHoverTextColor(ColorRef color)
-{
-    m_crHoverText = color;
-    update();
-}
-
 void CCoolButton::SetTooltipText(const QString& text) { setToolTip(text); }
 
 void CCoolButton::SetIcon(QIcon* normal, QIcon* hover, std::int32_t cx, std::int32_t cy)

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "ui/CoolButtonGeometry.h"
+#include "ui/CoolButtonSettings.h"
 #include "ui/CoolButtonState.h"
 
 class QIcon;
@@ -22,7 +23,7 @@ class QImage;
 class QPainter;
 class QPixmap;
 
-class CCoolButton : public QPushButton, protected CoolButtonLook, protected CoolButtonState {
+class CCoolButton : public QPushButton, public CoolButtonSettings, protected CoolButtonState {
     Q_OBJECT
 
 public:
@@ -33,14 +34,8 @@ public:
     CCoolButton(const CCoolButton&) = delete;
     CCoolButton& operator=(const CCoolButton&) = delete;
 
-    // Settings. Each repaints when it changes the face.
-    void SetContent(std::int32_t content);          // CONTENT_IMAGE, CONTENT_TEXT, ...
-    void SetBorderStyle(std::int32_t borderStyle);  // BORDER_3D, BORDER_FLAT, ...
-    void SetImageRight(bool imageRight);
-    void SetPressedOffset(std::int32_t x, std::int32_t y);
-    // kColorDefault: the palette's button text; for the hover colour: no change on hover.
-    void SetTextColor(ColorRef color);
-    void SetHoverTextColor(ColorRef color);
+    // Settings: SetContent, SetBorderStyle, ... from CoolButtonSettings (kColorDefault: the
+    // palette's button text).
     // Empty text removes the tooltip. Qt's tooltip watches the widget's own events, so no
     // mouse messages need relaying to it.
     void SetTooltipText(const QString& text);
@@ -80,6 +75,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void RepaintFace() override { update(); }
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

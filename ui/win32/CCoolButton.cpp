@@ -153,42 +153,6 @@ void CCoolButton::Invalidate()
     if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
-void CCoolButton::SetContent(std::int32_t content)
-{
-    m_nContent = content;
-    Invalidate();
-}
-
-void CCoolButton::SetBorderStyle(std::int32_t borderStyle)
-{
-    m_nBorderStyle = borderStyle;
-    Invalidate();
-}
-
-void CCoolButton::SetImageRight(bool imageRight)
-{
-    m_bImageRight = imageRight;
-    Invalidate();
-}
-
-void CCoolButton::SetPressedOffset(std::int32_t x, std::int32_t y)
-{
-    m_ptPressedOffset = {x, y};
-    Invalidate();
-}
-
-void CCoolButton::SetTextColor(ColorRef color)
-{
-    m_crText = color;
-    Invalidate();
-}
-
-void CCoolButton::SetHoverTextColor(ColorRef color)
-{
-    m_crHoverText = color;
-    Invalidate();
-}
-
 void CCoolButton::SetIcon(HICON normal, HICON hover, std::int32_t cx, std::int32_t cy, bool own)
 {
     FreeImages();

@@ -11,11 +11,12 @@
 // The shared headers come first: they name the platform's constants (MK_LBUTTON, ODS_FOCUS,
 // COLOR_BTNFACE, ...) that <windows.h> then defines as macros with the same values.
 #include "ui/CoolButtonGeometry.h"
+#include "ui/CoolButtonSettings.h"
 #include "ui/CoolButtonState.h"
 
 #include <windows.h>
 
-class CCoolButton : protected CoolButtonLook, protected CoolButtonState {
+class CCoolButton : public CoolButtonSettings, protected CoolButtonState {
 public:
     CCoolButton() = default;
     virtual ~CCoolButton();
@@ -31,13 +32,8 @@ public:
     // The parent forwards WM_DRAWITEM of this button here.
     virtual void DrawItem(const DRAWITEMSTRUCT& item);
 
-    // Settings; each repaints when it changes the face.
-    void SetContent(std::int32_t content);
-    void SetBorderStyle(std::int32_t borderStyle);
-    void SetImageRight(bool imageRight);
-    void SetPressedOffset(std::int32_t x, std::int32_t y);
-    void SetTextColor(ColorRef color);       // kColorDefault: COLOR_BTNTEXT
-    void SetHoverTextColor(ColorRef color);  // kColorDefault: no change on hover
+    // Settings: SetContent, SetBorderStyle, ... from CoolButtonSettings (kColorDefault:
+    // COLOR_BTNTEXT).
     // A tooltip window that gets the button's mouse messages relayed (TTM_RELAYEVENT); the
     // caller creates it and keeps it alive.
     void SetToolTip(HWND toolTip) { m_ToolTip = toolTip; }
@@ -70,6 +66,7 @@ private:
     LRESULT Run(const CoolButtonActions& actions, UINT msg, WPARAM wp, LPARAM lp);
     void RepaintNow();
     void Invalidate();
+    void RepaintFace() override { Invalidate(); }
 
     HWND m_hWnd = nullptr;
     HWND m_ToolTip = nullptr;

@@ -92,7 +92,8 @@ int TakeInhibitLock(std::string& why) {
     }
     sd_bus_message* call = nullptr;
     sd_bus_message* reply = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    // SD_BUS_ERROR_NULL, spelled without its C compound literal.
+    sd_bus_error error{nullptr, nullptr, 0};
     int fd = -1;
     r = sd.newMethodCall(bus, &call, "org.freedesktop.login1", "/org/freedesktop/login1",
                          "org.freedesktop.login1.Manager", "Inhibit");

@@ -46,7 +46,7 @@ bool File::OpenForReading(const std::string& path)
     Close();
     m_path = path;
     m_writing = false;
-    const int fd = OpenUnshared(path, O_RDONLY | O_BINARY | O_CLOEXEC, 0);
+    const int fd = OpenGuarded(path, O_RDONLY | O_BINARY | O_CLOEXEC, 0);
     if (fd < 0) {
         // Windows refuses to open a folder with "Permission denied"; say what it is instead.
         const int error = errno;
@@ -77,7 +77,7 @@ bool File::CreateForWriting(const std::string& path)
     m_targetPath = target.path;
     m_tempPath = TemporaryPathFor(m_targetPath);
     const int fd =
-        OpenUnshared(m_tempPath, O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
+        OpenGuarded(m_tempPath, O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
     if (fd < 0) {
         m_tempPath.clear();
         return Fail("create", errno);

@@ -5,7 +5,7 @@
 
 #include "image/FileOpen.h"
 
-int OpenUnshared(const std::string& path, int flags, int mode)
+int OpenGuarded(const std::string& path, int flags, int mode)
 {
     return ::open(path.c_str(), flags, mode);
 }

@@ -9,25 +9,11 @@
 set -euo pipefail
 # Wine turns the command line into Windows' UTF-16 through the locale's encoding.
 export LC_ALL=C.UTF-8
-: "${KESTREL_WINE_RUN:?}" "${KESTREL_HOST_BUILD:?}" "${KESTREL_MINGW_BUILD:?}"
-source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+source "$(dirname "$0")/scenario-common.sh"
 cli_exe="$KESTREL_MINGW_BUILD/cli/kestrel-cli.exe"
 cli_linux="$KESTREL_HOST_BUILD/cli/kestrel-cli"
-vdev="$KESTREL_HOST_BUILD/vdev/kestrel-vdev"
-for f in "$cli_exe" "$cli_linux" "$vdev"; do
-  [ -x "$f" ] || { echo "missing $f: build the dev and mingw presets first" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-"$source_dir/scripts/make-sample" "$work" >/dev/null
-# Windows spells a Linux path through Wine's Z: drive.
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+require_built "$cli_exe" "$cli_linux" "$vdev"
 sample_win="$(winpath "$work")\\sample"
-
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-expect_eq() { [ "$1" == "$2" ] || fail "$3: expected [$2], got [$1]"; }
 crlf() { sed 's/$/\r/'; }
 # The summary line carries timings; keep only what must agree.
 strip_times() { sed -E 's/ in [0-9.]+ s \(transfers [0-9.]+ s\)//'; }
@@ -61,11 +47,6 @@ expect_same() {
   expect_eq "$(cat "$work/$name.wine.err")" "$(crlf <"$work/$name.linux.err")" "$name: stderr"
   cmp -s "$work/$name.wine.log" "$work/$name.linux.log" ||
     fail "$name: request logs differ: $(diff "$work/$name.linux.log" "$work/$name.wine.log" | head -5)"
-}
-
-flash_holds_sample() {  # blocks 16..99 of the sample, byte for byte
-  cmp -s <(head -c 102400 "$work/sample.bin" | tail -c +16385) \
-         <(head -c 102400 "$1" | tail -c +16385) || fail "flash $1 does not hold blocks 16-99"
 }
 
 case "${1:-}" in

@@ -6,26 +6,9 @@
 #
 #   production-line.sh device|all      (environment from the wine tier's CMake)
 set -euo pipefail
-: "${KESTREL_WINE_RUN:?}" "${KESTREL_HOST_BUILD:?}" "${KESTREL_MINGW_BUILD:?}"
-source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+source "$(dirname "$0")/scenario-common.sh"
 cli_exe="$KESTREL_MINGW_BUILD/cli/kestrel-cli.exe"
-vdev="$KESTREL_HOST_BUILD/vdev/kestrel-vdev"
-for f in "$cli_exe" "$vdev"; do
-  [ -x "$f" ] || { echo "missing $f: build the dev and mingw presets first" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-"$source_dir/scripts/make-sample" "$work" >/dev/null
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-expect_eq() { [ "$1" == "$2" ] || fail "$3: expected [$2], got [$1]"; }
-flash_holds_sample() {  # blocks 16..99 of the sample, byte for byte
-  cmp -s <(head -c 102400 "$work/sample.bin" | tail -c +16385) \
-         <(head -c 102400 "$1" | tail -c +16385) || fail "flash $1 does not hold blocks 16-99"
-}
+require_built "$cli_exe" "$vdev"
 # "drive result message" of every record line, sorted.
 records() {
   python3 -c 'import json, sys

@@ -20,8 +20,7 @@ struct RoundRect {
     // Grown (d > 0) or shrunk (d < 0) by d on every side.
     RoundRect Grown(double d) const { return {x - d, y - d, w + 2 * d, h + 2 * d, radius + d}; }
 
-    bool Contains(double px, double py) const
-    {
+    bool Contains(double px, double py) const {
         if (px < x || px > x + w || py < y || py > y + h) return false;
         const double cx = std::clamp(px, x + radius, x + w - radius);
         const double cy = std::clamp(py, y + radius, y + h - radius);
@@ -29,8 +28,7 @@ struct RoundRect {
     }
 };
 
-constexpr Rgba Opaque(int rgb)
-{
+constexpr Rgba Opaque(int rgb) {
     return {((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0, 1.0};
 }
 
@@ -46,22 +44,19 @@ constexpr RoundRect kBar{19, 45, 26, 4, 1.5};
 constexpr std::array<std::array<double, 2>, 7> kArrow{
     {{32, 16}, {45, 30}, {37, 30}, {37, 42}, {27, 42}, {27, 30}, {19, 30}}};
 
-bool InArrow(double px, double py)
-{
+bool InArrow(double px, double py) {
     bool inside = false;
     for (std::size_t i = 0, j = kArrow.size() - 1; i < kArrow.size(); j = i++) {
         const auto& a = kArrow[i];
         const auto& b = kArrow[j];
-        if ((a[1] > py) != (b[1] > py) &&
-            px < (b[0] - a[0]) * (py - a[1]) / (b[1] - a[1]) + a[0]) {
+        if ((a[1] > py) != (b[1] > py) && px < (b[0] - a[0]) * (py - a[1]) / (b[1] - a[1]) + a[0]) {
             inside = !inside;
         }
     }
     return inside;
 }
 
-bool InPin(double px, double py)
-{
+bool InPin(double px, double py) {
     // Four pins on each side of the package.
     for (int i = 0; i < 4; ++i) {
         const double at = 17 + i * 9.0;
@@ -73,8 +68,7 @@ bool InPin(double px, double py)
     return false;
 }
 
-Rgba Sample(double px, double py)
-{
+Rgba Sample(double px, double py) {
     if (InArrow(px, py) || kBar.Contains(px, py)) return kWhite;
     if (kBody.Grown(kOutlineHalfWidth).Contains(px, py) &&
         !kBody.Grown(-kOutlineHalfWidth).Contains(px, py)) {
@@ -90,16 +84,15 @@ Rgba Sample(double px, double py)
     return {0, 0, 0, 0};
 }
 
-std::uint32_t Channel(double v)
-{
+std::uint32_t Channel(double v) {
     return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255.0));
 }
 
 }  // namespace
 
-std::vector<std::uint32_t> RenderAppIconArgb(int size)
-{
-    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
+std::vector<std::uint32_t> RenderAppIconArgb(int size) {
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(size) *
+                                      static_cast<std::size_t>(size));
     const double scale = kGrid / size;
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {

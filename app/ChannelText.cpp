@@ -6,13 +6,16 @@ namespace {
 
 constexpr std::size_t kChannelTextLimit = 31;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
-std::optional<std::uint32_t> ParseChannelText(std::string_view text)
-{
+std::optional<std::uint32_t> ParseChannelText(std::string_view text) {
     text = text.substr(0, kChannelTextLimit);
     std::size_t i = 0;
     while (i < text.size() && IsBlank(text[i])) ++i;

@@ -7,8 +7,7 @@
 #include "image/HexLoader.h"
 #include "image/RawBinaryLoader.h"
 
-void DialogServices::ResetUi()
-{
+void DialogServices::ResetUi() {
     const bool enabled = !m_strProgramFile.empty();
     EnableButton(IDC_UPGRADE, enabled);
     EnableButton(IDC_CANCEL_UPGRADE, enabled);
@@ -25,8 +24,7 @@ void DialogServices::ResetUi()
     }
 }
 
-void DialogServices::LockForSending(bool locked)
-{
+void DialogServices::LockForSending(bool locked) {
     const bool loaded = !m_strProgramFile.empty();
     EnableButton(IDC_BROWSE, !locked);
     EnableButton(IDC_UPGRADE, !locked && loaded);
@@ -34,8 +32,7 @@ void DialogServices::LockForSending(bool locked)
     EnableButton(IDC_GEN_BODY, !locked && loaded);
 }
 
-void DialogServices::InitDialogState()
-{
+void DialogServices::InitDialogState() {
     m_hDevice = kInvalidDrive;
     m_nChannel = 0;
     m_nFileType = kFileTypeBin;
@@ -45,8 +42,7 @@ void DialogServices::InitDialogState()
     ResetUi();
 }
 
-void DialogServices::OnBrowse()
-{
+void DialogServices::OnBrowse() {
     ReadValues();
     if (m_nFileType == kFileTypeBin)
         LoadProgramBinary(*this);
@@ -54,7 +50,6 @@ void DialogServices::OnBrowse()
         LoadHexFile(*this);
 }
 
-bool DialogServices::IsAboutCommand(unsigned id)
-{
+bool DialogServices::IsAboutCommand(unsigned id) {
     return (id & 0xFFF0u) == IDM_ABOUTBOX;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The dialog state and the services the image and device code may use. The Qt dialog, the
 // console front end and the test fakes each implement the services; ResetUi is written once,
-// here, over them, with the handler logic that every dialog front end shares. Strings are UTF-8; only the Qt side converts.
+// here, over them, with the handler logic that every dialog front end shares. Strings are UTF-8;
+// only the Qt side converts.
 
 #include <cstdint>
 #include <optional>

@@ -18,8 +18,8 @@
 
 namespace {
 
-std::string Record(std::uint32_t address, std::uint8_t type, const std::uint8_t* data, std::size_t count)
-{
+std::string Record(std::uint32_t address, std::uint8_t type, const std::uint8_t* data,
+                   std::size_t count) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string line = ":";
     unsigned sum = 0;
@@ -38,8 +38,7 @@ std::string Record(std::uint32_t address, std::uint8_t type, const std::uint8_t*
 }
 
 // A full image that loads: marker at block 16, trailer "ST" at the very end, noise elsewhere.
-std::vector<std::uint8_t> FullImage()
-{
+std::vector<std::uint8_t> FullImage() {
     std::vector<std::uint8_t> image(kImageSize);
     std::uint32_t state = 12345;
     for (auto& b : image) {
@@ -52,8 +51,7 @@ std::vector<std::uint8_t> FullImage()
     return image;
 }
 
-std::string FullImageHex()
-{
+std::string FullImageHex() {
     const auto image = FullImage();
     std::string text;
     for (std::uint32_t offset = 0; offset < kImageSize; offset += 16) {
@@ -69,8 +67,7 @@ std::string FullImageHex()
     return text;
 }
 
-bool WriteText(const std::string& path, const std::string& text)
-{
+bool WriteText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     return static_cast<bool>(out);
@@ -79,8 +76,7 @@ bool WriteText(const std::string& path, const std::string& text)
 class MemorySource : public HexByteSource {
 public:
     explicit MemorySource(const std::string& text) : m_text(text) {}
-    std::int64_t Read(char* buffer, std::size_t size) override
-    {
+    std::int64_t Read(char* buffer, std::size_t size) override {
         const std::size_t n = std::min(size, m_text.size() - m_offset);
         std::memcpy(buffer, m_text.data() + m_offset, n);
         m_offset += n;
@@ -93,14 +89,12 @@ private:
     std::size_t m_offset = 0;
 };
 
-const std::string& HexText()
-{
+const std::string& HexText() {
     static const std::string text = FullImageHex();
     return text;
 }
 
-std::string HexPath()
-{
+std::string HexPath() {
     static const std::string path = [] {
         const auto file = std::filesystem::temp_directory_path() /
                           ("kestrel-bench-" + std::to_string(::getpid()) + ".hex");
@@ -110,8 +104,7 @@ std::string HexPath()
     return path;
 }
 
-void BM_LoadHexFile(benchmark::State& state)
-{
+void BM_LoadHexFile(benchmark::State& state) {
     const std::string path = HexPath();
     ConsoleDialog dlg({.path = path});
     for (auto _ : state) {
@@ -124,8 +117,7 @@ void BM_LoadHexFile(benchmark::State& state)
 }
 BENCHMARK(BM_LoadHexFile)->Unit(benchmark::kMicrosecond);
 
-void BM_ReadHexRecordsFromMemory(benchmark::State& state)
-{
+void BM_ReadHexRecordsFromMemory(benchmark::State& state) {
     static FirmwareImage image;
     for (auto _ : state) {
         MemorySource source(HexText());
@@ -141,8 +133,7 @@ BENCHMARK(BM_ReadHexRecordsFromMemory)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--write-hex") == 0) {
         if (!WriteText(argv[2], HexText())) {
             std::cerr << "cannot write " << argv[2] << '\n';

@@ -9,8 +9,8 @@
 #include "image/HexLoader.h"
 #include "image/RawBinaryLoader.h"
 
-ImageFileType ResolveImageFileType(const std::optional<std::string>& type, const std::string& path)
-{
+ImageFileType ResolveImageFileType(const std::optional<std::string>& type,
+                                   const std::string& path) {
     if (type) return *type == "hex" ? ImageFileType::Hex : ImageFileType::Bin;
     std::string lower = path;
     std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -19,27 +19,23 @@ ImageFileType ResolveImageFileType(const std::optional<std::string>& type, const
     return hex ? ImageFileType::Hex : ImageFileType::Bin;
 }
 
-const char* ImageFileTypeName(ImageFileType type)
-{
+const char* ImageFileTypeName(ImageFileType type) {
     return type == ImageFileType::Hex ? "hex" : "bin";
 }
 
-bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report)
-{
+bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report) {
     if (report != nullptr) *report = {};
     dlg.m_nFileType = type == ImageFileType::Hex ? kFileTypeHex : kFileTypeBin;
     if (type == ImageFileType::Hex) return LoadHexFile(dlg, report);
     return LoadProgramBinary(dlg);
 }
 
-std::string ImageFamilyText()
-{
+std::string ImageFamilyText() {
     return {static_cast<char>(TrailerByte(g_image, g_image.endBlock, 0)),
             static_cast<char>(TrailerByte(g_image, g_image.endBlock, 1))};
 }
 
-std::string ImageChipIdText()
-{
+std::string ImageChipIdText() {
     std::string text;
     for (unsigned i : {2u, 3u, 4u, 6u, 7u}) {
         char byte[4];
@@ -50,10 +46,11 @@ std::string ImageChipIdText()
     return text;
 }
 
-unsigned ImageBootType() { return TrailerByte(g_image, g_image.endBlock, 5); }
+unsigned ImageBootType() {
+    return TrailerByte(g_image, g_image.endBlock, 5);
+}
 
-void AddTypeOption(CLI::App& command, std::optional<std::string>& type)
-{
+void AddTypeOption(CLI::App& command, std::optional<std::string>& type) {
     command.add_option("--type", type, "Image file type (default: .hex is Intel HEX, else bin)")
         ->check(CLI::IsMember({"bin", "hex"}));
 }

@@ -13,7 +13,7 @@ class App;
 
 enum ExitStatus : int {
     kExitOk = 0,
-    kExitFailure = 1,   // the tool showed a failure message
+    kExitFailure = 1,  // the tool showed a failure message
     kExitUsage = 2,
     kExitDeclined = 3,  // declined at a prompt, or the device ended the run without a message
 };

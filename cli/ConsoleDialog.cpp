@@ -13,23 +13,20 @@
 
 ConsoleDialog::ConsoleDialog(Options options) : m_options(std::move(options)) {}
 
-void ConsoleDialog::ShowMessage(const std::string& text)
-{
+void ConsoleDialog::ShowMessage(const std::string& text) {
     m_messages.push_back(text);
     if (m_options.reportToParent) std::cout << "@message " << text << std::endl;
     if (!m_options.holdMessages) ReleaseMessages();
 }
 
-void ConsoleDialog::ReleaseMessages()
-{
+void ConsoleDialog::ReleaseMessages() {
     if (m_messagesShown == m_messages.size()) return;
     EndProgressLine();
     for (; m_messagesShown < m_messages.size(); ++m_messagesShown)
         std::cerr << m_messages[m_messagesShown] << '\n';
 }
 
-bool ConsoleDialog::AskOkCancel(const std::string& text)
-{
+bool ConsoleDialog::AskOkCancel(const std::string& text) {
     m_lastPrompt = text;
     ReleaseMessages();
     EndProgressLine();
@@ -58,8 +55,7 @@ bool ConsoleDialog::AskOkCancel(const std::string& text)
     return ok;
 }
 
-std::string ConsoleDialog::ApplyDefaultExtension(const std::string& path, const std::string& ext)
-{
+std::string ConsoleDialog::ApplyDefaultExtension(const std::string& path, const std::string& ext) {
     if (ext.empty()) return path;
     // The platform's own idea of the last component: on Windows "\\" separates folders too, so
     // a dot in a folder's name must not count as the file's extension.
@@ -69,14 +65,12 @@ std::string ConsoleDialog::ApplyDefaultExtension(const std::string& path, const 
 }
 
 std::optional<std::string> ConsoleDialog::ChooseFile(FileDialogMode, const std::string& ext,
-                                                     const std::string&)
-{
+                                                     const std::string&) {
     if (m_options.path.empty()) return std::nullopt;
     return ApplyDefaultExtension(m_options.path, ext);
 }
 
-bool ConsoleDialog::ReadValues()
-{
+bool ConsoleDialog::ReadValues() {
     const auto channel = ParseChannelText(m_options.channelText);
     if (!channel) {
         ShowMessage(kMsgChannelInvalid);
@@ -86,26 +80,23 @@ bool ConsoleDialog::ReadValues()
     return true;
 }
 
-bool ConsoleDialog::ButtonEnabled(int id) const
-{
+bool ConsoleDialog::ButtonEnabled(int id) const {
     const auto it = m_buttons.find(id);
     return it != m_buttons.end() && it->second;
 }
 
-void ConsoleDialog::SetProgressRange(std::uint16_t minimum, std::uint16_t maximum)
-{
+void ConsoleDialog::SetProgressRange(std::uint16_t minimum, std::uint16_t maximum) {
     m_progressMin = minimum;
     m_progressMax = maximum;
-    m_progressPos = std::clamp(m_progressPos, m_progressMin, std::max(m_progressMin, m_progressMax));
+    m_progressPos =
+        std::clamp(m_progressPos, m_progressMin, std::max(m_progressMin, m_progressMax));
 }
 
-void ConsoleDialog::SetProgressPos(int pos)
-{
+void ConsoleDialog::SetProgressPos(int pos) {
     m_progressPos = std::clamp(pos, m_progressMin, std::max(m_progressMin, m_progressMax));
 }
 
-void ConsoleDialog::StepProgress()
-{
+void ConsoleDialog::StepProgress() {
     SetProgressPos(m_progressPos + m_progressStep);
     ++m_blocksStepped;
     if (m_options.reportToParent)
@@ -114,8 +105,7 @@ void ConsoleDialog::StepProgress()
     DrawProgress();
 }
 
-void ConsoleDialog::DrawProgress()
-{
+void ConsoleDialog::DrawProgress() {
     if (!m_options.showProgress || m_progressMax <= m_progressMin) return;
     const int total = m_progressMax - m_progressMin;
     const int done = m_progressPos - m_progressMin;
@@ -137,15 +127,13 @@ void ConsoleDialog::DrawProgress()
     m_barOnLine = true;
 }
 
-void ConsoleDialog::EndProgressLine()
-{
+void ConsoleDialog::EndProgressLine() {
     if (!m_barOnLine) return;
     std::cerr << '\n';
     m_barOnLine = false;
 }
 
-void ConsoleDialog::StartBlockTimer(unsigned intervalMs)
-{
+void ConsoleDialog::StartBlockTimer(unsigned intervalMs) {
     const auto now = Clock::now();
     if (m_progressPos == m_progressMin) {
         // First arming since the bar was reset: a run starts.
@@ -160,15 +148,13 @@ void ConsoleDialog::StartBlockTimer(unsigned intervalMs)
     ++m_timerArmings;
 }
 
-void ConsoleDialog::Wait(unsigned ms)
-{
+void ConsoleDialog::Wait(unsigned ms) {
     // Nothing else runs meanwhile, Ctrl-C included: it is taken at the next timer sleep.
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 void ConsoleDialog::RunBlockTimer(const std::function<void()>& onTick,
-                                  const std::function<bool()>& stopRequested)
-{
+                                  const std::function<bool()>& stopRequested) {
     while (m_timerInterval && !stopRequested()) {
         if (!ConsoleInterrupt::SleepUntil(m_timerDue) || stopRequested()) break;
         const unsigned armings = m_timerArmings;
@@ -183,13 +169,11 @@ void ConsoleDialog::RunBlockTimer(const std::function<void()>& onTick,
     }
 }
 
-double ConsoleDialog::RunSeconds() const
-{
+double ConsoleDialog::RunSeconds() const {
     if (!m_runStart) return 0.0;
     return std::chrono::duration<double>(m_runEnd - *m_runStart).count();
 }
 
-double ConsoleDialog::TickSeconds() const
-{
+double ConsoleDialog::TickSeconds() const {
     return std::chrono::duration<double>(m_tickTime).count();
 }

@@ -15,10 +15,10 @@
 class ConsoleDialog : public DialogServices {
 public:
     struct Options {
-        std::string path;              // what ChooseFile answers
-        std::string channelText = "0"; // what ReadValues reads as the Channel
-        bool assumeYes = false;        // answer OK to every prompt
-        bool showProgress = false;     // draw a progress bar on stderr
+        std::string path;               // what ChooseFile answers
+        std::string channelText = "0";  // what ReadValues reads as the Channel
+        bool assumeYes = false;         // answer OK to every prompt
+        bool showProgress = false;      // draw a progress bar on stderr
         // Messages wait for ReleaseMessages, so that a run's record is on disk before its
         // result is shown.
         bool holdMessages = false;

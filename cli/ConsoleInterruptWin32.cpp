@@ -54,7 +54,8 @@ bool ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::time_point due) {
             SwitchToThread();
             continue;
         }
-        const auto ms = static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+        const auto ms =
+            static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
         if (s_wake == nullptr) {
             Sleep(ms);
         } else {

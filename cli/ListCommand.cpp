@@ -15,16 +15,14 @@ namespace {
 
 constexpr std::uint8_t kScsiCheckCondition = 0x02;
 
-std::string ReplyText(const std::array<std::uint8_t, 2>& reply)
-{
+std::string ReplyText(const std::array<std::uint8_t, 2>& reply) {
     char text[6];
     std::snprintf(text, sizeof text, "%02X %02X", reply[0], reply[1]);
     return text;
 }
 
 // Why a request that never came back failed: the OS error, or what the adapter or driver said.
-std::string RequestErrorText(const PassThroughResult& transport)
-{
+std::string RequestErrorText(const PassThroughResult& transport) {
     if (transport.osError != 0) return DescribeOsError(transport.osError);
     char text[64];
     std::snprintf(text, sizeof text, "host status 0x%02X, driver status 0x%02X",
@@ -33,51 +31,51 @@ std::string RequestErrorText(const PassThroughResult& transport)
     return text;
 }
 
-const char* AnswerName(IdentifyAnswer answer)
-{
+const char* AnswerName(IdentifyAnswer answer) {
     switch (answer) {
-    case IdentifyAnswer::Device:
-        return "device";
-    case IdentifyAnswer::OtherAnswer:
-        return "other";
-    case IdentifyAnswer::RequestFailed:
-        return "failed";
+        case IdentifyAnswer::Device:
+            return "device";
+        case IdentifyAnswer::OtherAnswer:
+            return "other";
+        case IdentifyAnswer::RequestFailed:
+            return "failed";
     }
     return "failed";
 }
 
 // One line of what happened to the drive, and a hint (may be empty) on how to fix it.
-std::pair<std::string, std::string> Outcome(const DriveProbe& probe)
-{
+std::pair<std::string, std::string> Outcome(const DriveProbe& probe) {
     if (!IsCandidateKind(probe.drive.kind)) return {"skipped: not removable, never opened", {}};
     if (!probe.opened)
-        return {"open failed: " + DescribeOsError(probe.openError), OpenFailureHint(probe.openError)};
+        return {"open failed: " + DescribeOsError(probe.openError),
+                OpenFailureHint(probe.openError)};
     if (probe.busy) return {"busy: another Kestrel run holds it", {}};
     switch (probe.answer) {
-    case IdentifyAnswer::Device:
-        return {"opened, identify answered AA 55: the device", {}};
-    case IdentifyAnswer::OtherAnswer: {
-        // The protocol ignores the SCSI status; a drive that does not know the opcode says so
-        // here (2, CHECK CONDITION), which is worth showing.
-        std::string line = "opened, identify answered " + ReplyText(probe.reply) + ": not the device";
-        if (probe.transport.scsiStatus != 0) {
-            char status[64];
-            std::snprintf(status, sizeof status, " (SCSI status 0x%02X%s)",
-                          unsigned{probe.transport.scsiStatus},
-                          probe.transport.scsiStatus == kScsiCheckCondition ? ", check condition" : "");
-            line += status;
+        case IdentifyAnswer::Device:
+            return {"opened, identify answered AA 55: the device", {}};
+        case IdentifyAnswer::OtherAnswer: {
+            // The protocol ignores the SCSI status; a drive that does not know the opcode says so
+            // here (2, CHECK CONDITION), which is worth showing.
+            std::string line =
+                "opened, identify answered " + ReplyText(probe.reply) + ": not the device";
+            if (probe.transport.scsiStatus != 0) {
+                char status[64];
+                std::snprintf(
+                    status, sizeof status, " (SCSI status 0x%02X%s)",
+                    unsigned{probe.transport.scsiStatus},
+                    probe.transport.scsiStatus == kScsiCheckCondition ? ", check condition" : "");
+                line += status;
+            }
+            return {line, {}};
         }
-        return {line, {}};
-    }
-    case IdentifyAnswer::RequestFailed:
-        return {"opened, identify request failed: " + RequestErrorText(probe.transport),
-                PassThroughFailureHint(probe.transport)};
+        case IdentifyAnswer::RequestFailed:
+            return {"opened, identify request failed: " + RequestErrorText(probe.transport),
+                    PassThroughFailureHint(probe.transport)};
     }
     return {};
 }
 
-const DriveProbe* FoundDevice(const std::vector<DriveProbe>& probes)
-{
+const DriveProbe* FoundDevice(const std::vector<DriveProbe>& probes) {
     // The search takes the first match; so does this report.
     for (const DriveProbe& probe : probes)
         if (probe.opened && probe.answer == IdentifyAnswer::Device) return &probe;
@@ -87,19 +85,16 @@ const DriveProbe* FoundDevice(const std::vector<DriveProbe>& probes)
 using Json = nlohmann::ordered_json;
 
 // A JSON string, or null when the value does not apply.
-Json TextOrNull(bool applies, const std::string& text)
-{
+Json TextOrNull(bool applies, const std::string& text) {
     return applies ? Json(text) : Json(nullptr);
 }
 
-Json OrNull(const std::optional<std::string>& text)
-{
+Json OrNull(const std::optional<std::string>& text) {
     return text ? Json(*text) : Json(nullptr);
 }
 
 // "KESTREL Virtual drive 1.00, USB 1d6b:0104, serial KV0001"; "" when nothing is known.
-std::string IdentityText(const DriveIdentity& id)
-{
+std::string IdentityText(const DriveIdentity& id) {
     std::string text;
     for (const auto* part : {&id.vendor, &id.product, &id.revision})
         if (*part) text += (text.empty() ? "" : " ") + **part;
@@ -108,8 +103,7 @@ std::string IdentityText(const DriveIdentity& id)
     return text;
 }
 
-void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
-{
+void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
     Json drives = Json::array();
     for (const DriveProbe& probe : probes) {
         const bool candidate = IsCandidateKind(probe.drive.kind);
@@ -147,14 +141,12 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found)
     std::cout << out.dump(2) << '\n';
 }
 
-std::string Padded(std::string text, std::size_t width)
-{
+std::string Padded(std::string text, std::size_t width) {
     if (text.size() < width) text.resize(width, ' ');
     return text;
 }
 
-void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found)
-{
+void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
     if (std::none_of(probes.begin(), probes.end(),
                      [](const DriveProbe& p) { return IsCandidateKind(p.drive.kind); }))
         std::cout << "no removable or CD-ROM drive found\n";
@@ -183,8 +175,7 @@ void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found)
 
 }  // namespace
 
-void RegisterListCommand(CLI::App& app, std::function<int()>* run)
-{
+void RegisterListCommand(CLI::App& app, std::function<int()>* run) {
     auto json = std::make_shared<bool>(false);
     CLI::App* list = app.add_subcommand(
         "list", "List the drives the device search looks at and how each answered");

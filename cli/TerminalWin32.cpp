@@ -5,10 +5,10 @@
 
 #include "cli/Terminal.h"
 
-bool IsTerminal(StandardStream stream)
-{
+bool IsTerminal(StandardStream stream) {
     HANDLE handle =
         GetStdHandle(stream == StandardStream::Input ? STD_INPUT_HANDLE : STD_ERROR_HANDLE);
     DWORD mode = 0;
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetConsoleMode(handle, &mode) != 0;
 }

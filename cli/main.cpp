@@ -15,8 +15,7 @@
 #include "cli/StationCommand.h"
 #include "cli/UpgradeCommand.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     CLI::App app{"kestrel-cli: firmware upgrade tool, console front end"};
     app.set_version_flag("--version", std::string("kestrel-cli ") + kKestrelVersion);
     app.require_subcommand(1);

@@ -6,10 +6,11 @@ namespace {
 std::optional<DriveCandidate> s_lastFound;
 }
 
-const std::optional<DriveCandidate>& LastFoundDrive() { return s_lastFound; }
+const std::optional<DriveCandidate>& LastFoundDrive() {
+    return s_lastFound;
+}
 
-DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/)
-{
+DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/) {
     // Fixed disks and other drives are never opened, even if they would answer identify.
     for (const DriveCandidate& drive : EnumerateCandidateDrives()) {
         const DriveHandle handle = OpenDriveReadWrite(drive);
@@ -29,8 +30,7 @@ DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/)
     return kInvalidDrive;
 }
 
-std::vector<DriveProbe> ProbeCandidateDrives()
-{
+std::vector<DriveProbe> ProbeCandidateDrives() {
     std::vector<DriveProbe> probes;
     for (const DriveCandidate& drive : EnumerateDrives()) {
         DriveProbe probe;

@@ -10,8 +10,7 @@ namespace {
 constexpr std::uint8_t kCdbByte7 = 2;  // the device firmware expects 2 here on every command
 
 PassThroughRequest MakeRequest(std::uint8_t opcode, DataDirection direction, std::uint32_t length,
-                               std::uint8_t* buffer)
-{
+                               std::uint8_t* buffer) {
     PassThroughRequest request;
     request.cdb = BuildVendorCdb(opcode, length);
     request.direction = direction;
@@ -21,8 +20,8 @@ PassThroughRequest MakeRequest(std::uint8_t opcode, DataDirection direction, std
 }
 
 // Every vendor request goes out here, so a trace sees each one with what the OS said.
-bool Send(DriveHandle handle, const PassThroughRequest& request, PassThroughResult* result = nullptr)
-{
+bool Send(DriveHandle handle, const PassThroughRequest& request,
+          PassThroughResult* result = nullptr) {
     DeviceTrace* trace = CurrentDeviceTrace();
     if (trace == nullptr) return SendPassThrough(handle, request, result);
     PassThroughResult local;
@@ -35,8 +34,7 @@ bool Send(DriveHandle handle, const PassThroughRequest& request, PassThroughResu
 
 }  // namespace
 
-std::array<std::uint8_t, kCdbLength> BuildVendorCdb(std::uint8_t opcode, std::uint32_t length)
-{
+std::array<std::uint8_t, kCdbLength> BuildVendorCdb(std::uint8_t opcode, std::uint32_t length) {
     return {opcode,
             0,
             static_cast<std::uint8_t>(length >> 24),
@@ -49,40 +47,35 @@ std::array<std::uint8_t, kCdbLength> BuildVendorCdb(std::uint8_t opcode, std::ui
             0};
 }
 
-bool VendorWrite(DriveHandle handle, std::uint32_t length, const std::uint8_t* buffer)
-{
+bool VendorWrite(DriveHandle handle, std::uint32_t length, const std::uint8_t* buffer) {
     // The pass-through takes a mutable buffer for both directions; a write never changes it.
     auto request = MakeRequest(kOpVendorWrite, DataDirection::ToDevice, length,
                                const_cast<std::uint8_t*>(buffer));
     return Send(handle, request);
 }
 
-bool VendorRead(DriveHandle handle, std::uint32_t length, std::uint8_t* buffer)
-{
-    return Send(handle, MakeRequest(kOpVendorRead, DataDirection::FromDevice, length,
-                                               buffer));
+bool VendorRead(DriveHandle handle, std::uint32_t length, std::uint8_t* buffer) {
+    return Send(handle, MakeRequest(kOpVendorRead, DataDirection::FromDevice, length, buffer));
 }
 
 IdentifyAnswer ProbeIdentify(DriveHandle handle, std::array<std::uint8_t, 2>* reply,
-                             PassThroughResult* result)
-{
+                             PassThroughResult* result) {
     // Start from zeros so a request that fails without filling the buffer never reads as AA 55.
     std::array<std::uint8_t, 2> answer{};
-    const bool sent = Send(
-        handle, MakeRequest(kOpVendorIdentify, DataDirection::FromDevice, 2, answer.data()), result);
+    const bool sent =
+        Send(handle, MakeRequest(kOpVendorIdentify, DataDirection::FromDevice, 2, answer.data()),
+             result);
     if (reply != nullptr) *reply = answer;
     if (!sent) return IdentifyAnswer::RequestFailed;
     return answer[0] == 0xAA && answer[1] == 0x55 ? IdentifyAnswer::Device
-                                                   : IdentifyAnswer::OtherAnswer;
+                                                  : IdentifyAnswer::OtherAnswer;
 }
 
-bool VendorIdentify(DriveHandle handle)
-{
+bool VendorIdentify(DriveHandle handle) {
     return ProbeIdentify(handle, nullptr, nullptr) == IdentifyAnswer::Device;
 }
 
-void CloseDevice(DriveHandle handle)
-{
+void CloseDevice(DriveHandle handle) {
     if (handle == kInvalidDrive) return;
     UnlockDrive(handle);
     CloseDriveHandle(handle);

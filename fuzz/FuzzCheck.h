@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                              \
-    do {                                                                   \
-        if (!(condition)) {                                                \
-            std::fprintf(stderr, "fuzz check failed: %s\n", #condition);  \
-            std::abort();                                                  \
-        }                                                                  \
+#define FUZZ_CHECK(condition)                                            \
+    do {                                                                 \
+        if (!(condition)) {                                              \
+            std::fprintf(stderr, "fuzz check failed: %s\n", #condition); \
+            std::abort();                                                \
+        }                                                                \
     } while (0)

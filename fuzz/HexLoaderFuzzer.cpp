@@ -20,8 +20,7 @@ FirmwareImage g_actual;
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
 
     std::memset(g_expected.data, kErasedByte, sizeof g_expected.data);

@@ -10,8 +10,7 @@
 #include "image/LoadAnalysis.h"
 #include "tests/support/FakeDialog.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // As the raw loader does: erased flash, then at most 512 KB of the file; the length is the
     // file's own.
     FirmwareImage& scratch = BeginImageLoad();
@@ -26,7 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (result.markerFound) {
         FUZZ_CHECK(std::memcmp(&scratch.data[result.startBlock * kBlockSize], "PORI", 4) == 0);
         const std::uint64_t blocks = (std::uint64_t{length} + kBlockSize - 1) / kBlockSize;
-        FUZZ_CHECK(result.endBlock == std::min<std::uint64_t>(kImageBlocks, std::max<std::uint64_t>(result.startBlock, blocks)));
+        FUZZ_CHECK(result.endBlock ==
+                   std::min<std::uint64_t>(kImageBlocks,
+                                           std::max<std::uint64_t>(result.startBlock, blocks)));
     }
     if (result.Accepted()) FUZZ_CHECK(result.endBlock > result.startBlock);
 

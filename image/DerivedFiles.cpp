@@ -13,16 +13,14 @@ namespace {
 
 constexpr std::size_t kSuffixCharacters = 4;
 
-bool BootAreaErased()
-{
+bool BootAreaErased() {
     return std::all_of(g_image.data, g_image.data + kBootAreaSize,
                        [](std::uint8_t b) { return b == kErasedByte; });
 }
 
 // Nothing to derive from: no load has succeeded yet. The Generate buttons are disabled then,
 // so only a direct caller gets here; the same words as an erased boot area tell it.
-bool RefuseWithoutImage(DialogServices& dlg)
-{
+bool RefuseWithoutImage(DialogServices& dlg) {
     if (HasSendableRange(g_image)) return false;
     dlg.ShowMessage(kMsgBinIncomplete);
     return true;
@@ -34,8 +32,7 @@ struct Piece {
     std::size_t size;
 };
 
-bool WriteWhole(DialogServices& dlg, const std::string& path, std::initializer_list<Piece> pieces)
-{
+bool WriteWhole(DialogServices& dlg, const std::string& path, std::initializer_list<Piece> pieces) {
     if (path.empty() || path.size() >= kDerivedPathBuffer) {
         dlg.ShowMessage(kMsgOpenBinFileError);
         return false;
@@ -62,8 +59,7 @@ bool WriteWhole(DialogServices& dlg, const std::string& path, std::initializer_l
 
 }  // namespace
 
-std::string BurnFilePath(const std::string& programPath)
-{
+std::string BurnFilePath(const std::string& programPath) {
     std::size_t cut = programPath.size();
     for (std::size_t characters = 0; characters < kSuffixCharacters; ++characters) {
         if (cut == 0) return {};
@@ -74,8 +70,7 @@ std::string BurnFilePath(const std::string& programPath)
     return programPath.substr(0, cut) + kBurnSuffix;
 }
 
-bool WriteBinFiles(DialogServices& dlg)
-{
+bool WriteBinFiles(DialogServices& dlg) {
     // Checked before any dialog: without a boot area there is nothing to burn.
     if (BootAreaErased()) {
         dlg.ShowMessage(kMsgBinIncomplete);
@@ -87,8 +82,7 @@ bool WriteBinFiles(DialogServices& dlg)
     return WriteBinFilesTo(dlg, *path);
 }
 
-bool WriteBinFilesTo(DialogServices& dlg, const std::string& path)
-{
+bool WriteBinFilesTo(DialogServices& dlg, const std::string& path) {
     if (BootAreaErased()) {
         dlg.ShowMessage(kMsgBinIncomplete);
         return false;
@@ -103,24 +97,22 @@ bool WriteBinFilesTo(DialogServices& dlg, const std::string& path)
         return erased;
     }();
     // The boot area is blanked only in what is written, never in the image.
-    if (!WriteWhole(dlg, path,
-                    {{kErasedBootArea.data(), blanked},
-                     {g_image.data + blanked, length - blanked}}))
+    if (!WriteWhole(
+            dlg, path,
+            {{kErasedBootArea.data(), blanked}, {g_image.data + blanked, length - blanked}}))
         return false;
     // From here on a failure leaves the program file written.
     return WriteWhole(dlg, BurnFilePath(path), {{g_image.data, length}});
 }
 
-bool WriteBodyFile(DialogServices& dlg)
-{
+bool WriteBodyFile(DialogServices& dlg) {
     if (RefuseWithoutImage(dlg)) return false;
     const auto path = dlg.ChooseFile(FileDialogMode::Save, kBinDefaultExtension, kBinSaveFilter);
     if (!path) return false;
     return WriteBodyFileTo(dlg, *path);
 }
 
-bool WriteBodyFileTo(DialogServices& dlg, const std::string& path)
-{
+bool WriteBodyFileTo(DialogServices& dlg, const std::string& path) {
     if (RefuseWithoutImage(dlg)) return false;
     const std::size_t first = std::size_t{g_image.startBlock} * kBlockSize;
     const std::size_t last = std::size_t{g_image.endBlock} * kBlockSize;

@@ -23,8 +23,7 @@
 
 namespace {
 
-std::string TemporaryPathFor(const std::string& target)
-{
+std::string TemporaryPathFor(const std::string& target) {
     // Beside the target, so the final rename stays on one file system.
     static std::atomic<unsigned> counter{0};
     return target + ".kestrel-" + std::to_string(static_cast<unsigned long>(::getpid())) + "-" +
@@ -33,16 +32,16 @@ std::string TemporaryPathFor(const std::string& target)
 
 }  // namespace
 
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 
-bool File::Fail(const char* action, int error)
-{
+bool File::Fail(const char* action, int error) {
     m_error = std::string("Cannot ") + action + " \"" + m_path + "\": " + std::strerror(error);
     return false;
 }
 
-bool File::OpenForReading(const std::string& path)
-{
+bool File::OpenForReading(const std::string& path) {
     Close();
     m_path = path;
     m_writing = false;
@@ -63,8 +62,7 @@ bool File::OpenForReading(const std::string& path)
     return true;
 }
 
-bool File::CreateForWriting(const std::string& path)
-{
+bool File::CreateForWriting(const std::string& path) {
     Close();
     m_path = path;
     m_writing = true;
@@ -87,8 +85,7 @@ bool File::CreateForWriting(const std::string& path)
     return true;
 }
 
-std::int64_t File::Read(void* buffer, std::size_t size)
-{
+std::int64_t File::Read(void* buffer, std::size_t size) {
     if (m_fd < 0) return Fail("read", EBADF), -1;
     for (;;) {
         const auto n = ::read(m_fd, buffer, static_cast<unsigned>(size));
@@ -97,8 +94,7 @@ std::int64_t File::Read(void* buffer, std::size_t size)
     }
 }
 
-std::int64_t File::ReadFully(void* buffer, std::size_t size)
-{
+std::int64_t File::ReadFully(void* buffer, std::size_t size) {
     auto* bytes = static_cast<unsigned char*>(buffer);
     std::size_t total = 0;
     while (total < size) {
@@ -110,8 +106,7 @@ std::int64_t File::ReadFully(void* buffer, std::size_t size)
     return static_cast<std::int64_t>(total);
 }
 
-bool File::Write(const void* buffer, std::size_t size)
-{
+bool File::Write(const void* buffer, std::size_t size) {
     if (m_fd < 0) return Fail("write", EBADF);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     while (size > 0) {
@@ -126,8 +121,7 @@ bool File::Write(const void* buffer, std::size_t size)
     return true;
 }
 
-std::optional<std::uint64_t> File::Length()
-{
+std::optional<std::uint64_t> File::Length() {
     struct stat info {};
     if (m_fd < 0 || ::fstat(m_fd, &info) != 0) {
         Fail("read", m_fd < 0 ? EBADF : errno);
@@ -136,8 +130,7 @@ std::optional<std::uint64_t> File::Length()
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-bool File::Commit()
-{
+bool File::Commit() {
     if (m_fd < 0 || !m_writing) return Fail("write", EBADF);
     int error = 0;
 #ifndef _WIN32
@@ -160,8 +153,7 @@ bool File::Commit()
     return true;
 }
 
-void File::Close()
-{
+void File::Close() {
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

@@ -8,17 +8,17 @@
 
 inline constexpr std::uint32_t kBlockSize = 1024;
 inline constexpr std::uint16_t kImageBlocks = 512;
-inline constexpr std::uint32_t kImageSize = kBlockSize * kImageBlocks;  // 0x80000
-inline constexpr std::uint16_t kBootBlocks = 16;                        // blocks 0..15
+inline constexpr std::uint32_t kImageSize = kBlockSize * kImageBlocks;    // 0x80000
+inline constexpr std::uint16_t kBootBlocks = 16;                          // blocks 0..15
 inline constexpr std::uint32_t kBootAreaSize = kBlockSize * kBootBlocks;  // 0x4000
 inline constexpr std::uint8_t kErasedByte = 0xFF;
 inline constexpr std::uint32_t kTrailerSize = 8;
 
 struct FirmwareImage {
-    std::uint8_t busy;            // 1 while an upgrade runs (start frame accepted, not ended)
-    std::uint16_t currentBlock;   // next block to send
-    std::uint16_t endBlock;       // one past the last block of the range
-    std::uint16_t startBlock;     // the "PORI" marker block, first block sent
+    std::uint8_t busy;           // 1 while an upgrade runs (start frame accepted, not ended)
+    std::uint16_t currentBlock;  // next block to send
+    std::uint16_t endBlock;      // one past the last block of the range
+    std::uint16_t startBlock;    // the "PORI" marker block, first block sent
     std::uint8_t data[kImageSize];
 };
 

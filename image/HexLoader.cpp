@@ -21,8 +21,7 @@ constexpr std::size_t kHeadSize = 13;
 constexpr std::size_t kReadChunk = 64 * 1024;
 static_assert(kReadChunk > kHexMaxLine);
 
-constexpr int DigitValue(unsigned char c)
-{
+constexpr int DigitValue(unsigned char c) {
     // Explicit ranges rather than isupper/islower: the GUI toolkit switches the process to the
     // user's locale, and these must stay the C locale's tests.
     if (c >= 'A' && c <= 'Z') return c - 55;
@@ -37,8 +36,7 @@ struct PairTable {
     std::int16_t value[65536];
 };
 
-constexpr PairTable MakePairTable()
-{
+constexpr PairTable MakePairTable() {
     std::int16_t digit[256] = {};
     for (unsigned c = 0; c < 256; ++c)
         digit[c] = static_cast<std::int16_t>(DigitValue(static_cast<unsigned char>(c)));
@@ -54,14 +52,10 @@ enum class LineResult { Next, Start, Reject };
 
 class RecordDecoder {
 public:
-    RecordDecoder(FirmwareImage& image, HexLoadReport& report)
-        : m_image(image), m_report(report)
-    {
-    }
+    RecordDecoder(FirmwareImage& image, HexLoadReport& report) : m_image(image), m_report(report) {}
 
     // One complete line of n characters, line feed included (n <= 523).
-    LineResult Decode(const char* text, std::size_t n)
-    {
+    LineResult Decode(const char* text, std::size_t n) {
         // The line buffer is reused from line to line, so a line shorter than 13 characters
         // reaches past its end into what earlier lines left there. m_head mirrors those
         // positions and such a line is decoded from it.
@@ -103,15 +97,13 @@ public:
 
 private:
     // ParseHexDigits(p, 2) and ParseHexDigits(p, 4), table-driven: same values for every byte.
-    int Pair(const char* p) const
-    {
+    int Pair(const char* p) const {
         return kPairs.value[static_cast<unsigned>(static_cast<unsigned char>(p[0])) << 8 |
-                       static_cast<unsigned char>(p[1])];
+                            static_cast<unsigned char>(p[1])];
     }
     int Quad(const char* p) const { return Pair(p) * 256 + Pair(p + 2); }
 
-    void Store(std::int64_t first, const std::uint8_t* bytes, int count)
-    {
+    void Store(std::int64_t first, const std::uint8_t* bytes, int count) {
         if (count <= 0) return;
         // A stray digit can make the address negative or far too large: only the part that
         // falls inside the image is stored, the rest counted.
@@ -143,25 +135,23 @@ private:
 };
 
 bool Conclude(DialogServices& dlg, HexReadOutcome outcome, const HexLoadReport& report,
-              const std::string& errorText, const std::string& path)
-{
+              const std::string& errorText, const std::string& path) {
     switch (outcome) {
-    case HexReadOutcome::StartRecord:
-        return FinishImageLoad(dlg, report.maxAddress + 1, path);
-    case HexReadOutcome::Rejected:
-        dlg.ShowMessage(kMsgFileReadError);
-        return false;
-    case HexReadOutcome::ReadError:
-        dlg.ShowMessage(errorText);
-        return false;
+        case HexReadOutcome::StartRecord:
+            return FinishImageLoad(dlg, report.maxAddress + 1, path);
+        case HexReadOutcome::Rejected:
+            dlg.ShowMessage(kMsgFileReadError);
+            return false;
+        case HexReadOutcome::ReadError:
+            dlg.ShowMessage(errorText);
+            return false;
     }
     return false;
 }
 
 }  // namespace
 
-std::int64_t ParseHexDigits(const char* text, unsigned digitCount)
-{
+std::int64_t ParseHexDigits(const char* text, unsigned digitCount) {
     // Unsigned arithmetic wraps instead of overflowing for absurd digit counts; for the 2 and 4
     // digits the records use, the value is exact.
     std::uint64_t value = 0;
@@ -172,8 +162,7 @@ std::int64_t ParseHexDigits(const char* text, unsigned digitCount)
     return static_cast<std::int64_t>(value);
 }
 
-HexReadOutcome ReadHexRecords(HexByteSource& source, FirmwareImage& image, HexLoadReport& report)
-{
+HexReadOutcome ReadHexRecords(HexByteSource& source, FirmwareImage& image, HexLoadReport& report) {
     RecordDecoder decoder(image, report);
     char buffer[kReadChunk];
     std::size_t pos = 0;      // start of the current line
@@ -201,27 +190,25 @@ HexReadOutcome ReadHexRecords(HexByteSource& source, FirmwareImage& image, HexLo
         const char* line = buffer + pos;
         const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(found) - line) + 1;
         switch (decoder.Decode(line, n)) {
-        case LineResult::Next:
-            break;
-        case LineResult::Start:
-            return HexReadOutcome::StartRecord;
-        case LineResult::Reject:
-            return HexReadOutcome::Rejected;
+            case LineResult::Next:
+                break;
+            case LineResult::Start:
+                return HexReadOutcome::StartRecord;
+            case LineResult::Reject:
+                return HexReadOutcome::Rejected;
         }
         pos += n;
         scanned = 0;
     }
 }
 
-bool LoadHexFile(DialogServices& dlg, HexLoadReport* report)
-{
+bool LoadHexFile(DialogServices& dlg, HexLoadReport* report) {
     const auto path = dlg.ChooseFile(FileDialogMode::Open, kHexDefaultExtension, kHexOpenFilter);
     if (!path) return false;
     return LoadHexFileFrom(dlg, *path, report);
 }
 
-bool LoadHexFileFrom(DialogServices& dlg, const std::string& path, HexLoadReport* report)
-{
+bool LoadHexFileFrom(DialogServices& dlg, const std::string& path, HexLoadReport* report) {
     HexLoadReport local;
     HexLoadReport& result = report != nullptr ? *report : local;
     result = {};
@@ -238,8 +225,7 @@ bool LoadHexFileFrom(DialogServices& dlg, const std::string& path, HexLoadReport
 }
 
 bool LoadHexFromSource(DialogServices& dlg, HexByteSource& source, const std::string& path,
-                       HexLoadReport* report)
-{
+                       HexLoadReport* report) {
     HexLoadReport local;
     HexLoadReport& result = report != nullptr ? *report : local;
     result = {};

@@ -12,14 +12,12 @@ constexpr char kMarker[4] = {'P', 'O', 'R', 'I'};
 
 }  // namespace
 
-bool IsValidChipFamily(std::uint8_t first, std::uint8_t second)
-{
+bool IsValidChipFamily(std::uint8_t first, std::uint8_t second) {
     return (first == 'S' && second == 'T') || (first == 'G' && second == 'D') ||
            (first == 'H' && second == 'C');
 }
 
-LoadAnalysisResult AnalyseImage(const FirmwareImage& image, std::uint32_t length)
-{
+LoadAnalysisResult AnalyseImage(const FirmwareImage& image, std::uint32_t length) {
     LoadAnalysisResult result;
     for (std::uint16_t b = kBootBlocks; b < kImageBlocks; ++b) {
         if (std::memcmp(&image.data[std::uint32_t{b} * kBlockSize], kMarker, sizeof kMarker) == 0) {
@@ -33,8 +31,8 @@ LoadAnalysisResult AnalyseImage(const FirmwareImage& image, std::uint32_t length
     // endBlock = min(512, max(startBlock, ceil(length / 1024))), counted in 64-bit so a length
     // near 4 GB cannot wrap.
     const std::uint64_t blocksInFile = (std::uint64_t{length} + kBlockSize - 1) / kBlockSize;
-    result.endBlock = static_cast<std::uint16_t>(
-        std::min<std::uint64_t>(kImageBlocks, std::max<std::uint64_t>(result.startBlock, blocksInFile)));
+    result.endBlock = static_cast<std::uint16_t>(std::min<std::uint64_t>(
+        kImageBlocks, std::max<std::uint64_t>(result.startBlock, blocksInFile)));
 
     // The marker lies inside the loaded length, so the range is never empty here; the check
     // keeps the trailer read inside the image whatever the caller passed.
@@ -44,19 +42,16 @@ LoadAnalysisResult AnalyseImage(const FirmwareImage& image, std::uint32_t length
     return result;
 }
 
-std::string SpaceText(std::uint16_t startBlock, std::uint16_t endBlock)
-{
+std::string SpaceText(std::uint16_t startBlock, std::uint16_t endBlock) {
     return "Space (" + std::to_string(startBlock) + "-" + std::to_string(endBlock) + "K)";
 }
 
-FirmwareImage& BeginImageLoad()
-{
+FirmwareImage& BeginImageLoad() {
     std::memset(g_loadScratch.data, kErasedByte, sizeof g_loadScratch.data);
     return g_loadScratch;
 }
 
-bool FinishImageLoad(DialogServices& dlg, std::uint32_t length, const std::string& path)
-{
+bool FinishImageLoad(DialogServices& dlg, std::uint32_t length, const std::string& path) {
     const LoadAnalysisResult analysis = AnalyseImage(g_loadScratch, length);
     if (!analysis.Accepted()) {
         dlg.ShowMessage(kMsgFileReadError);

@@ -4,15 +4,13 @@
 #include "image/File.h"
 #include "image/LoadAnalysis.h"
 
-bool LoadProgramBinary(DialogServices& dlg)
-{
+bool LoadProgramBinary(DialogServices& dlg) {
     const auto path = dlg.ChooseFile(FileDialogMode::Open, "", kBinOpenFilter);
     if (!path) return false;
     return LoadProgramBinaryFrom(dlg, *path);
 }
 
-bool LoadProgramBinaryFrom(DialogServices& dlg, const std::string& path)
-{
+bool LoadProgramBinaryFrom(DialogServices& dlg, const std::string& path) {
     File file;
     if (!file.OpenForReading(path)) {
         dlg.ShowMessage(kMsgBinOpenError);

@@ -3,20 +3,18 @@
 #include <algorithm>
 #include <cmath>
 
-std::array<CoolFill, 4> FrameFills(const CoolFrame& frame)
-{
+std::array<CoolFill, 4> FrameFills(const CoolFrame& frame) {
     const CoolRect& r = frame.rect;
     return {{
-        {{r.left, r.top, r.right - 1, r.top + 1}, frame.topLeft},          // top, short of the corner
-        {{r.left, r.top, r.left + 1, r.bottom - 1}, frame.topLeft},        // left, short of the corner
-        {{r.right - 1, r.top, r.right, r.bottom}, frame.bottomRight},      // right, full height
-        {{r.left, r.bottom - 1, r.right, r.bottom}, frame.bottomRight},    // bottom, full width
+        {{r.left, r.top, r.right - 1, r.top + 1}, frame.topLeft},      // top, short of the corner
+        {{r.left, r.top, r.left + 1, r.bottom - 1}, frame.topLeft},    // left, short of the corner
+        {{r.right - 1, r.top, r.right, r.bottom}, frame.bottomRight},  // right, full height
+        {{r.left, r.bottom - 1, r.right, r.bottom}, frame.bottomRight},  // bottom, full width
     }};
 }
 
 CoolFrames LayoutFrames(const CoolButtonLook& look, const CoolButtonState& state, CoolRect item,
-                        std::uint32_t itemState)
-{
+                        std::uint32_t itemState) {
     using enum SysColor;
     CoolFrames out;
     CoolRect r = item;
@@ -48,15 +46,13 @@ CoolFrames LayoutFrames(const CoolButtonLook& look, const CoolButtonState& state
     return out;
 }
 
-CoolRect FocusFrameRect(const CoolButtonLook& look, CoolRect item)
-{
+CoolRect FocusFrameRect(const CoolButtonLook& look, CoolRect item) {
     return item.Inset(look.m_nBorderStyle == BORDER_FLAT ? 2 : 3);
 }
 
 CoolContent LayoutContent(const CoolButtonLook& look, const CoolButtonState& state,
                           CoolRect content, std::uint32_t itemState, bool captionEmpty,
-                          const CoolImagesSet& images)
-{
+                          const CoolImagesSet& images) {
     using enum SysColor;
     CoolContent out;
     const CoolRect& r = content;
@@ -122,63 +118,55 @@ CoolContent LayoutContent(const CoolButtonLook& look, const CoolButtonState& sta
 }
 
 CoolFace LayoutFace(const CoolButtonLook& look, const CoolButtonState& state, CoolRect item,
-                    std::uint32_t itemState, bool captionEmpty, const CoolImagesSet& images)
-{
+                    std::uint32_t itemState, bool captionEmpty, const CoolImagesSet& images) {
     CoolFace face;
     face.item = item;
     face.hasFocus = (itemState & ODS_FOCUS) != 0;
     face.focus = FocusFrameRect(look, item);
     face.frames = LayoutFrames(look, state, item, itemState);
-    face.content =
-        LayoutContent(look, state, face.frames.content, itemState, captionEmpty, images);
+    face.content = LayoutContent(look, state, face.frames.content, itemState, captionEmpty, images);
     return face;
 }
 
-CoolSize ContentSize(const CoolButtonLook& look, CoolSize caption, std::int32_t n)
-{
+CoolSize ContentSize(const CoolButtonLook& look, CoolSize caption, std::int32_t n) {
     switch (look.m_nContent) {
-    case CONTENT_IMAGE:
-        return {look.m_cxImage + 10, look.m_cyImage + 10};
-    case CONTENT_TEXT:
-        return {caption.cx + 10, caption.cy + 10};
-    case CONTENT_IMAGE_TEXT:
-        return {look.m_cxImage + caption.cx + 10 + (caption.cx > 0 ? 10 : 0),
-                std::max(look.m_cyImage, caption.cy) + 10};
-    default:
-        return {n, n};
+        case CONTENT_IMAGE:
+            return {look.m_cxImage + 10, look.m_cyImage + 10};
+        case CONTENT_TEXT:
+            return {caption.cx + 10, caption.cy + 10};
+        case CONTENT_IMAGE_TEXT:
+            return {look.m_cxImage + caption.cx + 10 + (caption.cx > 0 ? 10 : 0),
+                    std::max(look.m_cyImage, caption.cy) + 10};
+        default:
+            return {n, n};
     }
 }
 
 namespace {
 
-double Linear(std::uint8_t channel)
-{
+double Linear(std::uint8_t channel) {
     const double c = channel / 255.0;
     return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
-double Luminance(ColorRef c)
-{
+double Luminance(ColorRef c) {
     return 0.2126 * Linear(ColorRefRed(c)) + 0.7152 * Linear(ColorRefGreen(c)) +
            0.0722 * Linear(ColorRefBlue(c));
 }
 
-std::uint8_t Toward(std::uint8_t from, std::uint8_t to, int step, int steps)
-{
+std::uint8_t Toward(std::uint8_t from, std::uint8_t to, int step, int steps) {
     return static_cast<std::uint8_t>(from + (to - from) * step / steps);
 }
 
 }  // namespace
 
-double ContrastRatio(ColorRef a, ColorRef b)
-{
+double ContrastRatio(ColorRef a, ColorRef b) {
     const double la = Luminance(a);
     const double lb = Luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-ColorRef LegibleGrayText(ColorRef grayText, ColorRef face)
-{
+ColorRef LegibleGrayText(ColorRef grayText, ColorRef face) {
     // A mid-gray face reaches 3:1 against neither end only in theory; black or white then wins.
     const std::uint8_t target = Luminance(face) > 0.18 ? 0x00 : 0xFF;
     constexpr int kSteps = 64;

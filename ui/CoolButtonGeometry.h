@@ -42,13 +42,18 @@ enum class SysColor : std::int32_t {
 using ColorRef = std::uint32_t;
 inline constexpr ColorRef kColorDefault = 0xFFFFFFFFu;
 inline constexpr ColorRef kColorWhite = 0x00FFFFFFu;
-constexpr ColorRef MakeColorRef(std::uint8_t r, std::uint8_t g, std::uint8_t b)
-{
+constexpr ColorRef MakeColorRef(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return ColorRef{r} | (ColorRef{g} << 8) | (ColorRef{b} << 16);
 }
-constexpr std::uint8_t ColorRefRed(ColorRef c) { return static_cast<std::uint8_t>(c & 0xFF); }
-constexpr std::uint8_t ColorRefGreen(ColorRef c) { return static_cast<std::uint8_t>((c >> 8) & 0xFF); }
-constexpr std::uint8_t ColorRefBlue(ColorRef c) { return static_cast<std::uint8_t>((c >> 16) & 0xFF); }
+constexpr std::uint8_t ColorRefRed(ColorRef c) {
+    return static_cast<std::uint8_t>(c & 0xFF);
+}
+constexpr std::uint8_t ColorRefGreen(ColorRef c) {
+    return static_cast<std::uint8_t>((c >> 8) & 0xFF);
+}
+constexpr std::uint8_t ColorRefBlue(ColorRef c) {
+    return static_cast<std::uint8_t>((c >> 16) & 0xFF);
+}
 
 struct CoolPoint {
     std::int32_t x = 0;
@@ -73,13 +78,11 @@ struct CoolRect {
     std::int32_t Height() const { return bottom - top; }
     bool IsEmpty() const { return right <= left || bottom <= top; }
     // Moves all four edges inward by dx and dy (negative values widen).
-    CoolRect Inset(std::int32_t dx, std::int32_t dy) const
-    {
+    CoolRect Inset(std::int32_t dx, std::int32_t dy) const {
         return {left + dx, top + dy, right - dx, bottom - dy};
     }
     CoolRect Inset(std::int32_t n) const { return Inset(n, n); }
-    CoolRect Offset(std::int32_t dx, std::int32_t dy) const
-    {
+    CoolRect Offset(std::int32_t dx, std::int32_t dy) const {
         return {left + dx, top + dy, right + dx, bottom + dy};
     }
     friend bool operator==(const CoolRect&, const CoolRect&) = default;
@@ -190,8 +193,7 @@ CoolSize ContentSize(const CoolButtonLook& look, CoolSize caption, std::int32_t 
 // read through faceColor again for every pixel, as the rule asks.
 template <typename FaceColorFn>
 void WhitenFacePixels(std::span<ColorRef> pixels, std::size_t width, std::size_t height,
-                      FaceColorFn faceColor)
-{
+                      FaceColorFn faceColor) {
     for (std::size_t x = 0; x < width; ++x) {
         for (std::size_t y = 0; y < height; ++y) {
             ColorRef& px = pixels[y * width + x];
@@ -203,8 +205,7 @@ void WhitenFacePixels(std::span<ColorRef> pixels, std::size_t width, std::size_t
 // The embossed (disabled) rendering of an image draws the shape of its non-white opaque
 // pixels, once in COLOR_BTNHIGHLIGHT one pixel right and down, then in COLOR_BTNSHADOW.
 // That is why the disabled bitmap turns the face colour white: face pixels drop out.
-constexpr bool IsEmbossShapePixel(ColorRef rgb, std::uint8_t alpha)
-{
+constexpr bool IsEmbossShapePixel(ColorRef rgb, std::uint8_t alpha) {
     return alpha >= 0x80 && (rgb & kColorWhite) != kColorWhite;
 }
 

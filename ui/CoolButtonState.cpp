@@ -2,26 +2,22 @@
 
 #include <algorithm>
 
-bool CoolButtonActions::Contains(CoolButtonAction action) const
-{
+bool CoolButtonActions::Contains(CoolButtonAction action) const {
     return std::find(begin(), end(), action) != end();
 }
 
-void CoolButtonState::Capture(CoolButtonActions& actions)
-{
+void CoolButtonState::Capture(CoolButtonActions& actions) {
     m_bCaptured = true;
     actions.Add(CoolButtonAction::Capture);
 }
 
-void CoolButtonState::Release(CoolButtonActions& actions)
-{
+void CoolButtonState::Release(CoolButtonActions& actions) {
     m_bCaptured = false;
     actions.Add(CoolButtonAction::Release);
 }
 
 CoolButtonActions CoolButtonState::OnMouseMove(std::int32_t borderStyle, std::uint32_t keyFlags,
-                                               bool inside)
-{
+                                               bool inside) {
     CoolButtonActions actions;
     const bool left = (keyFlags & MK_LBUTTON) != 0;
     if (!left && borderStyle == BORDER_3D) {
@@ -65,8 +61,7 @@ CoolButtonActions CoolButtonState::OnMouseMove(std::int32_t borderStyle, std::ui
     return actions;
 }
 
-CoolButtonActions CoolButtonState::OnLButtonDown()
-{
+CoolButtonActions CoolButtonState::OnLButtonDown() {
     CoolButtonActions actions;
     m_bPressed = true;
     m_bHover = true;
@@ -76,8 +71,7 @@ CoolButtonActions CoolButtonState::OnLButtonDown()
     return actions;
 }
 
-CoolButtonActions CoolButtonState::OnLButtonUp()
-{
+CoolButtonActions CoolButtonState::OnLButtonUp() {
     CoolButtonActions actions;
     m_bPressed = false;
     m_bHover = false;
@@ -87,15 +81,13 @@ CoolButtonActions CoolButtonState::OnLButtonUp()
     return actions;
 }
 
-bool CoolButtonState::ReleaseIfCaptured()
-{
+bool CoolButtonState::ReleaseIfCaptured() {
     const bool was = m_bCaptured;
     m_bCaptured = false;
     return was;
 }
 
-CoolButtonActions CoolButtonState::OnCancelMode()
-{
+CoolButtonActions CoolButtonState::OnCancelMode() {
     CoolButtonActions actions;
     actions.Add(CoolButtonAction::PassToBase);
     if (m_bCaptured) {
@@ -105,8 +97,7 @@ CoolButtonActions CoolButtonState::OnCancelMode()
     return actions;
 }
 
-CoolButtonActions CoolButtonState::OnEnable(bool enable)
-{
+CoolButtonActions CoolButtonState::OnEnable(bool enable) {
     CoolButtonActions actions;
     if (!enable) {
         m_bPressed = false;

@@ -61,9 +61,11 @@ void ForwardSentSignal(int signal, siginfo_t* info, void*) {
 
 // The child's environment: ours (UMOCKDEV_DIR is set by the testbed) with the preload library
 // first, and ASan told not to insist on coming first itself.
-std::vector<std::string> ChildEnvironment(const std::string& root, const std::string& firstPreload) {
+std::vector<std::string> ChildEnvironment(const std::string& root,
+                                          const std::string& firstPreload) {
     std::vector<std::string> env;
-    std::string preload = firstPreload.empty() ? kPreloadLibrary : firstPreload + ":" + kPreloadLibrary;
+    std::string preload =
+        firstPreload.empty() ? kPreloadLibrary : firstPreload + ":" + kPreloadLibrary;
     std::string asan = "verify_asan_link_order=0";
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;

@@ -8,7 +8,8 @@ QImage RenderAppIcon(int size) {
     const std::vector<std::uint32_t> pixels = RenderAppIconArgb(size);
     QImage image(size, size, QImage::Format_ARGB32);
     for (int y = 0; y < size; ++y) {
-        std::memcpy(image.scanLine(y), pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size),
+        std::memcpy(image.scanLine(y),
+                    pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size),
                     static_cast<std::size_t>(size) * sizeof(std::uint32_t));
     }
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);

@@ -9,8 +9,8 @@ class ClassicMessageBox : public QMessageBox {
     Q_OBJECT
 
 public:
-    ClassicMessageBox(Icon icon, const QString& title, const QString& text,
-                      StandardButtons buttons, QWidget* parent);
+    ClassicMessageBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons,
+                      QWidget* parent);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -7,8 +7,7 @@
 
 CUpgradeApp theApp;
 
-int CUpgradeApp::InitInstance()
-{
+int CUpgradeApp::InitInstance() {
     // The progress bar is a common control; the classic ones (no visual styles) keep the look
     // the template was drawn for.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};

@@ -18,8 +18,7 @@
 namespace {
 
 // The caption of ShowMessage: the program file's name without its path and extension.
-std::wstring ApplicationName()
-{
+std::wstring ApplicationName() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -36,32 +35,27 @@ std::wstring ApplicationName()
     return name;
 }
 
-std::wstring ItemText(HWND dlg, int id)
-{
+std::wstring ItemText(HWND dlg, int id) {
     HWND item = GetDlgItem(dlg, id);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(item)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(item, text.data(),
-                                                        static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(item, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
 }  // namespace
 
-CUpgradeDlg::CUpgradeDlg()
-{
+CUpgradeDlg::CUpgradeDlg() {
     m_nFileType = -1;  // no radio checked until initialisation chooses BIN
-    m_hIcon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
-                                            MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                            GetSystemMetrics(SM_CXICON),
-                                            GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
-    m_hSmallIcon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
-                                                 MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                                 GetSystemMetrics(SM_CXSMICON),
-                                                 GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    m_hIcon = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+    m_hSmallIcon = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
 }
 
-CUpgradeDlg::~CUpgradeDlg()
-{
+CUpgradeDlg::~CUpgradeDlg() {
     if (m_hDevice != kInvalidDrive) {
         CloseDevice(m_hDevice);
         m_hDevice = kInvalidDrive;
@@ -70,14 +64,12 @@ CUpgradeDlg::~CUpgradeDlg()
     if (m_hSmallIcon != nullptr) DestroyIcon(m_hSmallIcon);
 }
 
-INT_PTR CUpgradeDlg::DoModal()
-{
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPGRADE_DIALOG),
-                           nullptr, DlgProc, reinterpret_cast<LPARAM>(this));
+INT_PTR CUpgradeDlg::DoModal() {
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPGRADE_DIALOG), nullptr,
+                           DlgProc, reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR CALLBACK CUpgradeDlg::DlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
-{
+INT_PTR CALLBACK CUpgradeDlg::DlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_INITDIALOG) {
         auto* self = reinterpret_cast<CUpgradeDlg*>(lp);
         SetWindowLongPtrW(hwnd, DWLP_USER, lp);
@@ -88,56 +80,53 @@ INT_PTR CALLBACK CUpgradeDlg::DlgProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return self != nullptr ? self->OnMessage(msg, wp, lp) : FALSE;
 }
 
-INT_PTR CUpgradeDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
-{
+INT_PTR CUpgradeDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_SYSCOMMAND:
-        return OnSysCommand(static_cast<UINT>(wp)) ? TRUE : FALSE;
-    case WM_PAINT:
-        return OnPaint() ? TRUE : FALSE;
-    case WM_QUERYDRAGICON:
-        return reinterpret_cast<INT_PTR>(m_hIcon);
-    case WM_TIMER:
-        if (wp == static_cast<WPARAM>(kBlockTimerId)) SendNextBlock(*this);
-        return TRUE;
-    case WM_DRAWITEM: {
-        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-        if (CCoolButton* button = Button(static_cast<int>(item->CtlID))) {
-            button->DrawItem(*item);
+        case WM_SYSCOMMAND:
+            return OnSysCommand(static_cast<UINT>(wp)) ? TRUE : FALSE;
+        case WM_PAINT:
+            return OnPaint() ? TRUE : FALSE;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<INT_PTR>(m_hIcon);
+        case WM_TIMER:
+            if (wp == static_cast<WPARAM>(kBlockTimerId)) SendNextBlock(*this);
             return TRUE;
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+            if (CCoolButton* button = Button(static_cast<int>(item->CtlID))) {
+                button->DrawItem(*item);
+                return TRUE;
+            }
+            return FALSE;
         }
-        return FALSE;
-    }
-    case WM_COMMAND:
-        if (HIWORD(wp) == BN_CLICKED) OnCommand(LOWORD(wp));
-        return TRUE;
-    case WM_HELP:
-        return TRUE;  // no help file belongs to the tool
-    default:
-        return FALSE;
+        case WM_COMMAND:
+            if (HIWORD(wp) == BN_CLICKED) OnCommand(LOWORD(wp));
+            return TRUE;
+        case WM_HELP:
+            return TRUE;  // no help file belongs to the tool
+        default:
+            return FALSE;
     }
 }
 
-CCoolButton* CUpgradeDlg::Button(int id)
-{
+CCoolButton* CUpgradeDlg::Button(int id) {
     switch (id) {
-    case IDC_GEN_BODY:
-        return &m_btnGenBody;
-    case IDC_GEN_BIN:
-        return &m_btnGenBin;
-    case IDC_UPGRADE:
-        return &m_btnUpgrade;
-    case IDC_BROWSE:
-        return &m_btnBrowse;
-    case IDC_CANCEL_UPGRADE:
-        return &m_btnCancel;
-    default:
-        return nullptr;
+        case IDC_GEN_BODY:
+            return &m_btnGenBody;
+        case IDC_GEN_BIN:
+            return &m_btnGenBin;
+        case IDC_UPGRADE:
+            return &m_btnUpgrade;
+        case IDC_BROWSE:
+            return &m_btnBrowse;
+        case IDC_CANCEL_UPGRADE:
+            return &m_btnCancel;
+        default:
+            return nullptr;
     }
 }
 
-BOOL CUpgradeDlg::OnInitDialog()
-{
+BOOL CUpgradeDlg::OnInitDialog() {
     // Bound in the order of the data exchange.
     for (int id : {IDC_GEN_BODY, IDC_GEN_BIN, IDC_UPGRADE, IDC_BROWSE, IDC_CANCEL_UPGRADE}) {
         Button(id)->SubclassDlgItem(id, m_hWnd);
@@ -158,50 +147,46 @@ BOOL CUpgradeDlg::OnInitDialog()
     return TRUE;
 }
 
-void CUpgradeDlg::OnCommand(int id)
-{
+void CUpgradeDlg::OnCommand(int id) {
     switch (id) {
-    case IDC_BROWSE:
-        OnBrowse();
-        break;
-    case IDC_UPGRADE:
-        StartUpgrade(*this);
-        break;
-    case IDC_CANCEL_UPGRADE:
-        CancelUpgrade(*this);
-        break;
-    case IDC_GEN_BIN:
-        WriteBinFiles(*this);
-        break;
-    case IDC_GEN_BODY:
-        WriteBodyFile(*this);
-        break;
-    case IDOK:
-        OnOK();
-        break;
-    case IDCANCEL:
-        EndDialog(m_hWnd, IDCANCEL);
-        break;
-    default:
-        break;
+        case IDC_BROWSE:
+            OnBrowse();
+            break;
+        case IDC_UPGRADE:
+            StartUpgrade(*this);
+            break;
+        case IDC_CANCEL_UPGRADE:
+            CancelUpgrade(*this);
+            break;
+        case IDC_GEN_BIN:
+            WriteBinFiles(*this);
+            break;
+        case IDC_GEN_BODY:
+            WriteBodyFile(*this);
+            break;
+        case IDOK:
+            OnOK();
+            break;
+        case IDCANCEL:
+            EndDialog(m_hWnd, IDCANCEL);
+            break;
+        default:
+            break;
     }
 }
 
-void CUpgradeDlg::OnOK()
-{
+void CUpgradeDlg::OnOK() {
     if (ReadValues()) EndDialog(m_hWnd, IDOK);
 }
 
-bool CUpgradeDlg::OnSysCommand(UINT id)
-{
+bool CUpgradeDlg::OnSysCommand(UINT id) {
     if (!IsAboutCommand(id)) return false;
     CAboutDlg about(m_hWnd);
     about.DoModal();
     return true;
 }
 
-bool CUpgradeDlg::OnPaint()
-{
+bool CUpgradeDlg::OnPaint() {
     if (!IsIconic(m_hWnd)) return false;
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(m_hWnd, &ps);
@@ -210,26 +195,23 @@ bool CUpgradeDlg::OnPaint()
     GetClientRect(m_hWnd, &client);
     const int cx = GetSystemMetrics(SM_CXICON);
     const int cy = GetSystemMetrics(SM_CYICON);
-    DrawIcon(dc, (client.right - client.left - cx + 1) / 2, (client.bottom - client.top - cy + 1) / 2,
-             m_hIcon);
+    DrawIcon(dc, (client.right - client.left - cx + 1) / 2,
+             (client.bottom - client.top - cy + 1) / 2, m_hIcon);
     EndPaint(m_hWnd, &ps);
     return true;
 }
 
-void CUpgradeDlg::ShowMessage(const std::string& text)
-{
+void CUpgradeDlg::ShowMessage(const std::string& text) {
     MessageBoxW(m_hWnd, Widen(text).c_str(), ApplicationName().c_str(), MB_OK);
 }
 
-bool CUpgradeDlg::AskOkCancel(const std::string& text)
-{
+bool CUpgradeDlg::AskOkCancel(const std::string& text) {
     return MessageBoxW(m_hWnd, Widen(text).c_str(), L"", MB_OKCANCEL) == IDOK;
 }
 
 std::optional<std::string> CUpgradeDlg::ChooseFile(FileDialogMode mode,
                                                    const std::string& defaultExtension,
-                                                   const std::string& filter)
-{
+                                                   const std::string& filter) {
     // "description|pattern|" becomes the platform's list of NUL-separated pairs.
     std::wstring filters = Widen(filter);
     for (wchar_t& c : filters) {
@@ -254,8 +236,7 @@ std::optional<std::string> CUpgradeDlg::ChooseFile(FileDialogMode mode,
     return Narrow(file.data());
 }
 
-void CUpgradeDlg::PushValues()
-{
+void CUpgradeDlg::PushValues() {
     SetDlgItemTextW(m_hWnd, IDC_SPACE, Widen(m_strSpace).c_str());
     SetDlgItemTextW(m_hWnd, IDC_PROGRAM_FILE, Widen(m_strProgramFile).c_str());
     // A value outside the group leaves no radio checked.
@@ -264,13 +245,12 @@ void CUpgradeDlg::PushValues()
     SetDlgItemTextW(m_hWnd, IDC_CHANNEL, std::to_wstring(m_nChannel).c_str());
 }
 
-bool CUpgradeDlg::ReadValues()
-{
+bool CUpgradeDlg::ReadValues() {
     m_strSpace = Narrow(ItemText(m_hWnd, IDC_SPACE));
     m_strProgramFile = Narrow(ItemText(m_hWnd, IDC_PROGRAM_FILE));
     m_nFileType = IsDlgButtonChecked(m_hWnd, IDC_BIN) == BST_CHECKED   ? kFileTypeBin
                   : IsDlgButtonChecked(m_hWnd, IDC_HEX) == BST_CHECKED ? kFileTypeHex
-                                                                        : -1;
+                                                                       : -1;
     const auto channel = ParseChannelText(Narrow(ItemText(m_hWnd, IDC_CHANNEL)));
     if (!channel) {
         MessageBoxW(m_hWnd, Widen(kMsgChannelInvalid).c_str(), ApplicationName().c_str(),
@@ -284,42 +264,34 @@ bool CUpgradeDlg::ReadValues()
     return true;
 }
 
-void CUpgradeDlg::EnableButton(int id, bool on)
-{
+void CUpgradeDlg::EnableButton(int id, bool on) {
     EnableWindow(GetDlgItem(m_hWnd, id), on ? TRUE : FALSE);
 }
 
-void CUpgradeDlg::SetProgressRange(std::uint16_t minimum, std::uint16_t maximum)
-{
+void CUpgradeDlg::SetProgressRange(std::uint16_t minimum, std::uint16_t maximum) {
     SendMessageW(m_progress, PBM_SETRANGE, 0, MAKELPARAM(minimum, maximum));
 }
 
-void CUpgradeDlg::SetProgressStep(int step)
-{
+void CUpgradeDlg::SetProgressStep(int step) {
     SendMessageW(m_progress, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
 }
 
-void CUpgradeDlg::SetProgressPos(int pos)
-{
+void CUpgradeDlg::SetProgressPos(int pos) {
     SendMessageW(m_progress, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
 }
 
-void CUpgradeDlg::StepProgress()
-{
+void CUpgradeDlg::StepProgress() {
     SendMessageW(m_progress, PBM_STEPIT, 0, 0);
 }
 
-void CUpgradeDlg::StartBlockTimer(unsigned intervalMs)
-{
+void CUpgradeDlg::StartBlockTimer(unsigned intervalMs) {
     SetTimer(m_hWnd, kBlockTimerId, intervalMs, nullptr);
 }
 
-void CUpgradeDlg::StopBlockTimer()
-{
+void CUpgradeDlg::StopBlockTimer() {
     KillTimer(m_hWnd, kBlockTimerId);
 }
 
-void CUpgradeDlg::Wait(unsigned ms)
-{
+void CUpgradeDlg::Wait(unsigned ms) {
     Sleep(ms);
 }

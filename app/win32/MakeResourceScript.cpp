@@ -12,8 +12,7 @@
 
 namespace {
 
-std::string Quoted(const char* text)
-{
+std::string Quoted(const char* text) {
     std::string out = "\"";
     for (const char* p = text; *p != '\0'; ++p) {
         if (*p == '"') out += '"';  // a quote inside a resource string is doubled
@@ -22,39 +21,38 @@ std::string Quoted(const char* text)
     return out + "\"";
 }
 
-std::string Styles(const ControlTemplate& row)
-{
+std::string Styles(const ControlTemplate& row) {
     std::string s;
     auto add = [&s](const char* style) {
         if (!s.empty()) s += " | ";
         s += style;
     };
     switch (row.kind) {
-    case ControlKind::PushButton:
-        add((row.style & kDefault) != 0 ? "BS_DEFPUSHBUTTON" : "BS_PUSHBUTTON");
-        break;
-    case ControlKind::GroupBox:
-        add("BS_GROUPBOX");
-        break;
-    case ControlKind::Radio:
-        add("BS_AUTORADIOBUTTON");
-        break;
-    case ControlKind::Edit:
-        add((row.style & kAlignRight) != 0    ? "ES_RIGHT"
-            : (row.style & kAlignCentre) != 0 ? "ES_CENTER"
-                                              : "ES_LEFT");
-        if ((row.style & kAutoHScroll) != 0) add("ES_AUTOHSCROLL");
-        if ((row.style & kReadOnly) != 0) add("ES_READONLY");
-        break;
-    case ControlKind::Static:
-        add("SS_LEFT");
-        break;
-    case ControlKind::Icon:
-        add("SS_ICON");
-        break;
-    case ControlKind::ProgressBar:
-        if ((row.style & kSmooth) != 0) add("PBS_SMOOTH");
-        break;
+        case ControlKind::PushButton:
+            add((row.style & kDefault) != 0 ? "BS_DEFPUSHBUTTON" : "BS_PUSHBUTTON");
+            break;
+        case ControlKind::GroupBox:
+            add("BS_GROUPBOX");
+            break;
+        case ControlKind::Radio:
+            add("BS_AUTORADIOBUTTON");
+            break;
+        case ControlKind::Edit:
+            add((row.style & kAlignRight) != 0    ? "ES_RIGHT"
+                : (row.style & kAlignCentre) != 0 ? "ES_CENTER"
+                                                  : "ES_LEFT");
+            if ((row.style & kAutoHScroll) != 0) add("ES_AUTOHSCROLL");
+            if ((row.style & kReadOnly) != 0) add("ES_READONLY");
+            break;
+        case ControlKind::Static:
+            add("SS_LEFT");
+            break;
+        case ControlKind::Icon:
+            add("SS_ICON");
+            break;
+        case ControlKind::ProgressBar:
+            if ((row.style & kSmooth) != 0) add("PBS_SMOOTH");
+            break;
     }
     if ((row.style & kBorder) != 0) add("WS_BORDER");
     if ((row.style & kStartsGroup) != 0) add("WS_GROUP");
@@ -62,26 +60,24 @@ std::string Styles(const ControlTemplate& row)
     return s;
 }
 
-const char* WindowClass(ControlKind kind)
-{
+const char* WindowClass(ControlKind kind) {
     switch (kind) {
-    case ControlKind::PushButton:
-    case ControlKind::GroupBox:
-    case ControlKind::Radio:
-        return "\"Button\"";
-    case ControlKind::Edit:
-        return "\"Edit\"";
-    case ControlKind::Static:
-    case ControlKind::Icon:
-        return "\"Static\"";
-    case ControlKind::ProgressBar:
-        return "\"msctls_progress32\"";
+        case ControlKind::PushButton:
+        case ControlKind::GroupBox:
+        case ControlKind::Radio:
+            return "\"Button\"";
+        case ControlKind::Edit:
+            return "\"Edit\"";
+        case ControlKind::Static:
+        case ControlKind::Icon:
+            return "\"Static\"";
+        case ControlKind::ProgressBar:
+            return "\"msctls_progress32\"";
     }
     return "\"Static\"";
 }
 
-void WriteDialog(std::FILE* out, const DialogTemplate& dlg)
-{
+void WriteDialog(std::FILE* out, const DialogTemplate& dlg) {
     std::fprintf(out, "%d DIALOGEX 0, 0, %d, %d\n", dlg.resourceId, dlg.size.w, dlg.size.h);
     std::fprintf(out, "STYLE DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU\n");
     if (dlg.appWindow) std::fprintf(out, "EXSTYLE WS_EX_APPWINDOW\n");
@@ -90,9 +86,8 @@ void WriteDialog(std::FILE* out, const DialogTemplate& dlg)
                  Quoted(dlg.fontName).c_str());
     for (const ControlTemplate& row : dlg.controls) {
         // An icon static names its icon resource in place of a text.
-        const std::string text = row.kind == ControlKind::Icon
-                                     ? std::to_string(IDR_MAINFRAME)
-                                     : Quoted(row.text);
+        const std::string text =
+            row.kind == ControlKind::Icon ? std::to_string(IDR_MAINFRAME) : Quoted(row.text);
         std::fprintf(out, "    CONTROL %s, %d, %s, %s, %d, %d, %d, %d\n", text.c_str(), row.id,
                      WindowClass(row.kind), Styles(row).c_str(), row.dlu.x, row.dlu.y, row.dlu.w,
                      row.dlu.h);
@@ -103,21 +98,18 @@ void WriteDialog(std::FILE* out, const DialogTemplate& dlg)
 // The icon sizes the shell and the dialog ask for.
 constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 256};
 
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
+void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
     out.push_back(static_cast<std::uint8_t>(v));
     out.push_back(static_cast<std::uint8_t>(v >> 8));
 }
 
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     Put16(out, v & 0xFFFF);
     Put16(out, v >> 16);
 }
 
 // One icon image: a 32-bit DIB (bottom-up, height doubled for the mask) and its AND mask.
-std::vector<std::uint8_t> IconImage(int size)
-{
+std::vector<std::uint8_t> IconImage(int size) {
     const std::vector<std::uint32_t> argb = RenderAppIconArgb(size);
     const auto n = static_cast<std::uint32_t>(size);
     std::vector<std::uint8_t> out;
@@ -143,8 +135,7 @@ std::vector<std::uint8_t> IconImage(int size)
     return out;
 }
 
-bool WriteIcon(const char* path)
-{
+bool WriteIcon(const char* path) {
     std::vector<std::uint8_t> directory;
     std::vector<std::uint8_t> images;
     constexpr std::uint32_t kCount = std::size(kIconSizes);
@@ -175,8 +166,7 @@ bool WriteIcon(const char* path)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s OUT.rc OUT.ico\n", argv[0]);
         return 2;
@@ -186,7 +176,8 @@ int main(int argc, char** argv)
         std::perror(argv[1]);
         return 1;
     }
-    std::fprintf(out, "// Generated from app/DialogTemplate.h; do not edit.\n#pragma code_page(65001)\n");
+    std::fprintf(
+        out, "// Generated from app/DialogTemplate.h; do not edit.\n#pragma code_page(65001)\n");
     WriteDialog(out, kUpgradeDlgTemplate);
     WriteDialog(out, kAboutDlgTemplate);
     std::fprintf(out, "STRINGTABLE\nBEGIN\n    %d, %s\nEND\n", IDS_ABOUTBOX,

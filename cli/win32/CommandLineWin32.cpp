@@ -5,8 +5,7 @@
 #include "cli/CommandLine.h"
 #include "image/win32/WideText.h"
 
-std::vector<std::string> CommandLineArguments(int argc, char** argv)
-{
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide == nullptr || count != argc) {

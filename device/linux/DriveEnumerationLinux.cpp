@@ -31,21 +31,18 @@ namespace {
 constexpr const char* kSysBlock = "/sys/block";
 constexpr int kScsiTypeCdRom = 5;
 
-bool IsScsiDiskName(const std::string& name)
-{
+bool IsScsiDiskName(const std::string& name) {
     return name.size() > 2 && name.starts_with("sd") &&
            std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
 }
 
-bool IsScsiCdRomName(const std::string& name)
-{
+bool IsScsiCdRomName(const std::string& name) {
     return name.size() > 2 && name.starts_with("sr") &&
            std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // A small sysfs attribute as an integer ("1\n" -> 1); nullopt when absent or not a number.
-std::optional<int> ReadIntAttribute(const std::string& path)
-{
+std::optional<int> ReadIntAttribute(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     char text[32] = {};
@@ -72,8 +69,7 @@ struct OrderKey {
     auto operator<=>(const OrderKey&) const = default;
 };
 
-OrderKey KeyFor(const DriveCandidate& drive)
-{
+OrderKey KeyFor(const DriveCandidate& drive) {
     if (IsScsiDiskName(drive.name)) return {0, drive.name.size(), 0, drive.name};
     const std::string digits = drive.name.substr(2);
     // Up to 9 digits can never overflow; more would be no kernel name we know.
@@ -83,8 +79,7 @@ OrderKey KeyFor(const DriveCandidate& drive)
 
 }  // namespace
 
-std::vector<DriveCandidate> EnumerateDrives()
-{
+std::vector<DriveCandidate> EnumerateDrives() {
     std::vector<DriveCandidate> drives;
     DIR* dir = ::opendir(kSysBlock);
     if (dir == nullptr) return drives;
@@ -110,19 +105,19 @@ std::vector<DriveCandidate> EnumerateDrives()
     return drives;
 }
 
-DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError)
-{
+DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError) {
     const int fd = ::open(drive.devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (osError != nullptr) *osError = fd < 0 ? errno : 0;
     return fd < 0 ? kInvalidDrive : static_cast<DriveHandle>(fd);
 }
 
-std::string OpenFailureHint(int osError)
-{
+std::string OpenFailureHint(int osError) {
     if (osError != EACCES && osError != EPERM) return {};
     // Access to this one device, never a group that opens every disk.
     return "no read-write access to the device node: give the user at the seat access to this "
            "device once with `kestrel-cli udev-rule`, or run as root";
 }
 
-std::string DescribeOsError(int osError) { return std::strerror(osError); }
+std::string DescribeOsError(int osError) {
+    return std::strerror(osError);
+}

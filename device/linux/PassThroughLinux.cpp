@@ -36,8 +36,7 @@ constexpr std::size_t kSenseSize = 32;
 constexpr unsigned char kSenseKeyMask = 0x0F;
 
 // The sense key of fixed (0x70, 0x71) or descriptor (0x72, 0x73) format sense data, or -1.
-int SenseKey(const unsigned char* sense, std::size_t length)
-{
+int SenseKey(const unsigned char* sense, std::size_t length) {
     if (length < 2) return -1;
     const unsigned char format = sense[0] & 0x7F;
     if ((format == 0x70 || format == 0x71) && length >= 3) return sense[2] & kSenseKeyMask;
@@ -45,8 +44,7 @@ int SenseKey(const unsigned char* sense, std::size_t length)
     return -1;
 }
 
-int SgDirection(const PassThroughRequest& request)
-{
+int SgDirection(const PassThroughRequest& request) {
     if (request.length == 0) return SG_DXFER_NONE;
     return request.direction == DataDirection::ToDevice ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
 }
@@ -54,8 +52,7 @@ int SgDirection(const PassThroughRequest& request)
 }  // namespace
 
 bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
-                     PassThroughResult* result)
-{
+                     PassThroughResult* result) {
     // The kernel takes a non-const CDB pointer but never writes through it.
     auto cdb = request.cdb;
 
@@ -90,8 +87,7 @@ bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
     return out.reachedDevice;
 }
 
-std::string PassThroughFailureHint(const PassThroughResult& result)
-{
+std::string PassThroughFailureHint(const PassThroughResult& result) {
     if (result.osError != EPERM) return {};
     return "the vendor SCSI commands need the CAP_SYS_RAWIO capability: the kestrel package "
            "gives it to the group kestrel (`sudo usermod -aG kestrel $USER`, then log in again); "
@@ -99,4 +95,6 @@ std::string PassThroughFailureHint(const PassThroughResult& result)
            "or run as root";
 }
 
-void CloseDriveHandle(DriveHandle handle) { ::close(static_cast<int>(handle)); }
+void CloseDriveHandle(DriveHandle handle) {
+    ::close(static_cast<int>(handle));
+}

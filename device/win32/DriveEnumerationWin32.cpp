@@ -15,28 +15,27 @@
 
 #include "device/DriveEnumeration.h"
 
-std::vector<DriveCandidate> EnumerateDrives()
-{
+std::vector<DriveCandidate> EnumerateDrives() {
     std::vector<DriveCandidate> drives;
     for (char letter = 'C'; letter <= 'Z'; ++letter) {
         char name[4];
         std::snprintf(name, sizeof name, "%c: ", letter);
         DriveKind kind;
         switch (GetDriveTypeA(name)) {
-        case DRIVE_REMOVABLE:
-            kind = DriveKind::Removable;
-            break;
-        case DRIVE_CDROM:
-            kind = DriveKind::CdRom;
-            break;
-        case DRIVE_FIXED:
-            kind = DriveKind::Fixed;
-            break;
-        case DRIVE_NO_ROOT_DIR:
-            continue;
-        default:  // DRIVE_REMOTE, DRIVE_RAMDISK, DRIVE_UNKNOWN
-            kind = DriveKind::Other;
-            break;
+            case DRIVE_REMOVABLE:
+                kind = DriveKind::Removable;
+                break;
+            case DRIVE_CDROM:
+                kind = DriveKind::CdRom;
+                break;
+            case DRIVE_FIXED:
+                kind = DriveKind::Fixed;
+                break;
+            case DRIVE_NO_ROOT_DIR:
+                continue;
+            default:  // DRIVE_REMOTE, DRIVE_RAMDISK, DRIVE_UNKNOWN
+                kind = DriveKind::Other;
+                break;
         }
         char path[8];
         std::snprintf(path, sizeof path, "\\\\.\\%s", name);
@@ -45,8 +44,7 @@ std::vector<DriveCandidate> EnumerateDrives()
     return drives;
 }
 
-DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError)
-{
+DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError) {
     HANDLE handle = CreateFileA(drive.devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -55,19 +53,17 @@ DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError)
     return handle == INVALID_HANDLE_VALUE ? kInvalidDrive : reinterpret_cast<DriveHandle>(handle);
 }
 
-std::string OpenFailureHint(int osError)
-{
+std::string OpenFailureHint(int osError) {
     if (osError != ERROR_ACCESS_DENIED) return {};
     return "opening a drive for reading and writing needs administrator rights: run as "
            "administrator";
 }
 
-std::string DescribeOsError(int osError)
-{
+std::string DescribeOsError(int osError) {
     char text[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(osError), 0, text, sizeof text,
-                                   nullptr);
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(osError), 0, text, sizeof text, nullptr);
     std::string message(text, n);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                 message.back() == ' ' || message.back() == '.'))

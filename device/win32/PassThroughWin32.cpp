@@ -25,7 +25,9 @@
 
 namespace {
 
-HANDLE ToHandle(DriveHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE ToHandle(DriveHandle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
 
 constexpr UCHAR kPathId = 0;
 constexpr UCHAR kTargetId = 1;
@@ -34,8 +36,7 @@ constexpr UCHAR kLun = 0;
 }  // namespace
 
 bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
-                     PassThroughResult* result)
-{
+                     PassThroughResult* result) {
     SCSI_PASS_THROUGH_DIRECT sptd;
     std::memset(&sptd, 0, sizeof sptd);
     sptd.Length = sizeof sptd;
@@ -44,8 +45,8 @@ bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
     sptd.Lun = kLun;
     sptd.CdbLength = static_cast<UCHAR>(request.cdb.size());
     sptd.SenseInfoLength = 0;
-    sptd.DataIn = request.direction == DataDirection::ToDevice ? SCSI_IOCTL_DATA_OUT
-                                                                : SCSI_IOCTL_DATA_IN;
+    sptd.DataIn =
+        request.direction == DataDirection::ToDevice ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
     sptd.DataTransferLength = request.length;
     sptd.TimeOutValue = request.timeoutSeconds;
     sptd.DataBuffer = request.buffer;
@@ -63,10 +64,11 @@ bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
     return out.reachedDevice;
 }
 
-std::string PassThroughFailureHint(const PassThroughResult& result)
-{
+std::string PassThroughFailureHint(const PassThroughResult& result) {
     if (result.osError != ERROR_ACCESS_DENIED) return {};
     return "SCSI pass-through needs administrator rights: run as administrator";
 }
 
-void CloseDriveHandle(DriveHandle handle) { CloseHandle(ToHandle(handle)); }
+void CloseDriveHandle(DriveHandle handle) {
+    CloseHandle(ToHandle(handle));
+}

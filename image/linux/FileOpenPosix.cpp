@@ -5,10 +5,11 @@
 
 #include "image/FileOpen.h"
 
-int OpenGuarded(const std::string& path, int flags, int mode)
-{
+int OpenGuarded(const std::string& path, int flags, int mode) {
     return ::open(path.c_str(), flags, mode);
 }
 
 // File names are bytes here; they pass as they are.
-std::filesystem::path NativePath(const std::string& path) { return path; }
+std::filesystem::path NativePath(const std::string& path) {
+    return path;
+}

@@ -8,8 +8,7 @@
 #include "image/FileOpen.h"
 #include "image/win32/WideText.h"
 
-int OpenGuarded(const std::string& path, int flags, int mode)
-{
+int OpenGuarded(const std::string& path, int flags, int mode) {
     int fd = -1;
     const int pmode = (mode & 0200) != 0 ? _S_IREAD | _S_IWRITE : _S_IREAD;
     const bool reading = (flags & (_O_WRONLY | _O_RDWR)) == 0;
@@ -22,4 +21,6 @@ int OpenGuarded(const std::string& path, int flags, int mode)
     return fd;
 }
 
-std::filesystem::path NativePath(const std::string& path) { return Widen(path); }
+std::filesystem::path NativePath(const std::string& path) {
+    return Widen(path);
+}

@@ -2,18 +2,16 @@
 
 #include <windows.h>
 
-std::wstring Widen(const std::string& utf8)
-{
+std::wstring Widen(const std::string& utf8) {
     if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
     return out;
 }
 
-std::string Narrow(const std::wstring& utf16)
-{
+std::string Narrow(const std::wstring& utf16) {
     if (utf16.empty()) return {};
     const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
                                       nullptr, 0, nullptr, nullptr);

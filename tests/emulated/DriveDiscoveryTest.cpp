@@ -26,8 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 // Handles this process holds on a drive's node. umockdev serves an emulated node through a
 // socket that the client connects to the node's path; close() drops it at once, so this counts
 // open drive handles without waiting for the testbed's worker thread.
-unsigned OpenHandles(const VirtualTestbed& testbed, const std::string& name)
-{
+unsigned OpenHandles(const VirtualTestbed& testbed, const std::string& name) {
     const std::string suffix = "/dev/" + name;
     unsigned count = 0;
     const long maxFd = sysconf(_SC_OPEN_MAX);
@@ -41,29 +40,25 @@ unsigned OpenHandles(const VirtualTestbed& testbed, const std::string& name)
     return count;
 }
 
-std::vector<std::string> Names(const std::vector<DriveCandidate>& drives)
-{
+std::vector<std::string> Names(const std::vector<DriveCandidate>& drives) {
     std::vector<std::string> names;
     for (const DriveCandidate& drive : drives) names.push_back(drive.name);
     return names;
 }
 
-unsigned CountOpcode(const std::vector<LoggedRequest>& log, std::uint8_t opcode)
-{
+unsigned CountOpcode(const std::vector<LoggedRequest>& log, std::uint8_t opcode) {
     unsigned n = 0;
     for (const LoggedRequest& request : log) n += request.cdb[0] == opcode ? 1u : 0u;
     return n;
 }
 
-const DriveProbe& ProbeOf(const std::vector<DriveProbe>& probes, const std::string& name)
-{
+const DriveProbe& ProbeOf(const std::vector<DriveProbe>& probes, const std::string& name) {
     for (const DriveProbe& probe : probes)
         if (probe.drive.name == name) return probe;
     throw std::out_of_range("no probe for " + name);
 }
 
-VirtualDrive UnopenableDrive(std::string name)
-{
+VirtualDrive UnopenableDrive(std::string name) {
     VirtualDrive drive = VirtualTestbed::UpgradeDevice(std::move(name));
     drive.openReadWriteFails = true;
     return drive;
@@ -74,8 +69,7 @@ VirtualDrive UnopenableDrive(std::string name)
 const Bytes kQueryFrame{0xF6, 0x00, 0xE8, 0x00, 0x00, 0x00, 0xE8, 0xF6};
 const Bytes kStartFrame{0xF6, 0x00, 0xFF, 0x01, 0x00, 0x64, 0x9A, 0xF6};
 
-Bytes FirstChunk()
-{
+Bytes FirstChunk() {
     Bytes chunk(321);
     std::uint8_t check = 0;
     for (std::size_t i = 0; i < 320; ++i) {
@@ -88,10 +82,10 @@ Bytes FirstChunk()
 
 }  // namespace
 
-TEST(DriveDiscovery, TheFirstOfTwoDevicesInSearchOrderIsChosenEveryTime)
-{
+TEST(DriveDiscovery, TheFirstOfTwoDevicesInSearchOrderIsChosenEveryTime) {
     // Created in the opposite order, so that only the search order can pick sdb.
-    VirtualTestbed testbed({VirtualTestbed::UpgradeDevice("sdd"), VirtualTestbed::UpgradeDevice("sdb"),
+    VirtualTestbed testbed({VirtualTestbed::UpgradeDevice("sdd"),
+                            VirtualTestbed::UpgradeDevice("sdb"),
                             VirtualTestbed::FixedDisk("sda")});
     EXPECT_EQ(Names(EnumerateCandidateDrives()), (std::vector<std::string>{"sdb", "sdd"}));
 
@@ -109,9 +103,9 @@ TEST(DriveDiscovery, TheFirstOfTwoDevicesInSearchOrderIsChosenEveryTime)
     EXPECT_EQ(testbed.OpenCount("sdd"), 0u);
 }
 
-TEST(DriveDiscovery, FixedDiskIsNeverOpenedEvenIfItWouldAnswerIdentify)
-{
-    VirtualTestbed testbed({VirtualTestbed::FixedDisk("sda"), VirtualTestbed::OrdinaryDrive("sdc")});
+TEST(DriveDiscovery, FixedDiskIsNeverOpenedEvenIfItWouldAnswerIdentify) {
+    VirtualTestbed testbed(
+        {VirtualTestbed::FixedDisk("sda"), VirtualTestbed::OrdinaryDrive("sdc")});
 
     EXPECT_EQ(FindUpgradeDrive(0), kInvalidDrive);
     EXPECT_EQ(testbed.OpenCount("sda"), 0u);
@@ -126,8 +120,7 @@ TEST(DriveDiscovery, FixedDiskIsNeverOpenedEvenIfItWouldAnswerIdentify)
     EXPECT_EQ(testbed.OpenCount("sda"), 0u);
 }
 
-TEST(DriveDiscovery, RemovableDriveThatCannotBeOpenedReadWriteIsSkipped)
-{
+TEST(DriveDiscovery, RemovableDriveThatCannotBeOpenedReadWriteIsSkipped) {
     VirtualTestbed testbed({UnopenableDrive("sdb"), VirtualTestbed::UpgradeDevice("sdc")});
 
     const DriveHandle handle = FindUpgradeDrive(0);
@@ -143,8 +136,7 @@ TEST(DriveDiscovery, RemovableDriveThatCannotBeOpenedReadWriteIsSkipped)
     EXPECT_EQ(ProbeOf(probes, "sdc").answer, IdentifyAnswer::Device);
 }
 
-TEST(DriveDiscovery, CdRomDrivesComeAfterTheRemovableDisksInNumberOrder)
-{
+TEST(DriveDiscovery, CdRomDrivesComeAfterTheRemovableDisksInNumberOrder) {
     VirtualTestbed testbed({
         VirtualTestbed::UpgradeDevice("sr10", {}, {}, VirtualDriveKind::CdRom),
         VirtualTestbed::OrdinaryDrive("sr2", VirtualDriveKind::CdRom),
@@ -168,8 +160,7 @@ TEST(DriveDiscovery, CdRomDrivesComeAfterTheRemovableDisksInNumberOrder)
     }
 }
 
-TEST(VendorIdentify, SwappedAnswerIsNotTheDevice)
-{
+TEST(VendorIdentify, SwappedAnswerIsNotTheDevice) {
     FaultScript faults;
     faults.identifyAnswersSwapped = true;
     VirtualTestbed testbed({VirtualTestbed::UpgradeDevice("sdb", {}, faults)});
@@ -182,8 +173,7 @@ TEST(VendorIdentify, SwappedAnswerIsNotTheDevice)
     EXPECT_EQ(probe.reply, (std::array<std::uint8_t, 2>{0x55, 0xAA}));
 }
 
-TEST(VendorIdentify, FailedRequestIsNeverTakenForAnAnswerAndNotRetried)
-{
+TEST(VendorIdentify, FailedRequestIsNeverTakenForAnAnswerAndNotRetried) {
     FaultScript faults;
     faults.failCommandAt = 1;
     VirtualTestbed testbed({VirtualTestbed::UpgradeDevice("sdb", {}, faults)});
@@ -195,14 +185,13 @@ TEST(VendorIdentify, FailedRequestIsNeverTakenForAnAnswerAndNotRetried)
     EXPECT_EQ(ProbeIdentify(handle, &reply, &transport), IdentifyAnswer::RequestFailed);
     EXPECT_FALSE(transport.reachedDevice);
     EXPECT_EQ(reply, (std::array<std::uint8_t, 2>{0, 0}));  // zeroed before the request
-    EXPECT_EQ(testbed.Log("sdb").size(), 1u);                // one request, no retry
+    EXPECT_EQ(testbed.Log("sdb").size(), 1u);               // one request, no retry
     // The next request is answered: the failure was that request's alone.
     EXPECT_TRUE(VendorIdentify(handle));
     CloseDevice(handle);
 }
 
-TEST(VendorTransport, DeviceReceivesTheCdbLengthDirectionAndData)
-{
+TEST(VendorTransport, DeviceReceivesTheCdbLengthDirectionAndData) {
     VirtualTestbed testbed({VirtualTestbed::UpgradeDevice("sdb")});
     const DriveHandle handle = FindUpgradeDrive(0);
     ASSERT_NE(handle, kInvalidDrive);
@@ -226,19 +215,20 @@ TEST(VendorTransport, DeviceReceivesTheCdbLengthDirectionAndData)
     using testing::ElementsAre;
     EXPECT_THAT(log[0].cdb, ElementsAre(0x87, 0, 0, 0, 0, 2, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0));
     EXPECT_FALSE(log[0].toDevice);
-    EXPECT_THAT(log[2].cdb, ElementsAre(0x85, 0, 0x00, 0x00, 0x00, 0x1B, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0));
+    EXPECT_THAT(log[2].cdb,
+                ElementsAre(0x85, 0, 0x00, 0x00, 0x00, 0x1B, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0));
     EXPECT_FALSE(log[2].toDevice);
     EXPECT_EQ(log[2].length, 27u);
     EXPECT_EQ(Bytes(reply.begin(), reply.end()), log[2].dataIn);  // what it answered, we got
-    EXPECT_THAT(log[4].cdb, ElementsAre(0x86, 0, 0x00, 0x00, 0x01, 0x41, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0));
+    EXPECT_THAT(log[4].cdb,
+                ElementsAre(0x86, 0, 0x00, 0x00, 0x01, 0x41, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0));
     EXPECT_TRUE(log[4].toDevice);
     EXPECT_EQ(log[4].length, 321u);
     EXPECT_EQ(log[4].dataOut, chunk);
     EXPECT_EQ(log[1].dataOut, kQueryFrame);
 }
 
-TEST(VendorTransport, FailedWriteOrReadIsReportedAsFalse)
-{
+TEST(VendorTransport, FailedWriteOrReadIsReportedAsFalse) {
     FaultScript faults;
     faults.failWriteAt = 2;
     faults.failReadAt = 1;
@@ -263,10 +253,10 @@ struct CliRun {
     std::string out;
 };
 
-CliRun RunCli(const std::string& args)
-{
+CliRun RunCli(const std::string& args) {
     const std::string command = "LD_PRELOAD=libumockdev-preload.so.0 " KESTREL_BUILD_DIR
-                                "/cli/kestrel-cli " + args + " 2>&1";
+                                "/cli/kestrel-cli " +
+                                args + " 2>&1";
     CliRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) throw std::runtime_error("cannot start kestrel-cli");
@@ -279,8 +269,7 @@ CliRun RunCli(const std::string& args)
 
 }  // namespace
 
-TEST(ListCommand, ShowsTheDeviceFoundAndTheFixedDiskSkipped)
-{
+TEST(ListCommand, ShowsTheDeviceFoundAndTheFixedDiskSkipped) {
     VirtualTestbed testbed({VirtualTestbed::FixedDisk("sda"), VirtualTestbed::OrdinaryDrive("sdb"),
                             VirtualTestbed::UpgradeDevice("sdc"), UnopenableDrive("sdd")});
     const CliRun run = RunCli("list --json");
@@ -304,8 +293,7 @@ TEST(ListCommand, ShowsTheDeviceFoundAndTheFixedDiskSkipped)
                                    "sense key 0x5 ILLEGAL REQUEST"));
 }
 
-TEST(ListCommand, ExplainsEpermAsTheMissingRawIoCapability)
-{
+TEST(ListCommand, ExplainsEpermAsTheMissingRawIoCapability) {
     FaultScript faults;
     faults.denyVendorCommands = true;
     VirtualTestbed testbed({VirtualTestbed::UpgradeDevice("sdb", {}, faults)});
@@ -325,9 +313,9 @@ TEST(ListCommand, ExplainsEpermAsTheMissingRawIoCapability)
     EXPECT_THAT(drive["hint"].get<std::string>(), testing::HasSubstr("CAP_SYS_RAWIO"));
 }
 
-TEST(DriveLock, ASecondProcessFindsNoDeviceWhileOneHoldsItAndSendsItNothing)
-{
-    VirtualTestbed testbed({VirtualTestbed::FixedDisk("sda"), VirtualTestbed::UpgradeDevice("sdb")});
+TEST(DriveLock, ASecondProcessFindsNoDeviceWhileOneHoldsItAndSendsItNothing) {
+    VirtualTestbed testbed(
+        {VirtualTestbed::FixedDisk("sda"), VirtualTestbed::UpgradeDevice("sdb")});
     TempDir dir;
     const std::string image = dir.File("image.bin");
     WriteBytes(image, BuildRawImage({}));

@@ -283,11 +283,14 @@ TEST_F(UpgradeCli, VerboseTracesEveryRequestAndLeavesTheMessagesAlone) {
     EXPECT_EQ(untraced, quiet.err);
     EXPECT_EQ(requestLines, std::count(log.begin(), log.end(), '\n'));  // one line per request
     EXPECT_TRUE(std::regex_search(
-        traced.err, std::regex(R"(trace: #1 +0x87 identify +in +2 bytes  ok, SCSI status 0x00  [0-9.]+ ms)")))
+        traced.err,
+        std::regex(R"(trace: #1 +0x87 identify +in +2 bytes  ok, SCSI status 0x00  [0-9.]+ ms)")))
         << traced.err;
     // The request the unplug broke, with what the OS said.
     EXPECT_TRUE(std::regex_search(
-        traced.err, std::regex(R"(0x86 write +out +321 bytes  failed: No such device \(OS error 19\)  [0-9.]+ ms\nSend Error!)")))
+        traced.err,
+        std::regex(
+            R"(0x86 write +out +321 bytes  failed: No such device \(OS error 19\)  [0-9.]+ ms\nSend Error!)")))
         << traced.err;
     EXPECT_NE(traced.err.find("trace: sleep not inhibited (no system bus"), std::string::npos);
 }

@@ -401,9 +401,9 @@ TEST(KestrelVdev, TheWineBridgeCarriesSgIoOnANodeOpenedBehindUmockdevsBack) {
 TEST(KestrelVdev, WineLettersFollowTheLinuxSearchOrderAndKeepTheKind) {
     using K = VirtualDriveKind;
     const std::vector<VirtualDrive> drives = {
-        VirtualTestbed::UpgradeDevice("sdb"), VirtualTestbed::UpgradeDevice("sr0", {}, {}, K::CdRom),
-        VirtualTestbed::FixedDisk("sda"), VirtualTestbed::UpgradeDevice("sdaa"),
-        VirtualTestbed::OrdinaryDrive("sdc")};
+        VirtualTestbed::UpgradeDevice("sdb"),
+        VirtualTestbed::UpgradeDevice("sr0", {}, {}, K::CdRom), VirtualTestbed::FixedDisk("sda"),
+        VirtualTestbed::UpgradeDevice("sdaa"), VirtualTestbed::OrdinaryDrive("sdc")};
     std::string got;
     for (const WineDriveLetter& l : AssignWineLetters(drives)) {
         got += std::string(1, l.letter) + "=" + l.drive + (l.kind == K::CdRom ? "(cd) " : " ");

@@ -27,8 +27,7 @@ const QColor kText(0, 0, 160);           // ButtonText: COLOR_BTNTEXT
 const QColor kGray(120, 120, 120);       // disabled Text: COLOR_GRAYTEXT
 const QColor kInvertedFace(55, 55, 55);  // the face under the inverting focus rectangle
 
-QPalette TestPalette()
-{
+QPalette TestPalette() {
     QPalette pal;
     pal.setColor(QPalette::Button, kFace);
     pal.setColor(QPalette::Light, kLight);
@@ -40,11 +39,12 @@ QPalette TestPalette()
     return pal;
 }
 
-QColor Px(const QImage& img, int x, int y) { return img.pixelColor(x, y); }
+QColor Px(const QImage& img, int x, int y) {
+    return img.pixelColor(x, y);
+}
 
 // Pixels of one exact colour (fonts are rendered without antialiasing in these tests).
-QSet<QPair<int, int>> PixelsOf(const QImage& img, const QColor& color)
-{
+QSet<QPair<int, int>> PixelsOf(const QImage& img, const QColor& color) {
     QSet<QPair<int, int>> out;
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x)
@@ -52,34 +52,28 @@ QSet<QPair<int, int>> PixelsOf(const QImage& img, const QColor& color)
     return out;
 }
 
-QSet<QPair<int, int>> Shifted(const QSet<QPair<int, int>>& in, int dx, int dy)
-{
+QSet<QPair<int, int>> Shifted(const QSet<QPair<int, int>>& in, int dx, int dy) {
     QSet<QPair<int, int>> out;
     for (const auto& p : in) out.insert({p.first + dx, p.second + dy});
     return out;
 }
 
 void SendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button,
-               Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QMouseEvent event(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, buttons,
-                      modifiers);
+               Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QMouseEvent event(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, buttons, modifiers);
     QApplication::sendEvent(w, &event);
 }
 
 void Move(QWidget* w, QPoint pos, Qt::MouseButtons buttons = Qt::NoButton,
-          Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
+          Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     SendMouse(w, QEvent::MouseMove, pos, Qt::NoButton, buttons, modifiers);
 }
 
-void Press(QWidget* w, QPoint pos)
-{
+void Press(QWidget* w, QPoint pos) {
     SendMouse(w, QEvent::MouseButtonPress, pos, Qt::LeftButton, Qt::LeftButton);
 }
 
-void Release(QWidget* w, QPoint pos)
-{
+void Release(QWidget* w, QPoint pos) {
     SendMouse(w, QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
 }
 
@@ -110,8 +104,7 @@ private:
     QImage Shot() const { return m_btn->grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 private slots:
-    void init()
-    {
+    void init() {
         m_window = std::make_unique<QWidget>();
         m_window->resize(300, 80);
         m_btn = new CCoolButton(QStringLiteral("Upgrade"), m_window.get());
@@ -129,8 +122,7 @@ private slots:
     }
     void cleanup() { m_window.reset(); }
 
-    void flatRestShowsPlainFaceAndCaption()
-    {
+    void flatRestShowsPlainFaceAndCaption() {
         const QImage img = Shot();
         QCOMPARE(img.size(), QSize(100, 30));
         for (QPoint p : {QPoint(0, 0), QPoint(W() - 1, 0), QPoint(0, H() - 1),
@@ -147,8 +139,7 @@ private slots:
         QVERIFY(qAbs((minX - 2) - (W() - 2 - 1 - maxX)) <= 3);
     }
 
-    void flatHoverShowsRaisedFrame()
-    {
+    void flatHoverShowsRaisedFrame() {
         Move(m_btn, m_inside);
         QVERIFY(m_btn->MouseState().m_bHover);
         const QImage img = Shot();
@@ -162,8 +153,7 @@ private slots:
         QCOMPARE(Px(img, W() - 2, H() - 2), kFace);
     }
 
-    void flatPressedSunkenFrameAndCaptionMoved()
-    {
+    void flatPressedSunkenFrameAndCaptionMoved() {
         const auto rest = PixelsOf(Shot(), kText);
         Move(m_btn, m_inside);
         Press(m_btn, m_inside);
@@ -179,8 +169,7 @@ private slots:
         Release(m_btn, m_inside);
     }
 
-    void focusRectangleIsInsetTwoAndInverts()
-    {
+    void focusRectangleIsInsetTwoAndInverts() {
         m_btn->setFocusPolicy(Qt::StrongFocus);
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
@@ -208,8 +197,7 @@ private slots:
         QCOMPARE(Px(semi, 4, 2), kFace);
     }
 
-    void disabledCaptionIsEmbossed()
-    {
+    void disabledCaptionIsEmbossed() {
         const auto rest = PixelsOf(Shot(), kText);
         m_btn->SetTextColor(MakeColorRef(255, 0, 0));  // plays no part when disabled
         m_btn->setEnabled(false);
@@ -241,8 +229,7 @@ private slots:
         for (const auto& p : light) QVERIFY(rest.contains({p.first - 1, p.second - 1}));
     }
 
-    void otherBorderStyles()
-    {
+    void otherBorderStyles() {
         m_btn->SetBorderStyle(BORDER_3D);
         QCOMPARE(Px(Shot(), 1, 1), kMidlight);  // raised inner ring at rest
         QCOMPARE(Px(Shot(), W() - 2, H() - 2), kDark);
@@ -264,8 +251,7 @@ private slots:
         Release(m_btn, m_inside);
     }
 
-    void clickEndsInTheRestLookAndReleaseOutsideSendsNoClick()
-    {
+    void clickEndsInTheRestLookAndReleaseOutsideSendsNoClick() {
         QSignalSpy clicked(m_btn, &QAbstractButton::clicked);
         QTest::mouseMove(m_btn, m_inside);
         QTest::mouseClick(m_btn, Qt::LeftButton, Qt::NoModifier, m_inside);
@@ -289,8 +275,7 @@ private slots:
         QCOMPARE(Px(Shot(), 0, 0), kFace);
     }
 
-    void leavingWithShiftKeepsTheCaptureAndLeaveEndsHover()
-    {
+    void leavingWithShiftKeepsTheCaptureAndLeaveEndsHover() {
         Move(m_btn, m_inside);
         Move(m_btn, m_outside, Qt::NoButton, Qt::ShiftModifier);
         QCOMPARE(Px(Shot(), 0, 0), kFace);
@@ -307,8 +292,7 @@ private slots:
         QCOMPARE(Px(Shot(), 0, 0), kFace);
     }
 
-    void pointerMovesThroughQtReachTheStateMachine()
-    {
+    void pointerMovesThroughQtReachTheStateMachine() {
         // Through the window system: the move over the button, then the Leave when the
         // pointer goes to the window around it.
         QTest::mouseMove(m_btn, m_inside);
@@ -334,15 +318,13 @@ private slots:
         QVERIFY(!btn->MouseState().m_bHover);
     }
 
-    void pressBegunOutsideShowsThePressedLook()
-    {
+    void pressBegunOutsideShowsThePressedLook() {
         Move(m_btn, m_inside, Qt::LeftButton);
         QVERIFY(!m_btn->isDown());
         QCOMPARE(Px(Shot(), 0, 0), kShadow);
     }
 
-    void deactivationAndDisablingEndTheMouseMode()
-    {
+    void deactivationAndDisablingEndTheMouseMode() {
         Move(m_btn, m_inside);
         QEvent deactivate(QEvent::WindowDeactivate);
         QApplication::sendEvent(m_btn, &deactivate);
@@ -359,8 +341,7 @@ private slots:
         QCOMPARE(Px(Shot(), 0, 0), kFace);
     }
 
-    void neverTheDefaultButton()
-    {
+    void neverTheDefaultButton() {
         QDialog dialog;
         CCoolButton btn(QStringLiteral("OK"), &dialog);
         QVERIFY(!btn.autoDefault());
@@ -375,8 +356,7 @@ private slots:
         QCOMPARE(btn.Look().m_cxImage, 0);
     }
 
-    void createDisabledBitmap()
-    {
+    void createDisabledBitmap() {
         QVERIFY(!m_btn->CreateDisabledBitmap());
         QVERIFY(m_btn->DisabledBitmap() == nullptr);
 
@@ -407,8 +387,7 @@ private slots:
         QVERIFY(m_btn->DisabledBitmap() == nullptr);
     }
 
-    void imagesFollowHoverAndEmbossWhenDisabled()
-    {
+    void imagesFollowHoverAndEmbossWhenDisabled() {
         QPixmap normal(16, 16);
         normal.fill(Qt::black);
         QPixmap hover(16, 16);
@@ -420,9 +399,9 @@ private slots:
         QCOMPARE(Px(Shot(), 10, 10), QColor(Qt::red));
         m_btn->setEnabled(false);
         const QImage img = Shot();
-        QCOMPARE(Px(img, 7, 7), kDark);          // shape in the shadow colour
+        QCOMPARE(Px(img, 7, 7), kDark);  // shape in the shadow colour
         QCOMPARE(Px(img, 22, 22), kDark);
-        QCOMPARE(Px(img, 23, 23), kLight);       // highlight copy one pixel right and down
+        QCOMPARE(Px(img, 23, 23), kLight);  // highlight copy one pixel right and down
         QCOMPARE(Px(img, 6, 6), kFace);
 
         // Icons: the same emboss from the icon's opaque pixels.
@@ -442,8 +421,7 @@ private slots:
         QVERIFY(PixelsOf(iconShot, kGray).isEmpty());  // no caption in image-only content
     }
 
-    void freeImagesDeletesOnlyOwnedImages()
-    {
+    void freeImagesDeletesOnlyOwnedImages() {
         int deaths = 0;
         CountedPixmap normal(8, 8, &deaths);
         CountedPixmap hover(8, 8, &deaths);
@@ -466,8 +444,7 @@ private slots:
         QCOMPARE(deaths, 3);
     }
 
-    void sizeToContent()
-    {
+    void sizeToContent() {
         const QFontMetrics fm(m_btn->font());
         m_btn->SetContent(CONTENT_TEXT);
         const QSize want(fm.horizontalAdvance(QStringLiteral("Upgrade")) + 10, fm.height() + 10);
@@ -481,8 +458,7 @@ private slots:
     }
 
     // Not a check: the five looks of a flat button side by side, for a person to look at.
-    void writeLooksPicture()
-    {
+    void writeLooksPicture() {
         m_btn->setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
         m_btn->setPalette(QPalette());
         QList<QImage> looks;
@@ -518,7 +494,8 @@ private slots:
         }
         const QString path = QStringLiteral(KESTREL_BUILD_DIR "/button-looks.png");
         QVERIFY(out.save(path));
-        qInfo("five looks (rest, hover, pressed, focused, disabled) written to %s", qPrintable(path));
+        qInfo("five looks (rest, hover, pressed, focused, disabled) written to %s",
+              qPrintable(path));
     }
 };
 

@@ -4,8 +4,7 @@
 
 #include "app/ChannelText.h"
 
-bool FakeDialog::AskOkCancel(const std::string& text)
-{
+bool FakeDialog::AskOkCancel(const std::string& text) {
     prompts.push_back(text);
     if (okCancelAnswers.empty()) return false;
     const bool answer = okCancelAnswers.front();
@@ -15,8 +14,7 @@ bool FakeDialog::AskOkCancel(const std::string& text)
 
 std::optional<std::string> FakeDialog::ChooseFile(FileDialogMode mode,
                                                   const std::string& defaultExtension,
-                                                  const std::string& filter)
-{
+                                                  const std::string& filter) {
     fileRequests.push_back({mode, defaultExtension, filter});
     if (files.empty()) return std::nullopt;
     auto file = files.front();
@@ -24,8 +22,7 @@ std::optional<std::string> FakeDialog::ChooseFile(FileDialogMode mode,
     return file;
 }
 
-bool FakeDialog::ReadValues()
-{
+bool FakeDialog::ReadValues() {
     const auto channel = ParseChannelText(channelText);
     if (!channel) {
         ShowMessage(kMsgChannelInvalid);
@@ -35,19 +32,16 @@ bool FakeDialog::ReadValues()
     return true;
 }
 
-void FakeDialog::SetProgressRange(std::uint16_t minimum, std::uint16_t maximum)
-{
+void FakeDialog::SetProgressRange(std::uint16_t minimum, std::uint16_t maximum) {
     progressMin = minimum;
     progressMax = maximum;
 }
 
-void FakeDialog::SetProgressPos(int pos)
-{
+void FakeDialog::SetProgressPos(int pos) {
     progressPos = std::clamp(pos, progressMin, std::max(progressMin, progressMax));
 }
 
-bool FakeDialog::Enabled(int id) const
-{
+bool FakeDialog::Enabled(int id) const {
     const auto it = buttons.find(id);
     return it != buttons.end() && it->second;
 }

@@ -29,7 +29,10 @@ public:
     void SetProgressStep(int step) override { progressStep = step; }
     void SetProgressPos(int pos) override;
     void StepProgress() override { SetProgressPos(progressPos + progressStep); }
-    void StartBlockTimer(unsigned intervalMs) override { timerInterval = intervalMs; timerStarts.push_back(intervalMs); }
+    void StartBlockTimer(unsigned intervalMs) override {
+        timerInterval = intervalMs;
+        timerStarts.push_back(intervalMs);
+    }
     void StopBlockTimer() override { timerInterval.reset(); }
     void Wait(unsigned ms) override { waits.push_back(ms); }
 

@@ -6,14 +6,15 @@
 
 namespace {
 
-std::int64_t Digits(const char* line, std::size_t position, unsigned count)
-{
+std::int64_t Digits(const char* line, std::size_t position, unsigned count) {
     std::int64_t value = 0;
     for (unsigned i = 0; i < count; ++i) {
         const int c = static_cast<unsigned char>(line[position + i]);
         int digit = c - 48;
-        if (std::isupper(c)) digit = c - 55;
-        else if (std::islower(c)) digit = c - 87;
+        if (std::isupper(c))
+            digit = c - 55;
+        else if (std::islower(c))
+            digit = c - 87;
         value = value * 16 + digit;
     }
     return value;
@@ -21,8 +22,7 @@ std::int64_t Digits(const char* line, std::size_t position, unsigned count)
 
 }  // namespace
 
-HexReferenceResult ReferenceReadHex(const std::string& text, FirmwareImage& image)
-{
+HexReferenceResult ReferenceReadHex(const std::string& text, FirmwareImage& image) {
     HexReferenceResult result;
     char line[kHexMaxLine] = {};
     std::int64_t extendedBase = 0;
@@ -74,12 +74,9 @@ HexReferenceResult ReferenceReadHex(const std::string& text, FirmwareImage& imag
 
 MemoryByteSource::MemoryByteSource(std::string text, std::vector<std::size_t> pieceSizes,
                                    std::optional<std::size_t> failAt)
-    : m_text(std::move(text)), m_pieces(std::move(pieceSizes)), m_failAt(failAt)
-{
-}
+    : m_text(std::move(text)), m_pieces(std::move(pieceSizes)), m_failAt(failAt) {}
 
-std::int64_t MemoryByteSource::Read(char* buffer, std::size_t size)
-{
+std::int64_t MemoryByteSource::Read(char* buffer, std::size_t size) {
     ++m_calls;
     std::size_t piece = size;
     if (!m_pieces.empty()) {
@@ -97,8 +94,8 @@ std::int64_t MemoryByteSource::Read(char* buffer, std::size_t size)
     return static_cast<std::int64_t>(piece);
 }
 
-std::string HexRecord(std::uint16_t address, std::uint8_t type, const std::vector<std::uint8_t>& data)
-{
+std::string HexRecord(std::uint16_t address, std::uint8_t type,
+                      const std::vector<std::uint8_t>& data) {
     std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(data.size()),
                                       static_cast<std::uint8_t>(address >> 8),
                                       static_cast<std::uint8_t>(address & 0xFF), type};
@@ -115,14 +112,14 @@ std::string HexRecord(std::uint16_t address, std::uint8_t type, const std::vecto
     return line + "\r\n";
 }
 
-std::string HexTextOf(const std::vector<std::uint8_t>& bytes, std::size_t recordSize)
-{
+std::string HexTextOf(const std::vector<std::uint8_t>& bytes, std::size_t recordSize) {
     std::string text;
     for (std::size_t offset = 0; offset < bytes.size(); offset += recordSize) {
         if (offset == 0 || (offset & 0xFFFF) < recordSize)
             text += HexRecord(0, 0x04, {0x08, static_cast<std::uint8_t>(offset >> 16)});
         const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(offset);
-        const auto last = bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), offset + recordSize));
+        const auto last = bytes.begin() +
+                          static_cast<std::ptrdiff_t>(std::min(bytes.size(), offset + recordSize));
         text += HexRecord(static_cast<std::uint16_t>(offset & 0xFFFF), 0x00, {first, last});
     }
     text += HexRecord(0, 0x05, {0x08, 0x00, 0x00, 0x00});

@@ -44,7 +44,8 @@ private:
 };
 
 // One record line with its checksum and "\r\n".
-std::string HexRecord(std::uint16_t address, std::uint8_t type, const std::vector<std::uint8_t>& data);
+std::string HexRecord(std::uint16_t address, std::uint8_t type,
+                      const std::vector<std::uint8_t>& data);
 
 // A HEX text of bytes placed at image offset 0 (upper address 0x0800), 16 bytes per record,
 // ending with a type 05 and an end-of-file record.

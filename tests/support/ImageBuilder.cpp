@@ -7,12 +7,12 @@
 
 #include "image/FirmwareImage.h"
 
-std::vector<std::uint8_t> BuildRawImage(const ImageLayout& layout)
-{
+std::vector<std::uint8_t> BuildRawImage(const ImageLayout& layout) {
     std::vector<std::uint8_t> bytes(std::size_t{layout.endBlock} * kBlockSize, kErasedByte);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const bool boot = i < kBootAreaSize;
-        if (!boot || layout.bootArea) bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 1024) & 0xFF);
+        if (!boot || layout.bootArea)
+            bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 1024) & 0xFF);
     }
     // Neighbouring pattern bytes differ by 7, so the pattern never spells "PORI" by chance.
     if (layout.startBlock != 0xFFFF) {
@@ -26,8 +26,8 @@ std::vector<std::uint8_t> BuildRawImage(const ImageLayout& layout)
     return bytes;
 }
 
-void PutTrailer(std::vector<std::uint8_t>& bytes, std::uint16_t endBlock, const ImageLayout& layout)
-{
+void PutTrailer(std::vector<std::uint8_t>& bytes, std::uint16_t endBlock,
+                const ImageLayout& layout) {
     const std::size_t at = std::size_t{endBlock} * kBlockSize - kTrailerSize;
     if (bytes.size() < at + kTrailerSize) bytes.resize(at + kTrailerSize, kErasedByte);
     bytes[at] = static_cast<std::uint8_t>(layout.family.size() > 0 ? layout.family[0] : 0xFF);
@@ -40,8 +40,7 @@ void PutTrailer(std::vector<std::uint8_t>& bytes, std::uint16_t endBlock, const 
     bytes[at + 7] = layout.chipId[4];
 }
 
-TempDir::TempDir()
-{
+TempDir::TempDir() {
     std::random_device seed;
     const auto base = std::filesystem::path(KESTREL_BUILD_DIR) / "test-tmp";
     std::filesystem::create_directories(base);
@@ -55,23 +54,21 @@ TempDir::TempDir()
     throw std::runtime_error("cannot make a temporary folder");
 }
 
-TempDir::~TempDir()
-{
+TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(m_path, ec);
 }
 
-void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-std::vector<std::uint8_t> ReadBytes(const std::string& path)
-{
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

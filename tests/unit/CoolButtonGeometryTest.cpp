@@ -18,16 +18,12 @@ constexpr CoolRect kItem{0, 0, 60, 20};
 class Grid {
 public:
     Grid(std::int32_t w, std::int32_t h)
-        : m_w(w), m_cells(static_cast<std::size_t>(w * h), COLOR_BTNFACE)
-    {
-    }
-    void Fill(const CoolRect& r, SysColor c)
-    {
+        : m_w(w), m_cells(static_cast<std::size_t>(w * h), COLOR_BTNFACE) {}
+    void Fill(const CoolRect& r, SysColor c) {
         for (std::int32_t y = r.top; y < r.bottom; ++y)
             for (std::int32_t x = r.left; x < r.right; ++x) At(x, y) = c;
     }
-    SysColor& At(std::int32_t x, std::int32_t y)
-    {
+    SysColor& At(std::int32_t x, std::int32_t y) {
         return m_cells[static_cast<std::size_t>(y * m_w + x)];
     }
 
@@ -36,24 +32,21 @@ private:
     std::vector<SysColor> m_cells;
 };
 
-Grid Paint(const CoolFrames& frames)
-{
+Grid Paint(const CoolFrames& frames) {
     Grid g(kItem.Width(), kItem.Height());
     for (std::size_t i = 0; i < frames.count; ++i)
         for (const CoolFill& f : FrameFills(frames.frames[i])) g.Fill(f.rect, f.color);
     return g;
 }
 
-CoolButtonState StateOf(bool hover, bool pressed)
-{
+CoolButtonState StateOf(bool hover, bool pressed) {
     CoolButtonState s;
     s.m_bHover = hover;
     s.m_bPressed = pressed;
     return s;
 }
 
-CoolButtonLook Style(std::int32_t border)
-{
+CoolButtonLook Style(std::int32_t border) {
     CoolButtonLook look;
     look.m_nBorderStyle = border;
     return look;
@@ -65,12 +58,10 @@ struct Rings {
     std::optional<SysColor> outerTL, outerBR, innerTL, innerBR;
     friend bool operator==(const Rings&, const Rings&) = default;
 };
-std::optional<SysColor> Seen(SysColor c)
-{
+std::optional<SysColor> Seen(SysColor c) {
     return c == COLOR_BTNFACE ? std::nullopt : std::optional<SysColor>(c);
 }
-Rings RingsOf(Grid g)
-{
+Rings RingsOf(Grid g) {
     const std::int32_t r = kItem.right - 1;
     return {Seen(g.At(5, 0)), Seen(g.At(r, 5)), Seen(g.At(5, 1)), Seen(g.At(r - 1, 5))};
 }
@@ -83,8 +74,7 @@ const Rings kSunkenBoth{COLOR_3DDKSHADOW, COLOR_BTNHIGHLIGHT, COLOR_BTNSHADOW, C
 
 }  // namespace
 
-TEST(CoolButtonGeometry, FrameCornersFollowTheSecondColour)
-{
+TEST(CoolButtonGeometry, FrameCornersFollowTheSecondColour) {
     Grid g(6, 4);
     for (const CoolFill& f : FrameFills({{0, 0, 6, 4}, COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW}))
         g.Fill(f.rect, f.color);
@@ -97,8 +87,7 @@ TEST(CoolButtonGeometry, FrameCornersFollowTheSecondColour)
     EXPECT_EQ(g.At(2, 1), COLOR_BTNFACE);  // one pixel wide
 }
 
-TEST(CoolButtonGeometry, LooksOfEveryBorderStyle)
-{
+TEST(CoolButtonGeometry, LooksOfEveryBorderStyle) {
     struct Case {
         std::int32_t border;
         Rings rest, hover, pressed;
@@ -123,8 +112,7 @@ TEST(CoolButtonGeometry, LooksOfEveryBorderStyle)
     }
 }
 
-TEST(CoolButtonGeometry, ContentIsTheRoomOfBothRingsWithTheOffsetWhenPressed)
-{
+TEST(CoolButtonGeometry, ContentIsTheRoomOfBothRingsWithTheOffsetWhenPressed) {
     for (std::int32_t border : {BORDER_3D, BORDER_FLAT, BORDER_SEMIFLAT, BORDER_NONE}) {
         for (bool hover : {false, true}) {
             EXPECT_EQ(LayoutFrames(Style(border), StateOf(hover, false), kItem, 0).content,
@@ -144,25 +132,22 @@ TEST(CoolButtonGeometry, ContentIsTheRoomOfBothRingsWithTheOffsetWhenPressed)
 
     CoolButtonLook odd;
     odd.m_ptPressedOffset = {5, -1};
-    EXPECT_EQ(LayoutFrames(odd, StateOf(true, true), kItem, 0).content,
-              (CoolRect{7, 1, 58, 18}));
+    EXPECT_EQ(LayoutFrames(odd, StateOf(true, true), kItem, 0).content, (CoolRect{7, 1, 58, 18}));
 }
 
-TEST(CoolButtonGeometry, FocusRectangleIsInsetTwoInTheFlatStyleAndThreeOtherwise)
-{
+TEST(CoolButtonGeometry, FocusRectangleIsInsetTwoInTheFlatStyleAndThreeOtherwise) {
     EXPECT_EQ(FocusFrameRect(Style(BORDER_FLAT), kItem), (CoolRect{2, 2, 58, 18}));
     for (std::int32_t border : {BORDER_3D, BORDER_SEMIFLAT, BORDER_NONE})
         EXPECT_EQ(FocusFrameRect(Style(border), kItem), (CoolRect{3, 3, 57, 17})) << border;
 
-    const CoolFace face = LayoutFace(CoolButtonLook{}, StateOf(false, false), kItem, ODS_FOCUS,
-                                     false, {});
+    const CoolFace face =
+        LayoutFace(CoolButtonLook{}, StateOf(false, false), kItem, ODS_FOCUS, false, {});
     EXPECT_TRUE(face.hasFocus);
     EXPECT_EQ(face.focus, (CoolRect{2, 2, 58, 18}));
     EXPECT_FALSE(LayoutFace(CoolButtonLook{}, {}, kItem, 0, false, {}).hasFocus);
 }
 
-TEST(CoolButtonGeometry, CaptionColours)
-{
+TEST(CoolButtonGeometry, CaptionColours) {
     const CoolRect r = kItem.Inset(2);
     const CoolColor btnText{true, COLOR_BTNTEXT, 0};
 
@@ -203,8 +188,7 @@ TEST(CoolButtonGeometry, CaptionColours)
     EXPECT_EQ(LayoutContent(imageOnly, {}, r, 0, false, {}).captionCount, 0u);
 }
 
-TEST(CoolButtonGeometry, ImageBesideTheCaptionLeftOrRight)
-{
+TEST(CoolButtonGeometry, ImageBesideTheCaptionLeftOrRight) {
     const CoolRect r{2, 2, 98, 30};  // 96 x 28
     CoolButtonLook look;
     look.m_cxImage = 16;
@@ -227,8 +211,7 @@ TEST(CoolButtonGeometry, ImageBesideTheCaptionLeftOrRight)
     EXPECT_EQ(c.captionCount, 1u);
 }
 
-TEST(CoolButtonGeometry, LoneImagesAreCentredAndTallOrWideOnesOverhang)
-{
+TEST(CoolButtonGeometry, LoneImagesAreCentredAndTallOrWideOnesOverhang) {
     const CoolRect r{2, 2, 42, 22};  // 40 x 20
     CoolButtonLook look;
     look.m_cxImage = 10;
@@ -258,8 +241,7 @@ TEST(CoolButtonGeometry, LoneImagesAreCentredAndTallOrWideOnesOverhang)
     EXPECT_EQ(c.imageArea, (CoolRect{5, 0, 21, 12}));  // dy (12 - 16) / 2 clamped to 0
 }
 
-TEST(CoolButtonGeometry, WhichImageIsDrawnWithWhichFlags)
-{
+TEST(CoolButtonGeometry, WhichImageIsDrawnWithWhichFlags) {
     const CoolRect r{2, 2, 98, 30};
     CoolButtonLook look;
     look.m_cxImage = 16;
@@ -299,12 +281,10 @@ TEST(CoolButtonGeometry, WhichImageIsDrawnWithWhichFlags)
     EXPECT_EQ(c.textArea, r);
     // A content rectangle with no height leaves no room for an image.
     look.m_nContent = CONTENT_IMAGE;
-    EXPECT_EQ(LayoutContent(look, rest, {2, 2, 98, 2}, 0, false, icons).image,
-              CoolImageSlot::None);
+    EXPECT_EQ(LayoutContent(look, rest, {2, 2, 98, 2}, 0, false, icons).image, CoolImageSlot::None);
 }
 
-TEST(CoolButtonGeometry, SizeToContentArithmetic)
-{
+TEST(CoolButtonGeometry, SizeToContentArithmetic) {
     CoolButtonLook look;
     look.m_cxImage = 16;
     look.m_cyImage = 20;
@@ -326,8 +306,7 @@ TEST(CoolButtonGeometry, SizeToContentArithmetic)
     EXPECT_EQ(ContentSize(look, caption, 0), (CoolSize{0, 0}));
 }
 
-TEST(CoolButtonGeometry, DisabledBitmapPixelsTurnTheFaceColourWhite)
-{
+TEST(CoolButtonGeometry, DisabledBitmapPixelsTurnTheFaceColourWhite) {
     const ColorRef face = MakeColorRef(212, 208, 200);
     const ColorRef ink = MakeColorRef(0, 0, 128);
     const ColorRef nearFace = MakeColorRef(212, 208, 201);
@@ -354,8 +333,7 @@ TEST(CoolButtonGeometry, DisabledBitmapPixelsTurnTheFaceColourWhite)
     EXPECT_EQ(order, (std::vector<ColorRef>{kColorWhite, face, kColorWhite, face}));
 }
 
-TEST(CoolButtonGeometry, EmbossShapeIsTheNonWhiteOpaquePixels)
-{
+TEST(CoolButtonGeometry, EmbossShapeIsTheNonWhiteOpaquePixels) {
     EXPECT_TRUE(IsEmbossShapePixel(MakeColorRef(0, 0, 0), 255));
     EXPECT_TRUE(IsEmbossShapePixel(MakeColorRef(255, 255, 254), 255));
     EXPECT_FALSE(IsEmbossShapePixel(kColorWhite, 255));
@@ -364,8 +342,7 @@ TEST(CoolButtonGeometry, EmbossShapeIsTheNonWhiteOpaquePixels)
 
 // A disabled caption stays readable: a gray too close to the face is moved away from it just
 // far enough for 3:1, on light and on dark faces; a gray that is readable already is kept.
-TEST(CoolButtonGeometry, DisabledCaptionGrayReachesThreeToOne)
-{
+TEST(CoolButtonGeometry, DisabledCaptionGrayReachesThreeToOne) {
     const ColorRef lightFace = MakeColorRef(240, 240, 240);
     const ColorRef paleGray = MakeColorRef(190, 190, 190);  // about 1.5:1
     const ColorRef darkened = LegibleGrayText(paleGray, lightFace);

@@ -9,22 +9,19 @@ namespace {
 
 using A = CoolButtonAction;
 
-std::vector<A> List(const CoolButtonActions& actions)
-{
+std::vector<A> List(const CoolButtonActions& actions) {
     return {actions.begin(), actions.end()};
 }
 
 // The look the face shows for the flags alone (no pushed state from the base button).
 enum class Look { Rest, Hover, Pressed };
-Look LookOf(const CoolButtonState& s)
-{
+Look LookOf(const CoolButtonState& s) {
     if (s.PressedLook(false)) return Look::Pressed;
     return s.m_bHover ? Look::Hover : Look::Rest;
 }
 
 // Flat-style button with the pointer resting over it (first move took the capture).
-CoolButtonState Hovering()
-{
+CoolButtonState Hovering() {
     CoolButtonState s;
     s.OnMouseMove(BORDER_FLAT, 0, true);
     return s;
@@ -32,8 +29,7 @@ CoolButtonState Hovering()
 
 }  // namespace
 
-TEST(CoolButtonState, FirstMoveOverTakesCaptureAndRepaintsLaterMovesOnlyOnChange)
-{
+TEST(CoolButtonState, FirstMoveOverTakesCaptureAndRepaintsLaterMovesOnlyOnChange) {
     CoolButtonState s;
     EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, 0, true)),
               (std::vector<A>{A::Capture, A::RepaintNow, A::PassToBase}));
@@ -59,8 +55,7 @@ TEST(CoolButtonState, FirstMoveOverTakesCaptureAndRepaintsLaterMovesOnlyOnChange
     EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, 0, false)), (std::vector<A>{A::PassToBase}));
 }
 
-TEST(CoolButtonState, DragOutKeepsHoverEndsPressedAndDragBackPressesAgain)
-{
+TEST(CoolButtonState, DragOutKeepsHoverEndsPressedAndDragBackPressesAgain) {
     CoolButtonState s = Hovering();
     EXPECT_EQ(List(s.OnLButtonDown()), (std::vector<A>{A::RepaintNow, A::PassToBase}));
     EXPECT_EQ(LookOf(s), Look::Pressed);
@@ -79,12 +74,10 @@ TEST(CoolButtonState, DragOutKeepsHoverEndsPressedAndDragBackPressesAgain)
     EXPECT_EQ(LookOf(s), Look::Pressed);
 }
 
-TEST(CoolButtonState, ReleaseClearsBothAndGivesCaptureBackAfterTheBaseButton)
-{
+TEST(CoolButtonState, ReleaseClearsBothAndGivesCaptureBackAfterTheBaseButton) {
     CoolButtonState s;
     // Pressed without a move first: the press takes the capture itself.
-    EXPECT_EQ(List(s.OnLButtonDown()),
-              (std::vector<A>{A::Capture, A::RepaintNow, A::PassToBase}));
+    EXPECT_EQ(List(s.OnLButtonDown()), (std::vector<A>{A::Capture, A::RepaintNow, A::PassToBase}));
     s.OnMouseMove(BORDER_FLAT, MK_LBUTTON, false);  // released outside after this
 
     EXPECT_EQ(List(s.OnLButtonUp()),
@@ -99,8 +92,7 @@ TEST(CoolButtonState, ReleaseClearsBothAndGivesCaptureBackAfterTheBaseButton)
     EXPECT_FALSE(s.ReleaseIfCaptured());
 }
 
-TEST(CoolButtonState, AfterAClickTheRestLookShowsUntilThePointerMoves)
-{
+TEST(CoolButtonState, AfterAClickTheRestLookShowsUntilThePointerMoves) {
     CoolButtonState s = Hovering();
     s.OnLButtonDown();
     s.OnLButtonUp();
@@ -113,8 +105,7 @@ TEST(CoolButtonState, AfterAClickTheRestLookShowsUntilThePointerMoves)
     EXPECT_EQ(LookOf(s), Look::Hover);
 }
 
-TEST(CoolButtonState, MovingInWithTheButtonAlreadyHeldShowsThePressedLook)
-{
+TEST(CoolButtonState, MovingInWithTheButtonAlreadyHeldShowsThePressedLook) {
     CoolButtonState s;
     EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, MK_LBUTTON, true)),
               (std::vector<A>{A::Capture, A::RepaintNow, A::PassToBase}));
@@ -123,8 +114,7 @@ TEST(CoolButtonState, MovingInWithTheButtonAlreadyHeldShowsThePressedLook)
     EXPECT_EQ(LookOf(s), Look::Pressed);
 }
 
-TEST(CoolButtonState, LeavingWithShiftOrCtrlHeldEndsHoverButKeepsTheCapture)
-{
+TEST(CoolButtonState, LeavingWithShiftOrCtrlHeldEndsHoverButKeepsTheCapture) {
     for (std::uint32_t key : {MK_SHIFT, MK_CONTROL, MK_RBUTTON, MK_SHIFT | MK_CONTROL}) {
         SCOPED_TRACE(key);
         CoolButtonState s = Hovering();
@@ -158,11 +148,9 @@ TEST(CoolButtonState, LeavingWithShiftOrCtrlHeldEndsHoverButKeepsTheCapture)
     EXPECT_FALSE(disable.m_bCaptured);
 }
 
-TEST(CoolButtonState, CancelModeReleasesAfterTheBaseButtonAndKeepsTheHoverLook)
-{
+TEST(CoolButtonState, CancelModeReleasesAfterTheBaseButtonAndKeepsTheHoverLook) {
     CoolButtonState s = Hovering();
-    EXPECT_EQ(List(s.OnCancelMode()),
-              (std::vector<A>{A::PassToBase, A::Release, A::RepaintNow}));
+    EXPECT_EQ(List(s.OnCancelMode()), (std::vector<A>{A::PassToBase, A::Release, A::RepaintNow}));
     EXPECT_FALSE(s.m_bCaptured);
     EXPECT_EQ(LookOf(s), Look::Hover);
 
@@ -184,8 +172,7 @@ TEST(CoolButtonState, CancelModeReleasesAfterTheBaseButtonAndKeepsTheHoverLook)
     EXPECT_EQ(LookOf(held), Look::Pressed);
 }
 
-TEST(CoolButtonState, DisablingWhileHoveredOrPressedForgetsBothWithoutRepainting)
-{
+TEST(CoolButtonState, DisablingWhileHoveredOrPressedForgetsBothWithoutRepainting) {
     CoolButtonState s = Hovering();
     s.OnLButtonDown();
     EXPECT_EQ(List(s.OnEnable(false)), (std::vector<A>{A::Release, A::PassToBase}));
@@ -206,12 +193,12 @@ TEST(CoolButtonState, DisablingWhileHoveredOrPressedForgetsBothWithoutRepainting
     EXPECT_TRUE(hovering.m_bCaptured);
 }
 
-TEST(CoolButtonState, ThreeDStyleIgnoresMovesWithoutTheLeftButton)
-{
+TEST(CoolButtonState, ThreeDStyleIgnoresMovesWithoutTheLeftButton) {
     CoolButtonState s;
     for (std::uint32_t keys : {0u, MK_SHIFT, MK_RBUTTON}) {
         for (bool inside : {true, false}) {
-            EXPECT_EQ(List(s.OnMouseMove(BORDER_3D, keys, inside)), (std::vector<A>{A::PassToBase}));
+            EXPECT_EQ(List(s.OnMouseMove(BORDER_3D, keys, inside)),
+                      (std::vector<A>{A::PassToBase}));
             EXPECT_FALSE(s.m_bHover);
             EXPECT_FALSE(s.m_bCaptured);
         }

@@ -17,8 +17,7 @@
 #include "tests/support/ImageBuilder.h"
 
 // The names in a folder, sorted.
-inline std::vector<std::string> Names(const std::filesystem::path& folder)
-{
+inline std::vector<std::string> Names(const std::filesystem::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
@@ -28,27 +27,23 @@ inline std::vector<std::string> Names(const std::filesystem::path& folder)
 
 class DerivedFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::memset(&g_image, 0, sizeof g_image);
         ASSERT_TRUE(LoadRaw(BuildRawImage({})));
     }
 
-    bool LoadRaw(const std::vector<std::uint8_t>& bytes)
-    {
+    bool LoadRaw(const std::vector<std::uint8_t>& bytes) {
         WriteBytes(dir.File("in.bin"), bytes);
         dlg.files.push_back(dir.File("in.bin"));
         return LoadProgramBinary(dlg);
     }
 
-    bool GenerateBin(const std::string& path)
-    {
+    bool GenerateBin(const std::string& path) {
         dlg.files.push_back(path);
         return WriteBinFiles(dlg);
     }
 
-    bool GenerateBody(const std::string& path)
-    {
+    bool GenerateBody(const std::string& path) {
         dlg.files.push_back(path);
         return WriteBodyFile(dlg);
     }

@@ -13,13 +13,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t to)
-{
-    return {bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(to)};
+std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& bytes, std::size_t from,
+                                std::size_t to) {
+    return {bytes.begin() + static_cast<std::ptrdiff_t>(from),
+            bytes.begin() + static_cast<std::ptrdiff_t>(to)};
 }
 
-TEST_F(DerivedFilesTest, ProgramBurnAndBodyFilesOfBlocks16To100)
-{
+TEST_F(DerivedFilesTest, ProgramBurnAndBodyFilesOfBlocks16To100) {
     const auto before = std::vector<std::uint8_t>(g_image.data, g_image.data + kImageSize);
     ASSERT_TRUE(GenerateBin(dir.File("out.bin")));
     ASSERT_TRUE(GenerateBody(dir.File("body.bin")));
@@ -46,8 +46,7 @@ TEST_F(DerivedFilesTest, ProgramBurnAndBodyFilesOfBlocks16To100)
     }
 }
 
-TEST_F(DerivedFilesTest, BurnFileNameDropsTheLastFourCharacters)
-{
+TEST_F(DerivedFilesTest, BurnFileNameDropsTheLastFourCharacters) {
     EXPECT_EQ(BurnFilePath("out.bin"), "out_BURN.bin");
     EXPECT_EQ(BurnFilePath("/fw/image.hex"), "/fw/image_BURN.bin");
     EXPECT_EQ(BurnFilePath("ab/c.d"), "ab_BURN.bin");  // whatever the four characters are
@@ -57,11 +56,11 @@ TEST_F(DerivedFilesTest, BurnFileNameDropsTheLastFourCharacters)
 
     // The dialog hands back "image.hex" as chosen: it is the program file itself.
     ASSERT_TRUE(GenerateBin(dir.File("image.hex")));
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"image.hex", "image_BURN.bin", "in.bin"}));
+    EXPECT_EQ(Names(dir.Path()),
+              (std::vector<std::string>{"image.hex", "image_BURN.bin", "in.bin"}));
 }
 
-TEST_F(DerivedFilesTest, ErasedBootAreaStopsBinFilesBeforeAnyDialogButNotTheBody)
-{
+TEST_F(DerivedFilesTest, ErasedBootAreaStopsBinFilesBeforeAnyDialogButNotTheBody) {
     ImageLayout layout;
     layout.bootArea = false;
     ASSERT_TRUE(LoadRaw(BuildRawImage(layout)));
@@ -75,8 +74,7 @@ TEST_F(DerivedFilesTest, ErasedBootAreaStopsBinFilesBeforeAnyDialogButNotTheBody
     EXPECT_FALSE(fs::exists(dir.File("out.bin")));
 }
 
-TEST_F(DerivedFilesTest, NothingIsWrittenBeforeAnImageIsLoaded)
-{
+TEST_F(DerivedFilesTest, NothingIsWrittenBeforeAnImageIsLoaded) {
     std::memset(&g_image, 0, sizeof g_image);  // as at start-up: no range
     EXPECT_FALSE(GenerateBin(dir.File("out.bin")));
     EXPECT_FALSE(GenerateBody(dir.File("body.bin")));
@@ -84,16 +82,14 @@ TEST_F(DerivedFilesTest, NothingIsWrittenBeforeAnImageIsLoaded)
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"in.bin"});
 }
 
-TEST_F(DerivedFilesTest, CancelWritesNothingAndSaysNothing)
-{
+TEST_F(DerivedFilesTest, CancelWritesNothingAndSaysNothing) {
     EXPECT_FALSE(WriteBinFiles(dlg));
     EXPECT_FALSE(WriteBodyFile(dlg));
     EXPECT_TRUE(dlg.messages.empty());
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"in.bin"});
 }
 
-TEST_F(DerivedFilesTest, PressingTwiceWritesTheSameFiles)
-{
+TEST_F(DerivedFilesTest, PressingTwiceWritesTheSameFiles) {
     ASSERT_TRUE(GenerateBin(dir.File("out.bin")));
     const auto program = ReadBytes(dir.File("out.bin"));
     const auto burn = ReadBytes(dir.File("out_BURN.bin"));
@@ -103,15 +99,16 @@ TEST_F(DerivedFilesTest, PressingTwiceWritesTheSameFiles)
     EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"in.bin", "out.bin", "out_BURN.bin"}));
 }
 
-TEST_F(DerivedFilesTest, TargetsThatCannotBeCreatedGiveTheOpenMessage)
-{
+TEST_F(DerivedFilesTest, TargetsThatCannotBeCreatedGiveTheOpenMessage) {
     WriteBytes(dir.File("plain"), {1});
     fs::create_directory(dir.File("folder.bin"));
-    for (const std::string& path : {dir.File("plain/out.bin"), dir.File("no/such/out.bin"), dir.File("folder.bin")}) {
+    for (const std::string& path :
+         {dir.File("plain/out.bin"), dir.File("no/such/out.bin"), dir.File("folder.bin")}) {
         dlg.messages.clear();
         EXPECT_FALSE(GenerateBin(path)) << path;
         EXPECT_FALSE(GenerateBody(path)) << path;
-        EXPECT_EQ(dlg.messages, (std::vector<std::string>{"Open bin file error!", "Open bin file error!"}));
+        EXPECT_EQ(dlg.messages,
+                  (std::vector<std::string>{"Open bin file error!", "Open bin file error!"}));
     }
     EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"folder.bin", "in.bin", "plain"}));
     EXPECT_TRUE(fs::is_empty(dir.File("folder.bin")));

@@ -6,8 +6,7 @@
 #include "image/File.h"
 #include "tests/support/ImageBuilder.h"
 
-TEST(FileLayer, CommittedWriteReplacesTheTargetAtOnce)
-{
+TEST(FileLayer, CommittedWriteReplacesTheTargetAtOnce) {
     TempDir dir;
     const std::string path = dir.File("out.bin");
     WriteBytes(path, {1, 2, 3});
@@ -21,8 +20,7 @@ TEST(FileLayer, CommittedWriteReplacesTheTargetAtOnce)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
-TEST(FileLayer, AbandonedWriteKeepsTheEarlierFileAndLeavesNoTemporary)
-{
+TEST(FileLayer, AbandonedWriteKeepsTheEarlierFileAndLeavesNoTemporary) {
     TempDir dir;
     const std::string path = dir.File("out.bin");
     WriteBytes(path, {1, 2, 3});
@@ -36,12 +34,12 @@ TEST(FileLayer, AbandonedWriteKeepsTheEarlierFileAndLeavesNoTemporary)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
-TEST(FileLayer, ErrorsNameTheFileAndTheCause)
-{
+TEST(FileLayer, ErrorsNameTheFileAndTheCause) {
     TempDir dir;
     File file;
     EXPECT_FALSE(file.OpenForReading(dir.File("nope.bin")));
-    EXPECT_EQ(file.ErrorText(), "Cannot open \"" + dir.File("nope.bin") + "\": No such file or directory");
+    EXPECT_EQ(file.ErrorText(),
+              "Cannot open \"" + dir.File("nope.bin") + "\": No such file or directory");
     EXPECT_FALSE(file.OpenForReading(dir.Path().string()));
     EXPECT_NE(file.ErrorText().find("Is a directory"), std::string::npos);
     EXPECT_FALSE(file.CreateForWriting(dir.File("no/such/folder.bin")));

@@ -19,18 +19,17 @@ struct CliRun {
     std::string err;
 };
 
-std::string Slurp(const std::string& path)
-{
+std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-CliRun Cli(const TempDir& dir, const std::string& arguments)
-{
+CliRun Cli(const TempDir& dir, const std::string& arguments) {
     const std::string out = dir.File("stdout.txt"), err = dir.File("stderr.txt");
-    const std::string command = "'" + std::string(KESTREL_CLI) + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
+    const std::string command =
+        "'" + std::string(KESTREL_CLI) + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
     const int raw = std::system(command.c_str());
     CliRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -41,16 +40,14 @@ CliRun Cli(const TempDir& dir, const std::string& arguments)
     return run;
 }
 
-TEST(ConsoleDialog, DefaultExtensionGoesOnlyOnANameWithoutOne)
-{
+TEST(ConsoleDialog, DefaultExtensionGoesOnlyOnANameWithoutOne) {
     EXPECT_EQ(ConsoleDialog::ApplyDefaultExtension("out", "bin"), "out.bin");
     EXPECT_EQ(ConsoleDialog::ApplyDefaultExtension("image.hex", "bin"), "image.hex");
     EXPECT_EQ(ConsoleDialog::ApplyDefaultExtension("dir.d/out", "bin"), "dir.d/out.bin");
     EXPECT_EQ(ConsoleDialog::ApplyDefaultExtension("out", ""), "out");
 }
 
-TEST(GenerateCommands, WriteTheFilesOfAHexImageAndExitZero)
-{
+TEST(GenerateCommands, WriteTheFilesOfAHexImageAndExitZero) {
     TempDir dir;
     const auto raw = BuildRawImage({});
     const std::string text = HexTextOf(raw);
@@ -63,11 +60,11 @@ TEST(GenerateCommands, WriteTheFilesOfAHexImageAndExitZero)
 
     run = Cli(dir, "gen-body --type hex '" + dir.File("fw.hex") + "' '" + dir.File("body") + "'");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadBytes(dir.File("body.bin")), std::vector<std::uint8_t>(raw.begin() + 16384, raw.end()));
+    EXPECT_EQ(ReadBytes(dir.File("body.bin")),
+              std::vector<std::uint8_t>(raw.begin() + 16384, raw.end()));
 }
 
-TEST(GenerateCommands, FailuresExitOneAndUsageErrorsTwo)
-{
+TEST(GenerateCommands, FailuresExitOneAndUsageErrorsTwo) {
     TempDir dir;
     ImageLayout layout;
     layout.bootArea = false;
@@ -77,7 +74,8 @@ TEST(GenerateCommands, FailuresExitOneAndUsageErrorsTwo)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Bin Incomplete!\n");
 
-    run = Cli(dir, "gen-body --type hex '" + dir.File("noboot.bin") + "' '" + dir.File("out") + "'");
+    run =
+        Cli(dir, "gen-body --type hex '" + dir.File("noboot.bin") + "' '" + dir.File("out") + "'");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "File read error!\n");
 
@@ -90,8 +88,7 @@ TEST(GenerateCommands, FailuresExitOneAndUsageErrorsTwo)
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.bin")));
 }
 
-TEST(InfoCommand, ReportsTheBytesAHexFileHadOutsideTheImage)
-{
+TEST(InfoCommand, ReportsTheBytesAHexFileHadOutsideTheImage) {
     TempDir dir;
     std::string text = HexTextOf(BuildRawImage({}));
     text.insert(0, HexRecord(0, 0x04, {0x08, 0x08}) + HexRecord(0, 0x00, {1, 2, 3, 4, 5}));

@@ -19,36 +19,32 @@
 
 namespace {
 
-std::string ToLower(std::string text)
-{
+std::string ToLower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
-std::string Replace(std::string text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
 }
 
 // Everything in text before its type 05 line.
-std::string WithoutStartRecord(const std::string& text)
-{
+std::string WithoutStartRecord(const std::string& text) {
     return text.substr(0, text.find(HexRecord(0, 0x05, {0x08, 0x00, 0x00, 0x00})));
 }
 
 class HexLoadTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::memset(&g_image, 0, sizeof g_image);
         dlg.ResetUi();
     }
 
-    bool Load(const std::string& text, const std::string& name = "fw.hex")
-    {
+    bool Load(const std::string& text, const std::string& name = "fw.hex") {
         const std::string path = dir.File(name);
         WriteBytes(path, {text.begin(), text.end()});
         dlg.files.push_back(path);
@@ -56,15 +52,14 @@ protected:
     }
 
     // Records alone, into a fresh erased image.
-    HexReadOutcome Read(const std::string& text, std::vector<std::size_t> pieces = {})
-    {
+    HexReadOutcome Read(const std::string& text, std::vector<std::size_t> pieces = {}) {
         std::memset(image.data, kErasedByte, sizeof image.data);
         MemoryByteSource source(text, std::move(pieces));
         return ReadHexRecords(source, image, report);
     }
 
-    bool ImageHolds(const FirmwareImage& in, std::uint32_t at, const std::vector<std::uint8_t>& bytes)
-    {
+    bool ImageHolds(const FirmwareImage& in, std::uint32_t at,
+                    const std::vector<std::uint8_t>& bytes) {
         return std::equal(bytes.begin(), bytes.end(), in.data + at);
     }
 
@@ -75,8 +70,7 @@ protected:
     const std::vector<std::uint8_t> raw = BuildRawImage({});
 };
 
-TEST(ParseHexDigits, FollowsTheDigitRuleForEveryCharacter)
-{
+TEST(ParseHexDigits, FollowsTheDigitRuleForEveryCharacter) {
     EXPECT_EQ(ParseHexDigits("FF", 2), 255);
     EXPECT_EQ(ParseHexDigits("ff", 2), 255);
     EXPECT_EQ(ParseHexDigits("0800", 4), 0x0800);
@@ -90,8 +84,7 @@ TEST(ParseHexDigits, FollowsTheDigitRuleForEveryCharacter)
     EXPECT_EQ(ParseHexDigits("", 0), 0);
 }
 
-TEST_F(HexLoadTest, GoodFileLoadsLikeTheRawImage)
-{
+TEST_F(HexLoadTest, GoodFileLoadsLikeTheRawImage) {
     ASSERT_TRUE(Load(HexTextOf(raw)));
     EXPECT_TRUE(dlg.messages.empty());
     EXPECT_EQ(g_image.startBlock, 16);
@@ -110,14 +103,12 @@ TEST_F(HexLoadTest, GoodFileLoadsLikeTheRawImage)
     EXPECT_EQ(dlg.fileRequests[0].filter, "M3 HEX files (*.hex)|*.hex|");
 }
 
-TEST_F(HexLoadTest, LowerCaseDigitsDecodeAsUpperCase)
-{
+TEST_F(HexLoadTest, LowerCaseDigitsDecodeAsUpperCase) {
     ASSERT_TRUE(Load(ToLower(HexTextOf(raw))));
     EXPECT_TRUE(ImageHolds(g_image, 0, raw));
 }
 
-TEST_F(HexLoadTest, CancelAndOpenFailureChangeNothing)
-{
+TEST_F(HexLoadTest, CancelAndOpenFailureChangeNothing) {
     ASSERT_TRUE(Load(HexTextOf(raw)));
     EXPECT_FALSE(LoadHexFile(dlg));  // no file queued: Cancel
     EXPECT_TRUE(dlg.messages.empty());
@@ -128,8 +119,7 @@ TEST_F(HexLoadTest, CancelAndOpenFailureChangeNothing)
     EXPECT_TRUE(ImageHolds(g_image, 0, raw));
 }
 
-TEST_F(HexLoadTest, RejectedFileLeavesThePreviousImageRangePathAndSpace)
-{
+TEST_F(HexLoadTest, RejectedFileLeavesThePreviousImageRangePathAndSpace) {
     ImageLayout first;
     first.endBlock = 40;
     const auto firstBytes = BuildRawImage(first);
@@ -140,9 +130,9 @@ TEST_F(HexLoadTest, RejectedFileLeavesThePreviousImageRangePathAndSpace)
     // Bad framing, missing start record, and a good file whose trailer is wrong.
     ImageLayout noFamily;
     noFamily.family = "XX";
-    for (const std::string& text : {Replace(HexTextOf(raw), "\r\n", "\n"),
-                                    WithoutStartRecord(HexTextOf(raw)),
-                                    HexTextOf(BuildRawImage(noFamily))}) {
+    for (const std::string& text :
+         {Replace(HexTextOf(raw), "\r\n", "\n"), WithoutStartRecord(HexTextOf(raw)),
+          HexTextOf(BuildRawImage(noFamily))}) {
         dlg.messages.clear();
         EXPECT_FALSE(Load(text));
         EXPECT_EQ(dlg.messages, std::vector<std::string>{"File read error!"});
@@ -154,8 +144,7 @@ TEST_F(HexLoadTest, RejectedFileLeavesThePreviousImageRangePathAndSpace)
     }
 }
 
-TEST_F(HexLoadTest, LineFeedAloneIsOneCharacterShort)
-{
+TEST_F(HexLoadTest, LineFeedAloneIsOneCharacterShort) {
     const std::string line = Replace(HexRecord(0x4000, 0x00, {1, 2, 3}), "\r\n", "\n");
     EXPECT_EQ(Read(line + HexRecord(0, 0x05, {0, 0, 0, 0})), HexReadOutcome::Rejected);
     // Any one character will do in the carriage return's place.
@@ -164,15 +153,13 @@ TEST_F(HexLoadTest, LineFeedAloneIsOneCharacterShort)
     EXPECT_TRUE(ImageHolds(image, 0x4000, {1, 2, 3}));
 }
 
-TEST_F(HexLoadTest, EndOfFileRecordDoesNotEndTheLoad)
-{
+TEST_F(HexLoadTest, EndOfFileRecordDoesNotEndTheLoad) {
     EXPECT_EQ(Read(":00000001FF\r\n"), HexReadOutcome::Rejected);
     EXPECT_FALSE(Load(WithoutStartRecord(HexTextOf(raw)) + ":00000001FF\r\n"));
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"File read error!"});
 }
 
-TEST_F(HexLoadTest, UpperAddressKeepsOnlyItsLow11Bits)
-{
+TEST_F(HexLoadTest, UpperAddressKeepsOnlyItsLow11Bits) {
     const std::vector<std::uint8_t> data = {'P', 'O', 'R', 'I', 9, 8, 7};
     ASSERT_EQ(Read(":020000040800F2\r\n" + HexRecord(0x4000, 0x00, data) + HexRecord(0, 5, {})),
               HexReadOutcome::StartRecord);
@@ -184,20 +171,20 @@ TEST_F(HexLoadTest, UpperAddressKeepsOnlyItsLow11Bits)
     EXPECT_TRUE(ImageHolds(image, 65536 + 0x10, data));
 
     // 0x1801 and 0x0801 agree in their low 11 bits.
-    ASSERT_EQ(Read(HexRecord(0, 0x04, {0x18, 0x01}) + HexRecord(0x0010, 0x00, data) + HexRecord(0, 5, {})),
+    ASSERT_EQ(Read(HexRecord(0, 0x04, {0x18, 0x01}) + HexRecord(0x0010, 0x00, data) +
+                   HexRecord(0, 5, {})),
               HexReadOutcome::StartRecord);
     EXPECT_TRUE(ImageHolds(image, 65536 + 0x10, data));
 }
 
-TEST_F(HexLoadTest, FileWithoutDataRecordsIsRejectedByTheAnalysis)
-{
-    EXPECT_FALSE(Load(":020000040800F2\r\n" + HexRecord(0, 0x05, {0x08, 0, 0, 0}) + ":00000001FF\r\n"));
+TEST_F(HexLoadTest, FileWithoutDataRecordsIsRejectedByTheAnalysis) {
+    EXPECT_FALSE(
+        Load(":020000040800F2\r\n" + HexRecord(0, 0x05, {0x08, 0, 0, 0}) + ":00000001FF\r\n"));
     EXPECT_EQ(report.maxAddress, 0u);
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"File read error!"});
 }
 
-TEST_F(HexLoadTest, RecordsInAnyOrderAndMaxAddressIsTheHighestWritten)
-{
+TEST_F(HexLoadTest, RecordsInAnyOrderAndMaxAddressIsTheHighestWritten) {
     // The same records, last first: the highest byte still sets the length.
     const std::string text = HexTextOf(raw);
     std::vector<std::string> lines;
@@ -220,8 +207,7 @@ TEST_F(HexLoadTest, RecordsInAnyOrderAndMaxAddressIsTheHighestWritten)
     EXPECT_TRUE(ImageHolds(g_image, 0, raw));
 }
 
-TEST_F(HexLoadTest, StartRecordNeedsItsWholeLineAndEndsReading)
-{
+TEST_F(HexLoadTest, StartRecordNeedsItsWholeLineAndEndsReading) {
     const std::string body = WithoutStartRecord(HexTextOf(raw));
     const std::string start = HexRecord(0, 0x05, {0x08, 0, 0, 0});
     EXPECT_FALSE(Load(body + start.substr(0, start.size() - 1)));  // no line feed
@@ -238,8 +224,7 @@ TEST_F(HexLoadTest, StartRecordNeedsItsWholeLineAndEndsReading)
     EXPECT_EQ(source.Delivered(), upToStart.size());
 }
 
-TEST_F(HexLoadTest, LineLengthLimitIs523CharactersWithTheLineFeed)
-{
+TEST_F(HexLoadTest, LineLengthLimitIs523CharactersWithTheLineFeed) {
     // 255 data bytes make the longest line there can be.
     const std::vector<std::uint8_t> data(255, 0x5A);
     const std::string longest = HexRecord(0x4000, 0x00, data);
@@ -265,8 +250,7 @@ TEST_F(HexLoadTest, LineLengthLimitIs523CharactersWithTheLineFeed)
     }
 }
 
-TEST_F(HexLoadTest, ChecksumCatchesANonHexCharacterUnlessItHappensToAddUp)
-{
+TEST_F(HexLoadTest, ChecksumCatchesANonHexCharacterUnlessItHappensToAddUp) {
     const std::string good = HexRecord(0x4000, 0x00, {0x10, 0xA0});
     std::string bad = good;
     bad[11] = 'G';  // 'A' of A0 becomes 16 instead of 10
@@ -281,11 +265,11 @@ TEST_F(HexLoadTest, ChecksumCatchesANonHexCharacterUnlessItHappensToAddUp)
     EXPECT_EQ(Read(Replace(good, ":", ";") + HexRecord(0, 5, {})), HexReadOutcome::Rejected);
 }
 
-TEST_F(HexLoadTest, BytesOutsideTheImageAreSkippedAndCounted)
-{
+TEST_F(HexLoadTest, BytesOutsideTheImageAreSkippedAndCounted) {
     // 0x0807FFF8..0x08080007: the first eight bytes fit (a valid trailer), the rest do not;
     // 0x08080000 is past the end, and so is the highest address a record can reach.
-    const std::vector<std::uint8_t> data = {'S', 'T', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+    const std::vector<std::uint8_t> data = {'S', 'T', 1, 2,  3,  4,  5,  6,
+                                            7,   8,   9, 10, 11, 12, 13, 14};
     std::string text = WithoutStartRecord(HexTextOf(raw));
     text += HexRecord(0, 0x04, {0x08, 0x07}) + HexRecord(0xFFF8, 0x00, data);
     text += HexRecord(0, 0x04, {0x08, 0x08}) + HexRecord(0x0000, 0x00, data);
@@ -298,21 +282,19 @@ TEST_F(HexLoadTest, BytesOutsideTheImageAreSkippedAndCounted)
     EXPECT_EQ(g_image.endBlock, kImageBlocks);
 }
 
-TEST_F(HexLoadTest, FileLayerReadErrorNamesTheSource)
-{
+TEST_F(HexLoadTest, FileLayerReadErrorNamesTheSource) {
     const std::string text = HexTextOf(raw);
     MemoryByteSource source(text, {4096}, 10000);
     EXPECT_FALSE(LoadHexFromSource(dlg, source, "fw.hex"));
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"Cannot read \"memory\": Input/output error"});
 }
 
-TEST_F(HexLoadTest, ShortLineTakesItsMissingFieldsFromTheLineBefore)
-{
+TEST_F(HexLoadTest, ShortLineTakesItsMissingFieldsFromTheLineBefore) {
     // ":/F00FD04" has count -1, so its 11 characters are the whole record (the checksum is over
     // count, address and type). Its type 04 reads the upper address from positions 9-12: CR, LF
     // and "01" left there by the line before, which puts the next data outside the image.
-    const std::string text = ":020000040801F1\r\n:/F00FD04\r\n" + HexRecord(0, 0x00, {1, 2, 3, 4}) +
-                             HexRecord(0, 5, {});
+    const std::string text =
+        ":020000040801F1\r\n:/F00FD04\r\n" + HexRecord(0, 0x00, {1, 2, 3, 4}) + HexRecord(0, 5, {});
     ASSERT_EQ(Read(text), HexReadOutcome::StartRecord);
     EXPECT_EQ(report.skippedBytes, 4u);
     FirmwareImage expected{};
@@ -323,8 +305,7 @@ TEST_F(HexLoadTest, ShortLineTakesItsMissingFieldsFromTheLineBefore)
 
 // Random damage to good files: the buffered reader, fed in pieces of any size, must decide
 // every line exactly as the plain character-at-a-time reading does.
-TEST_F(HexLoadTest, BufferedReaderMatchesTheCharacterReaderOnDamagedFiles)
-{
+TEST_F(HexLoadTest, BufferedReaderMatchesTheCharacterReaderOnDamagedFiles) {
     std::mt19937 random(20261207);
     const std::string alphabet = "0123456789ABCDEFabcdef:\r\n\n/GZz \x7F\xFF";
     ImageLayout layout;
@@ -338,16 +319,26 @@ TEST_F(HexLoadTest, BufferedReaderMatchesTheCharacterReaderOnDamagedFiles)
             const std::size_t at = random() % text.size();
             const char c = alphabet[random() % alphabet.size()];
             switch (random() % 4) {
-            case 0: text[at] = c; break;
-            case 1: text.insert(at, 1, c); break;
-            case 2: text.erase(at, 1 + random() % 3); break;
-            default: text.insert(at, ":/F00FD04\r\n"); break;
+                case 0:
+                    text[at] = c;
+                    break;
+                case 1:
+                    text.insert(at, 1, c);
+                    break;
+                case 2:
+                    text.erase(at, 1 + random() % 3);
+                    break;
+                default:
+                    text.insert(at, ":/F00FD04\r\n");
+                    break;
             }
         }
         std::memset(expected.data, 0xFF, sizeof expected.data);
         const HexReferenceResult want = ReferenceReadHex(text, expected);
-        for (const auto& pieces : std::vector<std::vector<std::size_t>>{{}, {1}, {3, 7, 64, 1000}}) {
-            SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(pieces.size()) + " piece sizes");
+        for (const auto& pieces :
+             std::vector<std::vector<std::size_t>>{{}, {1}, {3, 7, 64, 1000}}) {
+            SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(pieces.size()) +
+                         " piece sizes");
             report = {};
             std::memset(image.data, kErasedByte, sizeof image.data);
             MemoryByteSource source(text, pieces);
@@ -364,9 +355,9 @@ TEST_F(HexLoadTest, BufferedReaderMatchesTheCharacterReaderOnDamagedFiles)
 }
 
 // The fuzzer's seed files, valid and broken, decided the same way by both readings.
-TEST(HexFuzzCorpus, SeedsAgreeWithTheCharacterReader)
-{
-    const auto folder = std::filesystem::path(KESTREL_SOURCE_DIR) / "fuzz" / "corpus" / "hex_loader";
+TEST(HexFuzzCorpus, SeedsAgreeWithTheCharacterReader) {
+    const auto folder =
+        std::filesystem::path(KESTREL_SOURCE_DIR) / "fuzz" / "corpus" / "hex_loader";
     ASSERT_TRUE(std::filesystem::is_directory(folder));
     static FirmwareImage got, want;
     int files = 0;

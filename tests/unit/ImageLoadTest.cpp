@@ -14,14 +14,12 @@ namespace {
 
 class RawLoadTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::memset(&g_image, 0, sizeof g_image);
         dlg.ResetUi();
     }
 
-    bool Load(const std::vector<std::uint8_t>& bytes, const std::string& name = "fw.bin")
-    {
+    bool Load(const std::vector<std::uint8_t>& bytes, const std::string& name = "fw.bin") {
         const std::string path = dir.File(name);
         WriteBytes(path, bytes);
         dlg.files.push_back(path);
@@ -32,8 +30,7 @@ protected:
     FakeDialog dlg;
 };
 
-TEST_F(RawLoadTest, GoodImageSetsRangeSpaceTextPathAndButtons)
-{
+TEST_F(RawLoadTest, GoodImageSetsRangeSpaceTextPathAndButtons) {
     ASSERT_TRUE(Load(BuildRawImage({})));
     EXPECT_TRUE(dlg.messages.empty());
     EXPECT_EQ(g_image.startBlock, 16);
@@ -41,7 +38,8 @@ TEST_F(RawLoadTest, GoodImageSetsRangeSpaceTextPathAndButtons)
     EXPECT_EQ(g_image.currentBlock, 16);
     EXPECT_EQ(dlg.m_strSpace, "Space (16-100K)");
     EXPECT_EQ(dlg.m_strProgramFile, dir.File("fw.bin"));
-    for (int id : {IDC_UPGRADE, IDC_CANCEL_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY}) EXPECT_TRUE(dlg.Enabled(id));
+    for (int id : {IDC_UPGRADE, IDC_CANCEL_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY})
+        EXPECT_TRUE(dlg.Enabled(id));
     EXPECT_EQ(dlg.progressMin, 16);
     EXPECT_EQ(dlg.progressMax, 100);
     EXPECT_EQ(dlg.progressPos, 16);  // position 0 clamped into the range
@@ -51,22 +49,20 @@ TEST_F(RawLoadTest, GoodImageSetsRangeSpaceTextPathAndButtons)
     EXPECT_EQ(dlg.fileRequests[0].filter, "DSP program bin files (*.bin)|*.bin|");
 }
 
-TEST_F(RawLoadTest, BytesBeyondTheFileReadAsErasedFlash)
-{
+TEST_F(RawLoadTest, BytesBeyondTheFileReadAsErasedFlash) {
     ASSERT_TRUE(Load(BuildRawImage({})));
-    for (std::uint32_t i = 100 * kBlockSize; i < kImageSize; i += 4099) EXPECT_EQ(g_image.data[i], 0xFF);
+    for (std::uint32_t i = 100 * kBlockSize; i < kImageSize; i += 4099)
+        EXPECT_EQ(g_image.data[i], 0xFF);
 }
 
-TEST_F(RawLoadTest, MarkerSearchStartsAfterTheBootArea)
-{
+TEST_F(RawLoadTest, MarkerSearchStartsAfterTheBootArea) {
     ImageLayout layout;
     layout.startBlock = 3;  // only marker inside the boot area
     EXPECT_FALSE(Load(BuildRawImage(layout)));
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"File read error!"});
 }
 
-TEST_F(RawLoadTest, FirstOfTwoMarkersWins)
-{
+TEST_F(RawLoadTest, FirstOfTwoMarkersWins) {
     ImageLayout layout;
     layout.startBlock = 40;
     auto bytes = BuildRawImage(layout);
@@ -76,8 +72,7 @@ TEST_F(RawLoadTest, FirstOfTwoMarkersWins)
     EXPECT_EQ(dlg.m_strSpace, "Space (20-100K)");
 }
 
-TEST_F(RawLoadTest, PartialLastBlockPutsTheTrailerBeyondTheFile)
-{
+TEST_F(RawLoadTest, PartialLastBlockPutsTheTrailerBeyondTheFile) {
     // 20,481 bytes: endBlock 21, the trailer lies past the file's end and reads as 0xFF.
     ImageLayout layout;
     layout.endBlock = 20;
@@ -93,8 +88,7 @@ TEST_F(RawLoadTest, PartialLastBlockPutsTheTrailerBeyondTheFile)
     EXPECT_EQ(dlg.m_strSpace, "Space (16-21K)");
 }
 
-TEST_F(RawLoadTest, EveryFamilyPairIsAcceptedAndNearMissesAreNot)
-{
+TEST_F(RawLoadTest, EveryFamilyPairIsAcceptedAndNearMissesAreNot) {
     for (const char* family : {"ST", "GD", "HC"}) {
         ImageLayout layout;
         layout.family = family;
@@ -109,8 +103,7 @@ TEST_F(RawLoadTest, EveryFamilyPairIsAcceptedAndNearMissesAreNot)
     }
 }
 
-TEST_F(RawLoadTest, SecondLoadReplacesTheFirst)
-{
+TEST_F(RawLoadTest, SecondLoadReplacesTheFirst) {
     ASSERT_TRUE(Load(BuildRawImage({}), "a.bin"));
     ImageLayout layout;
     layout.startBlock = 30;
@@ -123,8 +116,7 @@ TEST_F(RawLoadTest, SecondLoadReplacesTheFirst)
     EXPECT_EQ(g_image.data[70 * kBlockSize], 0xFF);  // nothing of the first file survives
 }
 
-TEST_F(RawLoadTest, RejectedLoadLeavesTheLoadedImageAsItWas)
-{
+TEST_F(RawLoadTest, RejectedLoadLeavesTheLoadedImageAsItWas) {
     ASSERT_TRUE(Load(BuildRawImage({}), "good.bin"));
     std::vector<std::uint8_t> before(g_image.data, g_image.data + kImageSize);
 
@@ -144,8 +136,7 @@ TEST_F(RawLoadTest, RejectedLoadLeavesTheLoadedImageAsItWas)
     for (int id : {IDC_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY}) EXPECT_TRUE(dlg.Enabled(id));
 }
 
-TEST_F(RawLoadTest, RejectedFirstLoadKeepsEverythingEmptyAndDisabled)
-{
+TEST_F(RawLoadTest, RejectedFirstLoadKeepsEverythingEmptyAndDisabled) {
     ImageLayout bad;
     bad.family = "XX";
     EXPECT_FALSE(Load(BuildRawImage(bad)));
@@ -156,8 +147,7 @@ TEST_F(RawLoadTest, RejectedFirstLoadKeepsEverythingEmptyAndDisabled)
     EXPECT_FALSE(dlg.Enabled(IDC_GEN_BIN));
 }
 
-TEST_F(RawLoadTest, FullSizeImageWithTrailerAtTheEnd)
-{
+TEST_F(RawLoadTest, FullSizeImageWithTrailerAtTheEnd) {
     ImageLayout layout;
     layout.endBlock = 512;
     ASSERT_TRUE(Load(BuildRawImage(layout)));
@@ -165,8 +155,7 @@ TEST_F(RawLoadTest, FullSizeImageWithTrailerAtTheEnd)
     EXPECT_EQ(dlg.m_strSpace, "Space (16-512K)");
 }
 
-TEST_F(RawLoadTest, LongerFileIsReadUpToTheImageSize)
-{
+TEST_F(RawLoadTest, LongerFileIsReadUpToTheImageSize) {
     ImageLayout layout;
     layout.endBlock = 512;
     auto bytes = BuildRawImage(layout);
@@ -175,8 +164,7 @@ TEST_F(RawLoadTest, LongerFileIsReadUpToTheImageSize)
     EXPECT_EQ(g_image.endBlock, 512);
 }
 
-TEST_F(RawLoadTest, UnopenableFilesChangeNothing)
-{
+TEST_F(RawLoadTest, UnopenableFilesChangeNothing) {
     ASSERT_TRUE(Load(BuildRawImage({}), "good.bin"));
     for (const std::string& path : {dir.File("missing.bin"), dir.Path().string()}) {
         dlg.messages.clear();
@@ -188,22 +176,20 @@ TEST_F(RawLoadTest, UnopenableFilesChangeNothing)
     }
 }
 
-TEST_F(RawLoadTest, CancelledFileDialogDoesNothing)
-{
+TEST_F(RawLoadTest, CancelledFileDialogDoesNothing) {
     EXPECT_FALSE(LoadProgramBinary(dlg));
     EXPECT_TRUE(dlg.messages.empty());
 }
 
-TEST(LoadAnalysis, RangeFollowsTheLength)
-{
+TEST(LoadAnalysis, RangeFollowsTheLength) {
     static FirmwareImage image;
     std::memset(image.data, 0xFF, sizeof image.data);
     std::memcpy(&image.data[16 * kBlockSize], "PORI", 4);
     struct Case {
         std::uint32_t length;
         std::uint16_t end;
-    } cases[] = {{0, 16}, {16 * 1024, 16}, {16 * 1024 + 1, 17}, {20481, 21},
-                 {kImageSize, 512}, {0xFFFFFFFFu, 512}};
+    } cases[] = {{0, 16},     {16 * 1024, 16},   {16 * 1024 + 1, 17},
+                 {20481, 21}, {kImageSize, 512}, {0xFFFFFFFFu, 512}};
     for (const auto& c : cases) {
         const auto result = AnalyseImage(image, c.length);
         EXPECT_EQ(result.startBlock, 16) << c.length;
@@ -212,8 +198,7 @@ TEST(LoadAnalysis, RangeFollowsTheLength)
     }
 }
 
-TEST(LoadAnalysis, NoMarkerGivesBlock512)
-{
+TEST(LoadAnalysis, NoMarkerGivesBlock512) {
     static FirmwareImage image;
     std::memset(image.data, 0xFF, sizeof image.data);
     std::memcpy(&image.data[511 * kBlockSize + 1], "PORI", 4);  // not at a block start

@@ -7,13 +7,12 @@
 #include "tests/support/FakeDialog.h"
 #include "tests/support/ScratchHandle.h"
 
-
-TEST(ResetUi, BeforeAnyLoadOnlyBrowseStaysUsable)
-{
+TEST(ResetUi, BeforeAnyLoadOnlyBrowseStaysUsable) {
     std::memset(&g_image, 0, sizeof g_image);
     FakeDialog dlg;
     dlg.ResetUi();
-    for (int id : {IDC_UPGRADE, IDC_CANCEL_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY}) EXPECT_FALSE(dlg.Enabled(id));
+    for (int id : {IDC_UPGRADE, IDC_CANCEL_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY})
+        EXPECT_FALSE(dlg.Enabled(id));
     EXPECT_EQ(dlg.buttons.count(IDC_BROWSE), 0u);  // never disabled by the reset
     EXPECT_EQ(dlg.progressMin, 0);
     EXPECT_EQ(dlg.progressMax, 0);
@@ -21,8 +20,7 @@ TEST(ResetUi, BeforeAnyLoadOnlyBrowseStaysUsable)
     EXPECT_EQ(dlg.pushCount, 1);
 }
 
-TEST(ResetUi, ClosesAnOpenHandleOnce)
-{
+TEST(ResetUi, ClosesAnOpenHandleOnce) {
     FakeDialog dlg;
     const DriveHandle handle = OpenScratchHandle();
     ASSERT_NE(handle, kInvalidDrive);
@@ -39,8 +37,7 @@ TEST(ResetUi, ClosesAnOpenHandleOnce)
     CloseScratchHandle(other);
 }
 
-TEST(ResetUi, RewindsCurrentBlockAndFollowsTheLoadedPath)
-{
+TEST(ResetUi, RewindsCurrentBlockAndFollowsTheLoadedPath) {
     g_image.startBlock = 16;
     g_image.endBlock = 100;
     g_image.currentBlock = 57;
@@ -50,5 +47,6 @@ TEST(ResetUi, RewindsCurrentBlockAndFollowsTheLoadedPath)
     dlg.ResetUi();
     EXPECT_EQ(g_image.currentBlock, 16);
     EXPECT_EQ(dlg.progressPos, 16);
-    for (int id : {IDC_UPGRADE, IDC_CANCEL_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY}) EXPECT_TRUE(dlg.Enabled(id));
+    for (int id : {IDC_UPGRADE, IDC_CANCEL_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY})
+        EXPECT_TRUE(dlg.Enabled(id));
 }

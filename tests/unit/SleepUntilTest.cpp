@@ -11,8 +11,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::microseconds;
 
-void ExpectNeverEarly()
-{
+void ExpectNeverEarly() {
     for (const auto wait : {microseconds(0), microseconds(300), microseconds(1'400),
                             microseconds(14'600), microseconds(15'000)}) {
         for (int round = 0; round < 3; ++round) {
@@ -28,8 +27,7 @@ void ExpectNeverEarly()
 
 }  // namespace
 
-TEST(SleepUntil, NeverReturnsBeforeTheDueTime)
-{
+TEST(SleepUntil, NeverReturnsBeforeTheDueTime) {
     ExpectNeverEarly();  // without a guard: a plain sleep
     ConsoleInterrupt guard;
     ExpectNeverEarly();  // with one: the interruptible wait of an upgrade

@@ -9,16 +9,16 @@
 
 using Cdb = std::array<std::uint8_t, kCdbLength>;
 
-TEST(VendorCdb, LengthIsBigEndianInBytesTwoToFive)
-{
-    EXPECT_EQ(BuildVendorCdb(kOpVendorRead, 27), (Cdb{0x85, 0, 0x00, 0x00, 0x00, 0x1B, 0, 2, 0, 0}));
-    EXPECT_EQ(BuildVendorCdb(kOpVendorWrite, 321), (Cdb{0x86, 0, 0x00, 0x00, 0x01, 0x41, 0, 2, 0, 0}));
+TEST(VendorCdb, LengthIsBigEndianInBytesTwoToFive) {
+    EXPECT_EQ(BuildVendorCdb(kOpVendorRead, 27),
+              (Cdb{0x85, 0, 0x00, 0x00, 0x00, 0x1B, 0, 2, 0, 0}));
+    EXPECT_EQ(BuildVendorCdb(kOpVendorWrite, 321),
+              (Cdb{0x86, 0, 0x00, 0x00, 0x01, 0x41, 0, 2, 0, 0}));
     EXPECT_EQ(BuildVendorCdb(kOpVendorIdentify, 2), (Cdb{0x87, 0, 0, 0, 0, 2, 0, 2, 0, 0}));
     EXPECT_EQ(BuildVendorCdb(kOpVendorWrite, 0x01020304), (Cdb{0x86, 0, 1, 2, 3, 4, 0, 2, 0, 0}));
 }
 
-TEST(VendorCdb, ByteSevenIsTwoAndTheRestZeroWhateverTheLength)
-{
+TEST(VendorCdb, ByteSevenIsTwoAndTheRestZeroWhateverTheLength) {
     for (std::uint8_t op : {kOpVendorRead, kOpVendorWrite, kOpVendorIdentify}) {
         for (std::uint32_t length : {0u, 2u, 8u, 27u, 65u, 321u, 1024u, 0xFFFFFFFFu}) {
             const Cdb cdb = BuildVendorCdb(op, length);

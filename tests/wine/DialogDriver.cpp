@@ -25,8 +25,7 @@ constexpr DWORD kTimeoutMs = 20000;
 constexpr DWORD kRunTimeoutMs = 120000;
 int g_failures = 0;
 
-std::wstring Widen(const char* utf8)
-{
+std::wstring Widen(const char* utf8) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out.data(), n);
@@ -34,8 +33,7 @@ std::wstring Widen(const char* utf8)
     return out;
 }
 
-std::string Narrow(const std::wstring& text)
-{
+std::string Narrow(const std::wstring& text) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
@@ -43,15 +41,13 @@ std::string Narrow(const std::wstring& text)
     return out;
 }
 
-void Check(bool ok, const std::string& what)
-{
+void Check(bool ok, const std::string& what) {
     std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
     std::fflush(stdout);
     if (!ok) ++g_failures;
 }
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = kTimeoutMs)
-{
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = kTimeoutMs) {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     while (!condition()) {
         if (GetTickCount64() > end) return false;
@@ -60,30 +56,28 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = kTimeoutM
     return true;
 }
 
-std::wstring Text(HWND hwnd)
-{
+std::wstring Text(HWND hwnd) {
     wchar_t buffer[2048] = {};
     SendMessageTimeoutW(hwnd, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buffer), SMTO_BLOCK,
                         kTimeoutMs, nullptr);
     return buffer;
 }
 
-std::wstring ClassOf(HWND hwnd)
-{
+std::wstring ClassOf(HWND hwnd) {
     wchar_t name[64] = {};
     GetClassNameW(hwnd, name, 64);
     return name;
 }
 
-void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
-void Type(HWND edit, const std::wstring& text)
-{
+void Click(HWND button) {
+    PostMessageW(button, BM_CLICK, 0, 0);
+}
+void Type(HWND edit, const std::wstring& text) {
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 // A visible dialog box (message box, file dialog, About box) owned by the given window.
-HWND OwnedBox(HWND owner)
-{
+HWND OwnedBox(HWND owner) {
     struct Search {
         HWND owner;
         HWND found;
@@ -102,16 +96,14 @@ HWND OwnedBox(HWND owner)
     return search.found;
 }
 
-HWND WaitForBox(HWND owner)
-{
+HWND WaitForBox(HWND owner) {
     HWND box = nullptr;
     WaitFor([&] { return (box = OwnedBox(owner)) != nullptr; });
     return box;
 }
 
 // The texts of a box's static controls, joined: a message box's message.
-std::wstring StaticTexts(HWND box)
-{
+std::wstring StaticTexts(HWND box) {
     std::wstring all;
     for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
         if (ClassOf(c) == L"Static") all += Text(c);
@@ -119,8 +111,7 @@ std::wstring StaticTexts(HWND box)
     return all;
 }
 
-bool HasIcon(HWND box)
-{
+bool HasIcon(HWND box) {
     for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
         if (ClassOf(c) == L"Static" && (GetWindowLongW(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
             IsWindowVisible(c) && SendMessageW(c, STM_GETICON, 0, 0) != 0) {
@@ -132,15 +123,14 @@ bool HasIcon(HWND box)
 
 // Answers the message box the dialog shows next; checks its text, caption, buttons and icon.
 void AnswerMessage(HWND dlg, const std::wstring& text, const std::wstring& caption, bool okCancel,
-                   bool icon, int answer, const std::string& what)
-{
+                   bool icon, int answer, const std::string& what) {
     HWND box = WaitForBox(dlg);
     Check(box != nullptr, what + ": a message box opens");
     if (box == nullptr) return;
     Check(StaticTexts(box).find(text) != std::wstring::npos,
           what + ": says \"" + Narrow(text) + "\" (it says \"" + Narrow(StaticTexts(box)) + "\")");
-    Check(Text(box) == caption, what + ": caption \"" + Narrow(caption) + "\" (it is \"" +
-                                    Narrow(Text(box)) + "\")");
+    Check(Text(box) == caption,
+          what + ": caption \"" + Narrow(caption) + "\" (it is \"" + Narrow(Text(box)) + "\")");
     Check((GetDlgItem(box, IDCANCEL) != nullptr) == okCancel, what + ": its buttons");
     Check(HasIcon(box) == icon, what + (icon ? ": with an icon" : ": without an icon"));
     Click(GetDlgItem(box, answer));
@@ -149,29 +139,26 @@ void AnswerMessage(HWND dlg, const std::wstring& text, const std::wstring& capti
 
 // Answers the file dialog the dialog shows next with a path; checks its first filter.
 void AnswerFileDialog(HWND dlg, const std::wstring& filter, const std::wstring& path,
-                      const std::string& what)
-{
+                      const std::string& what) {
     HWND box = WaitForBox(dlg);
     Check(box != nullptr, what + ": a file dialog opens");
     if (box == nullptr) return;
     HWND types = GetDlgItem(box, cmb1);
     wchar_t first[256] = {};
     if (types != nullptr) SendMessageW(types, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
-    Check(filter == first, what + ": filter \"" + Narrow(filter) + "\" (it is \"" +
-                               Narrow(first) + "\")");
+    Check(filter == first,
+          what + ": filter \"" + Narrow(filter) + "\" (it is \"" + Narrow(first) + "\")");
     HWND name = GetDlgItem(box, cmb13) != nullptr ? GetDlgItem(box, cmb13) : GetDlgItem(box, edt1);
     Type(name, path);
     Click(GetDlgItem(box, IDOK));
     WaitFor([&] { return !IsWindow(box); });
 }
 
-bool FileExists(const std::wstring& path)
-{
+bool FileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::wstring WindowsPath(const char* path)
-{
+std::wstring WindowsPath(const char* path) {
     std::wstring out = Widen(path);
     if (!out.empty() && out[0] == L'/') out = L"Z:" + out;
     for (wchar_t& c : out) {
@@ -180,16 +167,14 @@ std::wstring WindowsPath(const char* path)
     return out;
 }
 
-RECT ClientRectIn(HWND parent, HWND child)
-{
+RECT ClientRectIn(HWND parent, HWND child) {
     RECT r;
     GetWindowRect(child, &r);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
     return r;
 }
 
-std::string Describe(const RECT& r)
-{
+std::string Describe(const RECT& r) {
     return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
            std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
 }
@@ -199,32 +184,28 @@ std::string Describe(const RECT& r)
 struct TemplateCopy {
     HMODULE module = nullptr;
     HWND hwnd = nullptr;
-    explicit TemplateCopy(const std::wstring& exe)
-    {
+    explicit TemplateCopy(const std::wstring& exe) {
         module = LoadLibraryExW(exe.c_str(), nullptr,
                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         if (module != nullptr) {
-            hwnd = CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_UPGRADE_DIALOG), nullptr,
-                                      [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; },
-                                      0);
+            hwnd = CreateDialogParamW(
+                module, MAKEINTRESOURCEW(IDD_UPGRADE_DIALOG), nullptr,
+                [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
         }
     }
-    ~TemplateCopy()
-    {
+    ~TemplateCopy() {
         if (hwnd != nullptr) DestroyWindow(hwnd);
         if (module != nullptr) FreeLibrary(module);
     }
     // Position and size are converted each on its own, as the dialog manager places controls.
-    RECT Map(const DluRect& dlu) const
-    {
+    RECT Map(const DluRect& dlu) const {
         RECT r{dlu.x, dlu.y, dlu.w, dlu.h};
         MapDialogRect(hwnd, &r);
         return {r.left, r.top, r.left + r.right, r.top + r.bottom};
     }
 };
 
-void CheckGeometry(HWND dlg, const std::wstring& exe)
-{
+void CheckGeometry(HWND dlg, const std::wstring& exe) {
     const TemplateCopy copy(exe);
     Check(copy.hwnd != nullptr, "the template loads from the program file");
     if (copy.hwnd == nullptr) return;
@@ -244,8 +225,8 @@ void CheckGeometry(HWND dlg, const std::wstring& exe)
     // Children come in template order: id, rectangle, tab stop, owner-drawn buttons.
     HWND child = GetWindow(dlg, GW_CHILD);
     for (const ControlTemplate& row : kUpgradeDlgTemplate.controls) {
-        const std::string where = std::string("control ") + std::to_string(row.id) + " \"" +
-                                  row.text + "\"";
+        const std::string where =
+            std::string("control ") + std::to_string(row.id) + " \"" + row.text + "\"";
         if (child == nullptr) {
             Check(false, where + " exists");
             break;
@@ -253,7 +234,8 @@ void CheckGeometry(HWND dlg, const std::wstring& exe)
         const RECT want = copy.Map(row.dlu);
         const RECT have = ClientRectIn(dlg, child);
         const LONG style = GetWindowLongW(child, GWL_STYLE);
-        bool ok = EqualRect(&have, &want) != FALSE && (GetDlgCtrlID(child) & 0xFFFF) == (row.id & 0xFFFF);
+        bool ok =
+            EqualRect(&have, &want) != FALSE && (GetDlgCtrlID(child) & 0xFFFF) == (row.id & 0xFFFF);
         // A checked radio button becomes a tab stop by the platform's rule.
         if (row.kind != ControlKind::Radio) {
             ok = ok && ((style & WS_TABSTOP) != 0) == ((row.style & kTabStop) != 0);
@@ -265,8 +247,7 @@ void CheckGeometry(HWND dlg, const std::wstring& exe)
 }
 
 // Enabled flags of Browse, Upgrade, Generate Bin, Generate Body, Cancel as a word like "10000".
-std::string Buttons(HWND dlg)
-{
+std::string Buttons(HWND dlg) {
     std::string flags;
     for (int id : {IDC_BROWSE, IDC_UPGRADE, IDC_GEN_BIN, IDC_GEN_BODY, IDC_CANCEL_UPGRADE}) {
         flags += IsWindowEnabled(GetDlgItem(dlg, id)) ? '1' : '0';
@@ -276,8 +257,7 @@ std::string Buttons(HWND dlg)
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv)
-{
+int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: kestrel-dialog-driver DIALOG.exe SAMPLE_DIR [--device]\n");
         return 2;
@@ -291,8 +271,8 @@ int wmain(int argc, wchar_t** argv)
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi)) {
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
         std::fprintf(stderr, "cannot start the dialog (error %lu)\n", GetLastError());
         return 1;
     }
@@ -380,13 +360,13 @@ int wmain(int argc, wchar_t** argv)
         AnswerMessage(dlg, L"Current Version is ", L"", true, false, IDOK, "confirmation");
         Check(WaitFor([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) > 16; }),
               "the progress bar advances");
-        Check(Buttons(dlg) == "00001", "while sending only Cancel is enabled (" + Buttons(dlg) +
-                                           ")");
+        Check(Buttons(dlg) == "00001",
+              "while sending only Cancel is enabled (" + Buttons(dlg) + ")");
         HWND done = nullptr;
         WaitFor([&] { return (done = OwnedBox(dlg)) != nullptr; }, kRunTimeoutMs);
         AnswerMessage(dlg, L"Finish OK!", appName, false, false, IDOK, "end of the run");
-        Check(Buttons(dlg) == "11111", "after the run every button is enabled again (" +
-                                           Buttons(dlg) + ")");
+        Check(Buttons(dlg) == "11111",
+              "after the run every button is enabled again (" + Buttons(dlg) + ")");
     }
 
     // Escape ends the dialog.

@@ -33,8 +33,7 @@
 
 namespace {
 
-std::uint32_t KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
-{
+std::uint32_t KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
     std::uint32_t flags = 0;
     if (buttons & Qt::LeftButton) flags |= MK_LBUTTON;
     if (buttons & Qt::RightButton) flags |= MK_RBUTTON;
@@ -46,19 +45,22 @@ std::uint32_t KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers
     return flags;
 }
 
-QRect ToQRect(const CoolRect& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
+QRect ToQRect(const CoolRect& r) {
+    return QRect(r.left, r.top, r.Width(), r.Height());
+}
 
-ColorRef ToColorRef(QRgb rgb)
-{
-    return MakeColorRef(static_cast<std::uint8_t>(qRed(rgb)), static_cast<std::uint8_t>(qGreen(rgb)),
+ColorRef ToColorRef(QRgb rgb) {
+    return MakeColorRef(static_cast<std::uint8_t>(qRed(rgb)),
+                        static_cast<std::uint8_t>(qGreen(rgb)),
                         static_cast<std::uint8_t>(qBlue(rgb)));
 }
 
-QColor ToQColor(ColorRef c) { return QColor(ColorRefRed(c), ColorRefGreen(c), ColorRefBlue(c)); }
+QColor ToQColor(ColorRef c) {
+    return QColor(ColorRefRed(c), ColorRefGreen(c), ColorRefBlue(c));
+}
 
 // The image's shape (its non-white opaque pixels) in one solid colour.
-QImage ShapeIn(const QImage& source, const QColor& color)
-{
+QImage ShapeIn(const QImage& source, const QColor& color) {
     QImage out(source.size(), QImage::Format_ARGB32);
     out.fill(Qt::transparent);
     const QRgb solid = color.rgb() | 0xFF000000u;
@@ -76,15 +78,15 @@ QImage ShapeIn(const QImage& source, const QColor& color)
 
 }  // namespace
 
-CCoolButton::CCoolButton(QWidget* parent) : QPushButton(parent) { Init(); }
-
-CCoolButton::CCoolButton(const QString& text, QWidget* parent) : QPushButton(text, parent)
-{
+CCoolButton::CCoolButton(QWidget* parent) : QPushButton(parent) {
     Init();
 }
 
-void CCoolButton::Init()
-{
+CCoolButton::CCoolButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
+    Init();
+}
+
+void CCoolButton::Init() {
     // Never the dialog's default button: Return does not click it and it gets no default frame.
     setAutoDefault(false);
     setDefault(false);
@@ -94,16 +96,16 @@ void CCoolButton::Init()
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-CCoolButton::~CCoolButton()
-{
+CCoolButton::~CCoolButton() {
     // Images first; the tooltip text and the button go with the base.
     FreeImages();
 }
 
-void CCoolButton::SetTooltipText(const QString& text) { setToolTip(text); }
+void CCoolButton::SetTooltipText(const QString& text) {
+    setToolTip(text);
+}
 
-void CCoolButton::SetIcon(QIcon* normal, QIcon* hover, std::int32_t cx, std::int32_t cy)
-{
+void CCoolButton::SetIcon(QIcon* normal, QIcon* hover, std::int32_t cx, std::int32_t cy) {
     FreeImages();
     m_hIconNormal = normal;
     m_hIconHover = hover;
@@ -113,14 +115,12 @@ void CCoolButton::SetIcon(QIcon* normal, QIcon* hover, std::int32_t cx, std::int
 }
 
 void CCoolButton::SetIcon(std::unique_ptr<QIcon> normal, std::unique_ptr<QIcon> hover,
-                          std::int32_t cx, std::int32_t cy)
-{
+                          std::int32_t cx, std::int32_t cy) {
     SetIcon(normal.release(), hover.release(), cx, cy);
     m_bOwnImages = true;
 }
 
-void CCoolButton::SetBitmap(QPixmap* normal, QPixmap* hover, std::int32_t cx, std::int32_t cy)
-{
+void CCoolButton::SetBitmap(QPixmap* normal, QPixmap* hover, std::int32_t cx, std::int32_t cy) {
     FreeImages();
     m_hBitmapNormal = normal;
     m_hBitmapHover = hover;
@@ -132,14 +132,12 @@ void CCoolButton::SetBitmap(QPixmap* normal, QPixmap* hover, std::int32_t cx, st
 }
 
 void CCoolButton::SetBitmap(std::unique_ptr<QPixmap> normal, std::unique_ptr<QPixmap> hover,
-                            std::int32_t cx, std::int32_t cy)
-{
+                            std::int32_t cx, std::int32_t cy) {
     SetBitmap(normal.release(), hover.release(), cx, cy);
     m_bOwnImages = true;
 }
 
-void CCoolButton::FreeImages()
-{
+void CCoolButton::FreeImages() {
     if (m_bOwnImages) {
         delete m_hBitmapNormal;
         delete m_hIconNormal;
@@ -156,8 +154,7 @@ void CCoolButton::FreeImages()
     m_cyImage = 0;
 }
 
-QSize CCoolButton::SizeToContent(std::int32_t n)
-{
+QSize CCoolButton::SizeToContent(std::int32_t n) {
     // The caption is measured as written, '&' included, in the font a painter on this button
     // starts with (Qt hands out the widget's font; no other font is chosen here).
     const QFontMetrics metrics(font());
@@ -167,8 +164,7 @@ QSize CCoolButton::SizeToContent(std::int32_t n)
     return {size.cx, size.cy};
 }
 
-bool CCoolButton::CreateDisabledBitmap()
-{
+bool CCoolButton::CreateDisabledBitmap() {
     m_hBitmapDisabled.reset();
     if (m_hBitmapNormal == nullptr || m_hBitmapNormal->isNull()) return false;
     QImage image = m_hBitmapNormal->toImage().convertToFormat(QImage::Format_ARGB32);
@@ -198,45 +194,42 @@ bool CCoolButton::CreateDisabledBitmap()
     return true;
 }
 
-QColor CCoolButton::SystemColor(SysColor color) const
-{
+QColor CCoolButton::SystemColor(SysColor color) const {
     const QPalette& pal = palette();
     switch (color) {
-    case SysColor::COLOR_BTNFACE:
-        return pal.color(QPalette::Active, QPalette::Button);
-    case SysColor::COLOR_BTNSHADOW:
-        return pal.color(QPalette::Active, QPalette::Dark);
-    case SysColor::COLOR_3DDKSHADOW:
-        return pal.color(QPalette::Active, QPalette::Shadow);
-    case SysColor::COLOR_3DLIGHT:
-        return pal.color(QPalette::Active, QPalette::Midlight);
-    case SysColor::COLOR_BTNHIGHLIGHT:
-        return pal.color(QPalette::Active, QPalette::Light);
-    case SysColor::COLOR_BTNTEXT:
-        return pal.color(QPalette::Active, QPalette::ButtonText);
-    case SysColor::COLOR_GRAYTEXT: {
-        // The palette's disabled text is often barely distinguishable from the face.
-        const QColor face = pal.color(QPalette::Active, QPalette::Button);
-        const ColorRef gray = LegibleGrayText(
-            ToColorRef(pal.color(QPalette::Disabled, QPalette::Text).rgb()), ToColorRef(face.rgb()));
-        return ToQColor(gray);
-    }
+        case SysColor::COLOR_BTNFACE:
+            return pal.color(QPalette::Active, QPalette::Button);
+        case SysColor::COLOR_BTNSHADOW:
+            return pal.color(QPalette::Active, QPalette::Dark);
+        case SysColor::COLOR_3DDKSHADOW:
+            return pal.color(QPalette::Active, QPalette::Shadow);
+        case SysColor::COLOR_3DLIGHT:
+            return pal.color(QPalette::Active, QPalette::Midlight);
+        case SysColor::COLOR_BTNHIGHLIGHT:
+            return pal.color(QPalette::Active, QPalette::Light);
+        case SysColor::COLOR_BTNTEXT:
+            return pal.color(QPalette::Active, QPalette::ButtonText);
+        case SysColor::COLOR_GRAYTEXT: {
+            // The palette's disabled text is often barely distinguishable from the face.
+            const QColor face = pal.color(QPalette::Active, QPalette::Button);
+            const ColorRef gray =
+                LegibleGrayText(ToColorRef(pal.color(QPalette::Disabled, QPalette::Text).rgb()),
+                                ToColorRef(face.rgb()));
+            return ToQColor(gray);
+        }
     }
     return pal.color(QPalette::Active, QPalette::Button);
 }
 
-QColor CCoolButton::CaptionColor(const CoolColor& color) const
-{
+QColor CCoolButton::CaptionColor(const CoolColor& color) const {
     return color.isSystem ? SystemColor(color.system) : ToQColor(color.rgb);
 }
 
-void CCoolButton::FillRect(QPainter& painter, const CoolRect& rect, const QColor& color)
-{
+void CCoolButton::FillRect(QPainter& painter, const CoolRect& rect, const QColor& color) {
     if (!rect.IsEmpty()) painter.fillRect(ToQRect(rect), color);
 }
 
-void CCoolButton::paintEvent(QPaintEvent* /*event*/)
-{
+void CCoolButton::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     std::uint32_t itemState = 0;
     if (isDown()) itemState |= ODS_SELECTED;
@@ -245,8 +238,7 @@ void CCoolButton::paintEvent(QPaintEvent* /*event*/)
     DrawItem(painter, {0, 0, width(), height()}, itemState);
 }
 
-void CCoolButton::DrawItem(QPainter& painter, const CoolRect& item, std::uint32_t itemState)
-{
+void CCoolButton::DrawItem(QPainter& painter, const CoolRect& item, std::uint32_t itemState) {
     FillRect(painter, item, SystemColor(SysColor::COLOR_BTNFACE));
     // On the full item rectangle and before any frame.
     if ((itemState & ODS_FOCUS) != 0) DrawFocusFrame(painter, item);
@@ -260,8 +252,7 @@ void CCoolButton::DrawItem(QPainter& painter, const CoolRect& item, std::uint32_
     DrawContent(painter, frames.content, itemState);
 }
 
-void CCoolButton::DrawFocusFrame(QPainter& painter, const CoolRect& item)
-{
+void CCoolButton::DrawFocusFrame(QPainter& painter, const CoolRect& item) {
     // The platform's focus rectangle: every other pixel of a one-pixel outline, inverted, so
     // that it shows on any face colour.
     const CoolRect r = FocusFrameRect(*this, item);
@@ -286,8 +277,7 @@ void CCoolButton::DrawFocusFrame(QPainter& painter, const CoolRect& item)
     painter.restore();
 }
 
-void CCoolButton::DrawContent(QPainter& painter, const CoolRect& content, std::uint32_t itemState)
-{
+void CCoolButton::DrawContent(QPainter& painter, const CoolRect& content, std::uint32_t itemState) {
     const QString caption = text();
     CoolImagesSet images;
     images.iconNormal = m_hIconNormal != nullptr;
@@ -306,84 +296,82 @@ void CCoolButton::DrawContent(QPainter& painter, const CoolRect& content, std::u
     const bool embossed = (layout.imageFlags & DSS_DISABLED) != 0;
     const QSize size(m_cxImage, m_cyImage);
     switch (layout.image) {
-    case CoolImageSlot::None:
-        break;
-    case CoolImageSlot::IconNormal:
-    case CoolImageSlot::IconHover: {
-        const QIcon* icon =
-            layout.image == CoolImageSlot::IconHover ? m_hIconHover : m_hIconNormal;
-        if (icon == nullptr || size.isEmpty()) break;
-        // Icons are drawn at the image size, stretched if the icon has no such size.
-        QImage image = icon->pixmap(size).toImage();
-        if (image.size() != size) {
-            image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        case CoolImageSlot::None:
+            break;
+        case CoolImageSlot::IconNormal:
+        case CoolImageSlot::IconHover: {
+            const QIcon* icon =
+                layout.image == CoolImageSlot::IconHover ? m_hIconHover : m_hIconNormal;
+            if (icon == nullptr || size.isEmpty()) break;
+            // Icons are drawn at the image size, stretched if the icon has no such size.
+            QImage image = icon->pixmap(size).toImage();
+            if (image.size() != size) {
+                image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            }
+            DrawImage(painter, image, layout.imageArea, embossed);
+            break;
         }
-        DrawImage(painter, image, layout.imageArea, embossed);
-        break;
-    }
-    case CoolImageSlot::BitmapNormal:
-    case CoolImageSlot::BitmapHover:
-    case CoolImageSlot::BitmapDisabled: {
-        const QPixmap* bitmap = layout.image == CoolImageSlot::BitmapNormal ? m_hBitmapNormal
-                                : layout.image == CoolImageSlot::BitmapHover
-                                    ? m_hBitmapHover
-                                    : m_hBitmapDisabled.get();
-        // A missing disabled bitmap is not made on demand: nothing is drawn.
-        if (bitmap == nullptr || bitmap->isNull() || size.isEmpty()) break;
-        // Bitmaps are not scaled: the image size cuts them, and nothing is drawn past them.
-        const QRect part = QRect(QPoint(0, 0), size).intersected(bitmap->rect());
-        DrawImage(painter, bitmap->toImage().copy(part), layout.imageArea, embossed);
-        break;
-    }
+        case CoolImageSlot::BitmapNormal:
+        case CoolImageSlot::BitmapHover:
+        case CoolImageSlot::BitmapDisabled: {
+            const QPixmap* bitmap = layout.image == CoolImageSlot::BitmapNormal ? m_hBitmapNormal
+                                    : layout.image == CoolImageSlot::BitmapHover
+                                        ? m_hBitmapHover
+                                        : m_hBitmapDisabled.get();
+            // A missing disabled bitmap is not made on demand: nothing is drawn.
+            if (bitmap == nullptr || bitmap->isNull() || size.isEmpty()) break;
+            // Bitmaps are not scaled: the image size cuts them, and nothing is drawn past them.
+            const QRect part = QRect(QPoint(0, 0), size).intersected(bitmap->rect());
+            DrawImage(painter, bitmap->toImage().copy(part), layout.imageArea, embossed);
+            break;
+        }
     }
 }
 
 void CCoolButton::DrawImage(QPainter& painter, const QImage& image, const CoolRect& area,
-                            bool embossed)
-{
+                            bool embossed) {
     const QPoint at(area.left, area.top);
     if (!embossed) {
         painter.drawImage(at, image);
         return;
     }
     const QImage source = image.convertToFormat(QImage::Format_ARGB32);
-    painter.drawImage(at + QPoint(1, 1), ShapeIn(source, SystemColor(SysColor::COLOR_BTNHIGHLIGHT)));
+    painter.drawImage(at + QPoint(1, 1),
+                      ShapeIn(source, SystemColor(SysColor::COLOR_BTNHIGHLIGHT)));
     painter.drawImage(at, ShapeIn(source, SystemColor(SysColor::COLOR_BTNSHADOW)));
 }
 
 template <typename PassToBase>
-void CCoolButton::Run(const CoolButtonActions& actions, PassToBase passToBase)
-{
+void CCoolButton::Run(const CoolButtonActions& actions, PassToBase passToBase) {
     for (CoolButtonAction action : actions) {
         switch (action) {
-        case CoolButtonAction::Capture:
-        case CoolButtonAction::Release:
-            // Only m_bCaptured records these; see "How capture maps onto Qt" above.
-            break;
-        case CoolButtonAction::ReleaseIfCaptured:
-            ReleaseIfCaptured();
-            break;
-        case CoolButtonAction::RepaintNow:
-            repaint();
-            break;
-        case CoolButtonAction::PassToBase:
-            passToBase();
-            break;
+            case CoolButtonAction::Capture:
+            case CoolButtonAction::Release:
+                // Only m_bCaptured records these; see "How capture maps onto Qt" above.
+                break;
+            case CoolButtonAction::ReleaseIfCaptured:
+                ReleaseIfCaptured();
+                break;
+            case CoolButtonAction::RepaintNow:
+                repaint();
+                break;
+            case CoolButtonAction::PassToBase:
+                passToBase();
+                break;
         }
     }
 }
 
-void CCoolButton::mouseMoveEvent(QMouseEvent* event)
-{
+void CCoolButton::mouseMoveEvent(QMouseEvent* event) {
     const QPointF pos = event->position();
-    const QPoint point(static_cast<int>(std::floor(pos.x())), static_cast<int>(std::floor(pos.y())));
+    const QPoint point(static_cast<int>(std::floor(pos.x())),
+                       static_cast<int>(std::floor(pos.y())));
     Run(OnMouseMove(m_nBorderStyle, KeyFlags(event->buttons(), event->modifiers()),
                     rect().contains(point)),
         [&] { QPushButton::mouseMoveEvent(event); });
 }
 
-void CCoolButton::mousePressEvent(QMouseEvent* event)
-{
+void CCoolButton::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         QPushButton::mousePressEvent(event);
         return;
@@ -391,8 +379,7 @@ void CCoolButton::mousePressEvent(QMouseEvent* event)
     Run(OnLButtonDown(), [&] { QPushButton::mousePressEvent(event); });
 }
 
-void CCoolButton::mouseReleaseEvent(QMouseEvent* event)
-{
+void CCoolButton::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         QPushButton::mouseReleaseEvent(event);
         return;
@@ -400,8 +387,7 @@ void CCoolButton::mouseReleaseEvent(QMouseEvent* event)
     Run(OnLButtonUp(), [&] { QPushButton::mouseReleaseEvent(event); });
 }
 
-void CCoolButton::leaveEvent(QEvent* event)
-{
+void CCoolButton::leaveEvent(QEvent* event) {
     // Leaving is the move outside that a capture exists to see.
     Run(OnMouseMove(m_nBorderStyle,
                     KeyFlags(QGuiApplication::mouseButtons(), QGuiApplication::keyboardModifiers()),
@@ -409,8 +395,7 @@ void CCoolButton::leaveEvent(QEvent* event)
         [&] { QPushButton::leaveEvent(event); });
 }
 
-void CCoolButton::changeEvent(QEvent* event)
-{
+void CCoolButton::changeEvent(QEvent* event) {
     if (event->type() == QEvent::EnabledChange) {
         Run(OnEnable(isEnabled()), [&] { QPushButton::changeEvent(event); });
         return;
@@ -418,8 +403,7 @@ void CCoolButton::changeEvent(QEvent* event)
     QPushButton::changeEvent(event);
 }
 
-bool CCoolButton::event(QEvent* event)
-{
+bool CCoolButton::event(QEvent* event) {
     // The window losing activation (another window, a modal box, a menu) ends any mouse
     // mode, as cancel mode does: the capture goes, the look stays.
     if (event->type() == QEvent::WindowDeactivate) {
@@ -430,8 +414,7 @@ bool CCoolButton::event(QEvent* event)
     return QPushButton::event(event);
 }
 
-bool CCoolButton::hitButton(const QPoint& pos) const
-{
+bool CCoolButton::hitButton(const QPoint& pos) const {
     // The whole face, as the hover test sees it.
     return rect().contains(pos);
 }

@@ -49,8 +49,8 @@ public:
     void SetIcon(std::unique_ptr<QIcon> normal, std::unique_ptr<QIcon> hover, std::int32_t cx,
                  std::int32_t cy);
     void SetBitmap(QPixmap* normal, QPixmap* hover, std::int32_t cx, std::int32_t cy);
-    void SetBitmap(std::unique_ptr<QPixmap> normal, std::unique_ptr<QPixmap> hover,
-                   std::int32_t cx, std::int32_t cy);
+    void SetBitmap(std::unique_ptr<QPixmap> normal, std::unique_ptr<QPixmap> hover, std::int32_t cx,
+                   std::int32_t cy);
 
     // Releases the images (the four given ones only when the button owns them, the disabled
     // bitmap always) and resets the image size.
@@ -92,7 +92,7 @@ protected:
     QIcon* m_hIconHover = nullptr;
     QPixmap* m_hBitmapHover = nullptr;
     std::unique_ptr<QPixmap> m_hBitmapDisabled;  // always the button's own
-    bool m_bOwnImages = false;  // the four above belong to the button
+    bool m_bOwnImages = false;                   // the four above belong to the button
 
 private:
     void Init();

@@ -9,18 +9,21 @@ namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
 
-RECT ToRect(const CoolRect& r) { return {r.left, r.top, r.right, r.bottom}; }
+RECT ToRect(const CoolRect& r) {
+    return {r.left, r.top, r.right, r.bottom};
+}
 
 // The system colours by their platform numbers, which the shared enumeration mirrors.
 constexpr SysColor kFace = static_cast<SysColor>(COLOR_BTNFACE);
 constexpr SysColor kGrayText = static_cast<SysColor>(COLOR_GRAYTEXT);
 
-COLORREF Sys(SysColor color) { return GetSysColor(static_cast<int>(color)); }
+COLORREF Sys(SysColor color) {
+    return GetSysColor(static_cast<int>(color));
+}
 
 // The colour a caption pass is drawn in. The disabled caption's gray is kept legible against
 // the face whatever the system palette says.
-COLORREF CaptionColor(const CoolColor& color)
-{
+COLORREF CaptionColor(const CoolColor& color) {
     if (!color.isSystem) return color.rgb;
     if (color.system == kGrayText) {
         return LegibleGrayText(Sys(kGrayText), Sys(kFace));
@@ -28,32 +31,28 @@ COLORREF CaptionColor(const CoolColor& color)
     return Sys(color.system);
 }
 
-void FillSolid(HDC dc, const CoolRect& r, COLORREF color)
-{
+void FillSolid(HDC dc, const CoolRect& r, COLORREF color) {
     if (r.IsEmpty()) return;
     const RECT rc = ToRect(r);
     SetBkColor(dc, color);
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
 }
 
-std::wstring WindowText(HWND hwnd)
-{
+std::wstring WindowText(HWND hwnd) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(),
-                                                        static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
 }  // namespace
 
-CCoolButton::~CCoolButton()
-{
+CCoolButton::~CCoolButton() {
     FreeImages();
     if (m_hWnd != nullptr) RemoveWindowSubclass(m_hWnd, SubclassProc, kSubclassId);
 }
 
-bool CCoolButton::SubclassDlgItem(int id, HWND parent)
-{
+bool CCoolButton::SubclassDlgItem(int id, HWND parent) {
     HWND hwnd = GetDlgItem(parent, id);
     if (hwnd == nullptr) return false;
     // Never the default button, and drawn by us: clear BS_DEFPUSHBUTTON, then set the type.
@@ -69,15 +68,13 @@ bool CCoolButton::SubclassDlgItem(int id, HWND parent)
 }
 
 LRESULT CALLBACK CCoolButton::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
-                                           DWORD_PTR self)
-{
+                                           DWORD_PTR self) {
     auto* button = reinterpret_cast<CCoolButton*>(self);
     if (button == nullptr || button->m_hWnd != hwnd) return DefSubclassProc(hwnd, msg, wp, lp);
     return button->OnMessage(msg, wp, lp);
 }
 
-LRESULT CCoolButton::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
-{
+LRESULT CCoolButton::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     // The tooltip sees the pointer messages before anything else, as a message filter would.
     if (m_ToolTip != nullptr && IsWindow(m_ToolTip) &&
         (msg == WM_MOUSEMOVE || msg == WM_LBUTTONDOWN || msg == WM_LBUTTONUP)) {
@@ -88,73 +85,69 @@ LRESULT CCoolButton::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
     }
 
     switch (msg) {
-    case WM_ERASEBKGND:
-        return 1;  // DrawItem paints the whole face
-    case WM_MOUSEMOVE: {
-        RECT client;
-        GetClientRect(m_hWnd, &client);
-        const POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
-        return Run(OnMouseMove(m_nBorderStyle, static_cast<std::uint32_t>(wp),
-                               PtInRect(&client, pt) != FALSE),
-                   msg, wp, lp);
-    }
-    case WM_LBUTTONDOWN:
-        return Run(OnLButtonDown(), msg, wp, lp);
-    case WM_LBUTTONUP:
-        return Run(OnLButtonUp(), msg, wp, lp);
-    case WM_CANCELMODE:
-        return Run(OnCancelMode(), msg, wp, lp);
-    case WM_ENABLE:
-        return Run(OnEnable(wp != FALSE), msg, wp, lp);
-    case WM_NCDESTROY: {
-        HWND hwnd = m_hWnd;
-        RemoveWindowSubclass(hwnd, SubclassProc, kSubclassId);
-        m_hWnd = nullptr;
-        return DefSubclassProc(hwnd, msg, wp, lp);
-    }
-    default:
-        return DefSubclassProc(m_hWnd, msg, wp, lp);
+        case WM_ERASEBKGND:
+            return 1;  // DrawItem paints the whole face
+        case WM_MOUSEMOVE: {
+            RECT client;
+            GetClientRect(m_hWnd, &client);
+            const POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+            return Run(OnMouseMove(m_nBorderStyle, static_cast<std::uint32_t>(wp),
+                                   PtInRect(&client, pt) != FALSE),
+                       msg, wp, lp);
+        }
+        case WM_LBUTTONDOWN:
+            return Run(OnLButtonDown(), msg, wp, lp);
+        case WM_LBUTTONUP:
+            return Run(OnLButtonUp(), msg, wp, lp);
+        case WM_CANCELMODE:
+            return Run(OnCancelMode(), msg, wp, lp);
+        case WM_ENABLE:
+            return Run(OnEnable(wp != FALSE), msg, wp, lp);
+        case WM_NCDESTROY: {
+            HWND hwnd = m_hWnd;
+            RemoveWindowSubclass(hwnd, SubclassProc, kSubclassId);
+            m_hWnd = nullptr;
+            return DefSubclassProc(hwnd, msg, wp, lp);
+        }
+        default:
+            return DefSubclassProc(m_hWnd, msg, wp, lp);
     }
 }
 
-LRESULT CCoolButton::Run(const CoolButtonActions& actions, UINT msg, WPARAM wp, LPARAM lp)
-{
+LRESULT CCoolButton::Run(const CoolButtonActions& actions, UINT msg, WPARAM wp, LPARAM lp) {
     LRESULT result = 0;
     for (CoolButtonAction action : actions) {
         switch (action) {
-        case CoolButtonAction::Capture:
-            SetCapture(m_hWnd);
-            break;
-        case CoolButtonAction::Release:
-            ReleaseCapture();
-            break;
-        case CoolButtonAction::ReleaseIfCaptured:
-            if (ReleaseIfCaptured()) ReleaseCapture();
-            break;
-        case CoolButtonAction::RepaintNow:
-            RepaintNow();
-            break;
-        case CoolButtonAction::PassToBase:
-            result = DefSubclassProc(m_hWnd, msg, wp, lp);
-            break;
+            case CoolButtonAction::Capture:
+                SetCapture(m_hWnd);
+                break;
+            case CoolButtonAction::Release:
+                ReleaseCapture();
+                break;
+            case CoolButtonAction::ReleaseIfCaptured:
+                if (ReleaseIfCaptured()) ReleaseCapture();
+                break;
+            case CoolButtonAction::RepaintNow:
+                RepaintNow();
+                break;
+            case CoolButtonAction::PassToBase:
+                result = DefSubclassProc(m_hWnd, msg, wp, lp);
+                break;
         }
     }
     return result;
 }
 
-void CCoolButton::RepaintNow()
-{
+void CCoolButton::RepaintNow() {
     InvalidateRect(m_hWnd, nullptr, TRUE);
     UpdateWindow(m_hWnd);
 }
 
-void CCoolButton::Invalidate()
-{
+void CCoolButton::Invalidate() {
     if (m_hWnd != nullptr) InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
-void CCoolButton::SetIcon(HICON normal, HICON hover, std::int32_t cx, std::int32_t cy, bool own)
-{
+void CCoolButton::SetIcon(HICON normal, HICON hover, std::int32_t cx, std::int32_t cy, bool own) {
     FreeImages();
     m_hIconNormal = normal;
     m_hIconHover = hover;
@@ -165,8 +158,7 @@ void CCoolButton::SetIcon(HICON normal, HICON hover, std::int32_t cx, std::int32
 }
 
 void CCoolButton::SetBitmap(HBITMAP normal, HBITMAP hover, std::int32_t cx, std::int32_t cy,
-                            bool own)
-{
+                            bool own) {
     FreeImages();
     m_hBitmapNormal = normal;
     m_hBitmapHover = hover;
@@ -178,8 +170,7 @@ void CCoolButton::SetBitmap(HBITMAP normal, HBITMAP hover, std::int32_t cx, std:
     Invalidate();
 }
 
-void CCoolButton::FreeImages()
-{
+void CCoolButton::FreeImages() {
     if (m_bOwnImages) {
         if (m_hBitmapNormal != nullptr) DeleteObject(m_hBitmapNormal);
         if (m_hIconNormal != nullptr) DestroyIcon(m_hIconNormal);
@@ -197,8 +188,7 @@ void CCoolButton::FreeImages()
     m_cyImage = 0;
 }
 
-SIZE CCoolButton::SizeToContent(std::int32_t n)
-{
+SIZE CCoolButton::SizeToContent(std::int32_t n) {
     // Measured in the device context as the window hands it out, without its font.
     HDC dc = GetDC(m_hWnd);
     if (dc == nullptr) return {0, 0};
@@ -214,8 +204,7 @@ SIZE CCoolButton::SizeToContent(std::int32_t n)
     return {size.cx, size.cy};
 }
 
-bool CCoolButton::CreateDisabledBitmap()
-{
+bool CCoolButton::CreateDisabledBitmap() {
     if (m_hBitmapDisabled != nullptr) DeleteObject(m_hBitmapDisabled);
     m_hBitmapDisabled = nullptr;
     if (m_hBitmapNormal == nullptr) return false;
@@ -265,8 +254,7 @@ bool CCoolButton::CreateDisabledBitmap()
     return true;
 }
 
-void CCoolButton::DrawItem(const DRAWITEMSTRUCT& item)
-{
+void CCoolButton::DrawItem(const DRAWITEMSTRUCT& item) {
     HDC dc = item.hDC;
     const CoolRect r{item.rcItem.left, item.rcItem.top, item.rcItem.right, item.rcItem.bottom};
     const std::uint32_t itemState = item.itemState & (ODS_SELECTED | ODS_DISABLED | ODS_FOCUS);
@@ -287,14 +275,12 @@ void CCoolButton::DrawItem(const DRAWITEMSTRUCT& item)
     DrawContent(dc, frames.content, itemState);
 }
 
-void CCoolButton::DrawFocusFrame(HDC dc, const CoolRect& r)
-{
+void CCoolButton::DrawFocusFrame(HDC dc, const CoolRect& r) {
     const RECT focus = ToRect(FocusFrameRect(*this, r));
     DrawFocusRect(dc, &focus);
 }
 
-void CCoolButton::DrawContent(HDC dc, const CoolRect& r, std::uint32_t itemState)
-{
+void CCoolButton::DrawContent(HDC dc, const CoolRect& r, std::uint32_t itemState) {
     const std::wstring caption = WindowText(m_hWnd);
     CoolImagesSet images;
     images.iconNormal = m_hIconNormal != nullptr;
@@ -312,23 +298,23 @@ void CCoolButton::DrawContent(HDC dc, const CoolRect& r, std::uint32_t itemState
 
     LPARAM handle = 0;
     switch (layout.image) {
-    case CoolImageSlot::None:
-        return;
-    case CoolImageSlot::IconNormal:
-        handle = reinterpret_cast<LPARAM>(m_hIconNormal);
-        break;
-    case CoolImageSlot::IconHover:
-        handle = reinterpret_cast<LPARAM>(m_hIconHover);
-        break;
-    case CoolImageSlot::BitmapNormal:
-        handle = reinterpret_cast<LPARAM>(m_hBitmapNormal);
-        break;
-    case CoolImageSlot::BitmapHover:
-        handle = reinterpret_cast<LPARAM>(m_hBitmapHover);
-        break;
-    case CoolImageSlot::BitmapDisabled:
-        handle = reinterpret_cast<LPARAM>(m_hBitmapDisabled);
-        break;
+        case CoolImageSlot::None:
+            return;
+        case CoolImageSlot::IconNormal:
+            handle = reinterpret_cast<LPARAM>(m_hIconNormal);
+            break;
+        case CoolImageSlot::IconHover:
+            handle = reinterpret_cast<LPARAM>(m_hIconHover);
+            break;
+        case CoolImageSlot::BitmapNormal:
+            handle = reinterpret_cast<LPARAM>(m_hBitmapNormal);
+            break;
+        case CoolImageSlot::BitmapHover:
+            handle = reinterpret_cast<LPARAM>(m_hBitmapHover);
+            break;
+        case CoolImageSlot::BitmapDisabled:
+            handle = reinterpret_cast<LPARAM>(m_hBitmapDisabled);
+            break;
     }
     DrawStateA(dc, nullptr, nullptr, handle, 0, layout.imageArea.left, layout.imageArea.top,
                m_cxImage, m_cyImage, layout.imageFlags);

@@ -60,8 +60,8 @@ protected:
     bool m_bOwnImages = false;
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp,
-                                         UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                         DWORD_PTR self);
     LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
     LRESULT Run(const CoolButtonActions& actions, UINT msg, WPARAM wp, LPARAM lp);
     void RepaintNow();

@@ -72,7 +72,8 @@ int BridgeFor(int fd) {
     std::lock_guard guard(g_lock);
     auto it = g_bridges.find(fd);
     if (it != g_bridges.end()) {
-        if (it->second.dev == info.st_dev && it->second.ino == info.st_ino) return it->second.mockFd;
+        if (it->second.dev == info.st_dev && it->second.ino == info.st_ino)
+            return it->second.mockFd;
         RealClose()(it->second.mockFd);
         g_bridges.erase(it);
     }

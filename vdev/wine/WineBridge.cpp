@@ -51,7 +51,8 @@ std::string Locate(const char* variable, const char* name) {
     }
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    for (const fs::path& dir : {self.parent_path(), self.parent_path() / ".." / "lib" / "kestrel"}) {
+    for (const fs::path& dir :
+         {self.parent_path(), self.parent_path() / ".." / "lib" / "kestrel"}) {
         if (!ec && fs::exists(dir / name)) return fs::weakly_canonical(dir / name).string();
     }
     throw VirtualTestbedError(std::string("cannot find ") + name + " beside kestrel-vdev; set " +
@@ -117,8 +118,9 @@ void WineBridge::Attach(const std::string& testbedRoot, const std::vector<Virtua
     }
     if (RunHelper(args) != 0) {
         m_letters.clear();
-        throw VirtualTestbedError("cannot define the virtual drives in the Wine prefix (is "
-                                  "WINEPREFIX's server running?)");
+        throw VirtualTestbedError(
+            "cannot define the virtual drives in the Wine prefix (is "
+            "WINEPREFIX's server running?)");
     }
 }
 

@@ -37,10 +37,14 @@ struct MountMgrUnixDrive {
 };
 
 bool DriveType(const char* name, ULONG* type) {
-    if (std::strcmp(name, "fixed") == 0) *type = DRIVE_FIXED;
-    else if (std::strcmp(name, "removable") == 0) *type = DRIVE_REMOVABLE;
-    else if (std::strcmp(name, "cdrom") == 0) *type = DRIVE_CDROM;
-    else return false;
+    if (std::strcmp(name, "fixed") == 0)
+        *type = DRIVE_FIXED;
+    else if (std::strcmp(name, "removable") == 0)
+        *type = DRIVE_REMOVABLE;
+    else if (std::strcmp(name, "cdrom") == 0)
+        *type = DRIVE_CDROM;
+    else
+        return false;
     return true;
 }
 
@@ -98,9 +102,9 @@ int main(int argc, char** argv) {
         if (!ValidLetter(argv[i]) || (set && !DriveType(argv[i + 1], &type))) return Usage();
     }
 
-    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                 nullptr);
+    HANDLE manager =
+        CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (manager == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "kestrel-wine-drives: no mount manager (error %lu): not under Wine?\n",
                      static_cast<unsigned long>(GetLastError()));
@@ -111,7 +115,8 @@ int main(int argc, char** argv) {
         ULONG type = DRIVE_NO_ROOT_DIR;
         if (set) DriveType(argv[i + 1], &type);
         ok = Define(manager, argv[i][0], type, set ? argv[i + 2] : nullptr,
-                    set ? argv[i + 3] : nullptr) && ok;
+                    set ? argv[i + 3] : nullptr) &&
+             ok;
     }
     CloseHandle(manager);
     return ok ? 0 : 1;

@@ -25,8 +25,7 @@ namespace fs = std::filesystem;
 // produced even for root, who ignores permission bits.
 class ScratchMount {
 public:
-    ScratchMount(const fs::path& at, const char* options, unsigned long flags) : m_at(at)
-    {
+    ScratchMount(const fs::path& at, const char* options, unsigned long flags) : m_at(at) {
         fs::create_directories(at);
         if (::geteuid() != 0) {
             m_why = "needs root to mount a tmpfs";
@@ -36,16 +35,14 @@ public:
             m_mounted = true;
         }
     }
-    ~ScratchMount()
-    {
+    ~ScratchMount() {
         if (m_mounted) ::umount2(m_at.c_str(), MNT_DETACH);
     }
     ScratchMount(const ScratchMount&) = delete;
     ScratchMount& operator=(const ScratchMount&) = delete;
     bool Mounted() const { return m_mounted; }
     const std::string& Why() const { return m_why; }
-    bool Remount(unsigned long flags, const char* options)
-    {
+    bool Remount(unsigned long flags, const char* options) {
         return ::mount("kestrel-test", m_at.c_str(), "tmpfs", MS_REMOUNT | flags, options) == 0;
     }
 
@@ -57,14 +54,13 @@ private:
 
 // Runs f as the unprivileged user nobody in a child process, because root, who runs the tests,
 // ignores permission bits; true when f returned true. Without root, f runs here.
-bool AsOrdinaryUser(const std::function<bool()>& f)
-{
+bool AsOrdinaryUser(const std::function<bool()>& f) {
     if (::geteuid() != 0) return f();
     constexpr id_t kNobody = 65534;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const bool ok = ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 &&
-                        ::setuid(kNobody) == 0 && f();
+        const bool ok =
+            ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && f();
         ::_exit(ok ? 0 : 1);
     }
     int status = 0;
@@ -72,8 +68,7 @@ bool AsOrdinaryUser(const std::function<bool()>& f)
            WEXITSTATUS(status) == 0;
 }
 
-TEST_F(DerivedFilesTest, ReadOnlyFolderGivesTheOpenMessage)
-{
+TEST_F(DerivedFilesTest, ReadOnlyFolderGivesTheOpenMessage) {
     const fs::path folder = dir.Path() / "ro";
     ScratchMount mount(folder, "size=64k", MS_RDONLY);
     if (!mount.Mounted()) {
@@ -86,8 +81,7 @@ TEST_F(DerivedFilesTest, ReadOnlyFolderGivesTheOpenMessage)
     EXPECT_TRUE(fs::is_empty(folder));
 }
 
-TEST_F(DerivedFilesTest, AFileTheUserMayNotWriteIsRefusedAndLeftAlone)
-{
+TEST_F(DerivedFilesTest, AFileTheUserMayNotWriteIsRefusedAndLeftAlone) {
     // Someone else's read-only file in a folder everyone may write.
     const fs::path folder = dir.Path() / "shared";
     fs::create_directory(folder);
@@ -113,8 +107,7 @@ TEST_F(DerivedFilesTest, AFileTheUserMayNotWriteIsRefusedAndLeftAlone)
     EXPECT_EQ(Names(folder), std::vector<std::string>{"out.bin"});
 }
 
-TEST_F(DerivedFilesTest, FullDiskKeepsTheEarlierFileAndNamesTheCause)
-{
+TEST_F(DerivedFilesTest, FullDiskKeepsTheEarlierFileAndNamesTheCause) {
     const fs::path folder = dir.Path() / "small";
     ScratchMount mount(folder, "size=64k", 0);
     if (!mount.Mounted()) GTEST_SKIP() << "full-disk case skipped: " << mount.Why();
@@ -124,7 +117,8 @@ TEST_F(DerivedFilesTest, FullDiskKeepsTheEarlierFileAndNamesTheCause)
     EXPECT_FALSE(GenerateBody(target));  // 86,016 bytes do not fit in 64 KB
     ASSERT_EQ(dlg.messages.size(), 1u);
     EXPECT_NE(dlg.messages[0].find(target), std::string::npos) << dlg.messages[0];
-    EXPECT_NE(dlg.messages[0].find("No space left on device"), std::string::npos) << dlg.messages[0];
+    EXPECT_NE(dlg.messages[0].find("No space left on device"), std::string::npos)
+        << dlg.messages[0];
     EXPECT_EQ(ReadBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(Names(folder), std::vector<std::string>{"out.bin"});
 
@@ -133,11 +127,11 @@ TEST_F(DerivedFilesTest, FullDiskKeepsTheEarlierFileAndNamesTheCause)
     EXPECT_EQ(Names(folder), std::vector<std::string>{"out.bin"});  // and no burn file
 }
 
-TEST_F(DerivedFilesTest, PathsOf1000CharactersAreRefused)
-{
+TEST_F(DerivedFilesTest, PathsOf1000CharactersAreRefused) {
     // Folders deep enough that a 995-character program path exists; its burn path is 1,000.
     fs::path folder = dir.Path();
-    while (folder.string().size() < 900) folder /= std::string(std::min<std::size_t>(200, 900 - folder.string().size()), 'd');
+    while (folder.string().size() < 900)
+        folder /= std::string(std::min<std::size_t>(200, 900 - folder.string().size()), 'd');
     fs::create_directories(folder);
     const std::size_t nameLength = 995 - folder.string().size() - 1;
     const std::string program = (folder / (std::string(nameLength - 4, 'p') + ".bin")).string();
@@ -153,13 +147,12 @@ TEST_F(DerivedFilesTest, PathsOf1000CharactersAreRefused)
     dlg.messages.clear();
     EXPECT_FALSE(GenerateBody(tooLong + "xyz"));  // 1,000 characters
     EXPECT_EQ(dlg.messages, std::vector<std::string>{"Open bin file error!"});
-    EXPECT_TRUE(GenerateBody(tooLong + "xy"));    // 999 fit
+    EXPECT_TRUE(GenerateBody(tooLong + "xy"));  // 999 fit
 }
 
 #ifdef KESTREL_OBJCOPY
 // A HEX file made by objcopy from a good raw image loads to the same image, range and files.
-TEST_F(DerivedFilesTest, ObjcopyHexOfARawImageGivesTheSameImageAndFiles)
-{
+TEST_F(DerivedFilesTest, ObjcopyHexOfARawImageGivesTheSameImageAndFiles) {
     ASSERT_TRUE(GenerateBin(dir.File("raw-out.bin")));
     ASSERT_TRUE(GenerateBody(dir.File("raw-body.bin")));
     const std::string space = dlg.m_strSpace;

@@ -6,8 +6,7 @@
 #include "image/File.h"
 #include "tests/support/ImageBuilder.h"
 
-TEST(FileLayer, ASymbolicLinkIsFollowedAndStaysALink)
-{
+TEST(FileLayer, ASymbolicLinkIsFollowedAndStaysALink) {
     TempDir dir;
     std::filesystem::create_directory(dir.File("real"));
     const std::string link = dir.File("out.bin");
@@ -31,8 +30,7 @@ TEST(FileLayer, ASymbolicLinkIsFollowedAndStaysALink)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
 }
 
-TEST(FileLayer, AReplacedFileKeepsItsPermissionBits)
-{
+TEST(FileLayer, AReplacedFileKeepsItsPermissionBits) {
     namespace fs = std::filesystem;
     TempDir dir;
     const std::string path = dir.File("out.bin");

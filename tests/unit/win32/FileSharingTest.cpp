@@ -8,16 +8,14 @@
 
 namespace {
 
-HANDLE OpenForWritingShared(const std::string& path)
-{
+HANDLE OpenForWritingShared(const std::string& path) {
     return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
 
-TEST(FileSharing, WritersAreKeptOutAndReadersShare)
-{
+TEST(FileSharing, WritersAreKeptOutAndReadersShare) {
     TempDir dir;
     const std::string path = dir.File("in.bin");
     WriteBytes(path, {1, 2, 3});

@@ -23,7 +23,7 @@ constexpr int kMaxCdb = 16;
 constexpr std::uint8_t kSenseIllegalRequest = 0x05;
 constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 
-std::atomic<bool> g_testbedAlive{false};
+std::atomic<bool> s_testbedAlive{false};
 
 struct Node {
     VirtualTestbed::Impl* owner = nullptr;
@@ -294,19 +294,19 @@ std::string SysfsText(const VirtualDrive& drive, std::size_t index) {
 
 VirtualTestbed::VirtualTestbed(std::vector<VirtualDrive> drives, bool requirePreloadHere)
     : m_impl(std::make_unique<Impl>()) {
-    if (g_testbedAlive.exchange(true)) {
+    if (s_testbedAlive.exchange(true)) {
         throw VirtualTestbedError("another virtual testbed is still alive in this process");
     }
     Impl& impl = *m_impl;
     impl.testbed = umockdev_testbed_new();
     if (impl.testbed == nullptr) {
-        g_testbedAlive = false;
+        s_testbedAlive = false;
         throw VirtualTestbedError("umockdev_testbed_new failed");
     }
     // umockdev tells the preload apart by /sys being redirected, so ask only now.
     if (requirePreloadHere && !umockdev_in_mock_environment()) {
         g_object_unref(impl.testbed);
-        g_testbedAlive = false;
+        s_testbedAlive = false;
         throw VirtualTestbedError(
             "the umockdev preload library is not loaded in this process (link with "
             "-lumockdev-preload or run under umockdev-wrapper)");
@@ -349,7 +349,7 @@ VirtualTestbed::VirtualTestbed(std::vector<VirtualDrive> drives, bool requirePre
     } catch (...) {
         impl.Shutdown();
         g_object_unref(impl.testbed);
-        g_testbedAlive = false;
+        s_testbedAlive = false;
         throw;
     }
 }
@@ -428,7 +428,7 @@ VirtualTestbed::~VirtualTestbed() {
     }
     m_impl->Shutdown();
     g_object_unref(m_impl->testbed);
-    g_testbedAlive = false;
+    s_testbedAlive = false;
 }
 
 void VirtualTestbed::Attach(const std::string& name) {

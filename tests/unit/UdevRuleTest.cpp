@@ -8,7 +8,7 @@
 
 #include <fstream>
 
-#include "cli/UdevRuleCommand.h"
+#include "cli/linux/UdevRuleCommand.h"
 
 namespace fs = std::filesystem;
 using testing::HasSubstr;

@@ -37,8 +37,8 @@ struct Bridge {
     ino_t ino = 0;
 };
 
-std::mutex g_lock;
-std::unordered_map<int, Bridge> g_bridges;
+std::mutex s_lock;
+std::unordered_map<int, Bridge> s_bridges;
 
 IoctlFn RealIoctl() {
     static const auto fn = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "ioctl"));
@@ -69,20 +69,20 @@ std::string EmulatedNodeOf(int fd) {
 int BridgeFor(int fd) {
     struct stat info {};
     if (fstat(fd, &info) != 0) return -1;
-    std::lock_guard guard(g_lock);
-    auto it = g_bridges.find(fd);
-    if (it != g_bridges.end()) {
+    std::lock_guard guard(s_lock);
+    auto it = s_bridges.find(fd);
+    if (it != s_bridges.end()) {
         if (it->second.dev == info.st_dev && it->second.ino == info.st_ino)
             return it->second.mockFd;
         RealClose()(it->second.mockFd);
-        g_bridges.erase(it);
+        s_bridges.erase(it);
     }
     const std::string node = EmulatedNodeOf(fd);
     if (node.empty()) return -1;
     // open() resolves to umockdev's wrapper, which connects to the node's handler.
     const int mockFd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (mockFd < 0) return -1;
-    g_bridges[fd] = Bridge{mockFd, info.st_dev, info.st_ino};
+    s_bridges[fd] = Bridge{mockFd, info.st_dev, info.st_ino};
     return mockFd;
 }
 
@@ -104,11 +104,11 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
 
 __attribute__((visibility("default"))) int close(int fd) {
     {
-        std::lock_guard guard(g_lock);
-        auto it = g_bridges.find(fd);
-        if (it != g_bridges.end()) {
+        std::lock_guard guard(s_lock);
+        auto it = s_bridges.find(fd);
+        if (it != s_bridges.end()) {
             RealClose()(it->second.mockFd);
-            g_bridges.erase(it);
+            s_bridges.erase(it);
         }
     }
     return RealClose()(fd);

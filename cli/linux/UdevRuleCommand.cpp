@@ -1,4 +1,4 @@
-#include "cli/UdevRuleCommand.h"
+#include "cli/linux/UdevRuleCommand.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>

@@ -196,6 +196,10 @@ void StartUpgrade(DialogServices& dlg) {
     }
 
     dlg.Wait(kStartFrameDelayMs);
+    if (!dlg.BeforeStartFrame()) {
+        s_result.outcome = UpgradeOutcome::Failed;
+        return;
+    }
     // Taken before the start frame, so that a slow system bus delays the frame, never the
     // blocks the device waits for once it has accepted it.
     s_run.sleepInhibitor.Acquire();

@@ -59,7 +59,7 @@ bool ChildUpgrades::Start(const DriveCandidate& drive, const DriveIdentity& iden
                                   "--yes",
                                   "--report"};
     args.insert(args.end(), m_args.begin(), m_args.end());
-    if (!unit->child.Start(args, error)) return false;
+    if (!unit->child.StartSelf(args, error)) return false;
     Unit* raw = unit.get();
     raw->outReader = std::thread([this, raw] { Reader(raw, false); });
     raw->errReader = std::thread([this, raw] { Reader(raw, true); });

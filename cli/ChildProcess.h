@@ -18,6 +18,11 @@ public:
     // Starts args[0] with args; its stdin is empty, its stdout and stderr come to us. False,
     // with the cause in *error, when it could not be started.
     bool Start(const std::vector<std::string>& args, std::string* error);
+    // Starts a copy of this very program, the way Start does; args[0] is only the name it is
+    // given. Linux: the executable this process runs, even when its file has been replaced or
+    // deleted since (a package upgraded during a shift). Windows keeps a running program's file
+    // from being deleted; there the copy is started from its path.
+    bool StartSelf(const std::vector<std::string>& args, std::string* error);
 
     enum class Stream { Out, Err };
     // Blocks until the stream has bytes; 0 at its end (or on an error).
@@ -36,5 +41,7 @@ public:
     struct Impl;
 
 private:
+    bool Spawn(const char* program, const std::vector<std::string>& args, std::string* error);
+
     std::unique_ptr<Impl> m_impl;
 };

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "cli/ChildProcess.h"
+#include "cli/ChildReport.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 
@@ -25,11 +26,12 @@ std::string UnitResult::Line() const {
     // A cancelled run shows no message of its own; SIGINT and SIGTERM end it with 130 and 143.
     constexpr int kInterrupted = 130, kTerminated = 143;
     std::string text = message;
-    if (status == kInterrupted || status == kTerminated)
+    if (outcome == UpgradeOutcome::Cancelled || status == kInterrupted || status == kTerminated)
         text = "cancelled";
     else if (text.empty())
-        text = status == kExitDeclined ? "stopped without a message"
-                                       : "ended with status " + std::to_string(status);
+        text = outcome == UpgradeOutcome::StoppedSilently || status == kExitDeclined
+                   ? "stopped without a message"
+                   : "ended with status " + std::to_string(status);
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", blocks, seconds);
     return DriveShortName(drive) + "  " + identity.serial.value_or("-") + "  " + text + figures;
@@ -57,7 +59,7 @@ bool ChildUpgrades::Start(const DriveCandidate& drive, const DriveIdentity& iden
                                   "--yes",
                                   "--report"};
     args.insert(args.end(), m_args.begin(), m_args.end());
-    if (!unit->child.Start(args, error)) return false;
+    if (!unit->child.StartSelf(args, error)) return false;
     Unit* raw = unit.get();
     raw->outReader = std::thread([this, raw] { Reader(raw, false); });
     raw->errReader = std::thread([this, raw] { Reader(raw, true); });
@@ -100,17 +102,21 @@ void ChildUpgrades::Take(const Event& event) {
         if (line.rfind("kestrel-cli:", 0) == 0) unit.result.errors.push_back(line);
         return;
     }
-    int done = 0, total = 0, blocks = 0;
-    double seconds = 0.0;
-    if (line.rfind("@message ", 0) == 0) {
-        unit.result.message = line.substr(9);
-    } else if (std::sscanf(line.c_str(), "@progress %d %d", &done, &total) == 2) {
-        unit.done = done;
-        unit.total = total;
-    } else if (std::sscanf(line.c_str(), "%d of %d blocks sent in %lf s", &blocks, &total,
-                           &seconds) == 3) {
-        unit.result.blocks = blocks;
-        unit.result.seconds = seconds;
+    const std::optional<ChildReport> report = ChildReport::Parse(line);
+    if (!report) return;
+    switch (report->kind) {
+        case ChildReport::Kind::Message:
+            unit.result.message = report->message;
+            break;
+        case ChildReport::Kind::Progress:
+            unit.done = report->done;
+            unit.total = report->total;
+            break;
+        case ChildReport::Kind::Ended:
+            unit.result.outcome = report->outcome;
+            unit.result.blocks = report->blocks;
+            unit.result.seconds = report->seconds;
+            break;
     }
 }
 

@@ -15,11 +15,13 @@
 
 #include "device/DriveEnumeration.h"
 #include "device/DriveIdentity.h"
+#include "device/UpgradeProtocol.h"
 
 struct UnitResult {
     DriveCandidate drive;
     DriveIdentity identity;
-    int status = -1;       // the child's exit status
+    int status = -1;                                // the child's exit status
+    UpgradeOutcome outcome = UpgradeOutcome::None;  // as the child reported it
     std::string message;   // the last message the run showed ("Finish OK!", "Send Error!", ...)
     int blocks = 0;        // blocks the device accepted
     double seconds = 0.0;  // of the block transfer, 0 when it never started

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/ChannelText.h"
+#include "cli/ChildReport.h"
 #include "cli/ConsoleInterrupt.h"
 #include "cli/Terminal.h"
 
@@ -15,7 +16,7 @@ ConsoleDialog::ConsoleDialog(Options options) : m_options(std::move(options)) {}
 
 void ConsoleDialog::ShowMessage(const std::string& text) {
     m_messages.push_back(text);
-    if (m_options.reportToParent) std::cout << "@message " << text << std::endl;
+    if (m_options.reportToParent) std::cout << ChildReport::MessageLine(text) << std::flush;
     if (!m_options.holdMessages) ReleaseMessages();
 }
 
@@ -27,7 +28,6 @@ void ConsoleDialog::ReleaseMessages() {
 }
 
 bool ConsoleDialog::AskOkCancel(const std::string& text) {
-    m_lastPrompt = text;
     ReleaseMessages();
     EndProgressLine();
     std::cerr << text;
@@ -100,8 +100,9 @@ void ConsoleDialog::StepProgress() {
     SetProgressPos(m_progressPos + m_progressStep);
     ++m_blocksStepped;
     if (m_options.reportToParent)
-        std::cout << "@progress " << m_progressPos - m_progressMin << ' '
-                  << m_progressMax - m_progressMin << std::endl;
+        std::cout << ChildReport::ProgressLine(m_progressPos - m_progressMin,
+                                               m_progressMax - m_progressMin)
+                  << std::flush;
     DrawProgress();
 }
 

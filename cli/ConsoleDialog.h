@@ -22,8 +22,8 @@ public:
         // Messages wait for ReleaseMessages, so that a run's record is on disk before its
         // result is shown.
         bool holdMessages = false;
-        // Also report each message and progress step on stdout as "@message TEXT" and
-        // "@progress DONE TOTAL" lines, for a parent kestrel-cli running several upgrades.
+        // Also report each message and progress step on stdout (see ChildReport), for a
+        // parent kestrel-cli running several upgrades.
         bool reportToParent = false;
     };
 
@@ -65,8 +65,6 @@ public:
     double TickSeconds() const;
 
     const std::vector<std::string>& Messages() const { return m_messages; }
-    // The last prompt asked, answered or not.
-    const std::optional<std::string>& LastPrompt() const { return m_lastPrompt; }
     // Shows the messages held back so far (see Options::holdMessages).
     void ReleaseMessages();
     bool ButtonEnabled(int id) const;
@@ -100,5 +98,4 @@ private:
     int m_blocksStepped = 0;
     bool m_barOnLine = false;  // the cursor sits at the end of a drawn bar
     std::size_t m_messagesShown = 0;
-    std::optional<std::string> m_lastPrompt;
 };

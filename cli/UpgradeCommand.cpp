@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cli/AllDevicesRun.h"
+#include "cli/ChildReport.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 #include "cli/ListCommand.h"
@@ -44,17 +45,6 @@ int Cancelled(ConsoleDialog& dlg) {
     return ConsoleInterrupt::ExitStatus();
 }
 
-// The version in "Current Version is V1.0.0, Continue?", "" for "Code Empty, Continue?", and
-// nothing when the run stopped before asking.
-std::optional<std::string> VersionFromPrompt(const std::optional<std::string>& prompt) {
-    if (!prompt) return std::nullopt;
-    if (*prompt == kMsgCodeEmpty) return std::string();
-    const std::string prefix = kMsgVersionPrefix;
-    const std::string suffix = kMsgVersionSuffix;
-    if (prompt->size() < prefix.size() + suffix.size()) return std::nullopt;
-    return prompt->substr(prefix.size(), prompt->size() - prefix.size() - suffix.size());
-}
-
 const char* ResultName(int status) {
     switch (status) {
         case kExitOk:
@@ -71,20 +61,26 @@ const char* ResultName(int status) {
 // Sends the image to the device; returns the exit status. The caller records and shows the
 // outcome.
 int Upgrade(ConsoleDialog& dlg, bool* started) {
-    const std::size_t messagesBefore = dlg.Messages().size();
     StartUpgrade(dlg);
     *started = UpgradeStartAccepted(dlg);
     if (!*started) {
         if (ConsoleInterrupt::Requested()) return Cancelled(dlg);
-        const bool failed = dlg.Messages().size() > messagesBefore;
-        // Declined at the prompt, or the device's reply ended the run without a message.
-        return failed ? kExitFailure : kExitDeclined;
+        switch (LastUpgradeOutcome()) {
+            case UpgradeOutcome::Declined:
+            case UpgradeOutcome::StoppedSilently:
+                return kExitDeclined;
+            case UpgradeOutcome::Cancelled:
+            case UpgradeOutcome::None:
+            case UpgradeOutcome::Finished:
+            case UpgradeOutcome::Failed:
+                break;
+        }
+        return kExitFailure;
     }
     dlg.RunBlockTimer([&dlg] { SendNextBlock(dlg); }, [] { return ConsoleInterrupt::Requested(); });
     // Only an interrupt leaves the loop with blocks still due.
     if (dlg.TimerArmed()) return Cancelled(dlg);
-    const bool finished = !dlg.Messages().empty() && dlg.Messages().back() == kMsgFinishOk;
-    return finished ? kExitOk : kExitFailure;
+    return LastUpgradeOutcome() == UpgradeOutcome::Finished ? kExitOk : kExitFailure;
 }
 
 // What the run did, for its record line: the unit (the drive found, else the one named), the
@@ -107,7 +103,7 @@ void FillRecord(RunRecord& record, const UpgradeArgs& args, const ConsoleDialog&
     record.family = ImageFamilyText();
     record.chipId = ImageChipIdText();
     record.bootType = ImageBootType();
-    record.versionBefore = VersionFromPrompt(dlg.LastPrompt());
+    record.versionBefore = LastReportedVersion();
     record.file = dlg.m_strProgramFile;
     record.type = ImageFileTypeName(type);
     record.startBlock = g_image.startBlock;
@@ -169,6 +165,11 @@ int RunUpgrade(const UpgradeArgs& args) {
         }
     }
     dlg.ReleaseMessages();
+    if (args.report) {
+        std::cout << ChildReport::EndedLine(LastUpgradeOutcome(), dlg.BlocksStepped(),
+                                            dlg.RunSeconds())
+                  << std::flush;
+    }
     if (started) PrintSummary(dlg, totalBlocks);
     // No device: say which drives could not even be opened, and how to get the rights.
     if (!dlg.Messages().empty() && dlg.Messages().back() == kMsgDeviceOpenFail)

@@ -45,6 +45,19 @@ struct UpgradeRun {
 };
 UpgradeRun s_run;
 
+// How the last run ended; kept apart from s_run, which is reset when a run finishes.
+struct RunResult {
+    UpgradeOutcome outcome = UpgradeOutcome::None;
+    std::optional<std::string> versionBefore;
+};
+RunResult s_result;
+
+// Shows a failure message and records the run as failed.
+void Fail(DialogServices& dlg, const char* message) {
+    s_result.outcome = UpgradeOutcome::Failed;
+    dlg.ShowMessage(message);
+}
+
 using QueryReply = std::array<std::uint8_t, kQueryReplySize>;
 
 bool AllZero(const QueryReply& reply, std::size_t first, std::size_t count) {
@@ -61,17 +74,16 @@ bool ChipMatches(const QueryReply& reply) {
     });
 }
 
-std::string VersionPrompt(const QueryReply& reply) {
-    std::string prompt = kMsgVersionPrefix;
+std::string ReportedVersion(const QueryReply& reply) {
+    std::string version;
     for (std::size_t i = kReplyVersion; i < kReplyVersion + kReplyVersionSize; ++i) {
         const std::uint8_t c = reply[i];
         if (c == 0) break;
         // The text reaches message boxes and terminals: anything but printable ASCII would be
         // invalid UTF-8 or a control sequence, so it shows as '?'.
-        prompt += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+        version += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
     }
-    prompt += kMsgVersionSuffix;
-    return prompt;
+    return version;
 }
 
 bool SendFrame(DriveHandle handle, const CommandFrame& frame) {
@@ -92,6 +104,40 @@ bool ReadyToSend(const DialogServices& dlg) {
 
 }  // namespace
 
+UpgradeOutcome LastUpgradeOutcome() {
+    return s_result.outcome;
+}
+
+const std::optional<std::string>& LastReportedVersion() {
+    return s_result.versionBefore;
+}
+
+const char* UpgradeOutcomeName(UpgradeOutcome outcome) {
+    switch (outcome) {
+        case UpgradeOutcome::None:
+            return "none";
+        case UpgradeOutcome::Finished:
+            return "finished";
+        case UpgradeOutcome::Failed:
+            return "failed";
+        case UpgradeOutcome::Declined:
+            return "declined";
+        case UpgradeOutcome::StoppedSilently:
+            return "stopped";
+        case UpgradeOutcome::Cancelled:
+            return "cancelled";
+    }
+    return "none";
+}
+
+std::optional<UpgradeOutcome> UpgradeOutcomeFromName(const std::string& name) {
+    for (UpgradeOutcome outcome :
+         {UpgradeOutcome::None, UpgradeOutcome::Finished, UpgradeOutcome::Failed,
+          UpgradeOutcome::Declined, UpgradeOutcome::StoppedSilently, UpgradeOutcome::Cancelled})
+        if (name == UpgradeOutcomeName(outcome)) return outcome;
+    return std::nullopt;
+}
+
 bool UpgradeStartAccepted(const DialogServices& dlg) {
     return s_run.startAccepted && dlg.m_hDevice != kInvalidDrive && dlg.m_hDevice == s_run.handle;
 }
@@ -99,46 +145,55 @@ bool UpgradeStartAccepted(const DialogServices& dlg) {
 void StartUpgrade(DialogServices& dlg) {
     // Whatever handle this run opens has not seen a start frame yet.
     s_run = {};
+    s_result = {};
     dlg.ResetUi();
     dlg.PushValues();
     if (!HasSendableRange(g_image)) {
-        dlg.ShowMessage(kMsgBlockRangeError);
+        Fail(dlg, kMsgBlockRangeError);
         return;
     }
 
     dlg.m_hDevice = FindUpgradeDrive(dlg.m_nChannel);
     if (dlg.m_hDevice == kInvalidDrive) {
-        dlg.ShowMessage(kMsgDeviceOpenFail);
+        Fail(dlg, kMsgDeviceOpenFail);
         return;
     }
     // From here on every stop leaves the handle open until the next ResetUi.
     if (!SendFrame(dlg.m_hDevice, CommandFrame::Query())) {
-        dlg.ShowMessage(kMsgSendError);
+        Fail(dlg, kMsgSendError);
         return;
     }
     QueryReply reply{};
     if (!VendorRead(dlg.m_hDevice, kQueryReplySize, reply.data())) {
-        dlg.ShowMessage(kMsgReadError);
+        Fail(dlg, kMsgReadError);
         return;
     }
-    if (AllZero(reply, kReplyHeader, kReplyHeaderSize)) return;
+    if (AllZero(reply, kReplyHeader, kReplyHeaderSize)) {
+        s_result.outcome = UpgradeOutcome::StoppedSilently;
+        return;
+    }
 
     std::string prompt;
     if (AllZero(reply, kReplyVersion, kReplyVersionSize)) {
         // An empty device has nothing to compare with the image.
         prompt = kMsgCodeEmpty;
+        s_result.versionBefore = std::string();
     } else {
         if (!ChipMatches(reply)) {
-            dlg.ShowMessage(kMsgChipTypeMismatch);
+            Fail(dlg, kMsgChipTypeMismatch);
             return;
         }
         if (reply[kReplyBootType] != TrailerByte(g_image, g_image.endBlock, kTrailerBootType)) {
-            dlg.ShowMessage(kMsgBootTypeMismatch);
+            Fail(dlg, kMsgBootTypeMismatch);
             return;
         }
-        prompt = VersionPrompt(reply);
+        s_result.versionBefore = ReportedVersion(reply);
+        prompt = kMsgVersionPrefix + *s_result.versionBefore + kMsgVersionSuffix;
     }
-    if (!dlg.AskOkCancel(prompt)) return;
+    if (!dlg.AskOkCancel(prompt)) {
+        s_result.outcome = UpgradeOutcome::Declined;
+        return;
+    }
 
     dlg.Wait(kStartFrameDelayMs);
     // Taken before the start frame, so that a slow system bus delays the frame, never the
@@ -146,7 +201,7 @@ void StartUpgrade(DialogServices& dlg) {
     s_run.sleepInhibitor.Acquire();
     if (!SendFrame(dlg.m_hDevice, CommandFrame::Start(g_image.startBlock, g_image.endBlock))) {
         s_run.sleepInhibitor.Release();
-        dlg.ShowMessage(kMsgSendError);
+        Fail(dlg, kMsgSendError);
         return;
     }
     g_image.busy = 1;
@@ -173,7 +228,7 @@ void SendNextBlock(DialogServices& dlg) {
         chunk[size] = XorCheck(chunk.data(), size);
         if (!VendorWrite(handle, size + 1, chunk.data())) {
             StopSending(dlg);
-            dlg.ShowMessage(kMsgSendError);
+            Fail(dlg, kMsgSendError);
             return;
         }
     }
@@ -181,14 +236,14 @@ void SendNextBlock(DialogServices& dlg) {
     std::array<std::uint8_t, kBlockStatusSize> status{};
     if (!VendorRead(handle, kBlockStatusSize, status.data())) {
         StopSending(dlg);
-        dlg.ShowMessage(kMsgSendError);
+        Fail(dlg, kMsgSendError);
         return;
     }
     const unsigned acceptedBlock = status[kStatusBlockHigh] * 256u + status[kStatusBlockLow];
     if (status[kStatusAccepted] != kBlockAccepted || acceptedBlock != g_image.currentBlock ||
         status[kStatusZero] != 0) {
         StopSending(dlg);
-        dlg.ShowMessage(kMsgSendError);
+        Fail(dlg, kMsgSendError);
         return;
     }
 
@@ -200,6 +255,7 @@ void SendNextBlock(DialogServices& dlg) {
     }
     s_run = {};
     StopSending(dlg);
+    s_result.outcome = UpgradeOutcome::Finished;
     dlg.ShowMessage(kMsgFinishOk);
     dlg.ResetUi();
     g_image.busy = 0;
@@ -210,6 +266,10 @@ void CancelUpgrade(DialogServices& dlg) {
     if (g_image.busy == 1) dlg.Wait(kCancelWaitMs);
     g_image.busy = 0;
     s_run = {};
+    // A run that ended on its own keeps its outcome; one still going, or stopped at the
+    // prompt by an interrupt, is cancelled.
+    if (s_result.outcome != UpgradeOutcome::Finished && s_result.outcome != UpgradeOutcome::Failed)
+        s_result.outcome = UpgradeOutcome::Cancelled;
     StopSending(dlg);
     dlg.ResetUi();
 }

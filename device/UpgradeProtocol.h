@@ -10,6 +10,8 @@
 // startBlock < endBlock <= 512.
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 class DialogServices;
 
@@ -42,6 +44,24 @@ void StartUpgrade(DialogServices& dlg);
 void SendNextBlock(DialogServices& dlg);
 // Handler of the Cancel button.
 void CancelUpgrade(DialogServices& dlg);
+
+// How the last run ended, as a value: front ends decide exit statuses, records and reports
+// from it, never from a message's wording.
+enum class UpgradeOutcome {
+    None,             // no run yet, or one still sending blocks
+    Finished,         // every block accepted ("Finish OK!")
+    Failed,           // a failure message was shown
+    Declined,         // the confirmation prompt was answered Cancel
+    StoppedSilently,  // the device's reply ended the run without a message (all-zero header)
+    Cancelled,        // Cancel (or an interrupt) stopped a run that had not ended otherwise
+};
+UpgradeOutcome LastUpgradeOutcome();
+// The version the device reported before the last run, as its prompt shows it; "" for a device
+// with no program, nothing when the run never got that far.
+const std::optional<std::string>& LastReportedVersion();
+// "finished", "failed", "declined", "stopped", "cancelled", "none".
+const char* UpgradeOutcomeName(UpgradeOutcome outcome);
+std::optional<UpgradeOutcome> UpgradeOutcomeFromName(const std::string& name);
 
 // True while the dialog's open drive handle is the one that accepted the start frame of the
 // current run; only then does a tick send a block.

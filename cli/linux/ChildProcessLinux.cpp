@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #include "cli/ChildProcess.h"
 
@@ -33,7 +34,24 @@ ChildProcess::~ChildProcess() {
     if (m_impl->pid > 0) Wait();
 }
 
+namespace {
+
+// The running program's own executable: /proc/self/exe in the child (which has not yet
+// replaced its image) is the file this process was started from, deleted or not.
+constexpr char kSelf[] = "/proc/self/exe";
+
+}  // namespace
+
 bool ChildProcess::Start(const std::vector<std::string>& args, std::string* error) {
+    return Spawn(args[0].c_str(), args, error);
+}
+
+bool ChildProcess::StartSelf(const std::vector<std::string>& args, std::string* error) {
+    return Spawn(kSelf, args, error);
+}
+
+bool ChildProcess::Spawn(const char* program, const std::vector<std::string>& args,
+                         std::string* error) {
     int outPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
@@ -64,7 +82,7 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string* erro
     for (std::string& a : copy) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    const int spawnError = ::posix_spawn(&pid, argv[0], &files, &attr, argv.data(), environ);
+    const int spawnError = ::posix_spawn(&pid, program, &files, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&files);
     ::close(outPipe[1]);
@@ -109,6 +127,11 @@ void ChildProcess::Interrupt() {
 
 std::string ChildProcess::CurrentExecutable() {
     char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("kestrel-cli");
+    const ssize_t n = ::readlink(kSelf, path, sizeof path - 1);
+    if (n <= 0) return "kestrel-cli";
+    std::string name(path, static_cast<std::size_t>(n));
+    // The kernel's mark on a file that has been deleted or replaced since.
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (name.ends_with(kDeleted)) name.resize(name.size() - kDeleted.size());
+    return name;
 }

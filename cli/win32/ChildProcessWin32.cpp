@@ -94,6 +94,16 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string* erro
     return true;
 }
 
+bool ChildProcess::StartSelf(const std::vector<std::string>& args, std::string* error) {
+    return Spawn(nullptr, args, error);
+}
+
+bool ChildProcess::Spawn(const char*, const std::vector<std::string>& args, std::string* error) {
+    std::vector<std::string> named = args;
+    named[0] = CurrentExecutable();
+    return Start(named, error);
+}
+
 std::size_t ChildProcess::Read(Stream stream, char* buffer, std::size_t size) {
     DWORD n = 0;
     const BOOL ok = ReadFile(stream == Stream::Out ? m_impl->out : m_impl->err, buffer,

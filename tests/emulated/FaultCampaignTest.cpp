@@ -118,6 +118,7 @@ struct Run {
     CampaignDialog dlg;
     std::vector<LoggedRequest> log;
     std::vector<std::uint8_t> flash;
+    UpgradeOutcome outcome = UpgradeOutcome::None;
 };
 
 // The invariants; the first one broken, or "".
@@ -166,6 +167,11 @@ std::string Violation(const Run& run) {
         return std::string("Finish OK! ") + (finished ? "shown" : "not shown") + " with flash " +
                (flashHolds ? "complete" : "incomplete") + " and " + (faultFired ? "a" : "no") +
                " fault fired";
+    if (finished != (run.outcome == UpgradeOutcome::Finished))
+        return std::string("outcome ") + UpgradeOutcomeName(run.outcome) + " beside message " +
+               (messages.empty() ? "none" : messages.back());
+    if (!finished && !messages.empty() && run.outcome != UpgradeOutcome::Failed)
+        return std::string("outcome ") + UpgradeOutcomeName(run.outcome) + " after a failure";
     if (finished && block != static_cast<unsigned>(run.end - run.start)) return "finished early";
     if (messages.size() > 1) return "more than one message: " + messages[0] + ", " + messages[1];
     if (!run.dlg.logAtMessage.empty() && run.dlg.logAtMessage[0] != run.log.size())
@@ -204,6 +210,7 @@ RC_GTEST_PROP(FaultCampaign, InvariantsHoldOnTheDeviceLog, ()) {
     }
     run.log = Bed().Log("sdb");
     run.flash = Bed().Flash("sdb");
+    run.outcome = LastUpgradeOutcome();
     CancelUpgrade(run.dlg);  // closes the handle before the next case
     RC_TAG(run.dlg.messages.empty() ? std::string("no message") : run.dlg.messages.back());
     RC_TAG(faults.failCommandAt || faults.failWriteAt || faults.failReadAt ||

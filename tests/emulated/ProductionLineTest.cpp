@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/Sha256.h"
@@ -55,14 +58,14 @@ protected:
     std::string Log(const std::string& drive) const { return m_dir.File("log." + drive); }
     std::string Flash(const std::string& drive) const { return m_dir.File("flash." + drive); }
 
-    // kestrel-vdev --devices N [vdevArgs] -- kestrel-cli [cliArgs]
-    Outcome Run(unsigned devices, const std::vector<std::string>& vdevArgs,
-                const std::vector<std::string>& cliArgs) {
+    // kestrel-vdev --devices N [vdevArgs] -- CLI [cliArgs], started; see Finish.
+    pid_t Start(unsigned devices, const std::vector<std::string>& vdevArgs,
+                const std::vector<std::string>& cliArgs, const std::string& cli = kCli) {
         std::vector<std::string> args{
             kVdev,         "--devices",        std::to_string(devices), "--log", m_dir.File("log"),
             "--flash-out", m_dir.File("flash")};
         args.insert(args.end(), vdevArgs.begin(), vdevArgs.end());
-        args.insert(args.end(), {"--", kCli});
+        args.insert(args.end(), {"--", cli});
         args.insert(args.end(), cliArgs.begin(), cliArgs.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
@@ -78,8 +81,12 @@ protected:
         const int error = posix_spawn(&pid, kVdev.c_str(), &files, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&files);
         EXPECT_EQ(error, 0) << "cannot start " << kVdev;
+        return error == 0 ? pid : -1;
+    }
+
+    Outcome Finish(pid_t pid) {
         Outcome outcome;
-        if (error != 0) return outcome;
+        if (pid <= 0) return outcome;
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -87,6 +94,11 @@ protected:
         outcome.out = ReadText(m_dir.File("out"));
         outcome.err = ReadText(m_dir.File("err"));
         return outcome;
+    }
+
+    Outcome Run(unsigned devices, const std::vector<std::string>& vdevArgs,
+                const std::vector<std::string>& cliArgs) {
+        return Finish(Start(devices, vdevArgs, cliArgs));
     }
 
     // Every record line, parsed (a line that is no JSON object fails the test).
@@ -242,4 +254,28 @@ TEST_F(ProductionLine, ARecordThatCannotBeWrittenStopsTheRunBeforeTheDevice) {
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Contains(run.out, "2 devices: 0 succeeded, 2 failed")) << run.out;
     EXPECT_TRUE(Contains(run.out, "kestrel-cli: cannot record the run")) << run.out;
+}
+
+TEST_F(ProductionLine, AStationKeepsFlashingNewUnitsAfterItsProgramFileIsReplaced) {
+    // The station runs from a copy of its program, which a package upgrade replaces while the
+    // first unit is being flashed (the new file renamed over the old one, as dpkg does) and a
+    // removal then deletes. Units plugged in after each are still flashed, by the program the
+    // station runs.
+    const std::string cli = m_dir.File("kestrel-cli");
+    std::filesystem::copy_file(kCli, cli);
+    const pid_t pid = Start(3, {"--at", "1500:+2", "--at", "3000:+3", "--at", "5000:int"},
+                            {"station", "--record", Record(), Image()}, cli);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    {
+        std::ofstream replacement(cli + ".dpkg-new");
+        replacement << "#!/bin/sh\nexit 99\n";
+    }
+    std::filesystem::permissions(cli + ".dpkg-new", std::filesystem::perms::owner_all);
+    std::filesystem::rename(cli + ".dpkg-new", cli);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::filesystem::remove(cli);
+    const Outcome run = Finish(pid);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "station: 3 succeeded, 0 failed\n")) << run.out;
+    for (const char* drive : {"sdb", "sdc", "sdd"}) EXPECT_TRUE(Flashed(drive)) << drive;
 }

@@ -1,0 +1,37 @@
+// The child report lines: what a child writes its parent reads back, and nothing else is taken
+// for a report.
+#include "cli/ChildReport.h"
+
+#include <gtest/gtest.h>
+
+TEST(ChildReport, LinesReadBackAsWrittenAndOtherTextIsNoReport) {
+    const auto read = [](const std::string& line) {
+        EXPECT_EQ(line.back(), '\n');
+        return ChildReport::Parse(line.substr(0, line.size() - 1));
+    };
+    const auto message = read(ChildReport::MessageLine("Current Version is @progress 1 2"));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->kind, ChildReport::Kind::Message);
+    EXPECT_EQ(message->message, "Current Version is @progress 1 2");
+
+    const auto progress = read(ChildReport::ProgressLine(17, 84));
+    ASSERT_TRUE(progress);
+    EXPECT_EQ(progress->kind, ChildReport::Kind::Progress);
+    EXPECT_EQ(progress->done, 17);
+    EXPECT_EQ(progress->total, 84);
+
+    for (UpgradeOutcome outcome :
+         {UpgradeOutcome::Finished, UpgradeOutcome::Failed, UpgradeOutcome::Declined,
+          UpgradeOutcome::StoppedSilently, UpgradeOutcome::Cancelled}) {
+        const auto ended = read(ChildReport::EndedLine(outcome, 84, 7.5124));
+        ASSERT_TRUE(ended) << UpgradeOutcomeName(outcome);
+        EXPECT_EQ(ended->kind, ChildReport::Kind::Ended);
+        EXPECT_EQ(ended->outcome, outcome);
+        EXPECT_EQ(ended->blocks, 84);
+        EXPECT_DOUBLE_EQ(ended->seconds, 7.512);
+    }
+
+    for (const char* text : {"84 of 84 blocks sent in 7.512 s (transfers 0.1 s)", "@progress 1",
+                             "@progress 1 2 3", "@ended won 1 2.0", "@messages x", ""})
+        EXPECT_FALSE(ChildReport::Parse(text)) << text;
+}

@@ -288,6 +288,12 @@ int RunVdevCommand(int argc, char** argv) {
     std::vector<std::string> command;
 
     app.set_version_flag("--version", std::string("kestrel-vdev ") + kKestrelVersion);
+    // The TCMU door is a command of its own, dispatched before this parser (see main.cpp); the
+    // footer names it in the layout CLI11 gives subcommands.
+    app.footer(
+        "Subcommands:\n"
+        "  tcmu                        serve the device as a SCSI disk of the running kernel "
+        "(target_core_user, tcm_loop); see kestrel-vdev tcmu --help");
     options.AddTo(app);
     app.add_option("--kind", kind, "removable (sdb) or cdrom (sr0)")
         ->check(CLI::IsMember({"removable", "cdrom"}));

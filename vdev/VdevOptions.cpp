@@ -61,7 +61,7 @@ void VdevDeviceOptions::AddTo(CLI::App& app) {
     fault->add_option("--delay-ms", faults.delayMsPerCommand, "delay per request");
     fault->add_flag("--identify-swapped", faults.identifyAnswersSwapped, "identify answers 55 AA");
     fault->add_flag("--deny-vendor", faults.denyVendorCommands,
-                    "every request fails with EPERM, as without CAP_SYS_RAWIO");
+                    "every vendor request fails with EPERM, as without CAP_SYS_RAWIO");
 }
 
 void VdevDeviceOptions::Finish() {

@@ -13,15 +13,13 @@
 #include <mutex>
 #include <thread>
 
+#include "vdev/DriveSysfs.h"
+#include "vdev/ScsiResponder.h"
+#include "vdev/SgIoAnswer.h"
+
 namespace {
 
-// Values the kernel's SCSI layer reports; the sg headers do not name them all.
-constexpr std::uint16_t kDidError = 0x07;
-constexpr std::uint16_t kDriverSense = 0x08;
-constexpr std::uint8_t kCheckCondition = 0x02;
 constexpr int kMaxCdb = 16;
-constexpr std::uint8_t kSenseIllegalRequest = 0x05;
-constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 
 std::atomic<bool> s_testbedAlive{false};
 
@@ -30,6 +28,8 @@ struct Node {
     VirtualDrive drive;
     std::string devnode;  // "/dev/sdb"
     DeviceModel model;
+    std::unique_ptr<ScsiResponder> responder;  // the drive's SCSI face, over model
+    unsigned delayMs = 0;                      // the model's delay for the request being served
     unsigned opens = 0;
     unsigned refusedIoctls = 0;
     UMockdevIoctlBase* handler = nullptr;
@@ -129,8 +129,9 @@ gboolean VirtualTestbed::Impl::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* 
     return TRUE;
 }
 
-// Follows the sg_io_hdr and its CDB and data pointers into the client's memory, lets the model
-// answer, and fills the status fields the way the kernel's SG_IO does.
+// Follows the sg_io_hdr and its CDB and data pointers into the client's memory, lets the drive's
+// SCSI responder answer (the model for the vendor opcodes), and fills the status fields the way
+// the kernel's SG_IO does.
 void VirtualTestbed::Impl::ServeSgIo(Node& node, UMockdevIoctlClient* client) {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     GError* error = nullptr;
@@ -167,130 +168,60 @@ void VirtualTestbed::Impl::ServeSgIo(Node& node, UMockdevIoctlClient* client) {
     }
 
     const bool toDevice = hdr.dxfer_direction == SG_DXFER_TO_DEV;
-    RequestOutcome outcome = RequestOutcome::Ok;
-    unsigned delayMs = 0;
+    std::uint8_t* buffer = data != nullptr ? data->data : nullptr;
+    ScsiReply reply;
+    node.delayMs = 0;
+    bool gone = false;
     {
         std::lock_guard lock(mutex);
-        outcome = node.model.Handle(cdb->data, hdr.cmd_len, toDevice,
-                                    data != nullptr ? data->data : nullptr, hdr.dxfer_len);
-        delayMs = node.model.Faults().delayMsPerCommand;
+        gone = node.model.Unplugged();
     }
-    if (delayMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    if (gone && !ScsiResponder::IsVendorOpcode(cdb->data[0])) {
+        // A unit that was pulled out answers nothing; its vendor requests still reach the
+        // model, which logs them.
+        reply.vendorOutcome = RequestOutcome::Unplugged;
+    } else {
+        reply = node.responder->Execute(cdb->data, hdr.cmd_len, toDevice, buffer, hdr.dxfer_len);
+    }
+    if (node.delayMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(node.delayMs));
     }
 
-    long result = 0;
-    int errorNumber = 0;
-    std::uint8_t status = 0;
-    std::uint16_t hostStatus = 0;
-    std::uint16_t driverStatus = 0;
-    std::uint8_t senseWritten = 0;
-    int resid = static_cast<int>(hdr.dxfer_len);
-    switch (outcome) {
-        case RequestOutcome::Ok:
-            resid = 0;
-            break;
-        case RequestOutcome::Failed:
-            hostStatus = kDidError;
-            break;
-        case RequestOutcome::NotSupported:
-            status = kCheckCondition;
-            driverStatus = kDriverSense;
-            if (hdr.mx_sb_len > 0 && hdr.sbp != nullptr) {
-                // Fixed-format sense: ILLEGAL REQUEST, invalid command operation code.
-                std::uint8_t sense[18] = {0x70, 0, kSenseIllegalRequest, 0, 0, 0, 0, 10, 0, 0,
-                                          0,    0, kAscInvalidOpcode};
-                senseWritten = std::min<std::uint8_t>(hdr.mx_sb_len, sizeof sense);
-                UMockdevIoctlData* senseData = umockdev_ioctl_data_resolve(
-                    header, offsetof(sg_io_hdr_t, sbp), hdr.mx_sb_len, &error);
-                if (senseData != nullptr) {
-                    std::memcpy(senseData->data, sense, senseWritten);
-                    g_object_unref(senseData);
-                } else {
-                    g_clear_error(&error);
-                    senseWritten = 0;
-                }
-            }
-            break;
-        case RequestOutcome::Unplugged:
-            result = -1;
-            errorNumber = ENODEV;
-            break;
-        case RequestOutcome::PermissionDenied:
-            result = -1;
-            errorNumber = EPERM;
-            break;
+    const std::uint8_t senseRoom = hdr.sbp != nullptr ? hdr.mx_sb_len : 0;
+    SgIoCompletion done = CompleteSgIo(reply, hdr.dxfer_len, senseRoom);
+    if (done.senseWritten > 0) {
+        UMockdevIoctlData* senseData =
+            umockdev_ioctl_data_resolve(header, offsetof(sg_io_hdr_t, sbp), hdr.mx_sb_len, &error);
+        if (senseData != nullptr) {
+            std::memcpy(senseData->data, reply.sense.data(), done.senseWritten);
+            g_object_unref(senseData);
+        } else {
+            g_clear_error(&error);
+            done.senseWritten = 0;
+        }
     }
-    if (result == 0) {
-        Put(header, offsetof(sg_io_hdr_t, status), status);
-        Put(header, offsetof(sg_io_hdr_t, masked_status), static_cast<unsigned char>(status >> 1));
+    if (done.result == 0) {
+        Put(header, offsetof(sg_io_hdr_t, status), done.status);
+        Put(header, offsetof(sg_io_hdr_t, masked_status),
+            static_cast<unsigned char>(done.status >> 1));
         Put(header, offsetof(sg_io_hdr_t, msg_status), static_cast<unsigned char>(0));
-        Put(header, offsetof(sg_io_hdr_t, sb_len_wr), senseWritten);
-        Put(header, offsetof(sg_io_hdr_t, host_status), static_cast<unsigned short>(hostStatus));
+        Put(header, offsetof(sg_io_hdr_t, sb_len_wr), done.senseWritten);
+        Put(header, offsetof(sg_io_hdr_t, host_status),
+            static_cast<unsigned short>(done.hostStatus));
         Put(header, offsetof(sg_io_hdr_t, driver_status),
-            static_cast<unsigned short>(driverStatus));
-        Put(header, offsetof(sg_io_hdr_t, resid), resid);
-        Put(header, offsetof(sg_io_hdr_t, duration), delayMs);
-        Put(header, offsetof(sg_io_hdr_t, info),
-            static_cast<unsigned>(outcome == RequestOutcome::Ok ? 0 : SG_INFO_CHECK));
+            static_cast<unsigned short>(done.driverStatus));
+        Put(header, offsetof(sg_io_hdr_t, resid), done.resid);
+        Put(header, offsetof(sg_io_hdr_t, duration), node.delayMs);
+        Put(header, offsetof(sg_io_hdr_t, info), done.info);
     }
     // Completing writes the resolved copies back into the client before it resumes.
-    umockdev_ioctl_client_complete(client, result, errorNumber);
+    umockdev_ioctl_client_complete(client, done.result, done.errorNumber);
     if (data != nullptr) {
         g_object_unref(data);
     }
     g_object_unref(cdb);
     g_object_unref(header);
 }
-
-namespace {
-
-// Each drive sits on its own USB device and mass-storage host:
-// usb2/2-<i+1>/2-<i+1>:1.0/host<i>/target<i>:0:0/<i>:0:0:0, as on a real host.
-std::string UsbDevicePath(std::size_t index) {
-    return "/devices/pci0000:00/0000:00:14.0/usb2/2-" + std::to_string(index + 1);
-}
-
-std::string ScsiDevicePath(std::size_t index) {
-    const std::string host = std::to_string(index);
-    return UsbDevicePath(index) + "/2-" + std::to_string(index + 1) + ":1.0/host" + host +
-           "/target" + host + ":0:0/" + host + ":0:0:0";
-}
-
-std::string SysfsText(const VirtualDrive& drive, std::size_t index) {
-    const bool cdrom = drive.kind == VirtualDriveKind::CdRom;
-    const std::string parent = ScsiDevicePath(index);
-    // sd disks take 16 minors each on major 8; sr drives major 11.
-    unsigned minor = 0;
-    if (cdrom) {
-        minor = static_cast<unsigned>(std::stoul(drive.name.substr(2)));
-    } else {
-        unsigned letters = 0;
-        for (char c : drive.name.substr(2)) {
-            letters = letters * 26 + static_cast<unsigned>(c - 'a') + 1;
-        }
-        minor = (letters - 1) * 16;
-    }
-    const std::string dev = std::string(cdrom ? "11:" : "8:") + std::to_string(minor);
-    const char* removable = drive.kind == VirtualDriveKind::Fixed ? "0" : "1";
-    std::string text;
-    text += "P: " + UsbDevicePath(index) + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
-    text +=
-        "A: idVendor=" + drive.usbVendorId + "\\n\nA: idProduct=" + drive.usbProductId + "\\n\n";
-    if (!drive.serial.empty()) text += "A: serial=" + drive.serial + "\\n\n";
-    text += "\n";
-    text += "P: " + parent + "\nE: SUBSYSTEM=scsi\nE: DEVTYPE=scsi_device\n";
-    text += std::string("A: type=") + (cdrom ? "5" : "0") + "\\n\n";
-    text += "A: vendor=KESTREL \\n\nA: model=Virtual drive   \\n\nA: rev=1.00\\n\n\n";
-    text += "P: " + parent + "/block/" + drive.name + "\nN: " + drive.name + "\n";
-    text += "E: SUBSYSTEM=block\nE: DEVTYPE=disk\nE: DEVNAME=/dev/" + drive.name + "\n";
-    text += "A: dev=" + dev + "\\n\n";
-    text += std::string("A: removable=") + removable + "\\n\n";
-    text += "A: ro=0\\n\nA: size=1024\\n\n\n";
-    return text;
-}
-
-}  // namespace
 
 VirtualTestbed::VirtualTestbed(std::vector<VirtualDrive> drives, bool requirePreloadHere)
     : m_impl(std::make_unique<Impl>()) {
@@ -329,6 +260,22 @@ VirtualTestbed::VirtualTestbed(std::vector<VirtualDrive> drives, bool requirePre
             node->index = i;
             node->devnode = "/dev/" + drive.name;
             node->model = DeviceModel(drive.config, drive.faults);
+            LunIdentity identity;
+            identity.removable = drive.kind != VirtualDriveKind::Fixed;
+            identity.cdrom = drive.kind == VirtualDriveKind::CdRom;
+            identity.serial = drive.serial;
+            identity.blocks = kVirtualDriveSectors;
+            Node* served = node.get();
+            node->responder = std::make_unique<ScsiResponder>(
+                identity,
+                [&impl, served](const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
+                                std::uint8_t* buffer, std::uint32_t length) {
+                    std::lock_guard lock(impl.mutex);
+                    const RequestOutcome outcome =
+                        served->model.Handle(cdb, cdbLength, toDevice, buffer, length);
+                    served->delayMs = served->model.Faults().delayMsPerCommand;
+                    return outcome;
+                });
             // Every device is served on a thread of its own: on one shared thread, devices
             // flashed in parallel would wait for each other's requests.
             node->context = g_main_context_new();

@@ -17,24 +17,7 @@
 #include <vector>
 
 #include "vdev/DeviceModel.h"
-
-enum class VirtualDriveKind { Fixed, Removable, CdRom };
-
-struct VirtualDrive {
-    std::string name = "sdb";  // the /sys/block and /dev name: "sda", "sdb", "sr0"
-    VirtualDriveKind kind = VirtualDriveKind::Removable;
-    // The node cannot be opened for writing. The tests run as root, whom file modes do not
-    // stop, so the node is made a directory: open(O_RDWR) fails with EISDIR.
-    bool openReadWriteFails = false;
-    // The USB device the drive sits on: ids and serial number as sysfs shows them; an empty
-    // serial leaves the attribute out, as for a unit without one.
-    std::string usbVendorId = "1d6b";
-    std::string usbProductId = "0104";
-    std::string serial;
-    bool attached = true;  // false: the drive is plugged in later (see Attach)
-    DeviceConfig config;   // config.answersVendorCommands = false: an ordinary drive
-    FaultScript faults;
-};
+#include "vdev/VirtualDrive.h"
 
 // The testbed could not be set up; tests must fail on it, never skip.
 class VirtualTestbedError : public std::runtime_error {

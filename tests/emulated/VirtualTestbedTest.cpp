@@ -375,6 +375,40 @@ TEST(KestrelVdev, FaultOptionsReachTheModel) {
     EXPECT_EQ(RunShell(Vdev() + " --open-fails -- " + Probe() + " identify /dev/sdb > " + out), 1);
 }
 
+// sg3_utils knows nothing of Kestrel: what it gets is what any SCSI tool gets from the drive,
+// the same answers the TCMU door gives the kernel, and the vendor opcodes still reach the model.
+TEST(KestrelVdev, AThirdPartyScsiToolIsAnsweredAsByASmallRemovableDrive) {
+    TempDir dir;
+    const std::string out = dir.File("out.txt");
+    const std::string log = dir.File("log.txt");
+    EXPECT_EQ(RunShell(Vdev() + " --log " + log + " -- sh -c 'sg_inq /dev/sdb && sg_turs /dev/sdb" +
+                       " && sg_readcap /dev/sdb && sg_raw -r 2 /dev/sdb 87 0 0 0 0 2 0 2 0 0' > " +
+                       out + " 2>&1"),
+              0)
+        << ReadText(out);
+    const std::string text = ReadText(out);
+    for (const char* expected :
+         {"PDT=0  RMB=1", "Vendor identification: KESTREL",
+          "Product identification: Virtual Device", "Unit serial number: KV0001", "Last LBA=1023",
+          "Logical block length=512", "aa 55"}) {
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << " in\n" << text;
+    }
+    EXPECT_EQ(ReadText(log), "#1 identify(87) in 2 bytes: ok [AA 55]\n")
+        << "only the vendor request reaches the model";
+
+    EXPECT_EQ(RunShell(Vdev() + " -- sg_raw /dev/sdb 2a 0 0 0 0 0 0 0 1 0 > " + out + " 2>&1"), 9)
+        << "an opcode the drive does not know: ILLEGAL REQUEST";
+    EXPECT_NE(ReadText(out).find("Invalid command operation code"), std::string::npos)
+        << ReadText(out);
+    EXPECT_EQ(RunShell(Vdev() + " --kind cdrom -- sg_inq /dev/sr0 > " + out + " 2>&1"), 0);
+    EXPECT_NE(ReadText(out).find("PDT=5  RMB=1"), std::string::npos) << ReadText(out);
+    EXPECT_EQ(RunShell(Vdev() + " --deny-vendor -- sh -c 'sg_inq /dev/sdb >/dev/null && " +
+                       "sg_raw -r 2 /dev/sdb 87 0 0 0 0 2 0 2 0 0' > " + out + " 2>&1"),
+              50 + EPERM)
+        << "without CAP_SYS_RAWIO only the vendor opcodes are refused (sg3_utils: 50 + errno)";
+    EXPECT_NE(ReadText(out).find("Operation not permitted"), std::string::npos) << ReadText(out);
+}
+
 TEST(KestrelVdev, AnInterruptSentToItReachesTheChild) {
     // The child asks its parent to be interrupted and waits; only a forwarded SIGINT ends the
     // wait early with the trap's status (otherwise sleep ends it with 0).

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "vdev/DeviceModel.h"
-#include "vdev/tcmu/ScsiResponder.h"
+#include "vdev/ScsiResponder.h"
 
 struct TcmuDoorOptions {
     std::string name = "kestrel";  // backstore name; also the LUN's VPD serial

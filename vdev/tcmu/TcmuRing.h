@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vdev/tcmu/ScsiResponder.h"
+#include "vdev/ScsiResponder.h"
 
 struct RingPass {
     unsigned entries = 0;    // entries consumed (commands, padding, the rest)

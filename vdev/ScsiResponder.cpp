@@ -1,4 +1,4 @@
-#include "vdev/tcmu/ScsiResponder.h"
+#include "vdev/ScsiResponder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -69,7 +69,9 @@ ScsiReply Answer(const std::vector<std::uint8_t>& answer, std::uint32_t allocati
                  std::uint8_t* buffer, std::uint32_t length) {
     const std::size_t n = std::min<std::size_t>({answer.size(), allocation, length});
     if (n > 0) std::memcpy(buffer, answer.data(), n);
-    return {};
+    ScsiReply reply;
+    reply.transferred = static_cast<std::uint32_t>(n);
+    return reply;
 }
 
 }  // namespace
@@ -108,10 +110,21 @@ bool ScsiResponder::IsVendorWrite(std::uint8_t opcode) {
     return opcode == kVendorWrite;
 }
 
+bool ScsiResponder::IsVendorOpcode(std::uint8_t opcode) {
+    return opcode == kVendorRead || opcode == kVendorWrite || opcode == kVendorIdentify;
+}
+
 ScsiReply ScsiResponder::Execute(const std::uint8_t* cdb, std::size_t cdbLength,
                                  std::uint8_t* buffer, std::uint32_t length) {
+    return Execute(cdb, cdbLength, IsVendorWrite(cdb[0]), buffer, length);
+}
+
+ScsiReply ScsiResponder::Execute(const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
+                                 std::uint8_t* buffer, std::uint32_t length) {
     const std::uint8_t opcode = cdb[0];
-    if (cdbLength < CdbLengthOf(opcode) || CdbLengthOf(opcode) == 0)
+    // The vendor opcodes travel in 10-byte CDBs through SG_IO although their group says 16;
+    // the model checks their layout itself.
+    if (!IsVendorOpcode(opcode) && (cdbLength < CdbLengthOf(opcode) || CdbLengthOf(opcode) == 0))
         return CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode);
 
     switch (opcode) {
@@ -148,23 +161,26 @@ ScsiReply ScsiResponder::Execute(const std::uint8_t* cdb, std::size_t cdbLength,
         case kVendorWrite:
         case kVendorIdentify: {
             if (!m_vendor) return CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode);
-            const RequestOutcome outcome =
-                m_vendor(cdb, cdbLength, IsVendorWrite(opcode), buffer, length);
+            const RequestOutcome outcome = m_vendor(cdb, cdbLength, toDevice, buffer, length);
             ScsiReply reply;
             switch (outcome) {
                 case RequestOutcome::Ok:
+                    reply.transferred = length;
                     break;
                 case RequestOutcome::NotSupported:
-                    return CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode);
+                    reply = CheckCondition(kSenseIllegalRequest, kAscInvalidOpcode);
+                    break;
                 case RequestOutcome::Failed:
                 case RequestOutcome::PermissionDenied:  // on a real stack the kernel says EPERM
                                                         // first
-                    return CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+                    reply = CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
+                    break;
                 case RequestOutcome::Unplugged:
                     reply = CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
                     reply.unplugged = true;
                     break;
             }
+            reply.vendorOutcome = outcome;
             return reply;
         }
         default:
@@ -179,14 +195,14 @@ ScsiReply ScsiResponder::Inquiry(const std::uint8_t* cdb, std::uint8_t* buffer,
     if (!vpd) {
         if (cdb[2] != 0) return CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb);
         std::vector<std::uint8_t> data(36, 0);
-        data[0] = 0x00;                                // direct-access block device
+        data[0] = m_identity.cdrom ? 0x05 : 0x00;      // CD/DVD or direct-access block device
         data[1] = m_identity.removable ? 0x80 : 0x00;  // RMB
         data[2] = 0x05;                                // SPC-3
         data[3] = 0x02;                                // response data format
         data[4] = static_cast<std::uint8_t>(data.size() - 5);
-        PutPadded(&data[8], "KESTREL", 8);
-        PutPadded(&data[16], "Virtual Device", 16);
-        PutPadded(&data[32], "1.00", 4);
+        PutPadded(&data[8], kLunVendor, 8);
+        PutPadded(&data[16], kLunProduct, 16);
+        PutPadded(&data[32], kLunRevision, 4);
         return Answer(data, allocation, buffer, length);
     }
     switch (cdb[2]) {
@@ -256,5 +272,7 @@ ScsiReply ScsiResponder::Read(std::uint64_t lba, std::uint32_t blocks, std::uint
     // The medium is blank: the partition scan at attach finds nothing.
     const std::size_t n = std::min<std::size_t>(std::size_t{blocks} * kLogicalBlockSize, length);
     if (n > 0) std::memset(buffer, 0, n);
-    return {};
+    ScsiReply reply;
+    reply.transferred = static_cast<std::uint32_t>(n);
+    return reply;
 }

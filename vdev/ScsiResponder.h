@@ -1,7 +1,10 @@
 #pragma once
-// The SCSI face of the virtual device behind the TCMU door: answers the standard commands the
-// kernel's sd driver sends at attach and open, and hands the three vendor opcodes to the device
-// model. Plain logic over byte buffers, no kernel interface, so it is tested without a kernel.
+// The SCSI face of the virtual device, the same behind every door (umockdev, TCMU, and through
+// umockdev the Wine bridge): answers the standard commands a small removable drive answers
+// (INQUIRY with its vital product data, TEST UNIT READY, REQUEST SENSE, READ CAPACITY, MODE
+// SENSE, READ of a blank medium, the housekeeping commands the sd driver sends at attach and
+// open) and hands the three vendor opcodes to the device model. Plain logic over byte buffers,
+// no kernel interface, so it is tested without a kernel and without umockdev.
 
 #include <array>
 #include <cstddef>
@@ -29,12 +32,25 @@ struct ScsiReply {
     std::uint8_t status = kScsiGood;
     std::array<std::uint8_t, kFixedSenseLength> sense{};  // fixed format, only with CHECK CONDITION
     bool unplugged = false;  // the model was unplugged by this request: the LUN has to go
+    // What the model said to a vendor opcode (Ok for every standard command). A door whose
+    // transport can carry more than a status byte shows Failed, Unplugged and PermissionDenied
+    // the way the kernel would (host error, ENODEV, EPERM); the TCMU door cannot, see above.
+    RequestOutcome vendorOutcome = RequestOutcome::Ok;
+    // Bytes of the data buffer the command transferred (the rest is the residual count).
+    std::uint32_t transferred = 0;
 };
+
+// The drive's standard INQUIRY strings, which the umockdev door's sysfs shows as well (the kernel
+// fills sysfs from INQUIRY, so a real drive cannot tell two stories).
+inline constexpr const char* kLunVendor = "KESTREL";
+inline constexpr const char* kLunProduct = "Virtual Device";
+inline constexpr const char* kLunRevision = "1.00";
 
 struct LunIdentity {
     bool removable = true;            // INQUIRY RMB bit; clear for a fixed disk
     std::string serial = "KESTREL0";  // VPD page 0x80
     std::uint64_t blocks = 2048;      // 512-byte blocks READ CAPACITY reports
+    bool cdrom = false;               // INQUIRY peripheral device type 5 instead of 0
 };
 
 // How a vendor request reaches the model; the door guards the model, not this class.
@@ -48,9 +64,13 @@ public:
 
     // Executes one command. buffer holds length bytes: the data the initiator sent for a
     // write, and the place for the answer of a read (the ring hands it zeroed; bytes not
-    // answered are left as they are).
+    // answered are left as they are). The direction is the one the opcode implies.
     ScsiReply Execute(const std::uint8_t* cdb, std::size_t cdbLength, std::uint8_t* buffer,
                       std::uint32_t length);
+    // The same with the direction the initiator declared (SG_IO carries one): the model
+    // refuses a vendor request that travels the wrong way, as the device does.
+    ScsiReply Execute(const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
+                      std::uint8_t* buffer, std::uint32_t length);
 
     // Bytes a CDB with this operation code occupies (SCSI opcode groups), 0 when the group is
     // reserved or variable-length.
@@ -58,6 +78,8 @@ public:
 
     // True for the opcodes whose data travels to the device.
     static bool IsVendorWrite(std::uint8_t opcode);
+    // True for the three opcodes the device model answers (0x85, 0x86, 0x87).
+    static bool IsVendorOpcode(std::uint8_t opcode);
 
     const LunIdentity& Identity() const { return m_identity; }
 

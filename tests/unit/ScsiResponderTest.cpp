@@ -1,13 +1,13 @@
-// The TCMU door's SCSI answers: what the sd driver needs at attach and open, the refusal of
-// everything else, and the vendor opcodes reaching the model with the outcome mapped onto what
-// SG_IO reports.
+// The virtual device's SCSI answers, the same behind every door: what the sd driver needs at
+// attach and open, the refusal of everything else, and the vendor opcodes reaching the model
+// with its outcome kept for the doors that map it onto their transport.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <vector>
 
 #include "vdev/DeviceModel.h"
-#include "vdev/tcmu/ScsiResponder.h"
+#include "vdev/ScsiResponder.h"
 
 namespace {
 
@@ -48,6 +48,8 @@ TEST(ScsiResponderTest, InquiryTellsRemovableFromFixedAndHonoursAllocationLength
     EXPECT_EQ(std::string(r.data.begin() + 8, r.data.begin() + 16), "KESTREL ");
     EXPECT_EQ(r.data[36], 0xEE) << "nothing written past the answer";
     EXPECT_EQ(Execute(fixed, {0x12, 0, 0, 0, 36, 0}, 36).data[1], 0x00);
+    ScsiResponder cdrom({true, "S", 2048, true}, {});
+    EXPECT_EQ(Execute(cdrom, {0x12, 0, 0, 0, 36, 0}, 36).data[0], 0x05);
 
     const Outcome cut = Execute(removable, {0x12, 0, 0, 0, 5, 0}, 36);
     EXPECT_EQ(cut.data[4], 31);
@@ -136,12 +138,15 @@ TEST(ScsiResponderTest, VendorOpcodesReachTheModelAndItsRefusalsComeBackAsCheckC
     EXPECT_EQ(read.data[0], 0x5A);
     cdb[0] = 0x86;
     next = RequestOutcome::Failed;
-    ExpectIllegalRequest(Execute(disk, cdb, 8).reply, 0x24);
+    const Outcome failed = Execute(disk, cdb, 8);
+    ExpectIllegalRequest(failed.reply, 0x24);
+    EXPECT_EQ(failed.reply.vendorOutcome, RequestOutcome::Failed);
     cdb[0] = 0x87;
     next = RequestOutcome::Unplugged;
     const Outcome gone = Execute(disk, cdb, 2);
     ExpectIllegalRequest(gone.reply, 0x24);
     EXPECT_TRUE(gone.reply.unplugged);
+    EXPECT_EQ(gone.reply.vendorOutcome, RequestOutcome::Unplugged);
     next = RequestOutcome::NotSupported;
     ExpectIllegalRequest(Execute(disk, cdb, 2).reply, 0x20);
     EXPECT_EQ(cdbLengths, (std::vector<std::size_t>{16, 16, 16, 16}));
@@ -160,8 +165,12 @@ TEST(ScsiResponderTest, IdentifyThroughTheDeviceModelWithSixteenByteCdb) {
     const Outcome run = Execute(disk, cdb, 2, 0);
     EXPECT_EQ(run.reply.status, kScsiGood);
     EXPECT_EQ(run.data, (std::vector<std::uint8_t>{0xAA, 0x55}));
-    ASSERT_EQ(model.Log().size(), 1u);
+    // What SG_IO hands the umockdev door: the 10 bytes as the product sent them.
+    const std::vector<std::uint8_t> ten(cdb.begin(), cdb.begin() + 10);
+    EXPECT_EQ(Execute(disk, ten, 2, 0).data, (std::vector<std::uint8_t>{0xAA, 0x55}));
+    ASSERT_EQ(model.Log().size(), 2u);
     EXPECT_TRUE(model.Log()[0].verdict.empty()) << model.Log()[0].verdict;
+    EXPECT_TRUE(model.Log()[1].verdict.empty()) << model.Log()[1].verdict;
 }
 
 TEST(ScsiResponderTest, CdbLengthFollowsOpcodeGroups) {

@@ -11,6 +11,7 @@
 #include "cli/ConsoleInterrupt.h"
 #include "cli/ApprovedImage.h"
 #include "cli/JsonLinesLedger.h"
+#include "cli/ListCommand.h"
 #include "cli/RunId.h"
 #include "cli/RunLedgers.h"
 #include "cli/RunRecord.h"
@@ -222,6 +223,8 @@ int RunUpgrade(const UpgradeArgs& args) {
                   << std::flush;
     }
     if (started) PrintSummary(dlg, totalBlocks);
+    // No device: say which drives could not even be opened, and how to get the rights.
+    if (LastUpgradeFoundNoDevice()) std::cerr << UnopenedDrivesAdvice();
     return exitStatus;
 }
 

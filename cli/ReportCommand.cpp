@@ -47,7 +47,8 @@ int RunReport(const ReportArgs& args) {
         }
     }
     if (args.json)
-        std::cout << report.ToJson().dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+        std::cout << report.ToJson().dump(2, ' ', false,
+                                          nlohmann::ordered_json::error_handler_t::replace)
                   << '\n';
     else if (!args.html)
         std::cout << report.ToText();
@@ -65,8 +66,9 @@ void RegisterReportCommand(CLI::App& app, std::function<int()>* run) {
     report->add_flag("--json", args->json, "Print the report as one JSON object");
     report->add_option("--html", args->html,
                        "Write the report as one self-contained HTML page with a chart to FILE");
-    report->add_option("SOURCE", args->sources,
-                       "JSON Lines record file, or database (sqlite:PATH, postgresql://...)")
+    report
+        ->add_option("SOURCE", args->sources,
+                     "JSON Lines record file, or database (sqlite:PATH, postgresql://...)")
         ->required();
     report->callback([args, run] { *run = [args] { return RunReport(*args); }; });
 }

@@ -39,6 +39,10 @@ struct RunRow {
     std::string When() const { return finishedAt.value_or(startedAt.value_or("")); }
 };
 
+// The run as a final JSON Lines record (event "finished"), one line ending in '\n': what a run
+// whose final row could not reach the database keeps until it can.
+std::string FinalJsonLine(const RunRow& row);
+
 // The key that follows a unit from station to station. The port path tells two attached units
 // apart at one station, but a unit moved to another fixture gets another port path, so claims
 // and the cross-station policy go by the serial when there is one and it was not seen twice at

@@ -53,11 +53,15 @@ public:
     // started row. Only a Claimed verdict lets the start frame go out.
     ClaimVerdict ClaimAndStart(const RunRow& started, const UnitPolicy& policy);
     // Writes the run's final row (inserting it when the run never started) and gives the claim
-    // up. After a lost connection it reconnects once; false with the cause when that fails.
-    bool Finish(const RunRow& final, std::string* error);
+    // up. After a lost connection it reconnects once; when that fails too the row is kept in a
+    // file of unsent rows (beside an SQLite file; else in $XDG_STATE_HOME/kestrel) that the next
+    // connection to this database writes, and *note says so. False, with the cause in *note,
+    // only when the row could be neither written nor kept.
+    bool Finish(const RunRow& final, std::string* note);
     // Every run, into history.
     bool ReadRuns(RunHistory& history, std::string* error);
-    // Reconnects when the connection was lost; true when the database answers.
+    // Reconnects when the connection was lost; true when the database answers (and the rows
+    // that waited for it have been written).
     bool Ping(std::string* error);
 
     struct Impl;
@@ -69,3 +73,5 @@ private:
 
 // True for the URLs --db takes ("sqlite:PATH", "postgresql://...", "postgres://...").
 bool IsDatabaseUrl(const std::string& url);
+// Whether this build has the database at all; else the reason to show for --db.
+bool DatabaseSupported(std::string* reason);

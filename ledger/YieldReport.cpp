@@ -105,7 +105,7 @@ private:
     std::vector<std::vector<std::string>> m_rows;
 };
 
-const std::vector<std::string> kCountHeader = {"runs", "ok",       "failed",     "cancelled",
+const std::vector<std::string> kCountHeader = {"runs",     "ok",          "failed", "cancelled",
                                                "declined", "interrupted", "yield"};
 
 std::vector<std::string> CountCells(const std::string& label, const YieldCounts& c) {
@@ -214,7 +214,8 @@ YieldReport::YieldReport(const std::vector<RunRow>& rows, int skippedLines)
         m_total.Count(row);
         const std::string image = row.sha256.empty() ? "(unknown)" : row.sha256;
         GroupFor(m_images, image,
-                 BaseName(row.file) + " (" + row.sha256.substr(0, std::min<std::size_t>(12, row.sha256.size())) + ")")
+                 BaseName(row.file) + " (" +
+                     row.sha256.substr(0, std::min<std::size_t>(12, row.sha256.size())) + ")")
             .counts.Count(row);
         GroupFor(m_stations, row.station, row.station.empty() ? "(not named)" : row.station)
             .counts.Count(row);
@@ -255,7 +256,8 @@ YieldReport::YieldReport(const std::vector<RunRow>& rows, int skippedLines)
             const auto it = hours.find(h);
             if (it == hours.end() && !fill) continue;
             const std::string key = CivilFromHours(h);
-            m_hours.push_back({key, HourLabel(key), it == hours.end() ? YieldCounts{} : it->second});
+            m_hours.push_back(
+                {key, HourLabel(key), it == hours.end() ? YieldCounts{} : it->second});
         }
     }
 }
@@ -373,7 +375,8 @@ std::string YieldReport::Chart() const {
     const int scaleMax = (most + step - 1) / step * step;
     const int barWidth = m_hours.size() > 48 ? 8 : 24;
     const int gap = barWidth / 3;
-    const int plotWidth = std::max<int>(480, static_cast<int>(m_hours.size()) * (barWidth + gap) + gap);
+    const int plotWidth =
+        std::max<int>(480, static_cast<int>(m_hours.size()) * (barWidth + gap) + gap);
     const int width = kLeft + plotWidth + 16;
     const int height = kTop + kPlotHeight + kBottom;
     const auto y = [&](int value) { return kTop + kPlotHeight - value * kPlotHeight / scaleMax; };
@@ -396,9 +399,9 @@ std::string YieldReport::Chart() const {
         const std::string title = "<title>" + Escape(hour.label) + " UTC: " + std::to_string(ok) +
                                   " ok, " + std::to_string(bad) + " failed</title>";
         if (ok > 0)
-            svg += "<rect class=\"ok\" x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y(ok)) +
-                   "\" width=\"" + std::to_string(barWidth) + "\" height=\"" +
-                   std::to_string(y(0) - y(ok)) + "\">" + title + "</rect>\n";
+            svg += "<rect class=\"ok\" x=\"" + std::to_string(x) + "\" y=\"" +
+                   std::to_string(y(ok)) + "\" width=\"" + std::to_string(barWidth) +
+                   "\" height=\"" + std::to_string(y(0) - y(ok)) + "\">" + title + "</rect>\n";
         if (bad > 0)
             svg += "<rect class=\"failed\" x=\"" + std::to_string(x) + "\" y=\"" +
                    std::to_string(y(ok + bad)) + "\" width=\"" + std::to_string(barWidth) +
@@ -422,9 +425,9 @@ std::string YieldReport::Chart() const {
            std::to_string(kLeft + plotWidth) + "\" y2=\"" + std::to_string(y(0)) +
            "\" class=\"axis\"/>\n";
     const int legendY = height - 10;
-    svg += "<rect class=\"ok\" x=\"" + std::to_string(kLeft) + "\" y=\"" + std::to_string(legendY - 10) +
-           "\" width=\"12\" height=\"12\"/><text x=\"" + std::to_string(kLeft + 18) + "\" y=\"" +
-           std::to_string(legendY) + "\">ok</text>\n";
+    svg += "<rect class=\"ok\" x=\"" + std::to_string(kLeft) + "\" y=\"" +
+           std::to_string(legendY - 10) + "\" width=\"12\" height=\"12\"/><text x=\"" +
+           std::to_string(kLeft + 18) + "\" y=\"" + std::to_string(legendY) + "\">ok</text>\n";
     svg += "<rect class=\"failed\" x=\"" + std::to_string(kLeft + 60) + "\" y=\"" +
            std::to_string(legendY - 10) + "\" width=\"12\" height=\"12\"/><text x=\"" +
            std::to_string(kLeft + 78) + "\" y=\"" + std::to_string(legendY) +
@@ -448,8 +451,8 @@ std::string YieldReport::ToHtml() const {
     out += "<p>" + std::to_string(m_total.runs) + " runs: " + std::to_string(m_total.ok) + " ok, " +
            std::to_string(m_total.failed) + " failed, " + std::to_string(m_total.cancelled) +
            " cancelled, " + std::to_string(m_total.declined) + " declined, " +
-           std::to_string(m_total.interrupted) + " interrupted. Yield " +
-           Escape(Percent(m_total)) + " (ok of the runs that tried a unit).</p>\n";
+           std::to_string(m_total.interrupted) + " interrupted. Yield " + Escape(Percent(m_total)) +
+           " (ok of the runs that tried a unit).</p>\n";
     out += "<h2>Units per hour (UTC)</h2>\n" + Chart();
     const auto groups = [&out](const char* title, const char* first,
                                const std::vector<Group>& list) {
@@ -469,8 +472,8 @@ std::string YieldReport::ToHtml() const {
            (failures.empty() ? "<p>None.</p>\n" : HtmlTable({"message", "runs"}, failures));
     std::vector<std::vector<std::string>> repeats;
     for (const RepeatFailure& unit : m_repeats)
-        repeats.push_back({unit.unit, std::to_string(unit.failures), Join(unit.stations, ", "),
-                           unit.lastResult});
+        repeats.push_back(
+            {unit.unit, std::to_string(unit.failures), Join(unit.stations, ", "), unit.lastResult});
     out += "<h2>Units that failed more than once</h2>\n" +
            (repeats.empty() ? "<p>None.</p>\n"
                             : HtmlTable({"unit", "failures", "stations", "last run"}, repeats));

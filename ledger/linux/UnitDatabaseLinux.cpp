@@ -7,8 +7,17 @@
 #include <soci/soci.h>
 #include <soci/sqlite3/soci-sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -194,12 +203,85 @@ std::vector<std::string> Statements(const std::string& script) {
     return out;
 }
 
+// Where final rows that could not reach the database wait: beside an SQLite file, else in the
+// user's state folder under a name of the URL's hash.
+std::string UnsentPath(const std::string& url) {
+    if (url.rfind("sqlite:", 0) == 0) return url.substr(7) + ".unsent.jsonl";
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    std::string folder = state && *state
+                             ? std::string(state)
+                             : std::string(home && *home ? home : "/tmp") + "/.local/state";
+    folder += "/kestrel";
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    char name[48];
+    std::snprintf(name, sizeof name, "/unsent-%016llx.jsonl",
+                  static_cast<unsigned long long>(LockNumber(url)));
+    return folder + name;
+}
+
+// The unsent file, opened and locked against the other processes of this station; closed and
+// unlocked with the object.
+class LockedFile {
+public:
+    LockedFile(const std::string& path, int flags)
+        : m_fd(::open(path.c_str(), flags | O_CLOEXEC, 0644)) {
+        if (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~LockedFile() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Appends the run's final line to the unsent file and flushes it to disk.
+bool KeepUnsent(const std::string& path, const RunRow& row, std::string* error) {
+    LockedFile file(path, O_RDWR | O_APPEND | O_CREAT);
+    if (file.Fd() < 0) {
+        *error = "cannot keep the final record in " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string bytes = FinalJsonLine(row);
+    // Never glue onto a line cut short by a crash.
+    struct stat info {};
+    char last = '\n';
+    if (::fstat(file.Fd(), &info) == 0 && info.st_size > 0 &&
+        ::pread(file.Fd(), &last, 1, info.st_size - 1) == 1 && last != '\n')
+        bytes.insert(0, "\n");
+    if (!WriteAll(file.Fd(), bytes) || ::fsync(file.Fd()) != 0) {
+        *error = "cannot keep the final record in " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 struct UnitDatabase::Impl {
     Kind kind = Kind::Sqlite;
     const soci::backend_factory* factory = nullptr;
     std::string connect;
+    std::string unsent;  // final rows waiting for the database (see UnsentPath)
     soci::session sql;
 
     // The claim this process holds (one run per process).
@@ -225,7 +307,8 @@ struct UnitDatabase::Impl {
     void Migrate() {
         Begin();
         try {
-            if (kind == Kind::Postgres) sql << "SELECT pg_advisory_xact_lock(" << kMigrationLock << ")";
+            if (kind == Kind::Postgres)
+                sql << "SELECT pg_advisory_xact_lock(" << kMigrationLock << ")";
             sql << "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, "
                    "applied_at TEXT NOT NULL)";
             long long version = 0;
@@ -236,8 +319,8 @@ struct UnitDatabase::Impl {
             if (version > static_cast<long long>(migrations.size()))
                 throw std::runtime_error("the database's schema version " +
                                          std::to_string(version) + " is newer than this " +
-                                         "kestrel-cli knows (" +
-                                         std::to_string(migrations.size()) + ")");
+                                         "kestrel-cli knows (" + std::to_string(migrations.size()) +
+                                         ")");
             for (std::size_t i = static_cast<std::size_t>(version); i < migrations.size(); ++i) {
                 for (const std::string& statement : Statements(migrations[i])) sql << statement;
                 int next = static_cast<int>(i + 1);
@@ -423,12 +506,20 @@ struct UnitDatabase::Impl {
         try {
             TouchStationAndUnit(b, now);
             std::string update;
-            for (const char* column :
-                 {"station", "unit", "unit_key", "serial", "port", "duplicate_serial", "drive",
-                  "vendor", "product", "usb", "file", "sha256", "type", "start_block", "end_block",
-                  "family", "chip_id", "boot_type", "version_before", "finished_at", "blocks_sent",
-                  "seconds", "result", "message"})
-                update += std::string(update.empty() ? "" : ", ") + column + " = excluded." + column;
+            for (const char* column : {"station",        "unit",
+                                       "unit_key",       "serial",
+                                       "port",           "duplicate_serial",
+                                       "drive",          "vendor",
+                                       "product",        "usb",
+                                       "file",           "sha256",
+                                       "type",           "start_block",
+                                       "end_block",      "family",
+                                       "chip_id",        "boot_type",
+                                       "version_before", "finished_at",
+                                       "blocks_sent",    "seconds",
+                                       "result",         "message"})
+                update +=
+                    std::string(update.empty() ? "" : ", ") + column + " = excluded." + column;
             update += ", started_at = COALESCE(runs.started_at, excluded.started_at)";
             UseRun(sql << "INSERT INTO runs (" << kRunColumns << ") VALUES (" << Placeholders(26)
                        << ") ON CONFLICT (run) DO UPDATE SET " << update,
@@ -441,6 +532,39 @@ struct UnitDatabase::Impl {
             Rollback();
             throw;
         }
+    }
+
+    // Writes the final rows that waited for the database; the file is emptied only when every
+    // row went in (writing one twice changes nothing).
+    void SendUnsent() {
+        if (::access(unsent.c_str(), F_OK) != 0) return;
+        LockedFile file(unsent, O_RDWR);
+        if (file.Fd() < 0) return;
+        std::string text;
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(file.Fd(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        RunHistory waiting;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            waiting.AddJsonLine(text.substr(start, end - start), unsent);
+            start = end + 1;
+        }
+        bool all = true;
+        for (const RunRow& row : waiting.Rows()) {
+            try {
+                WriteFinal(row);
+            } catch (const std::exception&) {
+                all = false;  // kept for the next connection
+            }
+        }
+        if (all && ::ftruncate(file.Fd(), 0) == 0) ::fsync(file.Fd());
     }
 };
 
@@ -463,6 +587,10 @@ std::string ClaimVerdict::Message() const {
 bool IsDatabaseUrl(const std::string& url) {
     return url.rfind("sqlite:", 0) == 0 || url.rfind("postgresql://", 0) == 0 ||
            url.rfind("postgres://", 0) == 0;
+}
+
+bool DatabaseSupported(std::string*) {
+    return true;
 }
 
 UnitDatabase::UnitDatabase(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
@@ -496,6 +624,8 @@ std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& url, std::st
             impl->sql << "PRAGMA journal_mode=WAL", soci::into(mode);
         }
         impl->Migrate();
+        impl->unsent = UnsentPath(url);
+        impl->SendUnsent();
     } catch (const std::exception& e) {
         *error = "cannot use the database " + url + ": " + e.what();
         while (!error->empty() && (error->back() == '\n' || error->back() == ' '))
@@ -533,7 +663,9 @@ ClaimVerdict UnitDatabase::ClaimAndStart(const RunRow& started, const UnitPolicy
     return m_impl->ClaimAndStart(started, policy);
 }
 
-bool UnitDatabase::Finish(const RunRow& final, std::string* error) {
+bool UnitDatabase::Finish(const RunRow& final, std::string* note) {
+    note->clear();
+    std::string error;
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
             if (attempt > 0) m_impl->sql.reconnect();
@@ -544,11 +676,20 @@ bool UnitDatabase::Finish(const RunRow& final, std::string* error) {
             m_impl->claimKey.reset();
             return true;
         } catch (const std::exception& e) {
-            *error = e.what();
+            error = e.what();
         }
     }
-    while (!error->empty() && (error->back() == '\n' || error->back() == ' ')) error->pop_back();
-    return false;
+    m_impl->StopHeartbeat();
+    m_impl->claimKey.reset();
+    while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
+    std::string kept;
+    if (!KeepUnsent(m_impl->unsent, final, &kept)) {
+        *note = "the database did not take the final record (" + error + ") and " + kept;
+        return false;
+    }
+    *note = "the database did not take the final record (" + error + "); it waits in " +
+            m_impl->unsent + " and is written when the database answers";
+    return true;
 }
 
 bool UnitDatabase::ReadRuns(RunHistory& history, std::string* error) {
@@ -583,6 +724,7 @@ bool UnitDatabase::Ping(std::string* error) {
             if (attempt > 0) m_impl->sql.reconnect();
             int one = 0;
             m_impl->sql << "SELECT 1", soci::into(one);
+            m_impl->SendUnsent();
             return true;
         } catch (const std::exception& e) {
             *error = e.what();

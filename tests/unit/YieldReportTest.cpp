@@ -11,9 +11,9 @@ namespace {
 
 std::string Started(const std::string& run, const std::string& time, const std::string& station,
                     const std::string& serial, const std::string& port) {
-    return R"({"event":"started","run":")" + run + R"(","time":")" + time +
-           R"(","station":")" + station + R"(","unit":")" + serial + "@" + port +
-           R"(","serial":")" + serial + R"(","port":")" + port +
+    return R"({"event":"started","run":")" + run + R"(","time":")" + time + R"(","station":")" +
+           station + R"(","unit":")" + serial + "@" + port + R"(","serial":")" + serial +
+           R"(","port":")" + port +
            R"(","drive":"sdb","file":"/img/fw.bin","sha256":"abc123","type":"bin","startBlock":16,)"
            R"("endBlock":100,"family":"ST","chipId":"41:42","bootType":1,"versionBefore":"V1"})";
 }
@@ -36,15 +36,18 @@ RunHistory Shift() {
     RunHistory history;
     EXPECT_TRUE(history.AddJsonLine(
         Finished("r1", "2026-12-08T05:10:08Z", "A", "KV1", "1-1", "failed", "Send Error!"), "f:1"));
-    EXPECT_TRUE(history.AddJsonLine(Started("r1", "2026-12-08T05:10:00Z", "A", "KV1", "1-1"), "f:2"));
-    EXPECT_TRUE(history.AddJsonLine(Started("r2", "2026-12-08T07:00:00Z", "B", "KV1", "2-1"), "f:3"));
+    EXPECT_TRUE(
+        history.AddJsonLine(Started("r1", "2026-12-08T05:10:00Z", "A", "KV1", "1-1"), "f:2"));
+    EXPECT_TRUE(
+        history.AddJsonLine(Started("r2", "2026-12-08T07:00:00Z", "B", "KV1", "2-1"), "f:3"));
     EXPECT_TRUE(history.AddJsonLine(
         Finished("r2", "2026-12-08T07:00:08Z", "B", "KV1", "2-1", "failed", "Send Error!"), "f:4"));
     EXPECT_TRUE(history.AddJsonLine(
         R"({"time":"2026-12-08T04:59:00Z","serial":"OLD7","sha256":"abc123","file":"fw.bin",)"
         R"("result":"ok","message":"Finish OK!","blocksSent":84,"seconds":7.5})",
         "old.jsonl:1"));
-    EXPECT_TRUE(history.AddJsonLine(Started("r3", "2026-12-08T07:20:00Z", "B", "KV2", "2-2"), "f:5"));
+    EXPECT_TRUE(
+        history.AddJsonLine(Started("r3", "2026-12-08T07:20:00Z", "B", "KV2", "2-2"), "f:5"));
     EXPECT_TRUE(history.AddJsonLine(
         Finished("r4", "2026-12-08T07:30:00Z", "A", "KV3", "1-1", "declined", ""), "f:6"));
     EXPECT_FALSE(history.AddJsonLine(R"({"event":"finished","run":"r5","ti)", "f:7"));
@@ -100,10 +103,9 @@ TEST(YieldReport, MergesStartedAndFinalLinesAndCountsEveryOutcome) {
 
 TEST(YieldReport, HtmlPageStandsAloneAndEscapesWhatRecordsSay) {
     RunHistory history;
-    ASSERT_TRUE(history.AddJsonLine(
-        Finished("r1", "2026-12-08T05:10:08Z", "<b>A&B</b>", "KV1", "1-1", "failed",
-                 "Send <Error>!"),
-        "f:1"));
+    ASSERT_TRUE(history.AddJsonLine(Finished("r1", "2026-12-08T05:10:08Z", "<b>A&B</b>", "KV1",
+                                             "1-1", "failed", "Send <Error>!"),
+                                    "f:1"));
     ASSERT_TRUE(history.AddJsonLine(
         Finished("r2", "2026-12-08T05:20:08Z", "A", "KV2", "1-1", "ok", "Finish OK!"), "f:2"));
     const std::string page = YieldReport(history.Rows()).ToHtml();

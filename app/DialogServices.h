@@ -51,6 +51,11 @@ public:
     // Blocks the user interface thread; nothing else runs meanwhile.
     virtual void Wait(unsigned ms) = 0;
 
+    // The run was confirmed and its start frame is next. False keeps the frame from being
+    // sent: the run ends as failed, and the front end has said why (the console's record
+    // could not be written). The dialogs have nothing to do here.
+    virtual bool BeforeStartFrame() { return true; }
+
     // Resets the upgrade view: the buttons follow whether a file is loaded, the values are
     // shown, currentBlock goes back to startBlock, the progress bar to its range, and an open
     // drive handle is closed.

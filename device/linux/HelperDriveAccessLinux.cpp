@@ -62,8 +62,8 @@ int HelperDriveAccess::Start() {
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
-                                              POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     char name[] = "kestrel-devio";
     char* argv[] = {name, nullptr};
     char* envp[] = {nullptr};
@@ -144,7 +144,8 @@ bool HelperDriveAccess::Send(DriveHandle handle, const PassThroughRequest& reque
     result = SgIoOutcome(reply.hostStatus, reply.driverStatus, reply.status, reply.sense,
                          std::min<std::size_t>(reply.senseLength, sizeof reply.sense));
     if (message.toDevice == 0 && request.length != 0)
-        std::memcpy(request.buffer, reply.data, std::min<std::size_t>(reply.length, request.length));
+        std::memcpy(request.buffer, reply.data,
+                    std::min<std::size_t>(reply.length, request.length));
     return result.reachedDevice;
 }
 
@@ -163,8 +164,8 @@ std::string HelperDriveAccess::OpenFailureHint(int osError) const {
                ", which sends the device's commands, may be run only by the group kestrel: "
                "`sudo usermod -aG kestrel $USER`, then log in again; or run as root";
     if (m_startError != 0)
-        return "Kestrel's helper " + m_path + " cannot be started (" +
-               std::strerror(m_startError) + "): reinstall the kestrel package, or run as root";
+        return "Kestrel's helper " + m_path + " cannot be started (" + std::strerror(m_startError) +
+               "): reinstall the kestrel package, or run as root";
     if (osError == EACCES)
         return "no read-write access to the device node: give the user at the seat access to "
                "this device once with `kestrel-cli udev-rule`, or run as root";

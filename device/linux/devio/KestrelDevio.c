@@ -170,8 +170,8 @@ static void Open(const struct DevioRequest* request, struct DevioReply* reply) {
 
 static int Allowed(const struct DevioRequest* request) {
     const uint8_t* cdb = request->cdb;
-    uint32_t length = (uint32_t)cdb[2] << 24 | (uint32_t)cdb[3] << 16 | (uint32_t)cdb[4] << 8 |
-                      (uint32_t)cdb[5];
+    uint32_t length =
+        (uint32_t)cdb[2] << 24 | (uint32_t)cdb[3] << 16 | (uint32_t)cdb[4] << 8 | (uint32_t)cdb[5];
     if (cdb[1] != 0 || length != request->length || cdb[6] != 0 || cdb[7] != 2 || cdb[8] != 0 ||
         cdb[9] != 0)
         return 0;
@@ -263,10 +263,18 @@ int main(void) {
         } else {
             memcpy(&request, message, sizeof request);
             switch (request.op) {
-                case kDevioOpen: Open(&request, &reply); break;
-                case kDevioCommand: Command(&request, &reply); break;
-                case kDevioClose: Close(&request, &reply); break;
-                default: reply.error = EINVAL; break;
+                case kDevioOpen:
+                    Open(&request, &reply);
+                    break;
+                case kDevioCommand:
+                    Command(&request, &reply);
+                    break;
+                case kDevioClose:
+                    Close(&request, &reply);
+                    break;
+                default:
+                    reply.error = EINVAL;
+                    break;
             }
         }
         if (send(0, &reply, sizeof reply, MSG_NOSIGNAL) != (ssize_t)sizeof reply) return 0;

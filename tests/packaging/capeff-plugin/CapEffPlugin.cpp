@@ -24,7 +24,7 @@ namespace {
 class CapEffPlugin : public QObject {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID "org.qt-project.Qt.QPA.QPlatformIntegrationFactoryInterface.5.3" FILE
-                      "capeff-plugin.json")
+                          "capeff-plugin.json")
 };
 
 #include "CapEffPlugin.moc"

@@ -175,6 +175,23 @@ void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
 
 }  // namespace
 
+std::string UnopenedDrivesAdvice() {
+    std::string advice;
+    for (const DriveCandidate& drive : EnumerateCandidateDrives()) {
+        int error = 0;
+        const DriveHandle handle = OpenDriveReadWrite(drive, &error);
+        if (handle != kInvalidDrive) {
+            CloseDevice(handle);
+            continue;
+        }
+        const std::string hint = OpenFailureHint(error);
+        if (hint.empty()) continue;
+        advice += "kestrel-cli: " + DriveShortName(drive) +
+                  ": open failed: " + DescribeOsError(error) + "\nhint: " + hint + "\n";
+    }
+    return advice;
+}
+
 void RegisterListCommand(CLI::App& app, std::function<int()>* run) {
     auto json = std::make_shared<bool>(false);
     CLI::App* list = app.add_subcommand(

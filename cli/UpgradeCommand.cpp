@@ -9,6 +9,7 @@
 #include "cli/ChildReport.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/ListCommand.h"
 #include "cli/RecordAppend.h"
 #include "cli/RunRecord.h"
 #include "cli/Sha256.h"
@@ -170,6 +171,9 @@ int RunUpgrade(const UpgradeArgs& args) {
                   << std::flush;
     }
     if (started) PrintSummary(dlg, totalBlocks);
+    // No device: say which drives could not even be opened, and how to get the rights.
+    if (!dlg.Messages().empty() && dlg.Messages().back() == kMsgDeviceOpenFail)
+        std::cerr << UnopenedDrivesAdvice();
     return exitStatus;
 }
 

@@ -11,6 +11,7 @@
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
 #include "cli/PlatformCommands.h"
+#include "cli/ReportCommand.h"
 #include "cli/RequestTrace.h"
 #include "cli/StationCommand.h"
 #include "cli/UpgradeCommand.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     RegisterUpgradeCommand(app, &run);
     RegisterStationCommand(app, &run);
     RegisterPlatformCommands(app, &run);
+    RegisterReportCommand(app, &run);
     std::vector<std::string> args = CommandLineArguments(argc, argv);
     std::vector<char*> utf8Argv;
     for (std::string& arg : args) utf8Argv.push_back(arg.data());

@@ -65,8 +65,9 @@ Kestrel upgrades the firmware of microcontroller devices that attach over
 USB and show up as a removable or CD-ROM drive: it loads a raw binary or
 Intel HEX image, checks it against the device and sends it block by block.
 It comes as a dialog (kestrel-upgrade) and a console tool (kestrel-cli).
-Members of the system group kestrel run both without root: they are
-installed root:kestrel, mode 0750, with the capability cap_sys_rawio.")
+Members of the system group kestrel upgrade devices without root: a small
+helper, installed root:kestrel, mode 0750, with the capability
+cap_sys_rawio, sends the device's commands; the programs carry none.")
 
 set(CPACK_DEBIAN_KESTREL-VDEV_PACKAGE_NAME kestrel-vdev)
 # The umockdev preload library is loaded by name at run time, so shlibdeps cannot see it.

@@ -14,8 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kRulesFile = "/etc/udev/rules.d/70-kestrel.rules";
-
 // The first line of a sysfs attribute, or "" when it cannot be read.
 std::string ReadAttribute(const fs::path& file) {
     std::ifstream in(file);
@@ -122,17 +120,26 @@ UsbDriveLookup LookUpOnlyUsbDrive(const fs::path& sysRoot) {
     return {found.front(), {}};
 }
 
+std::string UdevRuleFile(const UsbDriveIdentity& identity) {
+    // One file per device model: a second model's rule goes beside the first, not over it.
+    return "/etc/udev/rules.d/70-kestrel-" + identity.vendorId + "-" + identity.productId +
+           ".rules";
+}
+
 std::string FormatUdevRule(const UsbDriveIdentity& identity) {
     const std::string ids = identity.vendorId + ":" + identity.productId;
     std::string text = "# Kestrel: the user at the seat may use the upgrade device " +
                        (identity.description.empty() ? std::string() : identity.description + " ") +
                        "(USB " + ids + "), now on " + identity.drive + ".\n";
     text += "# Install once: kestrel-cli udev-rule " + identity.drive + " | sudo tee " +
-            kRulesFile + "\n";
+            UdevRuleFile(identity) + "\n";
     text += "#               sudo udevadm trigger --subsystem-match=block\n";
-    text += "SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk\", ATTRS{idVendor}==\"" +
-            identity.vendorId + "\", ATTRS{idProduct}==\"" + identity.productId +
-            "\", TAG+=\"uaccess\"\n";
+    // The whole-disk block device whose USB ancestor (SUBSYSTEMS and both ATTRS match on that
+    // one device) has these ids: no partition, no other disk, no other subsystem.
+    text +=
+        "SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"" +
+        identity.vendorId + "\", ATTRS{idProduct}==\"" + identity.productId +
+        "\", TAG+=\"uaccess\"\n";
     return text;
 }
 

@@ -32,6 +32,9 @@ UsbDriveLookup LookUpUsbDrive(const std::filesystem::path& sysRoot, const std::s
 // No DRIVE given: the one removable or CD-ROM drive that sits on USB.
 UsbDriveLookup LookUpOnlyUsbDrive(const std::filesystem::path& sysRoot);
 
+// Where the rule for this device model goes: /etc/udev/rules.d/70-kestrel-VVVV-PPPP.rules.
+std::string UdevRuleFile(const UsbDriveIdentity& identity);
+
 // The rule, with comment lines saying what it is for and how to install it.
 std::string FormatUdevRule(const UsbDriveIdentity& identity);
 

@@ -11,20 +11,19 @@
 //   and is skipped like any fixed disk.
 // - sysfs is read with opendir/readdir and open/read below "/sys" on purpose: the emulation tier
 //   (umockdev) redirects exactly these calls to its testbed, but not scandir or glob.
-// - Device nodes are opened O_NONBLOCK so that a CD-ROM drive without a disc opens at all, and
-//   O_CLOEXEC so that the handle never leaks into a child process.
+// - Drives are opened by this process or by Kestrel's helper (see DriveAccess.h).
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
 
 #include "device/DriveEnumeration.h"
+#include "device/linux/DriveAccess.h"
 
 namespace {
 
@@ -106,16 +105,14 @@ std::vector<DriveCandidate> EnumerateDrives() {
 }
 
 DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError) {
-    const int fd = ::open(drive.devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (osError != nullptr) *osError = fd < 0 ? errno : 0;
-    return fd < 0 ? kInvalidDrive : static_cast<DriveHandle>(fd);
+    int error = 0;
+    const DriveHandle handle = CurrentDriveAccess().Open(drive.devicePath, &error);
+    if (osError != nullptr) *osError = error;
+    return handle;
 }
 
 std::string OpenFailureHint(int osError) {
-    if (osError != EACCES && osError != EPERM) return {};
-    // Access to this one device, never a group that opens every disk.
-    return "no read-write access to the device node: give the user at the seat access to this "
-           "device once with `kestrel-cli udev-rule`, or run as root";
+    return CurrentDriveAccess().OpenFailureHint(osError);
 }
 
 std::string DescribeOsError(int osError) {

@@ -1,13 +1,18 @@
 // kestrel-sgprobe: one raw SG_IO request with a 10-byte CDB, the way the product sends its
 // vendor commands, printed in full (ioctl result, errno, SCSI status, host and driver status,
-// data). The kernel tier uses it to check the transport below the product.
+// data). The kernel tier uses it to check the transport below the product, and, with --helper,
+// what Kestrel's helper lets through: the request then goes to the helper as any client's would
+// (ioctl=-1 with the helper's errno when it refuses; open=-1 when it refuses the drive).
 //
-//   kestrel-sgprobe DEVICE in|out LENGTH CDB-HEX-BYTES... [-- DATA-HEX-BYTES...]
+//   kestrel-sgprobe [--helper HELPER] DEVICE in|out LENGTH CDB-HEX-BYTES... [-- DATA-HEX-BYTES...]
 #include <fcntl.h>
 #include <scsi/sg.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +20,84 @@
 #include <string>
 #include <vector>
 
+#include "device/linux/devio/DevioWire.h"
+
+namespace {
+
+void PrintResult(int rc, int error, const sg_io_hdr_t& io, bool toDevice,
+                 const std::vector<unsigned char>& data) {
+    std::printf("ioctl=%d errno=%d status=0x%02x host=0x%04x driver=0x%04x data=", rc, error,
+                io.status, io.host_status, io.driver_status);
+    if (!toDevice)
+        for (std::size_t at = 0; at < data.size() && at < 64; ++at) std::printf("%02X", data[at]);
+    std::printf("\n");
+}
+
+bool Exchange(int socket, const DevioRequest& request, DevioReply& reply) {
+    return ::send(socket, &request, sizeof request, MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(sizeof request) &&
+           ::recv(socket, &reply, sizeof reply, 0) == static_cast<ssize_t>(sizeof reply);
+}
+
+// The request through the helper; the report in the same words as a direct one.
+int ViaHelper(const char* helper, const char* device, bool toDevice, const unsigned char* cdb,
+              std::vector<unsigned char>& data) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return 2;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+    char name[] = "kestrel-devio";
+    char* argv[] = {name, nullptr};
+    char* envp[] = {nullptr};
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, helper, &actions, nullptr, argv, envp);
+    ::close(pair[1]);
+    if (spawned != 0) {
+        std::printf("spawn errno=%d (%s)\n", spawned, std::strerror(spawned));
+        return 1;
+    }
+    DevioRequest request{};
+    DevioReply reply{};
+    request.op = kDevioOpen;
+    std::snprintf(request.path, sizeof request.path, "%s", device);
+    if (!Exchange(pair[0], request, reply)) return 2;
+    if (reply.error != 0 || reply.busy != 0) {
+        std::printf("open=-1 errno=%d (%s)%s\n", reply.error, std::strerror(reply.error),
+                    reply.busy != 0 ? " busy" : "");
+        return 1;
+    }
+    request = DevioRequest{};
+    request.op = kDevioCommand;
+    request.drive = reply.drive;
+    request.timeoutMs = 20000;
+    request.length = static_cast<std::uint32_t>(data.size());
+    request.toDevice = toDevice ? 1 : 0;
+    std::memcpy(request.cdb, cdb, kDevioCdbSize);
+    if (toDevice)
+        std::memcpy(request.data, data.data(), std::min(data.size(), sizeof request.data));
+    reply = DevioReply{};
+    if (!Exchange(pair[0], request, reply)) return 2;
+    sg_io_hdr_t io{};
+    io.status = reply.status;
+    io.host_status = reply.hostStatus;
+    io.driver_status = reply.driverStatus;
+    if (!toDevice)
+        std::memcpy(data.data(), reply.data, std::min<std::size_t>(reply.length, data.size()));
+    PrintResult(reply.error != 0 ? -1 : 0, reply.error, io, toDevice, data);
+    ::close(pair[0]);
+    return reply.error == 0 && reply.hostStatus == 0 ? 0 : 1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    const char* helper = nullptr;
+    if (argc > 2 && std::string(argv[1]) == "--helper") {
+        helper = argv[2];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 5) {
         std::fprintf(stderr, "usage: %s DEVICE in|out LENGTH CDB-BYTES... [-- DATA-BYTES...]\n",
                      argv[0]);
@@ -32,6 +114,8 @@ int main(int argc, char** argv) {
     if (i < argc && std::string(argv[i]) == "--") ++i;
     for (std::size_t at = 0; i < argc && at < data.size(); ++i, ++at)
         data[at] = static_cast<unsigned char>(std::strtoul(argv[i], nullptr, 16));
+
+    if (helper != nullptr) return ViaHelper(helper, argv[1], toDevice, cdb, data);
 
     const int fd = ::open(argv[1], O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -51,10 +135,6 @@ int main(int argc, char** argv) {
     const int rc = ::ioctl(fd, SG_IO, &io);
     const int error = rc < 0 ? errno : 0;
     ::close(fd);
-    std::printf("ioctl=%d errno=%d status=0x%02x host=0x%04x driver=0x%04x data=", rc, error,
-                io.status, io.host_status, io.driver_status);
-    if (!toDevice)
-        for (std::size_t at = 0; at < data.size() && at < 64; ++at) std::printf("%02X", data[at]);
-    std::printf("\n");
+    PrintResult(rc, error, io, toDevice, data);
     return rc == 0 && io.host_status == 0 ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 # Scenarios of the kernel tier, sourced by the guest's /init (busybox ash). Each one prints
 # "KERNEL-TIER: PASS name" or "KERNEL-TIER: FAIL name: why". Every wait has a limit.
-echo "KERNEL-TIER: PLAN 13"
+echo "KERNEL-TIER: PLAN 14"
 
 LIMIT=60          # seconds for one product command
 IMAGE=/data/sample.bin
@@ -191,22 +191,28 @@ else
 fi
 
 # --- the kestrel package, installed as dpkg does it: its files unpacked, then its postinst run,
-# with stand-ins for the Debian tools the guest lacks (getent, addgroup, dpkg-statoverride) and
-# the real setcap. Earlier scenarios ran the plain build; a copy of it stays a user's own build.
+# with the real dpkg-statoverride and setcap and stand-ins for adduser's tools (getent,
+# addgroup), which are Perl. Earlier scenarios ran the plain build; a copy of it stays a user's
+# own build. Only the helper carries a capability; the programs belong to root and run for all.
+HELPER=/usr/libexec/kestrel/kestrel-devio
 cp /usr/bin/kestrel-cli /tmp/own-kestrel-cli
+mkdir -p /var/lib/dpkg
 if ! cp -a /pkg/root/. / || ! PATH=/pkg/shims:$PATH sh /pkg/postinst configure >/tmp/postinst.log 2>&1; then
   fail package-install "postinst: $(cat /tmp/postinst.log)"
 else
   KESTREL_GID=$(grep "^kestrel:" /etc/group | cut -d: -f3)
   modes=
-  for program in /usr/bin/kestrel-cli /usr/bin/kestrel-upgrade; do
-    modes="$modes $(stat -c '%u:%g %a' "$program") $(getcap "$program" | sed 's/.* //')"
+  for program in $HELPER /usr/bin/kestrel-cli /usr/bin/kestrel-upgrade; do
+    modes="$modes $(stat -c '%u:%g %a' "$program")"
   done
-  expected=" 0:$KESTREL_GID 750 cap_sys_rawio=ep 0:$KESTREL_GID 750 cap_sys_rawio=ep"
+  expected=" 0:$KESTREL_GID 750 0:0 755 0:0 755"
+  capabilities=$(getcap -r / 2>/dev/null)
   if [ -z "$KESTREL_GID" ] || [ "$KESTREL_GID" -ge 1000 ]; then
     fail package-install "no system group kestrel: $(cat /etc/group)"
   elif [ "$modes" != "$expected" ]; then
-    fail package-install "owner, mode and capability:$modes (expected$expected)"
+    fail package-install "owner and mode:$modes (expected$expected)"
+  elif [ "$capabilities" != "$HELPER cap_sys_rawio=ep" ]; then
+    fail package-install "capabilities: $capabilities (expected the helper's alone)"
   else
     pass package-install
   fi
@@ -216,8 +222,9 @@ OTHER_IDS="--reuid=1001 --regid=1001 --clear-groups --inh-caps=-all"
 # The user's programs are started by a shell of that user, as after a login: setpriv keeps
 # root's capabilities up to its own exec, so that exec would not be checked as the user's.
 
-# --- a member of kestrel upgrades with the packaged kestrel-cli, no root and no capability of
-# its own; the node belongs to the user at the seat, as the udev rule's uaccess tag gives it
+# --- a member of kestrel upgrades with the packaged kestrel-cli, which has no capability: its
+# helper sends the commands; the node belongs to the user at the seat, as the udev rule's
+# uaccess tag gives it
 start_door pkg0
 chown 1000 "$DOOR_DEV"
 chmod 0600 "$DOOR_DEV"
@@ -233,16 +240,23 @@ else
   pass package-member
 fi
 
-# --- a user outside kestrel cannot run the packaged programs, and their own build, even with
-# read-write access to the node, gets the permission diagnosis
+# --- a user outside kestrel runs the packaged kestrel-cli but not its helper, and hears why; their
+# own build, even with read-write access to the node, gets the permission diagnosis
 start_door pkg0
 chmod 0666 "$DOOR_DEV"
 cli other-packaged /usr/bin/setpriv $OTHER_IDS /bin/sh -c 'exec "$@"' sh /usr/bin/kestrel-cli list
 other_packaged=$status
+cli other-upgrade /usr/bin/setpriv $OTHER_IDS /bin/sh -c 'exec "$@"' sh /usr/bin/kestrel-cli upgrade --yes "$IMAGE"
+other_upgrade=$status
 cli other-own /usr/bin/setpriv $OTHER_IDS /bin/sh -c 'exec "$@"' sh /tmp/own-kestrel-cli list
 stop_door pkg0
-if [ $other_packaged -ne 126 ] || ! has /tmp/other-packaged.out "Permission denied"; then
-  fail package-non-member "the packaged kestrel-cli ran (exit $other_packaged): $(cat /tmp/other-packaged.out)"
+if [ $other_packaged -eq 0 ] || ! grep "$DOOR_DEV " /tmp/other-packaged.out | grep -qF "open failed: Permission denied" ||
+   ! has /tmp/other-packaged.out "may be run only by the group kestrel" ||
+   ! has /tmp/pkg0.log "pkg0: 0 vendor requests"; then
+  fail package-non-member "packaged kestrel-cli, exit $other_packaged: $(cat /tmp/other-packaged.out)"
+elif [ $other_upgrade -ne 1 ] || ! has /tmp/other-upgrade.out "Device Open Fail!" ||
+     ! has /tmp/other-upgrade.out "may be run only by the group kestrel"; then
+  fail package-non-member "packaged kestrel-cli upgrade, exit $other_upgrade: $(cat /tmp/other-upgrade.out)"
 elif [ $status -eq 0 ] || ! grep "$DOOR_DEV " /tmp/other-own.out | grep -qF "Operation not permitted" ||
      ! has /tmp/other-own.out "CAP_SYS_RAWIO" || ! has /tmp/other-own.out "group kestrel"; then
   fail package-non-member "own build, exit $status: $(cat /tmp/other-own.out)"
@@ -250,12 +264,51 @@ else
   pass package-non-member
 fi
 
-# --- removal as dpkg does it: the files go (their capability with them), postrm remove drops
-# the ownership overrides, postrm purge the group
-rm -f /usr/bin/kestrel-cli /usr/bin/kestrel-upgrade
+# --- the helper, asked by a member with read-write access to every node involved, refuses what
+# is not the device's own vendor request on a removable drive; nothing reaches the device. A
+# standard command would reach the kernel (which passes INQUIRY for anyone): the helper's EPERM
+# shows it did not.
+start_door fixed1 --fixed
+FIXED=$DOOR_DEV
+start_door pkg0
+DEV=$DOOR_DEV
+chmod 0666 "$DEV" "$FIXED"
+as_member() { /usr/bin/setpriv $MEMBER_IDS /bin/sh -c 'exec "$@"' sh kestrel-sgprobe --helper $HELPER "$@"; }
+refused=
+check_refused() {  # NAME EXPECTED ARGS...
+  name=$1 expected=$2
+  shift 2
+  out=$(as_member "$@" 2>&1)
+  case "$out" in "$expected"*) ;; *) refused="$refused $name: $out;" ;; esac
+}
+check_refused inquiry "ioctl=-1 errno=1 " "$DEV" in 36 12 00 00 00 24 00 00 00 00 00
+check_refused write10 "ioctl=-1 errno=1 " "$DEV" out 512 2a 00 00 00 00 00 00 00 01 00
+check_refused length "ioctl=-1 errno=1 " "$DEV" out 9 86 00 00 00 00 09 00 02 00 00
+check_refused layout "ioctl=-1 errno=1 " "$DEV" in 2 87 00 00 00 00 02 00 00 00 00
+check_refused fixed "open=-1 errno=1 " "$FIXED" $IDENTIFY
+major_minor=$(cat "/sys/block/${DEV#/dev/}/dev")
+mknod /tmp/${DEV#/dev/} b "${major_minor%:*}" "${major_minor#*:}" && chmod 0666 /tmp/${DEV#/dev/}
+check_refused outside "open=-1 errno=1 " "/tmp/${DEV#/dev/}" $IDENTIFY
+check_refused relative "open=-1 errno=1 " "/dev/../tmp/${DEV#/dev/}" $IDENTIFY
+mv "$DEV" /tmp/node && ln -s /tmp/node "$DEV"
+check_refused symlink "open=-1 errno=40 " "$DEV" $IDENTIFY
+rm -f "$DEV" && mv /tmp/node "$DEV"
+stop_door pkg0
+stop_door fixed1
+if [ -n "$refused" ]; then
+  fail helper-refuses "$refused"
+elif ! has /tmp/pkg0.log "pkg0: 0 vendor requests" || ! has /tmp/fixed1.log "fixed1: 0 vendor requests"; then
+  fail helper-refuses "the device was sent: $(tail -n 1 /tmp/pkg0.log) $(tail -n 1 /tmp/fixed1.log)"
+else
+  pass helper-refuses
+fi
+
+# --- removal as dpkg does it: the files go (the helper's capability with them), postrm remove
+# drops the ownership override, postrm purge the group
+rm -f /usr/bin/kestrel-cli /usr/bin/kestrel-upgrade $HELPER
 PATH=/pkg/shims:$PATH sh /pkg/postrm remove >/tmp/postrm.log 2>&1
 remove_status=$?
-overrides=$(cat /var/lib/dpkg/statoverride 2>/dev/null)
+overrides=$(dpkg-statoverride --list)
 PATH=/pkg/shims:$PATH sh /pkg/postrm purge >>/tmp/postrm.log 2>&1
 if [ $remove_status -ne 0 ] || [ -n "$overrides" ]; then
   fail package-remove "postrm remove, exit $remove_status, overrides left: $overrides $(cat /tmp/postrm.log)"

@@ -71,9 +71,9 @@ TEST(UdevRule, NamedUsbDriveGivesARuleOnItsOwnIds) {
     }
     const std::string rule = FormatUdevRule(*LookUpUsbDrive(sys.Root(), "sdb").identity);
     EXPECT_THAT(rule, HasSubstr("SUBSYSTEM==\"block\", ENV{DEVTYPE}==\"disk\", "
-                                "ATTRS{idVendor}==\"abcd\", ATTRS{idProduct}==\"0042\", "
-                                "TAG+=\"uaccess\"\n"));
-    EXPECT_THAT(rule, HasSubstr("/etc/udev/rules.d/70-kestrel.rules"));
+                                "SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"abcd\", "
+                                "ATTRS{idProduct}==\"0042\", TAG+=\"uaccess\"\n"));
+    EXPECT_THAT(rule, HasSubstr("sudo tee /etc/udev/rules.d/70-kestrel-abcd-0042.rules\n"));
     EXPECT_THAT(rule, testing::Not(HasSubstr("GROUP")));
 }
 

@@ -1,0 +1,182 @@
+// Drive access through kestrel-devio on Linux.
+//
+// Platform notes:
+// - The helper runs with one end of a SOCK_SEQPACKET socket pair as its standard input: each
+//   message arrives whole or not at all, so a request is one send and its reply one recv.
+// - It is started with posix_spawn (safe in a program with threads, as the dialog is), an empty
+//   environment, no blocked signals and a process group of its own, so that a Ctrl-C at the
+//   terminal reaches this program, which cancels the run the way Cancel does and then closes
+//   its drives, and not the helper in the middle of a request. The helper ends when our end
+//   closes (at exit, also when we are killed) or when we die (PR_SET_PDEATHSIG).
+// - A helper that cannot be started (not executable for this user: not in the group kestrel)
+//   fails every open with the errno of its start; OpenFailureHint names the cause.
+// - send() uses MSG_NOSIGNAL: a helper that died must not kill us with SIGPIPE; the request
+//   then fails with the errno of the broken exchange.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "device/linux/HelperDriveAccess.h"
+#include "device/linux/devio/DevioWire.h"
+
+namespace {
+
+// The handle of a drive another Kestrel process holds: the helper did not keep it open.
+constexpr DriveHandle kBusyDrive = 0;
+constexpr std::uint32_t kMillisecondsPerSecond = 1000;
+
+}  // namespace
+
+HelperDriveAccess::HelperDriveAccess(std::string helperPath) : m_path(std::move(helperPath)) {}
+
+HelperDriveAccess::~HelperDriveAccess() {
+    if (m_socket >= 0) ::close(m_socket);
+    if (m_pid > 0) ::waitpid(m_pid, nullptr, WNOHANG);
+}
+
+int HelperDriveAccess::Start() {
+    if (m_started) return m_startError;
+    m_started = true;
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        m_startError = errno;
+        return m_startError;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                              POSIX_SPAWN_SETPGROUP);
+    char name[] = "kestrel-devio";
+    char* argv[] = {name, nullptr};
+    char* envp[] = {nullptr};
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, m_path.c_str(), &actions, &attributes, argv, envp);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pair[1]);
+    if (spawned != 0) {
+        ::close(pair[0]);
+        m_startError = spawned;
+        return m_startError;
+    }
+    m_socket = pair[0];
+    m_pid = pid;
+    return 0;
+}
+
+int HelperDriveAccess::Exchange(const DevioRequest& request, DevioReply& reply) {
+    if (m_socket < 0) return EBADF;
+    ssize_t n = -1;
+    do {
+        n = ::send(m_socket, &request, sizeof request, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n != static_cast<ssize_t>(sizeof request)) return n < 0 ? errno : EIO;
+    do {
+        n = ::recv(m_socket, &reply, sizeof reply, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(sizeof reply)) return 0;
+    // The helper is gone (or broke the protocol): nothing more can be sent through it.
+    ::close(m_socket);
+    m_socket = -1;
+    return n < 0 ? errno : EPIPE;
+}
+
+DriveHandle HelperDriveAccess::Open(const std::string& devicePath, int* osError) {
+    *osError = Start();
+    if (*osError != 0) return kInvalidDrive;
+    DevioRequest request{};
+    request.op = kDevioOpen;
+    if (devicePath.size() >= sizeof request.path) {
+        *osError = ENAMETOOLONG;
+        return kInvalidDrive;
+    }
+    std::memcpy(request.path, devicePath.data(), devicePath.size());
+    DevioReply reply{};
+    *osError = Exchange(request, reply);
+    if (*osError == 0) *osError = reply.error;
+    if (*osError != 0) return kInvalidDrive;
+    return reply.busy != 0 ? kBusyDrive : static_cast<DriveHandle>(reply.drive);
+}
+
+DriveLockResult HelperDriveAccess::Lock(DriveHandle handle) {
+    // The helper took the lock when it opened the drive.
+    return handle == kBusyDrive ? DriveLockResult::Busy : DriveLockResult::Held;
+}
+
+bool HelperDriveAccess::Send(DriveHandle handle, const PassThroughRequest& request,
+                             PassThroughResult& result) {
+    result = PassThroughResult{};
+    DevioRequest message{};
+    if (request.length > sizeof message.data) {
+        result.osError = EINVAL;
+        return false;
+    }
+    message.op = kDevioCommand;
+    message.drive = static_cast<std::uint32_t>(handle);
+    message.timeoutMs = request.timeoutSeconds * kMillisecondsPerSecond;
+    message.length = request.length;
+    message.toDevice = request.direction == DataDirection::ToDevice ? 1 : 0;
+    std::copy(request.cdb.begin(), request.cdb.end(), message.cdb);
+    if (message.toDevice != 0 && request.length != 0)
+        std::memcpy(message.data, request.buffer, request.length);
+    DevioReply reply{};
+    result.osError = Exchange(message, reply);
+    if (result.osError == 0) result.osError = reply.error;
+    if (result.osError != 0) return false;
+    result = SgIoOutcome(reply.hostStatus, reply.driverStatus, reply.status, reply.sense,
+                         std::min<std::size_t>(reply.senseLength, sizeof reply.sense));
+    if (message.toDevice == 0 && request.length != 0)
+        std::memcpy(request.buffer, reply.data, std::min<std::size_t>(reply.length, request.length));
+    return result.reachedDevice;
+}
+
+void HelperDriveAccess::Close(DriveHandle handle) {
+    if (handle == kBusyDrive) return;
+    DevioRequest request{};
+    request.op = kDevioClose;
+    request.drive = static_cast<std::uint32_t>(handle);
+    DevioReply reply{};
+    Exchange(request, reply);
+}
+
+std::string HelperDriveAccess::OpenFailureHint(int osError) const {
+    if (m_startError == EACCES)
+        return "Kestrel's helper " + m_path +
+               ", which sends the device's commands, may be run only by the group kestrel: "
+               "`sudo usermod -aG kestrel $USER`, then log in again; or run as root";
+    if (m_startError != 0)
+        return "Kestrel's helper " + m_path + " cannot be started (" +
+               std::strerror(m_startError) + "): reinstall the kestrel package, or run as root";
+    if (osError == EACCES)
+        return "no read-write access to the device node: give the user at the seat access to "
+               "this device once with `kestrel-cli udev-rule`, or run as root";
+    if (osError == EPERM)
+        return "Kestrel's helper opens only removable disks and CD-ROM drives by their /dev/sdX or "
+               "/dev/srN node";
+    return {};
+}
+
+std::string HelperDriveAccess::PrivilegeHint() const {
+    return "Kestrel's helper " + m_path +
+           " lacks the CAP_SYS_RAWIO capability that the vendor SCSI commands need: reinstall the "
+           "kestrel package (a build from source: `sudo setcap cap_sys_rawio+ep " +
+           m_path + "`), or run as root";
+}

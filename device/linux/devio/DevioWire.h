@@ -1,0 +1,50 @@
+/* The messages between kestrel-cli / kestrel-upgrade and kestrel-devio, the helper that holds
+ * CAP_SYS_RAWIO. C and C++ both read this header: the helper is plain C.
+ *
+ * One SOCK_SEQPACKET socket pair; every message is one whole struct, nothing else. The client
+ * sends a DevioRequest and reads one DevioReply before it sends the next. All fields are in the
+ * host's byte order (both ends run on the same machine). */
+#ifndef KESTREL_DEVIO_WIRE_H
+#define KESTREL_DEVIO_WIRE_H
+
+#include <stdint.h>
+
+enum {
+    kDevioOpen = 1,    /* path: open the drive read-write and take its lock */
+    kDevioCommand = 2, /* drive, cdb, toDevice, length, data: one vendor request */
+    kDevioClose = 3,   /* drive: drop the lock and close */
+};
+
+enum {
+    kDevioPathSize = 32, /* "/dev/sdb", NUL-terminated */
+    kDevioCdbSize = 10,
+    kDevioMaxData = 321, /* the longest vendor transfer: one chunk and its check byte */
+    kDevioSenseSize = 32,
+    kDevioMaxDrives = 8, /* drives one client may hold open at once */
+};
+
+struct DevioRequest {
+    uint32_t op;
+    uint32_t drive;     /* kDevioCommand, kDevioClose: the number kDevioOpen answered */
+    uint32_t timeoutMs; /* kDevioCommand */
+    uint32_t length;    /* kDevioCommand: data bytes, to or from the device */
+    uint8_t toDevice;   /* kDevioCommand: 1 the data goes to the device, 0 it comes back */
+    uint8_t cdb[kDevioCdbSize];
+    char path[kDevioPathSize];
+    uint8_t data[kDevioMaxData]; /* kDevioCommand with toDevice: the data */
+};
+
+struct DevioReply {
+    int32_t error;  /* 0, or the errno of open or ioctl; EPERM for what the helper refuses */
+    uint32_t drive; /* kDevioOpen: the drive's number for later requests */
+    uint8_t busy;   /* kDevioOpen: another process holds the lock; the drive was not kept */
+    uint8_t status; /* kDevioCommand, from sg_io_hdr: SCSI status */
+    uint8_t senseLength;
+    uint16_t hostStatus;
+    uint16_t driverStatus;
+    uint8_t sense[kDevioSenseSize];
+    uint32_t length;             /* kDevioCommand from the device: data bytes that follow */
+    uint8_t data[kDevioMaxData]; /* kDevioCommand from the device: the data */
+};
+
+#endif

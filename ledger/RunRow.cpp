@@ -1,0 +1,52 @@
+#include "ledger/RunRow.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json OrNull(const std::optional<std::string>& text) {
+    return text ? Json(*text) : Json(nullptr);
+}
+
+}  // namespace
+
+std::string FinalJsonLine(const RunRow& row) {
+    Json out;
+    out["time"] = row.finishedAt.value_or("");
+    out["drive"] = OrNull(row.drive);
+    out["vendor"] = OrNull(row.vendor);
+    out["product"] = OrNull(row.product);
+    out["serial"] = OrNull(row.serial);
+    out["usb"] = OrNull(row.usb);
+    out["family"] = row.family;
+    out["chipId"] = row.chipId;
+    out["bootType"] = row.bootType;
+    out["versionBefore"] = OrNull(row.versionBefore);
+    out["file"] = row.file;
+    out["sha256"] = row.sha256;
+    out["type"] = row.type;
+    out["startBlock"] = row.startBlock;
+    out["endBlock"] = row.endBlock;
+    out["blocksSent"] = row.blocksSent;
+    out["seconds"] = row.seconds;
+    out["result"] = row.result;
+    out["message"] = row.message;
+    out["event"] = "finished";
+    out["run"] = row.run;
+    out["startedAt"] = OrNull(row.startedAt);
+    out["station"] = row.station;
+    out["unit"] = row.unit;
+    out["port"] = OrNull(row.port);
+    out["duplicateSerial"] = row.duplicateSerial;
+    return out.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string UnitKey(const std::optional<std::string>& serial, bool duplicateSerial,
+                    const std::string& station, const std::optional<std::string>& port,
+                    const std::optional<std::string>& drive) {
+    if (serial && !serial->empty() && !duplicateSerial) return "serial:" + *serial;
+    if (port && !port->empty()) return "port:" + station + "/" + *port;
+    return "drive:" + station + "/" + drive.value_or("");
+}

@@ -1,0 +1,152 @@
+// The unit database: schema on first use, claims between stations, the policy across stations,
+// and the rows the report reads back. On SQLite here; the PostgreSQL tier runs each case again
+// with KESTREL_TEST_DATABASE naming a fresh database on its throwaway server.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "ledger/UnitDatabase.h"
+
+namespace {
+
+class UnitDatabaseTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/kestrel-ledger-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        m_dir = name;
+        const char* url = std::getenv("KESTREL_TEST_DATABASE");
+        m_url = url ? url : "sqlite:" + m_dir + "/line.db";
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    std::unique_ptr<UnitDatabase> Open() {
+        std::string error;
+        auto db = UnitDatabase::Open(m_url, &error);
+        EXPECT_TRUE(db) << error;
+        return db;
+    }
+
+    static RunRow Run(const std::string& id, const std::string& station, const std::string& port) {
+        RunRow row;
+        row.run = id;
+        row.station = station;
+        row.serial = "KV0001";
+        row.port = port;
+        row.unit = "KV0001@" + port;
+        row.drive = "sdb";
+        row.file = "/img/fw.bin";
+        row.sha256 = "abc";
+        row.type = "bin";
+        row.startBlock = 16;
+        row.endBlock = 100;
+        row.family = "ST";
+        row.chipId = "41:42:43:44:45";
+        row.bootType = 1;
+        row.versionBefore = "V1";
+        row.startedAt = "2026-12-08T05:00:00.000Z";
+        return row;
+    }
+    static RunRow Ended(RunRow row, const std::string& result) {
+        row.finishedAt = "2026-12-08T05:00:08.000Z";
+        row.result = result;
+        row.message = result == "ok" ? "Finish OK!" : "Send Error!";
+        row.blocksSent = 84;
+        row.seconds = 7.5;
+        return row;
+    }
+
+    std::string m_dir;
+    std::string m_url;
+};
+
+TEST_F(UnitDatabaseTest, ClaimsKeepTwoStationsOffOneUnitAndEndWithTheRun) {
+    auto stationA = Open();
+    auto stationB = Open();
+    ASSERT_TRUE(stationA && stationB);
+    const RunRow atA = Run("a1", "A", "1-1");
+    ASSERT_EQ(stationA->ClaimAndStart(atA, {}).outcome, ClaimVerdict::Outcome::Claimed);
+    // Moved to B's fixture mid-run: another port, the same serial.
+    const ClaimVerdict refused = stationB->ClaimAndStart(Run("b1", "B", "2-3"), {});
+    EXPECT_EQ(refused.outcome, ClaimVerdict::Outcome::Busy);
+    EXPECT_EQ(refused.Message(), "being upgraded at A");
+    EXPECT_EQ(stationB->Check("serial:KV0001", "abc", {}).Message(), "being upgraded at A");
+    // A serial flagged duplicate is known by its station and port, not by the serial.
+    RunRow twin = Run("b2", "B", "2-4");
+    twin.duplicateSerial = true;
+    EXPECT_EQ(stationB->ClaimAndStart(twin, {}).outcome, ClaimVerdict::Outcome::Claimed);
+    std::string error;
+    ASSERT_TRUE(stationB->Finish(Ended(twin, "failed"), &error)) << error;
+
+    ASSERT_TRUE(stationA->Finish(Ended(atA, "failed"), &error)) << error;
+    EXPECT_EQ(stationB->ClaimAndStart(Run("b3", "B", "2-3"), {}).outcome,
+              ClaimVerdict::Outcome::Claimed);
+    ASSERT_TRUE(stationB->Finish(Ended(Run("b3", "B", "2-3"), "ok"), &error)) << error;
+
+    // A run that ended before its start frame has a final row only.
+    RunRow declined = Ended(Run("a2", "A", "1-1"), "declined");
+    declined.startedAt.reset();
+    ASSERT_TRUE(stationA->Finish(declined, &error)) << error;
+
+    RunHistory history;
+    ASSERT_TRUE(stationA->ReadRuns(history, &error)) << error;
+    const auto rows = history.Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    for (const RunRow& row : rows) {
+        EXPECT_FALSE(row.Interrupted()) << row.run;
+        if (row.run == "b3") {
+            EXPECT_EQ(row.startedAt.value_or(""), "2026-12-08T05:00:00.000Z");
+            EXPECT_EQ(row.result, "ok");
+            EXPECT_EQ(row.versionBefore.value_or(""), "V1");
+            EXPECT_DOUBLE_EQ(row.seconds, 7.5);
+        }
+        if (row.run == "a2") {
+            EXPECT_FALSE(row.startedAt);
+        }
+    }
+}
+
+TEST_F(UnitDatabaseTest, PolicyAcrossStationsSkipsDoneUnitsAndHoldsBackFailingOnes) {
+    auto db = Open();
+    ASSERT_TRUE(db);
+    std::string error;
+    for (const char* id : {"f1", "f2"}) {
+        const RunRow row = Run(id, "A", "1-1");
+        ASSERT_TRUE(db->ClaimAndStart(row, {}).Allowed());
+        ASSERT_TRUE(db->Finish(Ended(row, "failed"), &error)) << error;
+    }
+    const ClaimVerdict held = db->ClaimAndStart(Run("f3", "B", "2-1"), {.maxAttempts = 2});
+    EXPECT_EQ(held.Message(), "held back after 2 failures");
+    // Nothing was written for a refused run, and the unit is not left claimed.
+    EXPECT_TRUE(db->ClaimAndStart(Run("f3", "B", "2-1"), {.maxAttempts = 3}).Allowed());
+    ASSERT_TRUE(db->Finish(Ended(Run("f3", "B", "2-1"), "ok"), &error)) << error;
+
+    const ClaimVerdict done = db->ClaimAndStart(Run("f4", "C", "3-1"), {.skipDone = true});
+    EXPECT_EQ(done.Message(), "already upgraded at B on 2026-12-08");
+    RunRow otherImage = Run("f4", "C", "3-1");
+    otherImage.sha256 = "def";
+    EXPECT_TRUE(db->ClaimAndStart(otherImage, {.skipDone = true}).Allowed());
+
+    RunHistory history;
+    ASSERT_TRUE(db->ReadRuns(history, &error)) << error;
+    EXPECT_EQ(history.Rows().size(), 4u);  // f4 started, not ended: interrupted until it ends
+}
+
+TEST_F(UnitDatabaseTest, SchemaIsCreatedOnceAndTheUrlIsChecked) {
+    { auto first = Open(); }
+    auto again = Open();  // the migrations are not applied twice
+    ASSERT_TRUE(again);
+    std::string error;
+    EXPECT_FALSE(UnitDatabase::Open("mysql://x", &error));
+    EXPECT_NE(error.find("not a database URL"), std::string::npos);
+    EXPECT_FALSE(UnitDatabase::Open("sqlite:" + m_dir + "/missing/dir/line.db", &error));
+    EXPECT_NE(error.find("cannot use the database"), std::string::npos);
+    if (m_url.rfind("sqlite:", 0) == 0) {
+        EXPECT_TRUE(std::filesystem::exists(m_dir + "/line.db-wal"));  // WAL mode
+    }
+}
+
+}  // namespace

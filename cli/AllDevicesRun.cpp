@@ -1,8 +1,12 @@
 #include "cli/AllDevicesRun.h"
 
 #include <iostream>
+#include <map>
+#include <set>
 
+#include "cli/ApprovedImage.h"
 #include "cli/ChildUpgrades.h"
+#include "cli/JsonLinesLedger.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 #include "cli/Terminal.h"
@@ -14,33 +18,66 @@ std::vector<std::string> UpgradeChildOptions::ChildArguments() const {
     if (type) args.insert(args.end(), {"--type", *type});
     if (channel) args.insert(args.end(), {"--channel", *channel});
     if (record) args.insert(args.end(), {"--record", *record});
+    if (station) args.insert(args.end(), {"--station", *station});
+    if (!approvedSha256.empty()) args.insert(args.end(), {"--approved-sha256", approvedSha256});
     // "--" keeps a file name that starts with '-' a file name.
     args.insert(args.end(), {"--", file});
     return args;
 }
 
-int RunAllDevices(const UpgradeChildOptions& options) {
-    // The file and the channel are checked once here, before any device is touched.
+std::optional<int> ApproveForChildren(UpgradeChildOptions& options) {
     ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
     if (!dlg.ReadValues()) return kExitUsage;
-    if (!LoadImageFile(dlg, ResolveImageFileType(options.type, options.file))) return kExitFailure;
+    ApprovedImage image;
+    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file))) return kExitFailure;
+    if (options.expectSha256) {
+        if (auto refusal = image.Refusal(*options.expectSha256, "expected")) {
+            std::cerr << "kestrel-cli: " << *refusal << "; nothing was flashed\n";
+            return kExitFailure;
+        }
+    }
+    options.approvedSha256 = image.Sha256();
+    std::string error;
+    if (options.record && !JsonLinesLedger::Writable(*options.record, &error)) {
+        std::cerr << "kestrel-cli: cannot record the runs: " << error
+                  << "; no device was touched\n";
+        return kExitFailure;
+    }
+    return std::nullopt;
+}
+
+int RunAllDevices(UpgradeChildOptions options) {
+    // The file, the channel and the record are checked once here, before any device is touched.
+    if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
 
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
-    std::vector<DriveCandidate> devices;
-    for (const DriveProbe& probe : ProbeCandidateDrives())
-        if (probe.opened && probe.answer == IdentifyAnswer::Device) devices.push_back(probe.drive);
+    std::vector<std::pair<DriveCandidate, DriveIdentity>> devices;
+    std::set<std::string> ports;
+    for (const DriveProbe& probe : ProbeCandidateDrives()) {
+        if (!probe.opened || probe.answer != IdentifyAnswer::Device) continue;
+        DriveIdentity identity = ReadDriveIdentity(probe.drive);
+        // One run per unit: a second drive of the same USB device is the same unit.
+        if (identity.port && !ports.insert(*identity.port).second) continue;
+        devices.emplace_back(probe.drive, std::move(identity));
+    }
     if (devices.empty()) {
+        ConsoleDialog dlg({});
         dlg.ShowMessage(kMsgDeviceOpenFail);
         return kExitFailure;
     }
+    std::map<std::string, int> serials;
+    for (const auto& [drive, identity] : devices)
+        if (identity.serialBytes && !identity.serialBytes->empty())
+            ++serials[*identity.serialBytes];
 
     ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error));
     int succeeded = 0;
     int failed = 0;
-    for (const DriveCandidate& drive : devices) {
+    for (const auto& [drive, identity] : devices) {
         std::string error;
-        if (!runs.Start(drive, ReadDriveIdentity(drive), &error)) {
+        const bool duplicate = identity.serialBytes && serials[*identity.serialBytes] > 1;
+        if (!runs.Start(drive, identity, identity.Unit(), duplicate, &error)) {
             runs.Print(drive.name + "  kestrel-cli: " + error);
             ++failed;
         }

@@ -15,9 +15,9 @@
 struct ChildReport {
     enum class Kind { Message, Progress, Ended };
     Kind kind = Kind::Message;
-    std::string message;  // Message
-    int done = 0;         // Progress
-    int total = 0;        // Progress
+    std::string message;                            // Message
+    int done = 0;                                   // Progress
+    int total = 0;                                  // Progress
     UpgradeOutcome outcome = UpgradeOutcome::None;  // Ended
     int blocks = 0;                                 // Ended
     double seconds = 0.0;                           // Ended

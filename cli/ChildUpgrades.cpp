@@ -22,11 +22,17 @@ struct ChildUpgrades::Unit {
     UnitResult result;
 };
 
+std::string SerialLabel(const DriveIdentity& identity) {
+    return identity.serialBytes && !identity.serialBytes->empty() ? identity.EscapedSerial() : "-";
+}
+
 std::string UnitResult::Line() const {
-    // A cancelled run shows no message of its own; SIGINT and SIGTERM end it with 130 and 143.
-    constexpr int kInterrupted = 130, kTerminated = 143;
+    // A cancelled run shows no message of its own; SIGHUP, SIGINT and SIGTERM end it with 129,
+    // 130 and 143.
+    constexpr int kHungUp = 129, kInterrupted = 130, kTerminated = 143;
     std::string text = message;
-    if (outcome == UpgradeOutcome::Cancelled || status == kInterrupted || status == kTerminated)
+    if (outcome == UpgradeOutcome::Cancelled || status == kHungUp || status == kInterrupted ||
+        status == kTerminated)
         text = "cancelled";
     else if (text.empty())
         text = outcome == UpgradeOutcome::StoppedSilently || status == kExitDeclined
@@ -34,7 +40,8 @@ std::string UnitResult::Line() const {
                    : "ended with status " + std::to_string(status);
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", blocks, seconds);
-    return DriveShortName(drive) + "  " + identity.serial.value_or("-") + "  " + text + figures;
+    return DriveShortName(drive) + "  " + SerialLabel(identity) + "  " + text + figures +
+           (duplicateSerial ? "  duplicate serial" : "");
 }
 
 ChildUpgrades::ChildUpgrades(std::vector<std::string> upgradeArgs, bool showProgress)
@@ -46,18 +53,21 @@ ChildUpgrades::~ChildUpgrades() {
 }
 
 bool ChildUpgrades::Start(const DriveCandidate& drive, const DriveIdentity& identity,
-                          std::string* error) {
+                          const std::string& unitName, bool duplicateSerial, std::string* error) {
     auto unit = std::make_unique<Unit>();
     unit->drive = drive;
     unit->identity = identity;
     unit->result.drive = drive;
     unit->result.identity = identity;
+    unit->result.unit = unitName;
+    unit->result.duplicateSerial = duplicateSerial;
     std::vector<std::string> args{ChildProcess::CurrentExecutable(),
                                   "upgrade",
                                   "--device",
                                   DriveShortName(drive),
                                   "--yes",
                                   "--report"};
+    if (duplicateSerial) args.push_back("--duplicate-serial");
     args.insert(args.end(), m_args.begin(), m_args.end());
     if (!unit->child.StartSelf(args, error)) return false;
     Unit* raw = unit.get();
@@ -165,9 +175,9 @@ void ChildUpgrades::InterruptAll() {
     }
 }
 
-bool ChildUpgrades::IsRunning(const std::string& driveName) const {
-    for (const auto& unit : m_units)
-        if (unit->drive.name == driveName) return true;
+bool ChildUpgrades::IsRunning(const std::string& unit) const {
+    for (const auto& running : m_units)
+        if (running->result.unit == unit) return true;
     return false;
 }
 

@@ -20,6 +20,8 @@
 struct UnitResult {
     DriveCandidate drive;
     DriveIdentity identity;
+    std::string unit;  // what the parent keys the run by
+    bool duplicateSerial = false;
     int status = -1;                                // the child's exit status
     UpgradeOutcome outcome = UpgradeOutcome::None;  // as the child reported it
     std::string message;   // the last message the run showed ("Finish OK!", "Send Error!", ...)
@@ -27,9 +29,14 @@ struct UnitResult {
     double seconds = 0.0;  // of the block transfer, 0 when it never started
     std::vector<std::string> errors;  // the child's own "kestrel-cli: ..." lines
 
-    // "sdb  KESTREL0001  Finish OK!  84 blocks  7.512 s" (serial "-" when unknown).
+    // "sdb  KESTREL0001  Finish OK!  84 blocks  7.512 s" (serial "-" when unknown), with
+    // "  duplicate serial" after it when another attached unit had the same serial.
     std::string Line() const;
 };
+
+// The serial as the console shows it: every byte kept (see DriveIdentity::EscapedSerial), "-"
+// when the unit has none.
+std::string SerialLabel(const DriveIdentity& identity);
 
 class ChildUpgrades {
 public:
@@ -40,15 +47,16 @@ public:
     ChildUpgrades(const ChildUpgrades&) = delete;
     ChildUpgrades& operator=(const ChildUpgrades&) = delete;
 
-    // Starts a child for the drive; false with the cause in *error.
-    bool Start(const DriveCandidate& drive, const DriveIdentity& identity, std::string* error);
+    // Starts a child for the drive, keyed by unit; false with the cause in *error.
+    bool Start(const DriveCandidate& drive, const DriveIdentity& identity, const std::string& unit,
+               bool duplicateSerial, std::string* error);
     // Waits up to `wait` (a console interrupt ends the wait early), takes in what the children
     // reported and returns the runs that ended meanwhile.
     std::vector<UnitResult> Poll(std::chrono::milliseconds wait);
     // Asks every running child to cancel the way Ctrl-C does (once each).
     void InterruptAll();
     std::size_t Running() const { return m_units.size(); }
-    bool IsRunning(const std::string& driveName) const;
+    bool IsRunning(const std::string& unit) const;
     // Prints a line on stdout, above the progress lines.
     void Print(const std::string& line);
 

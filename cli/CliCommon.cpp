@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/ControlIds.h"
+#include "cli/ApprovedImage.h"
 #include "image/FirmwareImage.h"
 #include "image/HexLoader.h"
 #include "image/RawBinaryLoader.h"
@@ -53,4 +54,21 @@ unsigned ImageBootType() {
 void AddTypeOption(CLI::App& command, std::optional<std::string>& type) {
     command.add_option("--type", type, "Image file type (default: .hex is Intel HEX, else bin)")
         ->check(CLI::IsMember({"bin", "hex"}));
+}
+
+void AddLineOptions(CLI::App& command, std::optional<std::string>& record,
+                    std::optional<std::string>& station, std::optional<std::string>& expectSha256) {
+    command.add_option("--record", record,
+                       "Append a started line before each unit's start frame and a final line "
+                       "after its run to FILE (JSON Lines)");
+    command.add_option("--station", station, "Station name in the record (default: host name)");
+    command
+        .add_option("--expect-sha256", expectSha256,
+                    "Refuse FILE, before any device is touched, unless its SHA-256 is HEX")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return ApprovedImage::IsSha256Text(text) ? std::string()
+                                                         : std::string("expected 64 hex digits");
+            },
+            "HEX"));
 }

@@ -36,3 +36,7 @@ unsigned ImageBootType();
 
 // Adds "--type bin|hex" to a sub-command.
 void AddTypeOption(CLI::App& command, std::optional<std::string>& type);
+// Adds what upgrade and station share for a production line: --record FILE, --station NAME
+// and --expect-sha256 HEX.
+void AddLineOptions(CLI::App& command, std::optional<std::string>& record,
+                    std::optional<std::string>& station, std::optional<std::string>& expectSha256);

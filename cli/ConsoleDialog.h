@@ -25,6 +25,8 @@ public:
         // Also report each message and progress step on stdout (see ChildReport), for a
         // parent kestrel-cli running several upgrades.
         bool reportToParent = false;
+        // What BeforeStartFrame answers (the run's started record); none: true.
+        std::function<bool()> beforeStartFrame = nullptr;
     };
 
     explicit ConsoleDialog(Options options);
@@ -45,6 +47,9 @@ public:
     void StartBlockTimer(unsigned intervalMs) override;
     void StopBlockTimer() override { m_timerInterval.reset(); }
     void Wait(unsigned ms) override;
+    bool BeforeStartFrame() override {
+        return !m_options.beforeStartFrame || m_options.beforeStartFrame();
+    }
 
     // Runs the block timer: while it is armed, sleeps until it is due and calls onTick. The
     // interval runs from the end of one tick to the next, as the dialog's timer does when a
@@ -74,9 +79,6 @@ public:
 
     // Called by a prompt answered "no" and by runs that stop silently; read by exit status.
     bool Declined() const { return m_declined; }
-
-    // The name with the default extension appended when it has none, as the file dialog does.
-    static std::string ApplyDefaultExtension(const std::string& path, const std::string& ext);
 
 private:
     void DrawProgress();

@@ -1,7 +1,8 @@
 #pragma once
-// One line of a production record: what was flashed to which unit, from which file, and how it
-// ended. Written as one JSON object per line (JSON Lines), appended in one write and flushed to
-// disk (see RecordAppend.h); earlier lines are never rewritten.
+// A run in a production record: what was flashed to which unit, from which file, and how it
+// ended. Each run is written as JSON Lines in two phases (see JsonLinesLedger): a "started"
+// line before the start frame, and the final line when the run has ended. A started line
+// without a final line of the same run means the run was interrupted.
 
 #include <optional>
 #include <string>
@@ -9,6 +10,11 @@
 #include "device/DriveIdentity.h"
 
 struct RunRecord {
+    std::string run;      // 32 lower-case hex digits, new for every run (see NewRunId)
+    std::string station;  // --station, by default the host name
+    std::optional<std::string> startedAt;  // when the started line was written; null without
+    // Another attached unit had the same serial number at the time.
+    bool duplicateSerial = false;
     std::string time;  // UTC, ISO 8601 ("2024-05-01T12:34:56.789Z"); see UtcNow
     std::optional<std::string> drive;
     DriveIdentity identity;
@@ -28,10 +34,10 @@ struct RunRecord {
     std::string result;  // "ok", "failed", "declined", "cancelled"
     std::string message;
 
-    // The object on one line, ending in '\n'.
+    // The final line ("event":"finished"; time is when the run ended), ending in '\n'.
     std::string ToJsonLine() const;
-    // Appends the line to path; false with the cause in *error.
-    bool AppendTo(const std::string& path, std::string* error) const;
+    // The started line (time is now, the start frame is next), ending in '\n'.
+    std::string StartedJsonLine() const;
 
     static std::string UtcNow();
 };

@@ -1,6 +1,7 @@
 #include "cli/StationCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <chrono>
 #include <iostream>
 #include <map>
@@ -14,6 +15,7 @@
 #include "cli/Terminal.h"
 #include "device/DriveIdentity.h"
 #include "device/DriveLock.h"
+#include "device/PassThrough.h"
 #include "device/VendorCommands.h"
 
 namespace {
@@ -21,14 +23,54 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kRescanInterval = std::chrono::milliseconds(500);
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
+// Right after a plug-in udev may not yet have applied the seat's access rule, and holds its
+// short probing lock on the node: a drive that cannot be opened, locked or asked is looked
+// at again for this long before it counts.
+constexpr auto kRetryFor = std::chrono::seconds(5);
+constexpr auto kRetryEvery = std::chrono::milliseconds(250);
 
 enum class UnitState { Upgrading, Succeeded, Failed };
 
-// A drive as it is attached now: which unit it holds.
+// A drive as it is attached now, and which unit it holds.
 struct Attached {
-    std::string unit;  // "serial KV0001", or "sdb@3" (the drive and its appearance)
-    std::optional<std::string> serial;
+    DriveCandidate drive;
+    DriveIdentity identity;
+    std::string unit;     // the key of the unit's runs (see UnitKey)
+    bool pending = true;  // not yet decided what to do with it
+    bool retrying = false;
+    Clock::time_point firstLook, nextLook;
 };
+
+// What a look at a drive found.
+struct Look {
+    enum Kind { Device, NotDevice, Busy, OpenFailed, IdentifyFailed } kind = OpenFailed;
+    int osError = 0;
+    PassThroughResult transport;
+};
+
+Look LookAt(const DriveCandidate& drive) {
+    Look look;
+    const DriveHandle handle = OpenDriveReadWrite(drive, &look.osError);
+    if (handle == kInvalidDrive) return look;
+    if (LockDrive(drive, handle) == DriveLockResult::Busy) {
+        look.kind = Look::Busy;
+    } else {
+        std::array<std::uint8_t, 2> reply{};
+        switch (ProbeIdentify(handle, &reply, &look.transport)) {
+            case IdentifyAnswer::Device:
+                look.kind = Look::Device;
+                break;
+            case IdentifyAnswer::OtherAnswer:
+                look.kind = Look::NotDevice;
+                break;
+            case IdentifyAnswer::RequestFailed:
+                look.kind = Look::IdentifyFailed;
+                break;
+        }
+    }
+    CloseDevice(handle);
+    return look;
+}
 
 class Station {
 public:
@@ -56,6 +98,7 @@ public:
                 Scan();
                 nextScan = Clock::now() + kRescanInterval;
             }
+            LookAgain();
         }
         int succeeded = 0;
         int failed = 0;
@@ -68,9 +111,15 @@ public:
     }
 
 private:
-    static std::string Label(const std::string& drive, const std::optional<std::string>& serial) {
-        return DriveShortName({drive, {}, DriveKind::Removable}) + "  " + serial.value_or("-") +
-               "  ";
+    static std::string Label(const Attached& attached) {
+        return DriveShortName(attached.drive) + "  " + SerialLabel(attached.identity) + "  ";
+    }
+
+    // Units with a serial are known again by serial and port; one without is new at every
+    // appearance.
+    std::string UnitKey(const DriveIdentity& identity) {
+        if (identity.serialBytes && !identity.serialBytes->empty()) return identity.Unit();
+        return identity.Unit() + "#" + std::to_string(++m_appearances);
     }
 
     void Scan() {
@@ -81,34 +130,47 @@ private:
                 ++it;
                 continue;
             }
-            m_runs.Print(Label(it->first, it->second.serial) + "removed");
+            m_runs.Print(Label(it->second) + "removed");
             it = m_attached.erase(it);
         }
+        // Every new drive is known before any is looked at, so units plugged in together see
+        // each other's serials.
+        std::vector<std::string> appeared;
         for (const auto& [name, drive] : now) {
-            if (m_attached.count(name) == 0) Appeared(drive);
+            if (m_attached.count(name) != 0) continue;
+            Attached attached;
+            attached.drive = drive;
+            attached.identity = ReadDriveIdentity(drive);
+            attached.unit = UnitKey(attached.identity);
+            attached.firstLook = Clock::now();
+            m_attached[name] = attached;
+            appeared.push_back(name);
         }
+        for (const std::string& name : appeared) Try(m_attached[name]);
     }
 
-    void Appeared(const DriveCandidate& drive) {
-        const DriveIdentity identity = ReadDriveIdentity(drive);
-        Attached attached{identity.serial ? "serial " + *identity.serial
-                                          : drive.name + "@" + std::to_string(++m_appearances),
-                          identity.serial};
-        m_attached[drive.name] = attached;
-        const std::string label = Label(drive.name, identity.serial);
-        // Only a drive that answers identify with AA 55 is ever written to, and one another
-        // Kestrel run holds is not even asked.
-        const DriveHandle handle = OpenDriveReadWrite(drive);
-        const bool busy =
-            handle != kInvalidDrive && LockDrive(drive, handle) == DriveLockResult::Busy;
-        const bool device = handle != kInvalidDrive && !busy && VendorIdentify(handle);
-        if (handle != kInvalidDrive) CloseDevice(handle);
-        if (busy) {
-            m_runs.Print(label + "attached: in use by another Kestrel run, left alone");
-            return;
-        }
-        if (!device) {
-            m_runs.Print(label + "attached: not the device, left alone");
+    void LookAgain() {
+        const auto now = Clock::now();
+        for (auto& [name, attached] : m_attached)
+            if (attached.pending && now >= attached.nextLook) Try(attached);
+    }
+
+    bool DuplicateSerial(const Attached& unit) const {
+        if (!unit.identity.serialBytes || unit.identity.serialBytes->empty()) return false;
+        for (const auto& [name, other] : m_attached)
+            if (other.drive.name != unit.drive.name && other.identity.port != unit.identity.port &&
+                other.identity.serialBytes == unit.identity.serialBytes)
+                return true;
+        return false;
+    }
+
+    void Try(Attached& attached) {
+        attached.pending = false;
+        const std::string label = Label(attached);
+        // A unit still running (pulled and plugged back, or a second drive of its USB device)
+        // is never run twice; one never asked again once its run is over.
+        if (m_runs.IsRunning(attached.unit)) {
+            m_runs.Print(label + "attached: its unit is still being upgraded, left alone");
             return;
         }
         const auto known = m_units.find(attached.unit);
@@ -116,37 +178,83 @@ private:
             m_runs.Print(label + "attached: already upgraded, left alone");
             return;
         }
+        // Only a drive that answers identify with AA 55 is ever written to, and one another
+        // Kestrel run holds is not even asked.
+        const Look look = LookAt(attached.drive);
+        const bool retry = look.kind == Look::Busy || look.kind == Look::OpenFailed ||
+                           look.kind == Look::IdentifyFailed;
+        const auto now = Clock::now();
+        if (retry && now - attached.firstLook < kRetryFor) {
+            if (!attached.retrying)
+                m_runs.Print(label + "attached: " + Cause(look) + ", trying again for " +
+                             std::to_string(kRetryFor.count()) + " s");
+            attached.retrying = true;
+            attached.pending = true;
+            attached.nextLook = now + kRetryEvery;
+            return;
+        }
+        switch (look.kind) {
+            case Look::Busy:
+                m_runs.Print(label + "attached: in use by another Kestrel run, left alone");
+                return;
+            case Look::NotDevice:
+                m_runs.Print(label + "attached: not the device, left alone");
+                return;
+            case Look::OpenFailed:
+            case Look::IdentifyFailed: {
+                const std::string hint = look.kind == Look::OpenFailed
+                                             ? OpenFailureHint(look.osError)
+                                             : PassThroughFailureHint(look.transport);
+                m_runs.Print(label + "failed: " + Cause(look) + (hint.empty() ? "" : "; " + hint));
+                m_units[attached.unit] = UnitState::Failed;
+                return;
+            }
+            case Look::Device:
+                break;
+        }
+        const bool duplicate = DuplicateSerial(attached);
         std::string error;
-        if (!m_runs.Start(drive, identity, &error)) {
+        if (!m_runs.Start(attached.drive, attached.identity, attached.unit, duplicate, &error)) {
             m_runs.Print(label + "kestrel-cli: " + error);
             m_units[attached.unit] = UnitState::Failed;
             return;
         }
-        m_runs.Print(label + "attached: upgrading");
+        m_runs.Print(label + "attached: upgrading" + (duplicate ? "  duplicate serial" : ""));
         m_units[attached.unit] = UnitState::Upgrading;
-        m_running[drive.name] = attached.unit;
     }
 
+    static std::string Cause(const Look& look) {
+        switch (look.kind) {
+            case Look::Busy:
+                return "in use";
+            case Look::OpenFailed:
+                return "cannot open it: " + DescribeOsError(look.osError);
+            case Look::IdentifyFailed:
+                return "identify failed: " + (look.transport.osError != 0
+                                                  ? DescribeOsError(look.transport.osError)
+                                                  : std::string("no answer"));
+            case Look::Device:
+            case Look::NotDevice:
+                break;
+        }
+        return {};
+    }
+
+    // Credited to the unit the run was started for, whatever is attached now.
     void Ended(const UnitResult& result) {
-        const auto it = m_running.find(result.drive.name);
-        if (it == m_running.end()) return;
-        m_units[it->second] = result.status == kExitOk ? UnitState::Succeeded : UnitState::Failed;
-        m_running.erase(it);
+        m_units[result.unit] = result.status == kExitOk ? UnitState::Succeeded : UnitState::Failed;
     }
 
     ChildUpgrades m_runs;
     DriveWatch m_watch;
-    std::map<std::string, Attached> m_attached;    // by drive name
-    std::map<std::string, UnitState> m_units;      // by unit
-    std::map<std::string, std::string> m_running;  // drive name -> unit
+    std::map<std::string, Attached> m_attached;  // by drive name
+    std::map<std::string, UnitState> m_units;    // by unit
     unsigned m_appearances = 0;
 };
 
-int RunStation(const UpgradeChildOptions& options) {
-    // The file and the channel are checked once, before any device is touched.
-    ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
-    if (!dlg.ReadValues()) return kExitUsage;
-    if (!LoadImageFile(dlg, ResolveImageFileType(options.type, options.file))) return kExitFailure;
+int RunStation(UpgradeChildOptions options) {
+    // The file, the channel and the record are checked once, before any device is touched.
+    if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     Station station(options);
@@ -164,8 +272,7 @@ void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
     AddTypeOption(*station, options->type);
     station->add_option("--channel", options->channel,
                         "Channel value (unsigned decimal, default 0)");
-    station->add_option("--record", options->record,
-                        "Append one JSON line per unit and run to FILE");
+    AddLineOptions(*station, options->record, options->station, options->expectSha256);
     station->add_option("FILE", options->file, "Raw binary or Intel HEX image")->required();
     station->callback([options, run] { *run = [options] { return RunStation(*options); }; });
 }

@@ -9,10 +9,12 @@
 #include "cli/ChildReport.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/ApprovedImage.h"
+#include "cli/JsonLinesLedger.h"
 #include "cli/ListCommand.h"
-#include "cli/RecordAppend.h"
+#include "cli/RunId.h"
+#include "cli/RunLedgers.h"
 #include "cli/RunRecord.h"
-#include "cli/Sha256.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
@@ -28,6 +30,12 @@ struct UpgradeArgs {
     std::optional<std::string> record;
     bool all = false;
     bool report = false;  // run by a parent kestrel-cli (upgrade --all, station)
+    std::optional<std::string> station;
+    std::optional<std::string> expectSha256;
+    // From a parent: the hash of the file as the parent approved it, and whether another
+    // attached unit has this one's serial.
+    std::optional<std::string> approvedSha256;
+    bool duplicateSerial = false;
     std::string file;
 };
 
@@ -83,10 +91,10 @@ int Upgrade(ConsoleDialog& dlg, bool* started) {
     return LastUpgradeOutcome() == UpgradeOutcome::Finished ? kExitOk : kExitFailure;
 }
 
-// What the run did, for its record line: the unit (the drive found, else the one named), the
-// image, the device's version before, and how it ended.
-void FillRecord(RunRecord& record, const UpgradeArgs& args, const ConsoleDialog& dlg,
-                ImageFileType type, int status) {
+// The unit and what it reported, as far as the run got: the drive found (else the one named),
+// the image, the device's version before.
+void FillUnit(RunRecord& record, const UpgradeArgs& args, const ConsoleDialog& dlg,
+              ImageFileType type) {
     const std::optional<DriveCandidate>& found = LastFoundDrive();
     if (found) {
         record.drive = DriveShortName(*found);
@@ -108,45 +116,87 @@ void FillRecord(RunRecord& record, const UpgradeArgs& args, const ConsoleDialog&
     record.type = ImageFileTypeName(type);
     record.startBlock = g_image.startBlock;
     record.endBlock = g_image.endBlock;
+}
+
+// How the run ended, for its final line.
+void FillOutcome(RunRecord& record, const ConsoleDialog& dlg, int status) {
     record.blocksSent = dlg.BlocksStepped();
     record.seconds = dlg.RunSeconds();
     record.result = ResultName(status);
     record.message = dlg.Messages().empty() ? std::string() : dlg.Messages().back();
+    record.time = RunRecord::UtcNow();
+}
+
+// A refusal before any device is touched.
+int Refused(ConsoleDialog& dlg, const std::string& text) {
+    dlg.ReleaseMessages();
+    std::cerr << "kestrel-cli: " << text << '\n';
+    return kExitFailure;
 }
 
 int RunUpgrade(const UpgradeArgs& args) {
-    const bool recording = args.record.has_value();
+    RunLedgers ledgers;
+    if (args.record) ledgers.Add(std::make_unique<JsonLinesLedger>(*args.record));
+    const bool recording = !ledgers.Empty();
+    const ImageFileType type = ResolveImageFileType(args.type, args.file);
+    RunRecord record;
+    record.run = NewRunId();
+    record.station = args.station.value_or(DefaultStationName());
+    record.duplicateSerial = args.duplicateSerial;
+    bool startRecorded = true;
+
+    ConsoleDialog* dialog = nullptr;
+    // The started entry, written once the run is confirmed and before its start frame: a
+    // unit that could not be recorded is not flashed.
+    const auto recordStart = [&]() {
+        if (!recording) return true;
+        FillUnit(record, args, *dialog, type);
+        record.startedAt = RunRecord::UtcNow();
+        std::string error;
+        if (ledgers.Started(record, &error)) return true;
+        record.startedAt.reset();
+        startRecorded = false;
+        dialog->ReleaseMessages();
+        std::cerr << "kestrel-cli: cannot record the run: " << error
+                  << "; the unit was not flashed\n";
+        return false;
+    };
     ConsoleDialog dlg({.path = args.file,
                        .channelText = args.channel.value_or("0"),
                        .assumeYes = args.yes,
                        .showProgress = !args.report && IsTerminal(StandardStream::Error),
                        .holdMessages = recording,
-                       .reportToParent = args.report});
+                       .reportToParent = args.report,
+                       .beforeStartFrame = recordStart});
+    dialog = &dlg;
     // The Channel box's rule and message; a bad value is a usage error here.
     if (!dlg.ReadValues()) {
         dlg.ReleaseMessages();
         return kExitUsage;
     }
-    const ImageFileType type = ResolveImageFileType(args.type, args.file);
-    if (!LoadImageFile(dlg, type)) {
+    ApprovedImage image;
+    if (!image.Load(dlg, type)) {
         dlg.ReleaseMessages();
         return kExitFailure;
     }
+    if (args.expectSha256) {
+        if (auto refusal = image.Refusal(*args.expectSha256, "expected"))
+            return Refused(dlg, *refusal + "; nothing was flashed");
+    }
+    if (args.approvedSha256) {
+        if (auto refusal = image.Refusal(*args.approvedSha256, "but it was approved with"))
+            return Refused(dlg, *refusal +
+                                    "; the file changed after it was approved, the unit "
+                                    "was not flashed");
+    }
     if (args.device) ChooseOnlyDrive(*args.device);
 
-    RunRecord record;
     if (recording) {
-        // A unit that could not be recorded must not be flashed: hash the file and make sure
-        // the record file takes appends before the device is touched.
+        // A record file that takes no append at all stops the run before the device is touched.
         std::string error;
-        const std::optional<std::string> hash = Sha256OfFile(args.file, &error);
-        if (!hash || !AppendDurably(*args.record, "", &error)) {
-            dlg.ReleaseMessages();
-            std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
-            return kExitFailure;
-        }
-        record.sha256 = *hash;
-        record.time = RunRecord::UtcNow();
+        if (args.record && !JsonLinesLedger::Writable(*args.record, &error))
+            return Refused(dlg, "cannot record the run: " + error);
+        record.sha256 = image.Sha256();
     }
 
     // Held until the run is recorded: a second Ctrl-C must not end the process half-way.
@@ -156,11 +206,13 @@ int RunUpgrade(const UpgradeArgs& args) {
     const int totalBlocks = g_image.endBlock - g_image.startBlock;
     int exitStatus = status;
     if (recording) {
-        FillRecord(record, args, dlg, type, status);
+        FillUnit(record, args, dlg, type);
+        FillOutcome(record, dlg, status);
         std::string error;
-        if (!record.AppendTo(*args.record, &error)) {
+        if (!ledgers.Finished(record, &error)) {
             dlg.ReleaseMessages();
-            std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
+            // Said once: a started entry that failed has said it already.
+            if (startRecorded) std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
             exitStatus = kExitFailure;
         }
     }
@@ -172,8 +224,7 @@ int RunUpgrade(const UpgradeArgs& args) {
     }
     if (started) PrintSummary(dlg, totalBlocks);
     // No device: say which drives could not even be opened, and how to get the rights.
-    if (!dlg.Messages().empty() && dlg.Messages().back() == kMsgDeviceOpenFail)
-        std::cerr << UnopenedDrivesAdvice();
+    if (LastUpgradeFoundNoDevice()) std::cerr << UnopenedDrivesAdvice();
     return exitStatus;
 }
 
@@ -192,8 +243,11 @@ void RegisterUpgradeCommand(CLI::App& app, std::function<int()>* run) {
                                   "Every attached device at once, each in its own process "
                                   "(needs --yes)");
     device->excludes(all);
-    upgrade->add_option("--record", args->record, "Append one JSON line per unit and run to FILE");
-    upgrade->add_flag("--report", args->report)->group("");  // a parent kestrel-cli reads stdout
+    AddLineOptions(*upgrade, args->record, args->station, args->expectSha256);
+    // From a parent kestrel-cli, which reads stdout.
+    upgrade->add_flag("--report", args->report)->group("");
+    upgrade->add_option("--approved-sha256", args->approvedSha256)->group("");
+    upgrade->add_flag("--duplicate-serial", args->duplicateSerial)->group("");
     upgrade->add_option("FILE", args->file, "Raw binary or Intel HEX image")->required();
     upgrade->callback([args, run] {
         // Several prompts cannot be answered at once.
@@ -203,6 +257,8 @@ void RegisterUpgradeCommand(CLI::App& app, std::function<int()>* run) {
             return RunAllDevices({.type = args->type,
                                   .channel = args->channel,
                                   .record = args->record,
+                                  .station = args->station,
+                                  .expectSha256 = args->expectSha256,
                                   .file = args->file});
         };
     });

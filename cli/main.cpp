@@ -7,6 +7,7 @@
 
 #include "cli/CliCommon.h"
 #include "cli/CommandLine.h"
+#include "cli/ConsoleInterrupt.h"
 #include "cli/GenerateCommands.h"
 #include "cli/InfoCommand.h"
 #include "cli/ListCommand.h"
@@ -17,6 +18,7 @@
 #include "cli/UpgradeCommand.h"
 
 int main(int argc, char** argv) {
+    ConsoleInterrupt::IgnoreBrokenPipes();
     CLI::App app{"kestrel-cli: firmware upgrade tool, console front end"};
     app.set_version_flag("--version", std::string("kestrel-cli ") + kKestrelVersion);
     app.require_subcommand(1);

@@ -16,6 +16,29 @@ std::optional<std::string> CleanIdentityText(std::string_view raw) {
     return text;
 }
 
+std::string DriveIdentity::EscapedSerial() const {
+    if (!serialBytes) return {};
+    std::string text;
+    for (const char byte : *serialBytes) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c == '\\') {
+            text += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            static constexpr char kDigits[] = "0123456789abcdef";
+            text += "\\x";
+            text += kDigits[c >> 4];
+            text += kDigits[c & 0xF];
+        }
+    }
+    return text;
+}
+
+std::string DriveIdentity::Unit() const {
+    return EscapedSerial() + "@" + port.value_or("");
+}
+
 std::optional<std::string> UsbIdText(std::string_view vendorId, std::string_view productId) {
     const auto normalise = [](std::string_view id) -> std::optional<std::string> {
         const std::optional<std::string> clean = CleanIdentityText(id);

@@ -16,6 +16,18 @@ struct DriveIdentity {
     std::optional<std::string> revision;  // SCSI INQUIRY revision
     std::optional<std::string> usb;       // "vvvv:pppp", lower-case hex, as lsusb prints it
     std::optional<std::string> serial;    // USB serial number (Windows: the storage serial)
+    // The serial number byte for byte, only the OS's line end removed: units whose serials
+    // differ in a byte that serial shows as '?' are still told apart.
+    std::optional<std::string> serialBytes;
+    // The USB port path the unit is plugged into ("1-1.4": bus, then the port of each hub on
+    // the way); nothing where the OS does not give one (Windows).
+    std::optional<std::string> port;
+
+    // The serial with every byte kept: printable ASCII as is except '\', which is "\\", and
+    // any other byte as "\xhh"; "" without a serial.
+    std::string EscapedSerial() const;
+    // The unit: "<escaped serial>@<port>" (either part may be empty).
+    std::string Unit() const;
 };
 
 // Unknown fields stay empty; nothing here fails.

@@ -49,6 +49,7 @@ UpgradeRun s_run;
 struct RunResult {
     UpgradeOutcome outcome = UpgradeOutcome::None;
     std::optional<std::string> versionBefore;
+    bool noDevice = false;
 };
 RunResult s_result;
 
@@ -112,6 +113,10 @@ const std::optional<std::string>& LastReportedVersion() {
     return s_result.versionBefore;
 }
 
+bool LastUpgradeFoundNoDevice() {
+    return s_result.noDevice;
+}
+
 const char* UpgradeOutcomeName(UpgradeOutcome outcome) {
     switch (outcome) {
         case UpgradeOutcome::None:
@@ -155,6 +160,7 @@ void StartUpgrade(DialogServices& dlg) {
 
     dlg.m_hDevice = FindUpgradeDrive(dlg.m_nChannel);
     if (dlg.m_hDevice == kInvalidDrive) {
+        s_result.noDevice = true;
         Fail(dlg, kMsgDeviceOpenFail);
         return;
     }
@@ -196,6 +202,10 @@ void StartUpgrade(DialogServices& dlg) {
     }
 
     dlg.Wait(kStartFrameDelayMs);
+    if (!dlg.BeforeStartFrame()) {
+        s_result.outcome = UpgradeOutcome::Failed;
+        return;
+    }
     // Taken before the start frame, so that a slow system bus delays the frame, never the
     // blocks the device waits for once it has accepted it.
     s_run.sleepInhibitor.Acquire();

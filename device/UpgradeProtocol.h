@@ -59,6 +59,8 @@ UpgradeOutcome LastUpgradeOutcome();
 // The version the device reported before the last run, as its prompt shows it; "" for a device
 // with no program, nothing when the run never got that far.
 const std::optional<std::string>& LastReportedVersion();
+// True when the last run failed because no drive answered as the device ("Device Open Fail!").
+bool LastUpgradeFoundNoDevice();
 // "finished", "failed", "declined", "stopped", "cancelled", "none".
 const char* UpgradeOutcomeName(UpgradeOutcome outcome);
 std::optional<UpgradeOutcome> UpgradeOutcomeFromName(const std::string& name);

@@ -1,8 +1,9 @@
-// POSIX: posix_spawn with two pipes. The child gets the default signal dispositions and an
-// empty signal mask: the parent blocks SIGINT and SIGTERM while it runs (ConsoleInterrupt), and
-// the child must take them itself to cancel its run the way Cancel does. SIGPIPE is ignored,
-// here and so in every child: a child whose parent vanished finishes its device's run (its
-// reports fail with EPIPE) instead of dying half-way through the blocks.
+// POSIX: posix_spawn with two pipes. The child gets the default dispositions of SIGINT, SIGTERM
+// and SIGHUP and an empty signal mask: the parent blocks them while it runs
+// (ConsoleInterrupt), and the child must take them itself to cancel its run the way Cancel
+// does. SIGPIPE stays ignored (every kestrel-cli ignores it from the start, see main): a child
+// whose parent vanished finishes its device's run and record (its reports fail with EPIPE)
+// instead of dying half-way through the blocks.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -73,6 +74,7 @@ bool ChildProcess::Spawn(const char* program, const std::vector<std::string>& ar
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGHUP);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);

@@ -1,6 +1,6 @@
-// POSIX: SIGINT and SIGTERM stay blocked while a guard lives, so no system call on the device
-// (SG_IO) ever returns EINTR. sigtimedwait takes them during the timer's sleeps; a prompt waits
-// in ppoll with them unblocked, where the handler only raises the flag.
+// POSIX: SIGINT, SIGTERM and SIGHUP stay blocked while a guard lives, so no system call on the
+// device (SG_IO) ever returns EINTR. sigtimedwait takes them during the timer's sleeps; a prompt
+// waits in ppoll with them unblocked, where the handler only raises the flag.
 #include "cli/ConsoleInterrupt.h"
 
 #include <poll.h>
@@ -23,6 +23,7 @@ sigset_t s_blocked;
 sigset_t s_previousMask;
 struct sigaction s_previousInt;
 struct sigaction s_previousTerm;
+struct sigaction s_previousHup;
 
 void OnSignal(int signo) {
     s_signal = signo;
@@ -35,12 +36,14 @@ ConsoleInterrupt::ConsoleInterrupt() {
     sigemptyset(&s_blocked);
     sigaddset(&s_blocked, SIGINT);
     sigaddset(&s_blocked, SIGTERM);
+    sigaddset(&s_blocked, SIGHUP);
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
     sigaction(SIGINT, &action, &s_previousInt);
     sigaction(SIGTERM, &action, &s_previousTerm);
+    sigaction(SIGHUP, &action, &s_previousHup);
     pthread_sigmask(SIG_BLOCK, &s_blocked, &s_previousMask);
     s_active = true;
 #ifdef __linux__
@@ -55,6 +58,7 @@ ConsoleInterrupt::~ConsoleInterrupt() {
     pthread_sigmask(SIG_SETMASK, &s_previousMask, nullptr);
     sigaction(SIGINT, &s_previousInt, nullptr);
     sigaction(SIGTERM, &s_previousTerm, nullptr);
+    sigaction(SIGHUP, &s_previousHup, nullptr);
     s_active = false;
 }
 
@@ -91,6 +95,7 @@ bool ConsoleInterrupt::WaitForInput() {
     sigset_t open = s_previousMask;
     sigdelset(&open, SIGINT);
     sigdelset(&open, SIGTERM);
+    sigdelset(&open, SIGHUP);
     for (;;) {
         if (Requested()) return false;
         pollfd input{STDIN_FILENO, POLLIN, 0};
@@ -98,4 +103,8 @@ bool ConsoleInterrupt::WaitForInput() {
         if (ready > 0) return true;
         if (ready < 0 && errno != EINTR) return true;  // let the read itself report the problem
     }
+}
+
+void ConsoleInterrupt::IgnoreBrokenPipes() {
+    signal(SIGPIPE, SIG_IGN);
 }

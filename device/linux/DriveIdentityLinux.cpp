@@ -51,7 +51,16 @@ DriveIdentity ReadDriveIdentity(const DriveCandidate& drive) {
         const std::optional<std::string> vendorId = ReadAttribute(up + "/idVendor");
         if (!vendorId) continue;
         identity.usb = UsbIdText(*vendorId, ReadAttribute(up + "/idProduct").value_or(""));
-        identity.serial = ReadText(up + "/serial");
+        const std::optional<std::string> serial = ReadAttribute(up + "/serial");
+        if (serial) {
+            identity.serial = CleanIdentityText(*serial);
+            identity.serialBytes =
+                serial->ends_with('\n') ? serial->substr(0, serial->size() - 1) : *serial;
+        }
+        // The USB device's own sysfs name, bus number and port chain: "1-1.4".
+        const std::optional<std::string> bus = ReadText(up + "/busnum");
+        const std::optional<std::string> ports = ReadText(up + "/devpath");
+        if (bus && ports) identity.port = *bus + "-" + *ports;
         break;
     }
     return identity;

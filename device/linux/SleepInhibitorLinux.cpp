@@ -1,9 +1,13 @@
 // The sleep inhibitor on Linux: a "block" inhibitor lock from systemd-logind.
 //
 // Platform notes:
-// - org.freedesktop.login1.Manager.Inhibit("sleep:idle", who, why, "block") over the system bus
-//   returns a file descriptor; the lock holds until every copy of it is closed, so it also ends
-//   when the process dies. We keep a close-on-exec duplicate, so that no child inherits it.
+// - org.freedesktop.login1.Manager.Inhibit("sleep:idle:handle-lid-switch", who, why, "block")
+//   over the system bus returns a file descriptor. logind ignores sleep and idle locks when the
+//   lid is closed unless the lid switch is inhibited too, and its policy may refuse that one
+//   (polkit's inhibit-handle-lid-switch): then the run asks for "sleep:idle" alone and the
+//   trace says the lid was not covered. The descriptor's lock holds the lock holds until every copy
+//   of it is closed, so it also ends when the process dies. We keep a close-on-exec duplicate, so
+//   that no child inherits it.
 // - Without a system bus or without logind (containers, minimal systems) the call fails fast
 //   with an error; the run goes on and the trace names the cause. An unprivileged user may take
 //   a block lock on sleep and idle under logind's default policy.
@@ -77,7 +81,7 @@ std::string ErrorText(const SdBus& sd, int r, const sd_bus_error& error) {
 }
 
 // The inhibitor descriptor (ours to close), or -1 with the cause in why.
-int TakeInhibitLock(std::string& why) {
+int TakeInhibitLock(const char* what, std::string& why) {
     const SdBus* loaded = LoadSdBus();
     if (loaded == nullptr) {
         why = "libsystemd.so.0 cannot be loaded";
@@ -97,8 +101,7 @@ int TakeInhibitLock(std::string& why) {
     int fd = -1;
     r = sd.newMethodCall(bus, &call, "org.freedesktop.login1", "/org/freedesktop/login1",
                          "org.freedesktop.login1.Manager", "Inhibit");
-    if (r >= 0)
-        r = sd.append(call, "ssss", "sleep:idle", "Kestrel", "Upgrading device firmware", "block");
+    if (r >= 0) r = sd.append(call, "ssss", what, "Kestrel", "Upgrading device firmware", "block");
     if (r >= 0) r = sd.call(bus, call, kCallTimeout, &error, &reply);
     int received = -1;
     if (r >= 0) r = sd.read(reply, "h", &received);
@@ -119,14 +122,22 @@ int TakeInhibitLock(std::string& why) {
 
 bool SleepInhibitor::Acquire() {
     if (Held()) return true;
+    std::string lidWhy;
+    int fd = TakeInhibitLock("sleep:idle:handle-lid-switch", lidWhy);
+    if (fd >= 0) {
+        m_token = fd;
+        TraceNote("sleep and the lid switch inhibited by logind while blocks are sent");
+        return true;
+    }
     std::string why;
-    const int fd = TakeInhibitLock(why);
+    fd = TakeInhibitLock("sleep:idle", why);
     if (fd < 0) {
         TraceNote("sleep not inhibited (" + why + "); the run goes on");
         return false;
     }
     m_token = fd;
-    TraceNote("sleep inhibited by logind while blocks are sent");
+    TraceNote("sleep inhibited by logind while blocks are sent; the lid switch was refused (" +
+              lidWhy + "): closing the lid may still suspend the machine");
     return true;
 }
 

@@ -53,5 +53,10 @@ DriveIdentity ReadDriveIdentity(const DriveCandidate& drive) {
     identity.product = TextAt(buffer, returned, descriptor.ProductIdOffset);
     identity.revision = TextAt(buffer, returned, descriptor.ProductRevisionOffset);
     identity.serial = TextAt(buffer, returned, descriptor.SerialNumberOffset);
+    const DWORD at = descriptor.SerialNumberOffset;
+    if (at != 0 && at < returned) {
+        const char* bytes = reinterpret_cast<const char*>(buffer.data() + at);
+        identity.serialBytes = std::string(bytes, strnlen(bytes, returned - at));
+    }
     return identity;
 }

@@ -102,14 +102,36 @@ protected:
     }
 
     // Every record line, parsed (a line that is no JSON object fails the test).
-    std::vector<nlohmann::json> Records() {
-        std::vector<nlohmann::json> records;
-        std::istringstream lines(ReadText(Record()));
-        for (std::string line; std::getline(lines, line);) {
-            records.push_back(nlohmann::json::parse(line, nullptr, false));
-            EXPECT_TRUE(records.back().is_object()) << line;
+    std::vector<nlohmann::json> Lines() {
+        std::vector<nlohmann::json> lines;
+        std::istringstream text(ReadText(Record()));
+        for (std::string line; std::getline(text, line);) {
+            lines.push_back(nlohmann::json::parse(line, nullptr, false));
+            EXPECT_TRUE(lines.back().is_object()) << line;
         }
-        return records;
+        return lines;
+    }
+
+    // The final lines; every one that has a started line has exactly one, the same run's,
+    // written before it.
+    std::vector<nlohmann::json> Records() {
+        std::vector<nlohmann::json> finals;
+        std::map<std::string, int> started;
+        for (const nlohmann::json& line : Lines()) {
+            if (!line.is_object()) continue;
+            const std::string run = line.value("run", "");
+            EXPECT_EQ(run.size(), 32u) << line;
+            if (line.value("event", "") == "started") {
+                EXPECT_EQ(started[run]++, 0) << "two started lines for " << run;
+                continue;
+            }
+            EXPECT_EQ(line.value("event", ""), "finished") << line;
+            EXPECT_EQ(line["startedAt"].is_string(), started.count(run) == 1) << line;
+            started.erase(run);
+            finals.push_back(line);
+        }
+        EXPECT_TRUE(started.empty()) << started.size() << " started lines without a final line";
+        return finals;
     }
 
     bool Flashed(const std::string& drive) {
@@ -250,10 +272,22 @@ TEST_F(ProductionLine, ARecordThatCannotBeWrittenStopsTheRunBeforeTheDevice) {
     EXPECT_TRUE(Contains(run.err, "cannot record the run: " + unwritable)) << run.err;
     EXPECT_TRUE(ReadText(Log("sdb")).empty());
 
-    run = Run(2, {}, {"upgrade", "--all", "--yes", "--record", unwritable, Image()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.out, "2 devices: 0 succeeded, 2 failed")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "kestrel-cli: cannot record the run")) << run.out;
+    // The parent of --all and station checks once, before any device is touched, and says it
+    // once on stderr.
+    for (const char* command : {"upgrade --all --yes", "station"}) {
+        std::vector<std::string> args;
+        std::istringstream words(command);
+        for (std::string word; words >> word;) args.push_back(word);
+        args.insert(args.end(), {"--record", unwritable, Image()});
+        run = Run(2, {}, args);
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_EQ(run.out, "") << command;
+        EXPECT_EQ(run.err, "kestrel-cli: cannot record the runs: " + unwritable +
+                               ": No such file or directory; no device was touched\n")
+            << command;
+        EXPECT_TRUE(ReadText(Log("sdb")).empty()) << command;
+        EXPECT_TRUE(ReadText(Log("sdc")).empty()) << command;
+    }
 }
 
 TEST_F(ProductionLine, AStationKeepsFlashingNewUnitsAfterItsProgramFileIsReplaced) {

@@ -156,7 +156,8 @@ TEST_F(SleepInhibitorRun, HeldWhileBlocksAreSentAndReleasedOnEveryEnd) {
     ASSERT_TRUE(UpgradeStartAccepted(dlg));
     const auto held = ListInhibitors().value_or(std::vector<Inhibitor>{});
     ASSERT_EQ(held.size(), 1u);
-    EXPECT_EQ(held[0], Inhibitor("sleep:idle", "Kestrel", "Upgrading device firmware", "block"));
+    EXPECT_EQ(held[0], Inhibitor("sleep:idle:handle-lid-switch", "Kestrel",
+                                 "Upgrading device firmware", "block"));
     Ticks(5);
     EXPECT_EQ(InhibitorsSettled(1), 1u);
     Ticks(100);  // to the end

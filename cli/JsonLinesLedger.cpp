@@ -1,0 +1,16 @@
+#include "cli/JsonLinesLedger.h"
+
+#include "cli/RecordAppend.h"
+#include "cli/RunRecord.h"
+
+bool JsonLinesLedger::Started(const RunRecord& record, std::string* error) {
+    return AppendDurably(m_path, record.StartedJsonLine(), error);
+}
+
+bool JsonLinesLedger::Finished(const RunRecord& record, std::string* error) {
+    return AppendDurably(m_path, record.ToJsonLine(), error);
+}
+
+bool JsonLinesLedger::Writable(const std::string& path, std::string* error) {
+    return AppendDurably(path, "", error);
+}

@@ -54,6 +54,22 @@ std::string UtcText(Clock::time_point when) {
     return text;
 }
 
+// A database error on one line: libpq's come in several ("...\n\tIs the server running ...").
+std::string OneLine(const std::string& text) {
+    std::string out;
+    bool space = false;
+    for (const char c : text) {
+        if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
+            space = true;
+            continue;
+        }
+        if (space && !out.empty()) out += ' ';
+        space = false;
+        out += c;
+    }
+    return out;
+}
+
 // FNV-1a: the 64-bit advisory lock number of a unit key.
 long long LockNumber(const std::string& key) {
     std::uint64_t hash = 0xcbf29ce484222325ULL;
@@ -490,7 +506,7 @@ struct UnitDatabase::Impl {
             if (locked) Unlock(b.unitKey);
             verdict = {};
             verdict.outcome = ClaimVerdict::Outcome::Error;
-            verdict.error = e.what();
+            verdict.error = OneLine(e.what());
             return verdict;
         }
         claimKey = b.unitKey;
@@ -622,14 +638,16 @@ std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& url, std::st
             // one after another within the busy timeout.
             std::string mode;
             impl->sql << "PRAGMA journal_mode=WAL", soci::into(mode);
+        } else {
+            // The server's notices ("already exists, skipping") are not for the person at the
+            // station.
+            impl->sql << "SET client_min_messages TO WARNING";
         }
         impl->Migrate();
         impl->unsent = UnsentPath(url);
         impl->SendUnsent();
     } catch (const std::exception& e) {
-        *error = "cannot use the database " + url + ": " + e.what();
-        while (!error->empty() && (error->back() == '\n' || error->back() == ' '))
-            error->pop_back();
+        *error = "cannot use the database " + url + ": " + OneLine(e.what());
         return nullptr;
     }
     return std::unique_ptr<UnitDatabase>(new UnitDatabase(std::move(impl)));
@@ -654,7 +672,7 @@ ClaimVerdict UnitDatabase::Check(const std::string& unitKey, const std::string& 
         return m_impl->Policy(unitKey, sha256, policy);
     } catch (const std::exception& e) {
         verdict.outcome = ClaimVerdict::Outcome::Error;
-        verdict.error = e.what();
+        verdict.error = OneLine(e.what());
         return verdict;
     }
 }
@@ -676,12 +694,11 @@ bool UnitDatabase::Finish(const RunRow& final, std::string* note) {
             m_impl->claimKey.reset();
             return true;
         } catch (const std::exception& e) {
-            error = e.what();
+            error = OneLine(e.what());
         }
     }
     m_impl->StopHeartbeat();
     m_impl->claimKey.reset();
-    while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
     std::string kept;
     if (!KeepUnsent(m_impl->unsent, final, &kept)) {
         *note = "the database did not take the final record (" + error + ") and " + kept;
@@ -713,7 +730,7 @@ bool UnitDatabase::ReadRuns(RunHistory& history, std::string* error) {
         while (st.fetch()) history.Add(b.Row());
         return true;
     } catch (const std::exception& e) {
-        *error = e.what();
+        *error = OneLine(e.what());
         return false;
     }
 }
@@ -727,9 +744,8 @@ bool UnitDatabase::Ping(std::string* error) {
             m_impl->SendUnsent();
             return true;
         } catch (const std::exception& e) {
-            *error = e.what();
+            *error = OneLine(e.what());
         }
     }
-    while (!error->empty() && (error->back() == '\n' || error->back() == ' ')) error->pop_back();
     return false;
 }

@@ -82,8 +82,9 @@ int HelperDriveAccess::Start() {
     return 0;
 }
 
-int HelperDriveAccess::Exchange(const DevioRequest& request, DevioReply& reply) {
+int HelperDriveAccess::Exchange(DevioRequest& request, DevioReply& reply) {
     if (m_socket < 0) return EBADF;
+    request.version = kDevioVersion;
     ssize_t n = -1;
     do {
         n = ::send(m_socket, &request, sizeof request, MSG_NOSIGNAL);
@@ -166,6 +167,10 @@ std::string HelperDriveAccess::OpenFailureHint(int osError) const {
     if (m_startError != 0)
         return "Kestrel's helper " + m_path + " cannot be started (" + std::strerror(m_startError) +
                "): reinstall the kestrel package, or run as root";
+    if (osError == EPROTO)
+        return "Kestrel's helper " + m_path +
+               " belongs to another release of Kestrel (the package was upgraded while this "
+               "program ran): start the program again";
     if (osError == EACCES)
         return "no read-write access to the device node: give the user at the seat access to "
                "this device once with `kestrel-cli udev-rule`, or run as root";

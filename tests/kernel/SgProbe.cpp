@@ -57,7 +57,8 @@ void PrintResult(int rc, int error, const sg_io_hdr_t& io, bool toDevice,
     std::printf("\n");
 }
 
-bool Exchange(int socket, const DevioRequest& request, DevioReply& reply) {
+bool Exchange(int socket, DevioRequest& request, DevioReply& reply) {
+    request.version = kDevioVersion;
     return ::send(socket, &request, sizeof request, MSG_NOSIGNAL) ==
                static_cast<ssize_t>(sizeof request) &&
            ::recv(socket, &reply, sizeof reply, 0) == static_cast<ssize_t>(sizeof reply);

@@ -20,3 +20,11 @@ inline constexpr int kBlockTimerId = 1;
 // File types of the BIN/HEX radio group (m_nFileType).
 inline constexpr int kFileTypeBin = 0;
 inline constexpr int kFileTypeHex = 1;
+
+// The radio of a file type, -1 for a value outside the group (no radio checked); and back.
+constexpr int RadioOfFileType(int fileType) {
+    return fileType == kFileTypeBin ? IDC_BIN : fileType == kFileTypeHex ? IDC_HEX : -1;
+}
+constexpr int FileTypeOfRadio(int id) {
+    return id == IDC_BIN ? kFileTypeBin : id == IDC_HEX ? kFileTypeHex : -1;
+}

@@ -1,11 +1,8 @@
 #include "app/DialogServices.h"
 
 #include "app/ControlIds.h"
-#include "app/DialogTemplate.h"
 #include "device/VendorCommands.h"
 #include "image/FirmwareImage.h"
-#include "image/HexLoader.h"
-#include "image/RawBinaryLoader.h"
 
 void DialogServices::ResetUi() {
     const bool enabled = !m_strProgramFile.empty();
@@ -32,24 +29,12 @@ void DialogServices::LockForSending(bool locked) {
     EnableButton(IDC_GEN_BODY, !locked && loaded);
 }
 
-void DialogServices::InitDialogState() {
-    m_hDevice = kInvalidDrive;
-    m_nChannel = 0;
-    m_nFileType = kFileTypeBin;
+void DialogServices::ShowLoadedImage(const std::string& path, const std::string& space) {
+    EnableButton(IDC_GEN_BIN, true);
+    EnableButton(IDC_GEN_BODY, true);
+    m_strSpace = space;
+    m_strProgramFile = path;
     PushValues();
-    g_image.busy = 0;
-    g_image.startBlock = 0;
     ResetUi();
-}
-
-void DialogServices::OnBrowse() {
-    ReadValues();
-    if (m_nFileType == kFileTypeBin)
-        LoadProgramBinary(*this);
-    else
-        LoadHexFile(*this);
-}
-
-bool DialogServices::IsAboutCommand(unsigned id) {
-    return (id & 0xFFF0u) == IDM_ABOUTBOX;
+    EnableButton(IDC_UPGRADE, true);
 }

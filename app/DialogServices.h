@@ -1,8 +1,10 @@
 #pragma once
-// The dialog state and the services the image and device code may use. The Qt dialog, the
-// console front end and the test fakes each implement the services; ResetUi is written once,
-// here, over them, with the handler logic that every dialog front end shares. Strings are UTF-8;
-// only the Qt side converts.
+// The dialog state and the services the image and device code may use: the one seam between
+// them and every front end. The Qt dialog, the Win32 dialog, the console front end and the test
+// fakes each implement the services; what the view does on a reset, a finished load and while
+// sending is written once, here, over them. image/ and device/ include nothing else of app/
+// (a test over the includes keeps it so); the handlers that call them live a layer above, in
+// UpgradeDlgHandlers. Strings are UTF-8; only the Qt side converts.
 
 #include <cstdint>
 #include <optional>
@@ -65,13 +67,7 @@ public:
     // sent; Cancel stays usable. Restored to the ResetUi rule when the run stops.
     void LockForSending(bool locked);
 
-    // Handler logic shared by every dialog front end.
-    // The state steps of the dialog's initialisation: no drive, channel 0, BIN, values shown,
-    // the image idle from block 0, the view reset.
-    void InitDialogState();
-    // Browse: take the controls' values (a bad Channel is reported and the load goes on), then
-    // run the loader of the chosen file type.
-    void OnBrowse();
-    // Whether a system command is the About item's.
-    static bool IsAboutCommand(unsigned id);
+    // What a finished load does to the view: the Generate buttons are enabled, the space text
+    // and the path are taken and shown, the view is reset, and Upgrade is enabled.
+    void ShowLoadedImage(const std::string& path, const std::string& space);
 };

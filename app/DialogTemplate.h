@@ -1,8 +1,9 @@
 #pragma once
 // The dialog templates, written once: the main dialog (102) and the About box (100), with
-// every control's ID, kind, text, styles and rectangle in dialog units, in tab order. The Qt
-// front end builds its widgets from these tables; the Win32 front end's resource script is
-// generated from them at build time, so both show the same dialog.
+// every control's ID, kind, text, styles, rectangle in dialog units and, for a label, the box it
+// names, in tab order. The Qt front end builds both dialogs' widgets from these tables in one
+// place (app/qt/TemplateWidgets); the Win32 front end's resource script is generated from them
+// at build time, so both show the same dialog.
 
 #include <array>
 #include <span>
@@ -34,6 +35,7 @@ struct ControlTemplate {
     const char* text;  // UTF-8
     unsigned style;
     DluRect dlu;
+    int labelFor = kNoId;  // a static: the control it names (for assistive technology)
 };
 
 struct DialogTemplate {
@@ -66,7 +68,7 @@ inline constexpr std::array<ControlTemplate, 15> kUpgradeDlgControls{{
      "",
      kBorder | kAutoHScroll | kTabStop,
      {116, 53, 162, 13}},
-    {kNoId, ControlKind::Static, "Program File", kStyleNone, {59, 55, 52, 10}},
+    {kNoId, ControlKind::Static, "Program File", kStyleNone, {59, 55, 52, 10}, IDC_PROGRAM_FILE},
     {IDC_BROWSE, ControlKind::PushButton, "Browse", kTabStop, {286, 50, 48, 18}},
     {IDC_PROGRESS, ControlKind::ProgressBar, "", kSmooth | kBorder, {67, 131, 273, 10}},
     {IDC_SPACE,
@@ -78,7 +80,7 @@ inline constexpr std::array<ControlTemplate, 15> kUpgradeDlgControls{{
     {IDC_HEX, ControlKind::Radio, "HEX", kStyleNone, {217, 78, 47, 11}},
     {IDC_GEN_BIN, ControlKind::PushButton, "Generate Bin File", kTabStop, {92, 197, 226, 18}},
     {kNoId, ControlKind::GroupBox, "", kStyleNone, {51, 96, 306, 90}},
-    {kNoId, ControlKind::Static, "Channel", kStyleNone, {69, 110, 31, 10}},
+    {kNoId, ControlKind::Static, "Channel", kStyleNone, {69, 110, 31, 10}, IDC_CHANNEL},
     {IDC_CHANNEL,
      ControlKind::Edit,
      "",

@@ -9,6 +9,8 @@
 #include "cli/JsonLinesLedger.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/DatabaseLedger.h"
+#include "cli/ListCommand.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
@@ -19,6 +21,9 @@ std::vector<std::string> UpgradeChildOptions::ChildArguments() const {
     if (channel) args.insert(args.end(), {"--channel", *channel});
     if (record) args.insert(args.end(), {"--record", *record});
     if (station) args.insert(args.end(), {"--station", *station});
+    if (db) args.insert(args.end(), {"--db", *db});
+    if (maxAttempts > 0) args.insert(args.end(), {"--max-attempts", std::to_string(maxAttempts)});
+    if (skipDone) args.push_back("--skip-done");
     if (!approvedSha256.empty()) args.insert(args.end(), {"--approved-sha256", approvedSha256});
     // "--" keeps a file name that starts with '-' a file name.
     args.insert(args.end(), {"--", file});
@@ -43,12 +48,26 @@ std::optional<int> ApproveForChildren(UpgradeChildOptions& options) {
                   << "; no device was touched\n";
         return kExitFailure;
     }
+    if (options.db && !DatabaseSupported(&error)) {
+        std::cerr << "kestrel-cli: " << error << '\n';
+        return kExitUsage;
+    }
     return std::nullopt;
 }
 
 int RunAllDevices(UpgradeChildOptions options) {
     // The file, the channel and the record are checked once here, before any device is touched.
     if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
+    if (options.db) {
+        // One look at the database first (and its schema made), so that every child does not
+        // say on its own that it does not answer.
+        std::string error;
+        if (!UnitDatabase::Open(*options.db, &error)) {
+            std::cerr << "kestrel-cli: cannot record the runs: " << error
+                      << "; no device was touched\n";
+            return kExitFailure;
+        }
+    }
 
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
@@ -64,6 +83,8 @@ int RunAllDevices(UpgradeChildOptions options) {
     if (devices.empty()) {
         ConsoleDialog dlg({});
         dlg.ShowMessage(kMsgDeviceOpenFail);
+        // Say which drives could not even be opened, and how to get the rights.
+        std::cerr << UnopenedDrivesAdvice();
         return kExitFailure;
     }
     std::map<std::string, int> serials;

@@ -12,6 +12,9 @@ struct UpgradeChildOptions {
     std::optional<std::string> record;
     std::optional<std::string> station;
     std::optional<std::string> expectSha256;
+    std::optional<std::string> db;  // --db URL (see DatabaseLedger)
+    int maxAttempts = 0;            // station --max-attempts
+    bool skipDone = false;          // station: a unit done with this image anywhere is left alone
     std::string file;
     // The file's hash as the parent read it (see ApprovedParentImage); every child refuses a
     // file that no longer has it.

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <thread>
 
 #include "app/ChannelText.h"
+#include "app/FileDialogRules.h"
 #include "cli/ChildReport.h"
 #include "cli/ConsoleInterrupt.h"
 #include "cli/Terminal.h"
@@ -53,15 +53,6 @@ bool ConsoleDialog::AskOkCancel(const std::string& text) {
     const bool ok = answer == "o" || answer == "ok" || answer == "y" || answer == "yes";
     if (!ok) m_declined = true;
     return ok;
-}
-
-std::string ConsoleDialog::ApplyDefaultExtension(const std::string& path, const std::string& ext) {
-    if (ext.empty()) return path;
-    // The platform's own idea of the last component: on Windows "\\" separates folders too, so
-    // a dot in a folder's name must not count as the file's extension.
-    const std::string name = std::filesystem::path(path).filename().string();
-    if (name.find('.') != std::string::npos) return path;
-    return path + "." + ext;
 }
 
 std::optional<std::string> ConsoleDialog::ChooseFile(FileDialogMode, const std::string& ext,

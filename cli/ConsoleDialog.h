@@ -80,9 +80,6 @@ public:
     // Called by a prompt answered "no" and by runs that stop silently; read by exit status.
     bool Declined() const { return m_declined; }
 
-    // The name with the default extension appended when it has none, as the file dialog does.
-    static std::string ApplyDefaultExtension(const std::string& path, const std::string& ext);
-
 private:
     void DrawProgress();
     void EndProgressLine();

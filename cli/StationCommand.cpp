@@ -11,7 +11,10 @@
 #include "cli/ChildUpgrades.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/DatabaseLedger.h"
 #include "cli/DriveWatch.h"
+#include "cli/RunId.h"
+#include "cli/StationLedger.h"
 #include "cli/Terminal.h"
 #include "device/DriveIdentity.h"
 #include "device/DriveLock.h"
@@ -28,6 +31,8 @@ constexpr auto kPollInterval = std::chrono::milliseconds(50);
 // at again for this long before it counts.
 constexpr auto kRetryFor = std::chrono::seconds(5);
 constexpr auto kRetryEvery = std::chrono::milliseconds(250);
+// How often a unit waiting for the unit database (away, or another station's claim) is tried.
+constexpr auto kDatabaseRetry = std::chrono::seconds(1);
 
 enum class UnitState { Upgrading, Succeeded, Failed };
 
@@ -39,6 +44,7 @@ struct Attached {
     bool pending = true;  // not yet decided what to do with it
     bool retrying = false;
     Clock::time_point firstLook, nextLook;
+    std::string waitingFor;  // what the unit database said last while the unit waits
 };
 
 // What a look at a drive found.
@@ -75,7 +81,10 @@ Look LookAt(const DriveCandidate& drive) {
 class Station {
 public:
     explicit Station(const UpgradeChildOptions& options)
-        : m_runs(options.ChildArguments(), IsTerminal(StandardStream::Error)) {}
+        : m_runs(options.ChildArguments(), IsTerminal(StandardStream::Error)),
+          m_name(options.station.value_or(DefaultStationName())),
+          m_ledger(options.db, options.approvedSha256,
+                   {.skipDone = options.skipDone, .maxAttempts = options.maxAttempts}) {}
 
     int Run() {
         std::cerr << "station: waiting for devices"
@@ -213,6 +222,7 @@ private:
                 break;
         }
         const bool duplicate = DuplicateSerial(attached);
+        if (!AdmittedByDatabase(attached, label, duplicate)) return;
         std::string error;
         if (!m_runs.Start(attached.drive, attached.identity, attached.unit, duplicate, &error)) {
             m_runs.Print(label + "kestrel-cli: " + error);
@@ -221,6 +231,43 @@ private:
         }
         m_runs.Print(label + "attached: upgrading" + (duplicate ? "  duplicate serial" : ""));
         m_units[attached.unit] = UnitState::Upgrading;
+    }
+
+    // The unit database's word on the unit (station --db): while the database does not answer,
+    // or another station flashes the unit, the unit waits and is looked at again every second;
+    // a unit done with this image, or failed too often, anywhere, is left alone.
+    bool AdmittedByDatabase(Attached& attached, const std::string& label, bool duplicate) {
+        if (!m_ledger.Enabled()) return true;
+        const auto print = [this](const std::string& line) { m_runs.Print(line); };
+        std::string waitingFor;
+        if (!m_ledger.Available(print)) {
+            waitingFor = "waiting for the database";
+        } else {
+            const ClaimVerdict verdict = m_ledger.Admit(::UnitKey(
+                attached.identity.serialBytes ? std::optional(attached.identity.EscapedSerial())
+                                              : std::nullopt,
+                duplicate, m_name, attached.identity.port, DriveShortName(attached.drive)));
+            switch (verdict.outcome) {
+                case ClaimVerdict::Outcome::Claimed:
+                    attached.waitingFor.clear();
+                    return true;
+                case ClaimVerdict::Outcome::Done:
+                case ClaimVerdict::Outcome::HeldBack:
+                    m_runs.Print(label + "attached: " + verdict.Message() + ", left alone");
+                    return false;
+                case ClaimVerdict::Outcome::Busy:
+                    waitingFor = verdict.Message() + ", waiting";
+                    break;
+                case ClaimVerdict::Outcome::Error:
+                    waitingFor = "waiting for the database";
+                    break;
+            }
+        }
+        if (waitingFor != attached.waitingFor) m_runs.Print(label + "attached: " + waitingFor);
+        attached.waitingFor = waitingFor;
+        attached.pending = true;
+        attached.nextLook = Clock::now() + kDatabaseRetry;
+        return false;
     }
 
     static std::string Cause(const Look& look) {
@@ -246,6 +293,8 @@ private:
     }
 
     ChildUpgrades m_runs;
+    std::string m_name;  // the station's name in the unit database
+    StationLedger m_ledger;
     DriveWatch m_watch;
     std::map<std::string, Attached> m_attached;  // by drive name
     std::map<std::string, UnitState> m_units;    // by unit
@@ -273,6 +322,16 @@ void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
     station->add_option("--channel", options->channel,
                         "Channel value (unsigned decimal, default 0)");
     AddLineOptions(*station, options->record, options->station, options->expectSha256);
+    CLI::Option* db = AddDatabaseOption(*station, options->db);
+    station
+        ->add_option("--max-attempts", options->maxAttempts,
+                     "Leave alone a unit that failed N times at any station (needs --db)")
+        ->check(CLI::PositiveNumber)
+        ->needs(db);
     station->add_option("FILE", options->file, "Raw binary or Intel HEX image")->required();
-    station->callback([options, run] { *run = [options] { return RunStation(*options); }; });
+    station->callback([options, run] {
+        // With a database, a unit done with this image at any station is left alone.
+        options->skipDone = options->db.has_value();
+        *run = [options] { return RunStation(*options); };
+    });
 }

@@ -9,6 +9,7 @@
 #include "cli/ChildReport.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
+#include "cli/DatabaseLedger.h"
 #include "cli/ApprovedImage.h"
 #include "cli/JsonLinesLedger.h"
 #include "cli/ListCommand.h"
@@ -36,6 +37,9 @@ struct UpgradeArgs {
     // attached unit has this one's serial.
     std::optional<std::string> approvedSha256;
     bool duplicateSerial = false;
+    std::optional<std::string> db;
+    int maxAttempts = 0;    // from a station: hold back a unit that failed this often anywhere
+    bool skipDone = false;  // from a station: leave alone a unit done with this image anywhere
     std::string file;
 };
 
@@ -137,7 +141,7 @@ int Refused(ConsoleDialog& dlg, const std::string& text) {
 int RunUpgrade(const UpgradeArgs& args) {
     RunLedgers ledgers;
     if (args.record) ledgers.Add(std::make_unique<JsonLinesLedger>(*args.record));
-    const bool recording = !ledgers.Empty();
+    const bool recording = !ledgers.Empty() || args.db.has_value();
     const ImageFileType type = ResolveImageFileType(args.type, args.file);
     RunRecord record;
     record.run = NewRunId();
@@ -196,6 +200,12 @@ int RunUpgrade(const UpgradeArgs& args) {
         std::string error;
         if (args.record && !JsonLinesLedger::Writable(*args.record, &error))
             return Refused(dlg, "cannot record the run: " + error);
+        if (args.db) {
+            auto db = DatabaseLedger::Open(
+                *args.db, {.skipDone = args.skipDone, .maxAttempts = args.maxAttempts}, &error);
+            if (!db) return Refused(dlg, "cannot record the run: " + error);
+            ledgers.Add(std::move(db));
+        }
         record.sha256 = image.Sha256();
     }
 
@@ -248,6 +258,9 @@ void RegisterUpgradeCommand(CLI::App& app, std::function<int()>* run) {
     upgrade->add_flag("--report", args->report)->group("");
     upgrade->add_option("--approved-sha256", args->approvedSha256)->group("");
     upgrade->add_flag("--duplicate-serial", args->duplicateSerial)->group("");
+    AddDatabaseOption(*upgrade, args->db);
+    upgrade->add_option("--max-attempts", args->maxAttempts)->group("");
+    upgrade->add_flag("--skip-done", args->skipDone)->group("");
     upgrade->add_option("FILE", args->file, "Raw binary or Intel HEX image")->required();
     upgrade->callback([args, run] {
         // Several prompts cannot be answered at once.
@@ -259,6 +272,7 @@ void RegisterUpgradeCommand(CLI::App& app, std::function<int()>* run) {
                                   .record = args->record,
                                   .station = args->station,
                                   .expectSha256 = args->expectSha256,
+                                  .db = args->db,
                                   .file = args->file});
         };
     });

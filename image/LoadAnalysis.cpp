@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/ControlIds.h"
 #include "app/DialogServices.h"
 
 namespace {
@@ -62,12 +61,6 @@ bool FinishImageLoad(DialogServices& dlg, std::uint32_t length, const std::strin
     g_image.startBlock = analysis.startBlock;
     g_image.endBlock = analysis.endBlock;
 
-    dlg.EnableButton(IDC_GEN_BIN, true);
-    dlg.EnableButton(IDC_GEN_BODY, true);
-    dlg.m_strSpace = SpaceText(analysis.startBlock, analysis.endBlock);
-    dlg.m_strProgramFile = path;
-    dlg.PushValues();
-    dlg.ResetUi();
-    dlg.EnableButton(IDC_UPGRADE, true);
+    dlg.ShowLoadedImage(path, SpaceText(analysis.startBlock, analysis.endBlock));
     return true;
 }

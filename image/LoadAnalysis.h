@@ -31,7 +31,7 @@ std::string SpaceText(std::uint16_t startBlock, std::uint16_t endBlock);
 // Loaders start here: fills the scratch record with erased flash (0xFF).
 FirmwareImage& BeginImageLoad();
 
-// Ends a load into the scratch record. On success the record becomes g_image (data and range),
-// the dialog shows the space text and path, ResetUi runs and the buttons are enabled. On
+// Ends a load into the scratch record. On success the record becomes g_image (data and range)
+// and the dialog shows the loaded image (DialogServices::ShowLoadedImage). On
 // failure "File read error!" is shown and g_image, the path and the space text stay as they were.
 bool FinishImageLoad(DialogServices& dlg, std::uint32_t length, const std::string& path);

@@ -5,15 +5,12 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
-#include <QRadioButton>
 #include <QThread>
 
 #include <algorithm>
@@ -22,14 +19,13 @@
 #include "app/ChannelText.h"
 #include "app/ControlIds.h"
 #include "app/DialogTemplate.h"
+#include "app/FileDialogRules.h"
 #include "app/qt/AppIcon.h"
 #include "app/qt/CAboutDlg.h"
 #include "app/qt/ClassicMessageBox.h"
 #include "app/qt/NameFilters.h"
-#include "device/UpgradeProtocol.h"
+#include "app/qt/TemplateWidgets.h"
 #include "device/VendorCommands.h"
-#include "image/DerivedFiles.h"
-#include "image/FirmwareImage.h"
 
 namespace {
 
@@ -47,7 +43,7 @@ CUpgradeDlg::CUpgradeDlg(QWidget* parent)
       m_hIcon(AppIcon()) {
     m_nFileType = -1;  // no radio checked until initialisation chooses BIN
     m_blockTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_blockTimer, &QTimer::timeout, this, [this] { SendNextBlock(*this); });
+    connect(&m_blockTimer, &QTimer::timeout, this, [this] { m_handlers.OnTimer(kBlockTimerId); });
 
     setWindowTitle(QString::fromUtf8(kUpgradeDlgTemplate.caption));
     setFont(DialogFont());
@@ -71,132 +67,37 @@ CUpgradeDlg::~CUpgradeDlg() {
 }
 
 void CUpgradeDlg::CreateControls() {
-    QLabel* programFileLabel = nullptr;
-    QLabel* channelLabel = nullptr;
-    std::vector<QWidget*> groupBoxes;
-    m_fileTypeGroup = new QButtonGroup(this);
+    m_widgets = std::make_unique<TemplateWidgets>(
+        *this, kUpgradeDlgTemplate, m_units,
+        [](QWidget* owner) -> QPushButton* { return new CCoolButton(owner); });
+    m_fileTypeGroup = m_widgets->RadioGroup();
 
-    int index = 0;
-    for (const ControlTemplate& row : kUpgradeDlgTemplate.controls) {
-        const QString text = QString::fromUtf8(row.text);
-        QWidget* widget = nullptr;
-        switch (row.kind) {
-            case ControlKind::PushButton: {
-                auto* button = new CCoolButton(this);
-                button->setText(text);
-                // Enter belongs to the dialog (it ends it after validation), never to a button.
-                button->setAutoDefault(false);
-                button->setDefault(false);
-                widget = button;
-                break;
-            }
-            case ControlKind::GroupBox: {
-                auto* box = new QGroupBox(text, this);
-                // Only an etched frame, its top edge half a line down as the platform draws an
-                // untitled group box, with no panel fill; clicks and the context menu go to
-                // whatever lies beneath.
-                box->setStyleSheet(QStringLiteral("QGroupBox { border: 2px groove palette(mid); "
-                                                  "margin-top: %1px; }")
-                                       .arg(m_units.cy / 2));
-                box->setAttribute(Qt::WA_TransparentForMouseEvents);
-                box->setFocusPolicy(Qt::NoFocus);
-                groupBoxes.push_back(box);
-                widget = box;
-                break;
-            }
-            case ControlKind::Edit: {
-                auto* edit = new QLineEdit(this);
-                edit->setFrame((row.style & kBorder) != 0);
-                edit->setReadOnly((row.style & kReadOnly) != 0);
-                if (row.style & kAlignRight)
-                    edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                else if (row.style & kAlignCentre)
-                    edit->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-                if (edit->isReadOnly()) {
-                    // A read-only edit without a border shows whatever lies beneath it, as on the
-                    // original platform, not the input background.
-                    QPalette palette = edit->palette();
-                    palette.setColor(QPalette::Base, Qt::transparent);
-                    edit->setPalette(palette);
-                }
-                widget = edit;
-                break;
-            }
-            case ControlKind::Static: {
-                auto* label = new QLabel(text, this);
-                label->setTextFormat(Qt::PlainText);
-                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-                label->setWordWrap(true);
-                if (text == QLatin1String("Program File")) programFileLabel = label;
-                if (text == QLatin1String("Channel")) channelLabel = label;
-                widget = label;
-                break;
-            }
-            case ControlKind::ProgressBar: {
-                auto* bar = new QProgressBar(this);
-                bar->setTextVisible(false);
-                bar->setFocusPolicy(Qt::NoFocus);
-                widget = bar;
-                break;
-            }
-            case ControlKind::Icon:
-                continue;  // only the About box has one
-            case ControlKind::Radio: {
-                auto* radio = new QRadioButton(text, this);
-                // The radios are not tab stops in the template: reached by mouse or arrow keys.
-                radio->setFocusPolicy(Qt::ClickFocus);
-                m_fileTypeGroup->addButton(radio, row.id == IDC_BIN ? kFileTypeBin : kFileTypeHex);
-                widget = radio;
-                break;
-            }
-        }
-        if (!(row.style & kTabStop) && row.kind != ControlKind::Radio)
-            widget->setFocusPolicy(Qt::NoFocus);
-        widget->setGeometry(ToQRect(DluToPixels(row.dlu, m_units)));
-        widget->setProperty("templateIndex", index++);
-        widget->setProperty("controlId", row.id);
-        if (row.id != kNoId) {
-            widget->setObjectName(QString::number(row.id));
-            m_controls[row.id] = widget;
-        }
-        if (!text.isEmpty()) widget->setAccessibleName(text);
+    m_btnGenBody = static_cast<CCoolButton*>(Control(IDC_GEN_BODY));
+    m_btnGenBin = static_cast<CCoolButton*>(Control(IDC_GEN_BIN));
+    m_btnUpgrade = static_cast<CCoolButton*>(Control(IDC_UPGRADE));
+    m_btnBrowse = static_cast<CCoolButton*>(Control(IDC_BROWSE));
+    m_btnCancel = static_cast<CCoolButton*>(Control(IDC_CANCEL_UPGRADE));
+    m_progress = static_cast<QProgressBar*>(Control(IDC_PROGRESS));
+    m_editProgramFile = static_cast<QLineEdit*>(Control(IDC_PROGRAM_FILE));
+    m_editSpace = static_cast<QLineEdit*>(Control(IDC_SPACE));
+    m_editChannel = static_cast<QLineEdit*>(Control(IDC_CHANNEL));
+
+    for (const auto& [id, control] : m_widgets->Controls()) {
+        if (!UpgradeDlgHandlers::HasCommand(id)) continue;
+        connect(static_cast<QAbstractButton*>(control), &QAbstractButton::clicked, this,
+                [this, id = id] { m_handlers.OnCommand(id); });
     }
-    m_fileTypeGroup->setExclusive(true);
-    for (QWidget* box : groupBoxes) box->lower();
-
-    m_btnGenBody = static_cast<CCoolButton*>(m_controls.at(IDC_GEN_BODY));
-    m_btnGenBin = static_cast<CCoolButton*>(m_controls.at(IDC_GEN_BIN));
-    m_btnUpgrade = static_cast<CCoolButton*>(m_controls.at(IDC_UPGRADE));
-    m_btnBrowse = static_cast<CCoolButton*>(m_controls.at(IDC_BROWSE));
-    m_btnCancel = static_cast<CCoolButton*>(m_controls.at(IDC_CANCEL_UPGRADE));
-    m_progress = static_cast<QProgressBar*>(m_controls.at(IDC_PROGRESS));
-    m_editProgramFile = static_cast<QLineEdit*>(m_controls.at(IDC_PROGRAM_FILE));
-    m_editSpace = static_cast<QLineEdit*>(m_controls.at(IDC_SPACE));
-    m_editChannel = static_cast<QLineEdit*>(m_controls.at(IDC_CHANNEL));
-
-    // The labels name their edit boxes for assistive technology.
-    programFileLabel->setBuddy(m_editProgramFile);
-    m_editProgramFile->setAccessibleName(programFileLabel->text());
-    channelLabel->setBuddy(m_editChannel);
-    m_editChannel->setAccessibleName(channelLabel->text());
-
-    connect(m_btnBrowse, &QAbstractButton::clicked, this, [this] { OnBrowse(); });
-    connect(m_btnUpgrade, &QAbstractButton::clicked, this, [this] { StartUpgrade(*this); });
-    connect(m_btnCancel, &QAbstractButton::clicked, this, [this] { CancelUpgrade(*this); });
-    connect(m_btnGenBin, &QAbstractButton::clicked, this, [this] { WriteBinFiles(*this); });
-    connect(m_btnGenBody, &QAbstractButton::clicked, this, [this] { WriteBodyFile(*this); });
 }
 
 void CUpgradeDlg::OnInitDialog() {
     // The platform has no system menu here: the About item lives in the context menu
     // (contextMenuEvent), so there is nothing to append.
     setWindowIcon(m_hIcon);
-    InitDialogState();
+    m_handlers.OnInitDialog();
 }
 
 QWidget* CUpgradeDlg::Control(int id) const {
-    const auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
+    return m_widgets->Control(id);
 }
 
 QString CUpgradeDlg::ApplicationName() {
@@ -240,7 +141,7 @@ std::optional<std::string> CUpgradeDlg::ChooseFile(FileDialogMode mode,
     if (RunModal(dialog) != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty() || files.first().isEmpty()) return std::nullopt;
-    return ApplyDefaultExtension(files.first(), extension).toStdString();
+    return ApplyDefaultExtension(files.first().toStdString(), defaultExtension);
 }
 
 void CUpgradeDlg::PushValues() {
@@ -248,7 +149,7 @@ void CUpgradeDlg::PushValues() {
     m_editSpace->setCursorPosition(0);
     m_editProgramFile->setText(FromUtf8(m_strProgramFile));
     m_editProgramFile->setCursorPosition(0);
-    if (QAbstractButton* radio = m_fileTypeGroup->button(m_nFileType)) {
+    if (QAbstractButton* radio = m_fileTypeGroup->button(RadioOfFileType(m_nFileType))) {
         radio->setChecked(true);
     } else {
         // A value outside the group leaves no radio checked.
@@ -263,7 +164,7 @@ void CUpgradeDlg::PushValues() {
 bool CUpgradeDlg::ReadValues() {
     m_strSpace = m_editSpace->text().toStdString();
     m_strProgramFile = m_editProgramFile->text().toStdString();
-    m_nFileType = m_fileTypeGroup->checkedId();
+    m_nFileType = FileTypeOfRadio(m_fileTypeGroup->checkedId());
     const auto channel = ParseChannelText(m_editChannel->text().toStdString());
     if (!channel) {
         ClassicMessageBox box(QMessageBox::Warning, ApplicationName(),
@@ -332,7 +233,7 @@ void CUpgradeDlg::OnOK() {
 }
 
 void CUpgradeDlg::OnSysCommand(unsigned id) {
-    if (IsAboutCommand(id)) {
+    if (UpgradeDlgHandlers::IsAboutCommand(id)) {
         CAboutDlg about(this);
         RunModal(about);
     }

@@ -1,16 +1,17 @@
 #pragma once
 // The main dialog: the upgrade tool's one window. It holds the dialog state, provides the
-// dialog services with its controls, and hands each button and the block timer to the image
-// and device code.
+// dialog services with its controls, and forwards each button, the block timer and the About
+// item to the handlers both dialogs share (UpgradeDlgHandlers).
 
 #include <QDialog>
 #include <QIcon>
 #include <QTimer>
 
 #include <functional>
-#include <map>
+#include <memory>
 
 #include "app/DialogServices.h"
+#include "app/UpgradeDlgHandlers.h"
 #include "app/qt/DialogFont.h"
 #include "ui/qt/CCoolButton.h"
 
@@ -19,6 +20,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QRadioButton;
+class TemplateWidgets;
 
 class CUpgradeDlg : public QDialog, public DialogServices {
     Q_OBJECT
@@ -99,7 +101,7 @@ private:
     QLineEdit* m_editSpace = nullptr;
     QLineEdit* m_editChannel = nullptr;
     QButtonGroup* m_fileTypeGroup = nullptr;
-    std::map<int, QWidget*> m_controls;
+    std::unique_ptr<TemplateWidgets> m_widgets;
 
     int m_progressMin = 0;
     int m_progressMax = 0;
@@ -108,4 +110,5 @@ private:
     QTimer m_blockTimer;
 
     ModalRunner m_runModal;
+    UpgradeDlgHandlers m_handlers{*this};
 };

@@ -3,11 +3,10 @@
 #include "app/ChannelText.h"
 #include "app/ControlIds.h"
 #include "app/DialogTemplate.h"
+#include "app/FileDialogRules.h"
 #include "app/win32/CAboutDlg.h"
 #include "image/win32/WideText.h"
-#include "device/UpgradeProtocol.h"
 #include "device/VendorCommands.h"
-#include "image/DerivedFiles.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -89,7 +88,7 @@ INT_PTR CUpgradeDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QUERYDRAGICON:
             return reinterpret_cast<INT_PTR>(m_hIcon);
         case WM_TIMER:
-            if (wp == static_cast<WPARAM>(kBlockTimerId)) SendNextBlock(*this);
+            m_handlers.OnTimer(static_cast<int>(wp));
             return TRUE;
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
@@ -143,27 +142,13 @@ BOOL CUpgradeDlg::OnInitDialog() {
     }
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
-    InitDialogState();
+    m_handlers.OnInitDialog();
     return TRUE;
 }
 
 void CUpgradeDlg::OnCommand(int id) {
+    if (m_handlers.OnCommand(id)) return;
     switch (id) {
-        case IDC_BROWSE:
-            OnBrowse();
-            break;
-        case IDC_UPGRADE:
-            StartUpgrade(*this);
-            break;
-        case IDC_CANCEL_UPGRADE:
-            CancelUpgrade(*this);
-            break;
-        case IDC_GEN_BIN:
-            WriteBinFiles(*this);
-            break;
-        case IDC_GEN_BODY:
-            WriteBodyFile(*this);
-            break;
         case IDOK:
             OnOK();
             break;
@@ -180,7 +165,7 @@ void CUpgradeDlg::OnOK() {
 }
 
 bool CUpgradeDlg::OnSysCommand(UINT id) {
-    if (!IsAboutCommand(id)) return false;
+    if (!UpgradeDlgHandlers::IsAboutCommand(id)) return false;
     CAboutDlg about(m_hWnd);
     about.DoModal();
     return true;
@@ -212,10 +197,14 @@ bool CUpgradeDlg::AskOkCancel(const std::string& text) {
 std::optional<std::string> CUpgradeDlg::ChooseFile(FileDialogMode mode,
                                                    const std::string& defaultExtension,
                                                    const std::string& filter) {
-    // "description|pattern|" becomes the platform's list of NUL-separated pairs.
-    std::wstring filters = Widen(filter);
-    for (wchar_t& c : filters) {
-        if (c == L'|') c = L'\0';
+    // The parsed filters become the platform's list of NUL-separated pairs, patterns joined by
+    // ';'; the platform applies the default extension itself (lpstrDefExt).
+    std::wstring filters;
+    for (const FileFilter& entry : ParseFileFilter(filter)) {
+        std::string patterns;
+        for (const std::string& pattern : entry.patterns)
+            patterns += (patterns.empty() ? "" : ";") + pattern;
+        filters += Widen(entry.description) + L'\0' + Widen(patterns) + L'\0';
     }
     filters.push_back(L'\0');
     const std::wstring extension = Widen(defaultExtension);
@@ -240,17 +229,19 @@ void CUpgradeDlg::PushValues() {
     SetDlgItemTextW(m_hWnd, IDC_SPACE, Widen(m_strSpace).c_str());
     SetDlgItemTextW(m_hWnd, IDC_PROGRAM_FILE, Widen(m_strProgramFile).c_str());
     // A value outside the group leaves no radio checked.
-    CheckDlgButton(m_hWnd, IDC_BIN, m_nFileType == kFileTypeBin ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(m_hWnd, IDC_HEX, m_nFileType == kFileTypeHex ? BST_CHECKED : BST_UNCHECKED);
+    for (int radio : {IDC_BIN, IDC_HEX}) {
+        CheckDlgButton(m_hWnd, radio,
+                       radio == RadioOfFileType(m_nFileType) ? BST_CHECKED : BST_UNCHECKED);
+    }
     SetDlgItemTextW(m_hWnd, IDC_CHANNEL, std::to_wstring(m_nChannel).c_str());
 }
 
 bool CUpgradeDlg::ReadValues() {
     m_strSpace = Narrow(ItemText(m_hWnd, IDC_SPACE));
     m_strProgramFile = Narrow(ItemText(m_hWnd, IDC_PROGRAM_FILE));
-    m_nFileType = IsDlgButtonChecked(m_hWnd, IDC_BIN) == BST_CHECKED   ? kFileTypeBin
-                  : IsDlgButtonChecked(m_hWnd, IDC_HEX) == BST_CHECKED ? kFileTypeHex
-                                                                       : -1;
+    m_nFileType = FileTypeOfRadio(IsDlgButtonChecked(m_hWnd, IDC_BIN) == BST_CHECKED   ? IDC_BIN
+                                  : IsDlgButtonChecked(m_hWnd, IDC_HEX) == BST_CHECKED ? IDC_HEX
+                                                                                       : -1);
     const auto channel = ParseChannelText(Narrow(ItemText(m_hWnd, IDC_CHANNEL)));
     if (!channel) {
         MessageBoxW(m_hWnd, Widen(kMsgChannelInvalid).c_str(), ApplicationName().c_str(),

@@ -1,9 +1,10 @@
 #pragma once
 // The main dialog on Win32: dialog template 102 from the resource script, run modally. It holds
 // the dialog state, provides the dialog services with its controls and the window timer, and
-// hands each button and timer tick to the image and device code.
+// forwards each button, timer tick and the About item to the handlers both dialogs share.
 
 #include "app/DialogServices.h"
+#include "app/UpgradeDlgHandlers.h"
 #include "ui/win32/CCoolButton.h"
 
 #include <windows.h>
@@ -53,4 +54,5 @@ private:
     HWND m_progress = nullptr;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
+    UpgradeDlgHandlers m_handlers{*this};
 };

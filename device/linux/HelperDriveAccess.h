@@ -30,7 +30,7 @@ private:
     // Starts the helper once; the errno of a start that failed (kept for every later open).
     int Start();
     // One request and its reply; the errno of a broken exchange, else 0.
-    int Exchange(const DevioRequest& request, DevioReply& reply);
+    int Exchange(DevioRequest& request, DevioReply& reply);
 
     std::string m_path;
     int m_socket = -1;

@@ -82,21 +82,28 @@ int HelperDriveAccess::Start() {
     return 0;
 }
 
-int HelperDriveAccess::Exchange(const DevioRequest& request, DevioReply& reply) {
+int HelperDriveAccess::Exchange(DevioRequest& request, DevioReply& reply) {
     if (m_socket < 0) return EBADF;
+    request.version = kDevioVersion;
     ssize_t n = -1;
     do {
         n = ::send(m_socket, &request, sizeof request, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    if (n != static_cast<ssize_t>(sizeof request)) return n < 0 ? errno : EIO;
-    do {
-        n = ::recv(m_socket, &reply, sizeof reply, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(sizeof reply)) return 0;
-    // The helper is gone (or broke the protocol): nothing more can be sent through it.
+    if (n == static_cast<ssize_t>(sizeof request)) {
+        do {
+            n = ::recv(m_socket, &reply, sizeof reply, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n == static_cast<ssize_t>(sizeof reply)) return 0;
+    }
+    // The helper is gone (or broke the protocol): the drives it held are closed with it, and
+    // the next open starts a new one, so that a long-running station goes on with new units.
+    const int error = n < 0 ? errno : EPIPE;
     ::close(m_socket);
     m_socket = -1;
-    return n < 0 ? errno : EPIPE;
+    ::waitpid(m_pid, nullptr, WNOHANG);
+    m_pid = -1;
+    m_started = false;
+    return error;
 }
 
 DriveHandle HelperDriveAccess::Open(const std::string& devicePath, int* osError) {
@@ -166,6 +173,10 @@ std::string HelperDriveAccess::OpenFailureHint(int osError) const {
     if (m_startError != 0)
         return "Kestrel's helper " + m_path + " cannot be started (" + std::strerror(m_startError) +
                "): reinstall the kestrel package, or run as root";
+    if (osError == EPROTO)
+        return "Kestrel's helper " + m_path +
+               " belongs to another release of Kestrel (the package was upgraded while this "
+               "program ran): start the program again";
     if (osError == EACCES)
         return "no read-write access to the device node: give the user at the seat access to "
                "this device once with `kestrel-cli udev-rule`, or run as root";

@@ -55,8 +55,8 @@ DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError) {
 
 std::string OpenFailureHint(int osError) {
     if (osError != ERROR_ACCESS_DENIED) return {};
-    return "opening a drive for reading and writing needs administrator rights: run as "
-           "administrator";
+    return "opening a drive for reading and writing needs administrator rights: run kestrel-cli "
+           "from an administrator command prompt (the dialog asks for the rights itself)";
 }
 
 std::string DescribeOsError(int osError) {

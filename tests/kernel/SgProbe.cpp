@@ -4,7 +4,13 @@
 // what Kestrel's helper lets through: the request then goes to the helper as any client's would
 // (ioctl=-1 with the helper's errno when it refuses; open=-1 when it refuses the drive).
 //
-//   kestrel-sgprobe [--helper HELPER] DEVICE in|out LENGTH CDB-HEX-BYTES... [-- DATA-HEX-BYTES...]
+// --repeat N sends the request N times and adds a line with the time they took (what one
+// request costs each way, for bench/helper-cost.sh). kestrel-sgprobe --helper HELPER --repeat N
+// --round-trip times N requests the helper answers without a drive (what the helper adds to
+// each request, on a machine without one).
+//
+//   kestrel-sgprobe [--helper HELPER] [--repeat N] DEVICE in|out LENGTH CDB-HEX-BYTES...
+//                   [-- DATA-HEX-BYTES...]
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <spawn.h>
@@ -14,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +31,23 @@
 
 namespace {
 
+unsigned s_repeat = 1;
+
+// Calls send s_repeat times, stopping at a failure; says how long they took when repeated.
+template <typename Send>
+bool Repeated(Send send) {
+    const auto begin = std::chrono::steady_clock::now();
+    unsigned n = 0;
+    bool ok = true;
+    while (ok && n < s_repeat) {
+        ok = send();
+        ++n;
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+    if (s_repeat > 1) std::printf("repeat=%u seconds=%.6f\n", n, took.count());
+    return ok;
+}
+
 void PrintResult(int rc, int error, const sg_io_hdr_t& io, bool toDevice,
                  const std::vector<unsigned char>& data) {
     std::printf("ioctl=%d errno=%d status=0x%02x host=0x%04x driver=0x%04x data=", rc, error,
@@ -33,7 +57,8 @@ void PrintResult(int rc, int error, const sg_io_hdr_t& io, bool toDevice,
     std::printf("\n");
 }
 
-bool Exchange(int socket, const DevioRequest& request, DevioReply& reply) {
+bool Exchange(int socket, DevioRequest& request, DevioReply& reply) {
+    request.version = kDevioVersion;
     return ::send(socket, &request, sizeof request, MSG_NOSIGNAL) ==
                static_cast<ssize_t>(sizeof request) &&
            ::recv(socket, &reply, sizeof reply, 0) == static_cast<ssize_t>(sizeof reply);
@@ -59,6 +84,13 @@ int ViaHelper(const char* helper, const char* device, bool toDevice, const unsig
     }
     DevioRequest request{};
     DevioReply reply{};
+    if (device == nullptr) {
+        // A close of a drive never opened: the helper answers EBADF, nothing else happens.
+        request.op = kDevioClose;
+        return Repeated([&] { return Exchange(pair[0], request, reply) && reply.error == EBADF; })
+                   ? 0
+                   : 1;
+    }
     request.op = kDevioOpen;
     std::snprintf(request.path, sizeof request.path, "%s", device);
     if (!Exchange(pair[0], request, reply)) return 2;
@@ -76,8 +108,12 @@ int ViaHelper(const char* helper, const char* device, bool toDevice, const unsig
     std::memcpy(request.cdb, cdb, kDevioCdbSize);
     if (toDevice)
         std::memcpy(request.data, data.data(), std::min(data.size(), sizeof request.data));
-    reply = DevioReply{};
-    if (!Exchange(pair[0], request, reply)) return 2;
+    if (!Repeated([&] {
+            reply = DevioReply{};
+            return Exchange(pair[0], request, reply) && reply.error == 0;
+        }) &&
+        reply.error == 0)
+        return 2;
     sg_io_hdr_t io{};
     io.status = reply.status;
     io.host_status = reply.hostStatus;
@@ -93,10 +129,21 @@ int ViaHelper(const char* helper, const char* device, bool toDevice, const unsig
 
 int main(int argc, char** argv) {
     const char* helper = nullptr;
-    if (argc > 2 && std::string(argv[1]) == "--helper") {
-        helper = argv[2];
-        argc -= 2;
-        argv += 2;
+    for (bool more = true; more && argc > 2;) {
+        const std::string option = argv[1];
+        if (option == "--helper")
+            helper = argv[2];
+        else if (option == "--repeat")
+            s_repeat = static_cast<unsigned>(std::strtoul(argv[2], nullptr, 0));
+        more = option == "--helper" || option == "--repeat";
+        if (more) {
+            argc -= 2;
+            argv += 2;
+        }
+    }
+    if (helper != nullptr && argc == 2 && std::string(argv[1]) == "--round-trip") {
+        std::vector<unsigned char> none;
+        return ViaHelper(helper, nullptr, false, nullptr, none);
     }
     if (argc < 5) {
         std::fprintf(stderr, "usage: %s DEVICE in|out LENGTH CDB-BYTES... [-- DATA-BYTES...]\n",
@@ -132,8 +179,13 @@ int main(int argc, char** argv) {
     io.dxfer_len = length;
     io.dxferp = length == 0 ? nullptr : data.data();
     io.timeout = 20000;
-    const int rc = ::ioctl(fd, SG_IO, &io);
-    const int error = rc < 0 ? errno : 0;
+    int rc = 0;
+    int error = 0;
+    Repeated([&] {
+        rc = ::ioctl(fd, SG_IO, &io);
+        error = rc < 0 ? errno : 0;
+        return rc == 0;
+    });
     ::close(fd);
     PrintResult(rc, error, io, toDevice, data);
     return rc == 0 && io.host_status == 0 ? 0 : 1;

@@ -1,6 +1,6 @@
 # Scenarios of the kernel tier, sourced by the guest's /init (busybox ash). Each one prints
 # "KERNEL-TIER: PASS name" or "KERNEL-TIER: FAIL name: why". Every wait has a limit.
-echo "KERNEL-TIER: PLAN 14"
+echo "KERNEL-TIER: PLAN 15"
 
 LIMIT=60          # seconds for one product command
 IMAGE=/data/sample.bin
@@ -318,3 +318,53 @@ else
   pass package-remove
 fi
 
+
+# --- upgrade from the release before the helper while a station runs: the station keeps
+# flashing new units. The earlier release is this package's programs with its own maintainer
+# scripts (the capability on kestrel-cli, no helper). dpkg upgrades the way it does: each new
+# file, given the ownership override dpkg holds for it, renamed over the old one, then the new
+# postinst. The station runs as root, as a line's service would; its children start from the
+# program it started from, which the upgrade deleted.
+station_count() { grep -c "Finish OK!" /tmp/station.log 2>/dev/null; }
+wait_flashed() {  # COUNT: until the station reports COUNT finished units (limited)
+  i=0
+  while [ "$(station_count)" -lt "$1" ] && [ $i -lt 600 ]; do i=$((i + 1)); sleep 0.1; done
+  [ "$(station_count)" -ge "$1" ]
+}
+cp -a /pkg/root/. / && rm -rf /usr/libexec/kestrel
+PATH=/pkg/shims:$PATH sh /pkg/previous/postinst configure >/tmp/postinst.log 2>&1
+start_door unit1
+timeout 120 kestrel-cli station "$IMAGE" >/tmp/station.log 2>&1 &
+station=$!
+why=
+wait_flashed 1 || why="the first unit was not flashed"
+stop_door unit1
+for file in /usr/bin/kestrel-cli /usr/bin/kestrel-upgrade /usr/libexec/kestrel/kestrel-devio; do
+  mkdir -p "${file%/*}"
+  cp "/pkg/root$file" "$file.dpkg-new"
+  override=$(dpkg-statoverride --list "$file")
+  if [ -n "$override" ]; then
+    chown "root:$(echo "$override" | cut -d' ' -f2)" "$file.dpkg-new"
+    chmod "$(echo "$override" | cut -d' ' -f3)" "$file.dpkg-new"
+  fi
+  mv "$file.dpkg-new" "$file"
+done
+PATH=/pkg/shims:$PATH sh /pkg/postinst configure 0.9.0 >>/tmp/postinst.log 2>&1
+start_door unit2
+[ -n "$why" ] || wait_flashed 2 || why="the unit after the upgrade was not flashed"
+kill -INT $station
+wait $station
+stop_door unit2
+overrides=$(dpkg-statoverride --list)
+if [ -n "$why" ] || ! has /tmp/station.log "station: 2 succeeded, 0 failed" ||
+   has /tmp/station.log "cannot start"; then
+  fail package-upgrade-station "$why: $(cat /tmp/station.log)"
+elif ! has /tmp/unit2.log "84 blocks accepted"; then
+  fail package-upgrade-station "unit2: $(tail -n 1 /tmp/unit2.log)"
+elif [ "$overrides" != "root kestrel 750 $HELPER" ] ||
+     [ "$(stat -c '%u:%g %a' /usr/bin/kestrel-cli)" != "0:0 755" ] ||
+     [ "$(getcap -r / 2>/dev/null)" != "$HELPER cap_sys_rawio=ep" ]; then
+  fail package-upgrade-station "after the upgrade: overrides '$overrides', kestrel-cli $(stat -c '%u:%g %a' /usr/bin/kestrel-cli), capabilities '$(getcap -r / 2>/dev/null)': $(cat /tmp/postinst.log)"
+else
+  pass package-upgrade-station
+fi

@@ -40,13 +40,6 @@ CliRun Cli(const TempDir& dir, const std::string& arguments) {
     return run;
 }
 
-TEST(ConsoleDialog, DefaultExtensionGoesOnlyOnANameWithoutOne) {
-    EXPECT_EQ(ConsoleDialog::ApplyDefaultExtension("out", "bin"), "out.bin");
-    EXPECT_EQ(ConsoleDialog::ApplyDefaultExtension("image.hex", "bin"), "image.hex");
-    EXPECT_EQ(ConsoleDialog::ApplyDefaultExtension("dir.d/out", "bin"), "dir.d/out.bin");
-    EXPECT_EQ(ConsoleDialog::ApplyDefaultExtension("out", ""), "out");
-}
-
 TEST(GenerateCommands, WriteTheFilesOfAHexImageAndExitZero) {
     TempDir dir;
     const auto raw = BuildRawImage({});

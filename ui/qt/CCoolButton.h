@@ -79,12 +79,14 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
 
-    // The whole face: fill, focus rectangle, frames, content.
+    // The whole face, in the order LayoutFace states (PaintFace): fill, focus rectangle,
+    // frames, content.
     virtual void DrawItem(QPainter& painter, const CoolRect& item, std::uint32_t itemState);
 
     QIcon* m_hIconNormal = nullptr;
@@ -101,4 +103,5 @@ private:
     void FillRect(QPainter& painter, const CoolRect& rect, const QColor& color);
     void DrawImage(QPainter& painter, const QImage& image, const CoolRect& area, bool embossed);
     QColor CaptionColor(const CoolColor& color) const;
+    CoolImagesSet ImagesSet() const;
 };

@@ -8,13 +8,11 @@
 
 #include <cstdint>
 
-// The shared headers come first: they name the platform's constants (MK_LBUTTON, ODS_FOCUS,
-// COLOR_BTNFACE, ...) that <windows.h> then defines as macros with the same values.
+#include <windows.h>
+
 #include "ui/CoolButtonGeometry.h"
 #include "ui/CoolButtonSettings.h"
 #include "ui/CoolButtonState.h"
-
-#include <windows.h>
 
 class CCoolButton : public CoolButtonSettings, protected CoolButtonState {
 public:
@@ -29,11 +27,12 @@ public:
     bool SubclassDlgItem(int id, HWND parent);
     HWND GetSafeHwnd() const { return m_hWnd; }
 
-    // The parent forwards WM_DRAWITEM of this button here.
+    // The parent forwards WM_DRAWITEM of this button here. Paints in the order LayoutFace
+    // states (PaintFace): fill, focus rectangle, frames, content.
     virtual void DrawItem(const DRAWITEMSTRUCT& item);
 
-    // Settings: SetContent, SetBorderStyle, ... from CoolButtonSettings (kColorDefault:
-    // COLOR_BTNTEXT).
+    // Settings: SetContent, SetBorderStyle, ... from CoolButtonSettings (kColorDefault: the
+    // system's button text colour).
     // A tooltip window that gets the button's mouse messages relayed (TTM_RELAYEVENT); the
     // caller creates it and keeps it alive.
     void SetToolTip(HWND toolTip) { m_ToolTip = toolTip; }
@@ -67,6 +66,7 @@ private:
     void RepaintNow();
     void Invalidate();
     void RepaintFace() override { Invalidate(); }
+    CoolImagesSet ImagesSet() const;
 
     HWND m_hWnd = nullptr;
     HWND m_ToolTip = nullptr;

@@ -9,6 +9,10 @@
 
 #include <stdint.h>
 
+/* Raised whenever a message changes: a program and a helper of different releases (a package
+ * upgraded while a station ran) refuse each other with EPROTO instead of misreading. */
+enum { kDevioVersion = 1 };
+
 enum {
     kDevioOpen = 1,    /* path: open the drive read-write and take its lock */
     kDevioCommand = 2, /* drive, cdb, toDevice, length, data: one vendor request */
@@ -24,6 +28,7 @@ enum {
 };
 
 struct DevioRequest {
+    uint32_t version; /* kDevioVersion */
     uint32_t op;
     uint32_t drive;     /* kDevioCommand, kDevioClose: the number kDevioOpen answered */
     uint32_t timeoutMs; /* kDevioCommand */

@@ -262,7 +262,7 @@ int main(void) {
             reply.error = EINVAL;
         } else {
             memcpy(&request, message, sizeof request);
-            switch (request.op) {
+            switch (request.version == kDevioVersion ? request.op : 0) {
                 case kDevioOpen:
                     Open(&request, &reply);
                     break;
@@ -273,7 +273,7 @@ int main(void) {
                     Close(&request, &reply);
                     break;
                 default:
-                    reply.error = EINVAL;
+                    reply.error = request.version == kDevioVersion ? EINVAL : EPROTO;
                     break;
             }
         }

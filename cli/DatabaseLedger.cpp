@@ -1,0 +1,80 @@
+#include "cli/DatabaseLedger.h"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "cli/RunRecord.h"
+
+CLI::Option* AddDatabaseOption(CLI::App& command, std::optional<std::string>& db) {
+    return command
+        .add_option("--db", db,
+                    "Record each run in the unit database URL (sqlite:PATH, postgresql://...) "
+                    "and claim the unit there before its start frame")
+        ->check(CLI::Validator(
+            [](std::string& url) {
+                return IsDatabaseUrl(url) ? std::string()
+                                          : std::string("expected sqlite:PATH or postgresql://...");
+            },
+            "URL"));
+}
+
+RunRow RunRowOf(const RunRecord& record, bool final) {
+    RunRow row;
+    row.run = record.run;
+    row.station = record.station;
+    row.unit = record.identity.Unit();
+    if (record.identity.serialBytes) row.serial = record.identity.EscapedSerial();
+    row.port = record.identity.port;
+    row.duplicateSerial = record.duplicateSerial;
+    row.drive = record.drive;
+    row.vendor = record.identity.vendor;
+    row.product = record.identity.product;
+    row.usb = record.identity.usb;
+    row.file = record.file;
+    row.sha256 = record.sha256;
+    row.type = record.type;
+    row.startBlock = record.startBlock;
+    row.endBlock = record.endBlock;
+    row.family = record.family;
+    row.chipId = record.chipId;
+    row.bootType = record.bootType;
+    row.versionBefore = record.versionBefore;
+    row.startedAt = record.startedAt;
+    if (final) {
+        row.finishedAt = record.time;
+        row.blocksSent = record.blocksSent;
+        row.seconds = record.seconds;
+        row.result = record.result;
+        row.message = record.message;
+    }
+    return row;
+}
+
+std::unique_ptr<DatabaseLedger> DatabaseLedger::Open(const std::string& url,
+                                                     const UnitPolicy& policy, std::string* error) {
+    std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(url, error);
+    if (!db) return nullptr;
+    return std::unique_ptr<DatabaseLedger>(new DatabaseLedger(std::move(db), policy));
+}
+
+bool DatabaseLedger::Started(const RunRecord& record, std::string* error) {
+    const ClaimVerdict verdict = m_db->ClaimAndStart(RunRowOf(record, false), m_policy);
+    if (verdict.Allowed()) return true;
+    m_refused = verdict.outcome != ClaimVerdict::Outcome::Error;
+    *error = verdict.Message();
+    return false;
+}
+
+bool DatabaseLedger::Finished(const RunRecord& record, std::string* error) {
+    // Not counted against the unit: the station that holds it, or its history, said no.
+    if (m_refused) return true;
+    std::string note;
+    const bool kept = m_db->Finish(RunRowOf(record, true), &note);
+    if (!kept) {
+        *error = note;
+        return false;
+    }
+    // Not lost, only late: the run's outcome stands.
+    if (!note.empty()) std::cerr << "kestrel-cli: " << note << '\n';
+    return true;
+}

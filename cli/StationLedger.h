@@ -1,0 +1,41 @@
+#pragma once
+// A station's own view of the unit database (station --db URL): before a unit's child is
+// started, whether the database answers at all and what the cross-station policy says of the
+// unit. While the database does not answer the station starts no new unit: it says so once,
+// tries the connection again every few seconds and says when it answers again. The child
+// repeats the policy in the transaction that claims the unit, so two stations deciding at
+// once still flash a unit only once.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ledger/UnitDatabase.h"
+
+class StationLedger {
+public:
+    using Print = std::function<void(const std::string&)>;
+
+    // Without a URL every unit may start.
+    StationLedger(std::optional<std::string> url, std::string sha256, UnitPolicy policy);
+
+    // Whether a new unit may start now. Reconnects at most every kRetry while the database is
+    // away; print gets "station: the database does not answer ..." once when it goes away and
+    // "station: the database answers again" when it is back.
+    bool Available(const Print& print);
+    // The policy's verdict on a unit (by its UnitKey); Claimed means go ahead.
+    ClaimVerdict Admit(const std::string& unitKey);
+    bool Enabled() const { return m_url.has_value(); }
+
+    static constexpr std::chrono::seconds kRetry{2};
+
+private:
+    std::optional<std::string> m_url;
+    std::string m_sha256;
+    UnitPolicy m_policy;
+    std::unique_ptr<UnitDatabase> m_db;
+    bool m_away = false;
+    std::chrono::steady_clock::time_point m_nextTry{};
+};

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The unit database on SQLite end to end, under the virtual device:
+#   1. upgrade --all's children write one database file at once: every run has its started and
+#      final row;
+#   2. two stations on one file: a unit moved from A's fixture to B's while A flashes it is
+#      refused at B ("being upgraded at A") and then left alone as done; B sends it nothing;
+#   3. --max-attempts: a unit that failed twice anywhere is held back; B's device gets nothing.
+#   unit-database.sh BUILD_DIR
+set -euo pipefail
+build=$1
+cli=$build/cli/kestrel-cli
+vdev=$build/vdev/kestrel-vdev
+work=$(mktemp -d /tmp/kestrel-unitdb-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+db=sqlite:$work/line.db
+
+python3 - "$work/fw.bin" <<'PY'
+import sys
+start, end = 16, 200
+data = bytearray(((i * 7) ^ (i >> 9)) & 0xFF for i in range(end * 1024))
+data[start * 1024:start * 1024 + 4] = b"PORI"
+data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
+open(sys.argv[1], "wb").write(data)
+PY
+
+fail() {
+  echo "unit-database: $*" >&2
+  for f in "$work"/*.out "$work"/*.err; do [ -f "$f" ] && sed "s|^|  $(basename "$f"): |" "$f" >&2; done
+  exit 1
+}
+start_frames() { grep -c 'write(86) out 8 bytes: .*\[F6 00 FF ' "$1" || true; }
+report() { "$cli" report --json "$db" | python3 -c "import json,sys; r=json.load(sys.stdin); print($1)"; }
+
+# 1. Three children at once, one failing.
+"$vdev" --devices 3 --on '2:--fail-write 7' --log "$work/all.log" -- \
+  "$cli" upgrade --all --yes --db "$db" --station P "$work/fw.bin" >"$work/all.out" 2>"$work/all.err" &&
+  fail "upgrade --all should report the failing unit" || true
+[ "$(report "r['totals']['runs']")" -eq 3 ] || fail "expected three runs"
+[ "$(report "r['totals']['ok']")" -eq 2 ] || fail "expected two ok runs"
+[ "$(report "r['totals']['interrupted']")" -eq 0 ] || fail "a run has no final row"
+
+# 2. M1 sits at A from the start; a unit with its serial turns up at B while A flashes it.
+station() {
+  local name=$1; shift
+  local vopts=()
+  while [ "$1" != "--" ]; do vopts+=("$1"); shift; done
+  shift
+  "$vdev" --log "$work/$name.log" "${vopts[@]}" -- "$cli" station --db "$db" --station "$name" \
+    "$@" "$work/fw.bin" >"$work/$name.out" 2>"$work/$name.err" </dev/null
+}
+station A --devices 1 --on '1:--serial M1' --at 6000:int -- &
+a=$!
+station B --devices 1 --on '1:--serial M1' --at 1000:+1 --at 6000:int -- &
+b=$!
+wait $a || fail "station A failed"
+wait $b || true
+grep -q "being upgraded at A" "$work/B.out" || fail "B did not see A's claim"
+grep -q "already upgraded at A on " "$work/B.out" || fail "B did not leave the done unit alone"
+[ "$(start_frames "$work/A.log")" -eq 1 ] || fail "A: expected one start frame"
+[ "$(start_frames "$work/B.log")" -eq 0 ] || fail "B flashed a unit A was flashing or had done"
+
+# 3. KV0002 failed once under --all above; once more at A, then B holds it back at two.
+station A --devices 2 --on '2:--fail-write 7' --on '1:--serial OTHER' --at 4000:int -- || true
+grep -q "held back" "$work/A.out" && fail "A held back too early"
+station B --devices 2 --on '1:--serial OTHER' --at 2500:int -- --max-attempts 2 || true
+grep -q "KV0002  attached: held back after 2 failures" "$work/B.out" || fail "B did not hold KV0002 back"
+grep -q "OTHER  attached: already upgraded at A on " "$work/B.out" || fail "B did not skip OTHER"
+[ "$(start_frames "$work/B.log.sdc")" -eq 0 ] || fail "B flashed the held-back unit"
+echo "unit-database: concurrent children, claims, done units and --max-attempts on SQLite"

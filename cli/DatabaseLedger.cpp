@@ -51,8 +51,7 @@ RunRow RunRowOf(const RunRecord& record, bool final) {
 }
 
 std::unique_ptr<DatabaseLedger> DatabaseLedger::Open(const std::string& url,
-                                                     const UnitPolicy& policy,
-                                                     std::string* error) {
+                                                     const UnitPolicy& policy, std::string* error) {
     std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(url, error);
     if (!db) return nullptr;
     return std::unique_ptr<DatabaseLedger>(new DatabaseLedger(std::move(db), policy));

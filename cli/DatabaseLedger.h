@@ -16,7 +16,7 @@
 namespace CLI {
 class App;
 class Option;
-}
+}  // namespace CLI
 struct RunRecord;
 
 // Adds "--db URL" to a sub-command (sqlite:PATH or postgresql://...).

@@ -8,8 +8,8 @@ bool StationLedger::Available(const Print& print) {
     const auto now = std::chrono::steady_clock::now();
     if (m_away && now < m_nextTry) return false;
     std::string error;
-    const bool answers = m_db ? m_db->Ping(&error)
-                              : (m_db = UnitDatabase::Open(*m_url, &error)) != nullptr;
+    const bool answers =
+        m_db ? m_db->Ping(&error) : (m_db = UnitDatabase::Open(*m_url, &error)) != nullptr;
     if (answers) {
         if (m_away) print("station: the database answers again");
         m_away = false;

@@ -89,15 +89,21 @@ int HelperDriveAccess::Exchange(DevioRequest& request, DevioReply& reply) {
     do {
         n = ::send(m_socket, &request, sizeof request, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    if (n != static_cast<ssize_t>(sizeof request)) return n < 0 ? errno : EIO;
-    do {
-        n = ::recv(m_socket, &reply, sizeof reply, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(sizeof reply)) return 0;
-    // The helper is gone (or broke the protocol): nothing more can be sent through it.
+    if (n == static_cast<ssize_t>(sizeof request)) {
+        do {
+            n = ::recv(m_socket, &reply, sizeof reply, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n == static_cast<ssize_t>(sizeof reply)) return 0;
+    }
+    // The helper is gone (or broke the protocol): the drives it held are closed with it, and
+    // the next open starts a new one, so that a long-running station goes on with new units.
+    const int error = n < 0 ? errno : EPIPE;
     ::close(m_socket);
     m_socket = -1;
-    return n < 0 ? errno : EPIPE;
+    ::waitpid(m_pid, nullptr, WNOHANG);
+    m_pid = -1;
+    m_started = false;
+    return error;
 }
 
 DriveHandle HelperDriveAccess::Open(const std::string& devicePath, int* osError) {

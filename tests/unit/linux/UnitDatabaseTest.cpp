@@ -144,6 +144,10 @@ TEST_F(UnitDatabaseTest, SchemaIsCreatedOnceAndTheUrlIsChecked) {
     EXPECT_NE(error.find("not a database URL"), std::string::npos);
     EXPECT_FALSE(UnitDatabase::Open("sqlite:" + m_dir + "/missing/dir/line.db", &error));
     EXPECT_NE(error.find("cannot use the database"), std::string::npos);
+    // A server that is not there: one line, and the password in the URL is not shown.
+    EXPECT_FALSE(UnitDatabase::Open("postgresql://bob:hunter2@/x?host=" + m_dir, &error));
+    EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     if (m_url.rfind("sqlite:", 0) == 0) {
         EXPECT_TRUE(std::filesystem::exists(m_dir + "/line.db-wal"));  // WAL mode
     }

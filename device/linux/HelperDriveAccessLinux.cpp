@@ -7,7 +7,8 @@
 //   environment, no blocked signals and a process group of its own, so that a Ctrl-C at the
 //   terminal reaches this program, which cancels the run the way Cancel does and then closes
 //   its drives, and not the helper in the middle of a request. The helper ends when our end
-//   closes (at exit, also when we are killed) or when we die (PR_SET_PDEATHSIG).
+//   closes (at exit, also when we are killed) or when the thread that started it ends
+//   (PR_SET_PDEATHSIG); every front end opens its drives, and so starts it, on its main thread.
 // - A helper that cannot be started (not executable for this user: not in the group kestrel)
 //   fails every open with the errno of its start; OpenFailureHint names the cause.
 // - send() uses MSG_NOSIGNAL: a helper that died must not kill us with SIGPIPE; the request

@@ -107,10 +107,7 @@ void CCoolButton::SetTooltipText(const QString& text) {
 
 void CCoolButton::SetIcon(QIcon* normal, QIcon* hover, std::int32_t cx, std::int32_t cy) {
     FreeImages();
-    m_hIconNormal = normal;
-    m_hIconHover = hover;
-    m_cxImage = cx;
-    m_cyImage = cy;
+    HoldIcons(normal, hover, cx, cy, false, *this);
     update();
 }
 
@@ -122,10 +119,7 @@ void CCoolButton::SetIcon(std::unique_ptr<QIcon> normal, std::unique_ptr<QIcon> 
 
 void CCoolButton::SetBitmap(QPixmap* normal, QPixmap* hover, std::int32_t cx, std::int32_t cy) {
     FreeImages();
-    m_hBitmapNormal = normal;
-    m_hBitmapHover = hover;
-    m_cxImage = cx;
-    m_cyImage = cy;
+    HoldBitmaps(normal, hover, cx, cy, false, *this);
     // The disabled look always draws the disabled bitmap, so it is made with every new bitmap.
     CreateDisabledBitmap();
     update();
@@ -145,13 +139,7 @@ void CCoolButton::FreeImages() {
         delete m_hIconHover;
     }
     m_hBitmapDisabled.reset();
-    m_hBitmapNormal = nullptr;
-    m_hIconNormal = nullptr;
-    m_hBitmapHover = nullptr;
-    m_hIconHover = nullptr;
-    m_bOwnImages = false;
-    m_cxImage = 0;
-    m_cyImage = 0;
+    ForgetImages(*this);
 }
 
 QSize CCoolButton::SizeToContent(std::int32_t n) {
@@ -245,14 +233,6 @@ void CCoolButton::DrawItem(QPainter& painter, const CoolRect& item, std::uint32_
         [&](const CoolRect& rect, SysColor color) { FillRect(painter, rect, SystemColor(color)); },
         [&](const CoolRect& at) { DrawFocusFrame(painter, at); },
         [&](const CoolRect& content) { DrawContent(painter, content, itemState); });
-}
-
-CoolImagesSet CCoolButton::ImagesSet() const {
-    CoolImagesSet images;
-    images.iconNormal = m_hIconNormal != nullptr;
-    images.iconHover = m_hIconHover != nullptr;
-    images.bitmapHover = m_hBitmapHover != nullptr;
-    return images;
 }
 
 void CCoolButton::DrawFocusFrame(QPainter& painter, const CoolRect& item) {

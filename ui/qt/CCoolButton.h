@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "ui/CoolButtonGeometry.h"
+#include "ui/CoolButtonImages.h"
 #include "ui/CoolButtonSettings.h"
 #include "ui/CoolButtonState.h"
 
@@ -23,7 +24,10 @@ class QImage;
 class QPainter;
 class QPixmap;
 
-class CCoolButton : public QPushButton, public CoolButtonSettings, protected CoolButtonState {
+class CCoolButton : public QPushButton,
+                    public CoolButtonSettings,
+                    protected CoolButtonState,
+                    protected CoolButtonImages<QIcon*, QPixmap*> {
     Q_OBJECT
 
 public:
@@ -89,12 +93,8 @@ protected:
     // frames, content.
     virtual void DrawItem(QPainter& painter, const CoolRect& item, std::uint32_t itemState);
 
-    QIcon* m_hIconNormal = nullptr;
-    QPixmap* m_hBitmapNormal = nullptr;
-    QIcon* m_hIconHover = nullptr;
-    QPixmap* m_hBitmapHover = nullptr;
+    // The normal and hover images are held in CoolButtonImages.
     std::unique_ptr<QPixmap> m_hBitmapDisabled;  // always the button's own
-    bool m_bOwnImages = false;                   // the four above belong to the button
 
 private:
     void Init();
@@ -103,5 +103,4 @@ private:
     void FillRect(QPainter& painter, const CoolRect& rect, const QColor& color);
     void DrawImage(QPainter& painter, const QImage& image, const CoolRect& area, bool embossed);
     QColor CaptionColor(const CoolColor& color) const;
-    CoolImagesSet ImagesSet() const;
 };

@@ -165,22 +165,14 @@ void CCoolButton::Invalidate() {
 
 void CCoolButton::SetIcon(HICON normal, HICON hover, std::int32_t cx, std::int32_t cy, bool own) {
     FreeImages();
-    m_hIconNormal = normal;
-    m_hIconHover = hover;
-    m_cxImage = cx;
-    m_cyImage = cy;
-    m_bOwnImages = own;
+    HoldIcons(normal, hover, cx, cy, own, *this);
     Invalidate();
 }
 
 void CCoolButton::SetBitmap(HBITMAP normal, HBITMAP hover, std::int32_t cx, std::int32_t cy,
                             bool own) {
     FreeImages();
-    m_hBitmapNormal = normal;
-    m_hBitmapHover = hover;
-    m_cxImage = cx;
-    m_cyImage = cy;
-    m_bOwnImages = own;
+    HoldBitmaps(normal, hover, cx, cy, own, *this);
     // The disabled look always draws the disabled bitmap, so it is made with every bitmap.
     CreateDisabledBitmap();
     Invalidate();
@@ -194,14 +186,8 @@ void CCoolButton::FreeImages() {
         if (m_hIconHover != nullptr) DestroyIcon(m_hIconHover);
     }
     if (m_hBitmapDisabled != nullptr) DeleteObject(m_hBitmapDisabled);
-    m_hBitmapNormal = nullptr;
-    m_hIconNormal = nullptr;
-    m_hBitmapHover = nullptr;
-    m_hIconHover = nullptr;
     m_hBitmapDisabled = nullptr;
-    m_bOwnImages = false;
-    m_cxImage = 0;
-    m_cyImage = 0;
+    ForgetImages(*this);
 }
 
 SIZE CCoolButton::SizeToContent(std::int32_t n) {
@@ -280,14 +266,6 @@ void CCoolButton::DrawItem(const DRAWITEMSTRUCT& item) {
         face, [dc](const CoolRect& rect, SysColor color) { FillSolid(dc, rect, Sys(color)); },
         [&](const CoolRect& at) { DrawFocusFrame(dc, at); },
         [&](const CoolRect& content) { DrawContent(dc, content, itemState); });
-}
-
-CoolImagesSet CCoolButton::ImagesSet() const {
-    CoolImagesSet images;
-    images.iconNormal = m_hIconNormal != nullptr;
-    images.iconHover = m_hIconHover != nullptr;
-    images.bitmapHover = m_hBitmapHover != nullptr;
-    return images;
 }
 
 void CCoolButton::DrawFocusFrame(HDC dc, const CoolRect& r) {

@@ -11,10 +11,13 @@
 #include <windows.h>
 
 #include "ui/CoolButtonGeometry.h"
+#include "ui/CoolButtonImages.h"
 #include "ui/CoolButtonSettings.h"
 #include "ui/CoolButtonState.h"
 
-class CCoolButton : public CoolButtonSettings, protected CoolButtonState {
+class CCoolButton : public CoolButtonSettings,
+                    protected CoolButtonState,
+                    protected CoolButtonImages<HICON, HBITMAP> {
 public:
     CCoolButton() = default;
     virtual ~CCoolButton();
@@ -51,12 +54,8 @@ public:
     const CoolButtonState& MouseState() const { return *this; }
 
 protected:
-    HICON m_hIconNormal = nullptr;
-    HBITMAP m_hBitmapNormal = nullptr;
-    HICON m_hIconHover = nullptr;
-    HBITMAP m_hBitmapHover = nullptr;
+    // The normal and hover images are held in CoolButtonImages.
     HBITMAP m_hBitmapDisabled = nullptr;  // always the button's own
-    bool m_bOwnImages = false;
 
 private:
     static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
@@ -66,7 +65,6 @@ private:
     void RepaintNow();
     void Invalidate();
     void RepaintFace() override { Invalidate(); }
-    CoolImagesSet ImagesSet() const;
 
     HWND m_hWnd = nullptr;
     HWND m_ToolTip = nullptr;

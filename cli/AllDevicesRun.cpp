@@ -10,6 +10,7 @@
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 #include "cli/DatabaseLedger.h"
+#include "cli/ListCommand.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
@@ -82,6 +83,8 @@ int RunAllDevices(UpgradeChildOptions options) {
     if (devices.empty()) {
         ConsoleDialog dlg({});
         dlg.ShowMessage(kMsgDeviceOpenFail);
+        // Say which drives could not even be opened, and how to get the rights.
+        std::cerr << UnopenedDrivesAdvice();
         return kExitFailure;
     }
     std::map<std::string, int> serials;

@@ -24,21 +24,21 @@ CoolFrames LayoutFrames(const CoolButtonLook& look, const CoolButtonState& state
 
     if (look.m_nBorderStyle == BORDER_NONE) {
         r = r.Inset(2);
-    } else if (state.PressedLook((itemState & ODS_SELECTED) != 0)) {
-        frame(COLOR_3DDKSHADOW, COLOR_BTNHIGHLIGHT);
+    } else if (state.PressedLook((itemState & kItemSelected) != 0)) {
+        frame(DarkShadow, ButtonHighlight);
         r = r.Inset(1);
-        if (look.m_nBorderStyle != BORDER_FLAT) frame(COLOR_BTNSHADOW, COLOR_3DLIGHT);
+        if (look.m_nBorderStyle != BORDER_FLAT) frame(ButtonShadow, Light);
         r = r.Inset(1);
         r.left += look.m_ptPressedOffset.x;
         r.top += look.m_ptPressedOffset.y;
     } else if (look.m_nBorderStyle == BORDER_FLAT && !state.m_bHover) {
         r = r.Inset(2);
     } else {
-        frame(COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW);
+        frame(ButtonHighlight, DarkShadow);
         r = r.Inset(1);
         if (look.m_nBorderStyle == BORDER_3D ||
             (look.m_nBorderStyle == BORDER_SEMIFLAT && state.m_bHover)) {
-            frame(COLOR_3DLIGHT, COLOR_BTNSHADOW);
+            frame(Light, ButtonShadow);
         }
         r = r.Inset(1);
     }
@@ -82,27 +82,27 @@ CoolContent LayoutContent(const CoolButtonLook& look, const CoolButtonState& sta
     }
 
     if (look.m_nContent != CONTENT_IMAGE) {
-        if ((itemState & ODS_DISABLED) != 0) {
+        if ((itemState & kItemDisabled) != 0) {
             out.captions[out.captionCount++] = {out.textArea.Offset(1, 1),
-                                                {true, COLOR_BTNHIGHLIGHT, 0}};
-            out.captions[out.captionCount++] = {out.textArea, {true, COLOR_GRAYTEXT, 0}};
+                                                {true, ButtonHighlight, 0}};
+            out.captions[out.captionCount++] = {out.textArea, {true, GrayText, 0}};
         } else {
-            CoolColor color{true, COLOR_BTNTEXT, 0};
-            if (look.m_crText != kColorDefault) color = {false, COLOR_BTNTEXT, look.m_crText};
+            CoolColor color{true, ButtonText, 0};
+            if (look.m_crText != kColorDefault) color = {false, ButtonText, look.m_crText};
             if (state.m_bHover && look.m_crHoverText != kColorDefault) {
-                color = {false, COLOR_BTNTEXT, look.m_crHoverText};
+                color = {false, ButtonText, look.m_crHoverText};
             }
             out.captions[out.captionCount++] = {out.textArea, color};
         }
     }
 
     if (!out.imageArea.IsEmpty() && look.m_nContent != CONTENT_TEXT) {
-        const bool disabled = (itemState & ODS_DISABLED) != 0;
+        const bool disabled = (itemState & kItemDisabled) != 0;
         if (images.iconNormal) {
             // The icon choice ignores the disabled state; the flag embosses whichever it is.
             out.image = state.m_bHover && images.iconHover ? CoolImageSlot::IconHover
                                                            : CoolImageSlot::IconNormal;
-            out.imageFlags = DST_ICON;
+            out.imageFlags = kImageIcon;
         } else {
             if (disabled) {
                 out.image = CoolImageSlot::BitmapDisabled;
@@ -110,9 +110,9 @@ CoolContent LayoutContent(const CoolButtonLook& look, const CoolButtonState& sta
                 out.image = state.m_bHover && images.bitmapHover ? CoolImageSlot::BitmapHover
                                                                  : CoolImageSlot::BitmapNormal;
             }
-            out.imageFlags = DST_BITMAP;
+            out.imageFlags = kImageBitmap;
         }
-        if (disabled) out.imageFlags |= DSS_DISABLED;
+        if (disabled) out.imageFlags |= kImageEmbossed;
     }
     return out;
 }
@@ -121,7 +121,7 @@ CoolFace LayoutFace(const CoolButtonLook& look, const CoolButtonState& state, Co
                     std::uint32_t itemState, bool captionEmpty, const CoolImagesSet& images) {
     CoolFace face;
     face.item = item;
-    face.hasFocus = (itemState & ODS_FOCUS) != 0;
+    face.hasFocus = (itemState & kItemFocus) != 0;
     face.focus = FocusFrameRect(look, item);
     face.frames = LayoutFrames(look, state, item, itemState);
     face.content = LayoutContent(look, state, face.frames.content, itemState, captionEmpty, images);

@@ -17,25 +17,26 @@ inline constexpr std::int32_t CONTENT_IMAGE = 0;
 inline constexpr std::int32_t CONTENT_TEXT = 1;
 inline constexpr std::int32_t CONTENT_IMAGE_TEXT = 2;
 
-// Item-state flags of a paint, with the values the owner-draw record carries.
-inline constexpr std::uint32_t ODS_SELECTED = 0x1;  // the base button is pushed
-inline constexpr std::uint32_t ODS_DISABLED = 0x4;
-inline constexpr std::uint32_t ODS_FOCUS = 0x10;
+// Item-state flags of a paint, with the values the owner-draw record carries (ODS_SELECTED,
+// ODS_DISABLED, ODS_FOCUS); our own names, so no file depends on which header came first.
+inline constexpr std::uint32_t kItemSelected = 0x1;  // the base button is pushed
+inline constexpr std::uint32_t kItemDisabled = 0x4;
+inline constexpr std::uint32_t kItemFocus = 0x10;
 
-// Image drawing flags.
-inline constexpr std::uint32_t DST_ICON = 0x3;
-inline constexpr std::uint32_t DST_BITMAP = 0x4;
-inline constexpr std::uint32_t DSS_DISABLED = 0x20;  // embossed
+// Image drawing flags, with the values of DrawState's DST_ICON, DST_BITMAP and DSS_DISABLED.
+inline constexpr std::uint32_t kImageIcon = 0x3;
+inline constexpr std::uint32_t kImageBitmap = 0x4;
+inline constexpr std::uint32_t kImageEmbossed = 0x20;  // embossed
 
-// System colours the face uses, numbered as the platform numbers them.
+// System colours the face uses, numbered as the platform numbers them (COLOR_BTNFACE, ...).
 enum class SysColor : std::int32_t {
-    COLOR_BTNFACE = 15,
-    COLOR_BTNSHADOW = 16,
-    COLOR_GRAYTEXT = 17,
-    COLOR_BTNTEXT = 18,
-    COLOR_BTNHIGHLIGHT = 20,
-    COLOR_3DDKSHADOW = 21,
-    COLOR_3DLIGHT = 22,
+    ButtonFace = 15,
+    ButtonShadow = 16,
+    GrayText = 17,
+    ButtonText = 18,
+    ButtonHighlight = 20,
+    DarkShadow = 21,
+    Light = 22,
 };
 
 // 0x00BBGGRR; kColorDefault (all bits set) means "the system colour".
@@ -132,7 +133,7 @@ CoolRect FocusFrameRect(const CoolButtonLook& look, CoolRect item);
 // A colour for the caption: a system colour or an explicit one.
 struct CoolColor {
     bool isSystem = true;
-    SysColor system = SysColor::COLOR_BTNTEXT;
+    SysColor system = SysColor::ButtonText;
     ColorRef rgb = 0;
     friend bool operator==(const CoolColor&, const CoolColor&) = default;
 };
@@ -172,7 +173,7 @@ CoolContent LayoutContent(const CoolButtonLook& look, const CoolButtonState& sta
                           CoolRect content, std::uint32_t itemState, bool captionEmpty,
                           const CoolImagesSet& images);
 
-// Everything DrawItem draws, in its order: fill the item rectangle with COLOR_BTNFACE, the
+// Everything DrawItem draws, in its order: fill the item rectangle with ButtonFace, the
 // focus rectangle (when hasFocus), the frames, the captions, the image.
 struct CoolFace {
     CoolRect item;
@@ -183,6 +184,21 @@ struct CoolFace {
 };
 CoolFace LayoutFace(const CoolButtonLook& look, const CoolButtonState& state, CoolRect item,
                     std::uint32_t itemState, bool captionEmpty, const CoolImagesSet& images);
+
+// DrawItem of every toolkit, in the order LayoutFace states: fill(rect, colour) paints a solid
+// rectangle, focus(item) the focus rectangle of the item (at face.focus), content(rect) the
+// captions and the image inside the rectangle the frames leave (as face.content lays them out).
+// The toolkits supply only these primitives, so the order is written once.
+template <typename Fill, typename Focus, typename Content>
+void PaintFace(const CoolFace& face, Fill fill, Focus focus, Content content) {
+    fill(face.item, SysColor::ButtonFace);
+    // On the full item rectangle and before any frame.
+    if (face.hasFocus) focus(face.item);
+    for (std::size_t i = 0; i < face.frames.count; ++i) {
+        for (const CoolFill& part : FrameFills(face.frames.frames[i])) fill(part.rect, part.color);
+    }
+    content(face.frames.content);
+}
 
 // SizeToContent's arithmetic for a caption of the given extent; (n, n) for an unknown
 // content value. The widget resizes itself only when n is 0.
@@ -203,7 +219,7 @@ void WhitenFacePixels(std::span<ColorRef> pixels, std::size_t width, std::size_t
 }
 
 // The embossed (disabled) rendering of an image draws the shape of its non-white opaque
-// pixels, once in COLOR_BTNHIGHLIGHT one pixel right and down, then in COLOR_BTNSHADOW.
+// pixels, once in ButtonHighlight one pixel right and down, then in ButtonShadow.
 // That is why the disabled bitmap turns the face colour white: face pixels drop out.
 constexpr bool IsEmbossShapePixel(ColorRef rgb, std::uint8_t alpha) {
     return alpha >= 0x80 && (rgb & kColorWhite) != kColorWhite;

@@ -19,7 +19,7 @@ void CoolButtonState::Release(CoolButtonActions& actions) {
 CoolButtonActions CoolButtonState::OnMouseMove(std::int32_t borderStyle, std::uint32_t keyFlags,
                                                bool inside) {
     CoolButtonActions actions;
-    const bool left = (keyFlags & MK_LBUTTON) != 0;
+    const bool left = (keyFlags & kKeyLeftButton) != 0;
     if (!left && borderStyle == BORDER_3D) {
         actions.Add(CoolButtonAction::PassToBase);
         return actions;

@@ -15,14 +15,14 @@ inline constexpr std::int32_t BORDER_FLAT = 1;
 inline constexpr std::int32_t BORDER_SEMIFLAT = 2;
 inline constexpr std::int32_t BORDER_NONE = 3;
 
-// Key flags of a mouse move, with the values the Windows message carries.
-inline constexpr std::uint32_t MK_LBUTTON = 0x1;
-inline constexpr std::uint32_t MK_RBUTTON = 0x2;
-inline constexpr std::uint32_t MK_SHIFT = 0x4;
-inline constexpr std::uint32_t MK_CONTROL = 0x8;
-inline constexpr std::uint32_t MK_MBUTTON = 0x10;
-inline constexpr std::uint32_t MK_XBUTTON1 = 0x20;
-inline constexpr std::uint32_t MK_XBUTTON2 = 0x40;
+// Key flags of a mouse move, with the values the Windows message carries (MK_LBUTTON, ...).
+inline constexpr std::uint32_t kKeyLeftButton = 0x1;
+inline constexpr std::uint32_t kKeyRightButton = 0x2;
+inline constexpr std::uint32_t kKeyShift = 0x4;
+inline constexpr std::uint32_t kKeyControl = 0x8;
+inline constexpr std::uint32_t kKeyMiddleButton = 0x10;
+inline constexpr std::uint32_t kKeyXButton1 = 0x20;
+inline constexpr std::uint32_t kKeyXButton2 = 0x40;
 
 enum class CoolButtonAction : std::uint8_t {
     Capture,     // take the mouse capture (m_bCaptured is already set)
@@ -68,7 +68,7 @@ public:
     // Disabling forgets hover and pressed; the base button repaints, this handler does not.
     CoolButtonActions OnEnable(bool enable);
 
-    // The pressed look: the flags, or the base button's pushed state (ODS_SELECTED).
+    // The pressed look: the flags, or the base button's pushed state (kItemSelected).
     bool PressedLook(bool selected) const { return (m_bPressed && m_bHover) || selected; }
 
 private:

@@ -11,6 +11,22 @@ std::string Padded(const char* text, std::size_t width) {
     return field;
 }
 
+// Plain text as an "A:" line; a serial with other bytes as a binary "H:" line in hex, every
+// byte kept.
+std::string SerialAttribute(const std::string& serial) {
+    bool plain = true;
+    for (char c : serial) plain = plain && c > ' ' && c < 0x7F && c != '\\';
+    if (plain) return "A: serial=" + serial + "\\n\n";
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (char c : serial + "\n") {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0xF];
+    }
+    return "H: serial=" + hex + "\n";
+}
+
 }  // namespace
 
 std::string UsbDevicePath(std::size_t index) {
@@ -43,7 +59,13 @@ std::string SysfsText(const VirtualDrive& drive, std::size_t index) {
     text += "P: " + UsbDevicePath(index) + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n";
     text +=
         "A: idVendor=" + drive.usbVendorId + "\\n\nA: idProduct=" + drive.usbProductId + "\\n\n";
-    if (!drive.serial.empty()) text += "A: serial=" + drive.serial + "\\n\n";
+    if (!drive.serial.empty()) text += SerialAttribute(drive.serial);
+    const std::string port =
+        drive.usbPort.empty() ? "2-" + std::to_string(index + 1) : drive.usbPort;
+    const auto dash = port.find('-');
+    text += "A: busnum=" + port.substr(0, dash) +
+            "\\n\nA: devpath=" + (dash == std::string::npos ? "1" : port.substr(dash + 1)) +
+            "\\n\n";
     text += "\n";
     text += "P: " + parent + "\nE: SUBSYSTEM=scsi\nE: DEVTYPE=scsi_device\n";
     text += std::string("A: type=") + (cdrom ? "5" : "0") + "\\n\n";

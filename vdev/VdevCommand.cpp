@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -88,11 +91,29 @@ struct PlugEvent {
     std::chrono::milliseconds at{0};
     std::string name;  // empty: Ctrl-C to the command instead
     bool attach = true;
+    bool allowOpen = false;  // instead: the node takes opens again (see DenyOpen)
+    int signal = SIGINT;     // sent to the command when name is empty
 };
+
+// A drive with denyOpenMs refuses opens for that long after a plug-in: its node's mode is 000
+// (which stops only a process without CAP_DAC_OVERRIDE) until an allowOpen event puts it back.
+void DenyOpen(const VirtualTestbed& testbed, const std::map<std::string, unsigned>& denyOpenMs,
+              const std::string& name, std::chrono::milliseconds now,
+              std::vector<PlugEvent>& schedule, std::size_t next) {
+    const auto deny = denyOpenMs.find(name);
+    if (deny == denyOpenMs.end()) return;
+    ::chmod((testbed.RootDir() + "/dev/" + name).c_str(), 0);
+    PlugEvent allow{now + std::chrono::milliseconds(deny->second), name, false, true, 0};
+    auto at =
+        std::upper_bound(schedule.begin() + static_cast<std::ptrdiff_t>(next), schedule.end(),
+                         allow, [](const PlugEvent& a, const PlugEvent& b) { return a.at < b.at; });
+    schedule.insert(at, allow);
+}
 
 int RunChild(const std::vector<std::string>& command, const std::string& root,
              const std::string& firstPreload, VirtualTestbed& testbed,
-             std::vector<PlugEvent> schedule) {
+             std::vector<PlugEvent> schedule, const std::map<std::string, unsigned>& denyOpenMs,
+             const std::vector<std::string>& attachedAtStart) {
     std::vector<std::string> env = ChildEnvironment(root, firstPreload);
     std::vector<char*> envp;
     for (auto& e : env) {
@@ -128,9 +149,13 @@ int RunChild(const std::vector<std::string>& command, const std::string& root,
     const sigset_t passed = PassedSignals();
     sigset_t none;
     sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &passed);
+    // SIGPIPE at its default too, as a shell starts a command (we may have it ignored).
+    sigset_t defaults = passed;
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    prctl(PR_SET_CHILD_SUBREAPER, 1UL, 0UL, 0UL, 0UL);
     pid_t pid = 0;
     const int spawnError = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
     posix_spawnattr_destroy(&attr);
@@ -148,29 +173,51 @@ int RunChild(const std::vector<std::string>& command, const std::string& root,
         pid_t waited = 0;
         const auto started = std::chrono::steady_clock::now();
         std::size_t next = 0;
-        while (next < schedule.size()) {
-            // The schedule runs on this thread, between looks at the child.
-            waited = waitpid(pid, &status, WNOHANG);
-            if (waited == pid || (waited < 0 && errno != EINTR)) break;
-            const auto due = started + schedule[next].at;
-            if (std::chrono::steady_clock::now() >= due) {
-                const PlugEvent& event = schedule[next++];
+        for (const std::string& name : attachedAtStart)
+            DenyOpen(testbed, denyOpenMs, name, std::chrono::milliseconds(0), schedule, next);
+        // The testbed serves the command's own children too: a command killed before them
+        // leaves them to us (subreaper), and we end only when the last of them has.
+        bool commandEnded = false;
+        for (;;) {
+            for (;;) {
+                int reaped = 0;
+                const pid_t any = waitpid(-1, &reaped, WNOHANG);
+                if (any < 0 && errno == EINTR) continue;
+                if (any == pid) {
+                    waited = pid;
+                    status = reaped;
+                    commandEnded = true;
+                    g_child = 0;
+                }
+                if (any <= 0) {
+                    if (any < 0 && commandEnded) next = schedule.size() + 1;  // none left
+                    break;
+                }
+            }
+            if (next > schedule.size()) break;
+            if (next < schedule.size() &&
+                std::chrono::steady_clock::now() >= started + schedule[next].at) {
+                const PlugEvent event = schedule[next++];
+                const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - started);
                 if (event.name.empty()) {
-                    kill(pid, SIGINT);
+                    if (!commandEnded) kill(pid, event.signal);
+                } else if (event.allowOpen) {
+                    ::chmod((testbed.RootDir() + "/dev/" + event.name).c_str(), 0660);
                 } else if (event.attach) {
-                    testbed.Attach(event.name);
+                    const std::string name = event.name;
+                    testbed.Attach(name);
+                    DenyOpen(testbed, denyOpenMs, name, now, schedule, next);
                 } else {
                     testbed.Detach(event.name);
                 }
                 continue;
             }
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-                due - std::chrono::steady_clock::now(), std::chrono::milliseconds(5)));
-        }
-        if (waited != pid) {
-            do {
-                waited = waitpid(pid, &status, 0);
-            } while (waited < 0 && errno == EINTR);
+            auto wait = std::chrono::steady_clock::duration(std::chrono::milliseconds(5));
+            if (next < schedule.size())
+                wait =
+                    std::min(wait, started + schedule[next].at - std::chrono::steady_clock::now());
+            std::this_thread::sleep_for(wait);
         }
         pthread_sigmask(SIG_BLOCK, &passed, nullptr);
         g_child = 0;
@@ -236,7 +283,13 @@ void ApplyDeviceOptions(const std::string& text, unsigned devices,
     options.faults = drive.faults;
     CLI::App sub{"options of one device", "--on"};
     options.AddTo(sub);
-    sub.add_option("--serial", drive.serial, "USB serial number");
+    sub.add_option("--serial", drive.serial, "USB serial number (any bytes)");
+    sub.add_option("--usb-port", drive.usbPort,
+                   "USB port path, e.g. 2-1 (default: its own); two devices on one port are two "
+                   "drives of one USB device");
+    sub.add_option("--deny-open-ms", drive.denyOpenMs,
+                   "the node refuses opens (EACCES without CAP_DAC_OVERRIDE) for MS ms after "
+                   "each plug-in");
     sub.add_flag("--open-fails", drive.openReadWriteFails,
                  "the drive cannot be opened for writing");
     sub.parse(text.substr(colon + 1), false);
@@ -252,9 +305,19 @@ void ApplyDeviceOptions(const std::string& text, unsigned devices,
 PlugEvent ParsePlugEvent(const std::string& text, bool cdrom, unsigned devices) {
     unsigned long ms = 0;
     int end = 0;
-    if (std::sscanf(text.c_str(), "%lu:int%n", &ms, &end) == 1 &&
+    char word[8] = {};
+    if (std::sscanf(text.c_str(), "%lu:%7[a-z]%n", &ms, word, &end) == 2 &&
         static_cast<std::size_t>(end) == text.size()) {
-        return {std::chrono::milliseconds(ms), {}, false};
+        const std::string name = word;
+        const int signal = name == "int"    ? SIGINT
+                           : name == "hup"  ? SIGHUP
+                           : name == "term" ? SIGTERM
+                           : name == "kill" ? SIGKILL
+                                            : 0;
+        if (signal == 0)
+            throw CLI::ValidationError("--at",
+                                       "expected int, hup, term or kill, got '" + text + "'");
+        return {std::chrono::milliseconds(ms), {}, false, false, signal};
     }
     unsigned long k = 0;
     char sign = 0;
@@ -266,7 +329,7 @@ PlugEvent ParsePlugEvent(const std::string& text, bool cdrom, unsigned devices) 
                                                std::to_string(devices) + ", got '" + text + "'");
     }
     return {std::chrono::milliseconds(ms), DeviceName(cdrom, static_cast<unsigned>(k - 1)),
-            sign == '+'};
+            sign == '+', false, 0};
 }
 
 }  // namespace
@@ -313,8 +376,9 @@ int RunVdevCommand(int argc, char** argv) {
                    "--serial S or --open-fails; e.g. --on '2:--fw-version V2.0 --fail-write 7'")
         ->allow_extra_args(false);
     app.add_option("--at", plugTexts,
-                   "MS:+K / MS:-K / MS:int  plug device K in / pull it out / send COMMAND SIGINT, "
-                   "MS ms after it starts; a device whose first event is + starts unplugged")
+                   "MS:+K / MS:-K / MS:int|hup|term|kill  plug device K in / pull it out / send "
+                   "COMMAND that signal, MS ms after it starts; a device whose first event is + "
+                   "starts unplugged")
         ->allow_extra_args(false);
     app.add_option("command", command, "the command to run, after --")->required();
 
@@ -363,8 +427,15 @@ int RunVdevCommand(int argc, char** argv) {
             bridge = std::make_unique<WineBridge>();
             bridge->Attach(testbed.RootDir(), drives);
         }
-        const int code = RunChild(command, testbed.RootDir(),
-                                  bridge ? bridge->PreloadLibrary() : "", testbed, schedule);
+        std::map<std::string, unsigned> denyOpenMs;
+        std::vector<std::string> attachedAtStart;
+        for (const VirtualDrive& drive : drives) {
+            if (drive.denyOpenMs > 0) denyOpenMs[drive.name] = drive.denyOpenMs;
+            if (drive.attached) attachedAtStart.push_back(drive.name);
+        }
+        const int code =
+            RunChild(command, testbed.RootDir(), bridge ? bridge->PreloadLibrary() : "", testbed,
+                     schedule, denyOpenMs, attachedAtStart);
         bridge.reset();
         for (std::size_t i = 1; i < drives.size(); ++i) {
             const std::string& name = drives[i].name;

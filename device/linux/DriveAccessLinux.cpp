@@ -16,7 +16,6 @@
 
 #include <array>
 #include <climits>
-#include <memory>
 
 #include "device/linux/DirectDriveAccess.h"
 #include "device/linux/HelperDriveAccess.h"
@@ -55,13 +54,15 @@ std::string InstalledHelperPath() {
 }
 
 DriveAccess& CurrentDriveAccess() {
-    static const std::unique_ptr<DriveAccess> s_access = []() -> std::unique_ptr<DriveAccess> {
+    // Never destroyed: a drive may still be closed by another object's destructor at exit. The
+    // helper ends when the process does (its end of the socket pair closes with it).
+    static DriveAccess* const s_access = []() -> DriveAccess* {
         if (!HoldsRawIo()) {
             std::string helper = InstalledHelperPath();
             if (!helper.empty() && ::access(helper.c_str(), F_OK) == 0)
-                return std::make_unique<HelperDriveAccess>(std::move(helper));
+                return new HelperDriveAccess(std::move(helper));
         }
-        return std::make_unique<DirectDriveAccess>();
+        return new DirectDriveAccess();
     }();
     return *s_access;
 }

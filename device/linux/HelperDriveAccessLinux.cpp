@@ -7,7 +7,8 @@
 //   environment, no blocked signals and a process group of its own, so that a Ctrl-C at the
 //   terminal reaches this program, which cancels the run the way Cancel does and then closes
 //   its drives, and not the helper in the middle of a request. The helper ends when our end
-//   closes (at exit, also when we are killed) or when we die (PR_SET_PDEATHSIG).
+//   closes (at exit, also when we are killed) or when the thread that started it ends
+//   (PR_SET_PDEATHSIG); every front end opens its drives, and so starts it, on its main thread.
 // - A helper that cannot be started (not executable for this user: not in the group kestrel)
 //   fails every open with the errno of its start; OpenFailureHint names the cause.
 // - send() uses MSG_NOSIGNAL: a helper that died must not kill us with SIGPIPE; the request
@@ -89,15 +90,21 @@ int HelperDriveAccess::Exchange(DevioRequest& request, DevioReply& reply) {
     do {
         n = ::send(m_socket, &request, sizeof request, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    if (n != static_cast<ssize_t>(sizeof request)) return n < 0 ? errno : EIO;
-    do {
-        n = ::recv(m_socket, &reply, sizeof reply, 0);
-    } while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(sizeof reply)) return 0;
-    // The helper is gone (or broke the protocol): nothing more can be sent through it.
+    if (n == static_cast<ssize_t>(sizeof request)) {
+        do {
+            n = ::recv(m_socket, &reply, sizeof reply, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n == static_cast<ssize_t>(sizeof reply)) return 0;
+    }
+    // The helper is gone (or broke the protocol): the drives it held are closed with it, and
+    // the next open starts a new one, so that a long-running station goes on with new units.
+    const int error = n < 0 ? errno : EPIPE;
     ::close(m_socket);
     m_socket = -1;
-    return n < 0 ? errno : EPIPE;
+    ::waitpid(m_pid, nullptr, WNOHANG);
+    m_pid = -1;
+    m_started = false;
+    return error;
 }
 
 DriveHandle HelperDriveAccess::Open(const std::string& devicePath, int* osError) {

@@ -18,13 +18,13 @@
 namespace {
 
 // Palette roles in colours that cannot be mistaken for each other.
-const QColor kFace(200, 200, 200);       // Button: COLOR_BTNFACE
-const QColor kLight(255, 255, 255);      // Light: COLOR_BTNHIGHLIGHT
-const QColor kMidlight(230, 230, 230);   // Midlight: COLOR_3DLIGHT
-const QColor kDark(128, 128, 128);       // Dark: COLOR_BTNSHADOW
-const QColor kShadow(40, 40, 40);        // Shadow: COLOR_3DDKSHADOW
-const QColor kText(0, 0, 160);           // ButtonText: COLOR_BTNTEXT
-const QColor kGray(120, 120, 120);       // disabled Text: COLOR_GRAYTEXT
+const QColor kFace(200, 200, 200);       // Button: ButtonFace
+const QColor kLight(255, 255, 255);      // Light: ButtonHighlight
+const QColor kMidlight(230, 230, 230);   // Midlight: Light
+const QColor kDark(128, 128, 128);       // Dark: ButtonShadow
+const QColor kShadow(40, 40, 40);        // Shadow: DarkShadow
+const QColor kText(0, 0, 160);           // ButtonText: ButtonText
+const QColor kGray(120, 120, 120);       // disabled Text: GrayText
 const QColor kInvertedFace(55, 55, 55);  // the face under the inverting focus rectangle
 
 QPalette TestPalette() {
@@ -273,6 +273,22 @@ private slots:
         QVERIFY(!m_btn->MouseState().m_bHover);
         QVERIFY(!m_btn->MouseState().m_bCaptured);
         QCOMPARE(Px(Shot(), 0, 0), kFace);
+    }
+
+    void doubleClickIsOneClick() {
+        QSignalSpy clicked(m_btn, &QAbstractButton::clicked);
+        QTest::mouseMove(m_btn, m_inside);
+        // What Qt delivers for a double-click: press, release, double-click, release.
+        QTest::mouseClick(m_btn, Qt::LeftButton, Qt::NoModifier, m_inside);
+        QTest::mouseDClick(m_btn, Qt::LeftButton, Qt::NoModifier, m_inside);
+        QTest::mouseRelease(m_btn, Qt::LeftButton, Qt::NoModifier, m_inside);
+        QCOMPARE(clicked.count(), 1);
+        QVERIFY(!m_btn->isDown());
+        QVERIFY(!m_btn->MouseState().m_bPressed);
+        QVERIFY(!m_btn->MouseState().m_bCaptured);
+        // The next single click counts again.
+        QTest::mouseClick(m_btn, Qt::LeftButton, Qt::NoModifier, m_inside);
+        QCOMPARE(clicked.count(), 2);
     }
 
     void leavingWithShiftKeepsTheCaptureAndLeaveEndsHover() {

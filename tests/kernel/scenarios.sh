@@ -323,8 +323,8 @@ fi
 # flashing new units. The earlier release is this package's programs with its own maintainer
 # scripts (the capability on kestrel-cli, no helper). dpkg upgrades the way it does: each new
 # file, given the ownership override dpkg holds for it, renamed over the old one, then the new
-# postinst. The station runs as root, as a line's service would; its children start from the
-# program it started from, which the upgrade deleted.
+# postinst. The station runs as a member of kestrel; its children start from the program it
+# started from, which the upgrade deleted. The node is the member's, as the udev rule makes it.
 station_count() { grep -c "Finish OK!" /tmp/station.log 2>/dev/null; }
 wait_flashed() {  # COUNT: until the station reports COUNT finished units (limited)
   i=0
@@ -333,8 +333,11 @@ wait_flashed() {  # COUNT: until the station reports COUNT finished units (limit
 }
 cp -a /pkg/root/. / && rm -rf /usr/libexec/kestrel
 PATH=/pkg/shims:$PATH sh /pkg/previous/postinst configure >/tmp/postinst.log 2>&1
+KESTREL_GID=$(grep "^kestrel:" /etc/group | cut -d: -f3)
 start_door unit1
-timeout 120 kestrel-cli station "$IMAGE" >/tmp/station.log 2>&1 &
+chown 1000 "$DOOR_DEV"
+timeout 120 /usr/bin/setpriv --reuid=1000 --regid=1000 --groups="$KESTREL_GID" --inh-caps=-all \
+  /bin/sh -c 'exec "$@"' sh /usr/bin/kestrel-cli station "$IMAGE" >/tmp/station.log 2>&1 &
 station=$!
 why=
 wait_flashed 1 || why="the first unit was not flashed"
@@ -351,6 +354,7 @@ for file in /usr/bin/kestrel-cli /usr/bin/kestrel-upgrade /usr/libexec/kestrel/k
 done
 PATH=/pkg/shims:$PATH sh /pkg/postinst configure 0.9.0 >>/tmp/postinst.log 2>&1
 start_door unit2
+chown 1000 "$DOOR_DEV"
 [ -n "$why" ] || wait_flashed 2 || why="the unit after the upgrade was not flashed"
 kill -INT $station
 wait $station

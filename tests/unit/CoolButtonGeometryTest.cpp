@@ -18,7 +18,7 @@ constexpr CoolRect kItem{0, 0, 60, 20};
 class Grid {
 public:
     Grid(std::int32_t w, std::int32_t h)
-        : m_w(w), m_cells(static_cast<std::size_t>(w * h), COLOR_BTNFACE) {}
+        : m_w(w), m_cells(static_cast<std::size_t>(w * h), ButtonFace) {}
     void Fill(const CoolRect& r, SysColor c) {
         for (std::int32_t y = r.top; y < r.bottom; ++y)
             for (std::int32_t x = r.left; x < r.right; ++x) At(x, y) = c;
@@ -59,7 +59,7 @@ struct Rings {
     friend bool operator==(const Rings&, const Rings&) = default;
 };
 std::optional<SysColor> Seen(SysColor c) {
-    return c == COLOR_BTNFACE ? std::nullopt : std::optional<SysColor>(c);
+    return c == ButtonFace ? std::nullopt : std::optional<SysColor>(c);
 }
 Rings RingsOf(Grid g) {
     const std::int32_t r = kItem.right - 1;
@@ -67,24 +67,24 @@ Rings RingsOf(Grid g) {
 }
 
 const Rings kNone{};
-const Rings kRaisedOuter{COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW, std::nullopt, std::nullopt};
-const Rings kRaisedBoth{COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW, COLOR_3DLIGHT, COLOR_BTNSHADOW};
-const Rings kSunkenOuter{COLOR_3DDKSHADOW, COLOR_BTNHIGHLIGHT, std::nullopt, std::nullopt};
-const Rings kSunkenBoth{COLOR_3DDKSHADOW, COLOR_BTNHIGHLIGHT, COLOR_BTNSHADOW, COLOR_3DLIGHT};
+const Rings kRaisedOuter{ButtonHighlight, DarkShadow, std::nullopt, std::nullopt};
+const Rings kRaisedBoth{ButtonHighlight, DarkShadow, Light, ButtonShadow};
+const Rings kSunkenOuter{DarkShadow, ButtonHighlight, std::nullopt, std::nullopt};
+const Rings kSunkenBoth{DarkShadow, ButtonHighlight, ButtonShadow, Light};
 
 }  // namespace
 
 TEST(CoolButtonGeometry, FrameCornersFollowTheSecondColour) {
     Grid g(6, 4);
-    for (const CoolFill& f : FrameFills({{0, 0, 6, 4}, COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW}))
+    for (const CoolFill& f : FrameFills({{0, 0, 6, 4}, ButtonHighlight, DarkShadow}))
         g.Fill(f.rect, f.color);
-    EXPECT_EQ(g.At(0, 0), COLOR_BTNHIGHLIGHT);
-    EXPECT_EQ(g.At(4, 0), COLOR_BTNHIGHLIGHT);
-    EXPECT_EQ(g.At(0, 2), COLOR_BTNHIGHLIGHT);
-    EXPECT_EQ(g.At(5, 0), COLOR_3DDKSHADOW);  // top-right
-    EXPECT_EQ(g.At(0, 3), COLOR_3DDKSHADOW);  // bottom-left
-    EXPECT_EQ(g.At(5, 3), COLOR_3DDKSHADOW);
-    EXPECT_EQ(g.At(2, 1), COLOR_BTNFACE);  // one pixel wide
+    EXPECT_EQ(g.At(0, 0), ButtonHighlight);
+    EXPECT_EQ(g.At(4, 0), ButtonHighlight);
+    EXPECT_EQ(g.At(0, 2), ButtonHighlight);
+    EXPECT_EQ(g.At(5, 0), DarkShadow);  // top-right
+    EXPECT_EQ(g.At(0, 3), DarkShadow);  // bottom-left
+    EXPECT_EQ(g.At(5, 3), DarkShadow);
+    EXPECT_EQ(g.At(2, 1), ButtonFace);  // one pixel wide
 }
 
 TEST(CoolButtonGeometry, LooksOfEveryBorderStyle) {
@@ -105,7 +105,7 @@ TEST(CoolButtonGeometry, LooksOfEveryBorderStyle) {
         EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(true, false), kItem, 0))), c.hover);
         EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(true, true), kItem, 0))), c.pressed);
         // The base button's pushed state alone (keyboard) gives the pressed look.
-        EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(false, false), kItem, ODS_SELECTED))),
+        EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(false, false), kItem, kItemSelected))),
                   c.pressed);
         // Pressed without hover (dragged out) is not the pressed look.
         EXPECT_EQ(RingsOf(Paint(LayoutFrames(look, StateOf(false, true), kItem, 0))), c.rest);
@@ -126,7 +126,7 @@ TEST(CoolButtonGeometry, ContentIsTheRoomOfBothRingsWithTheOffsetWhenPressed) {
             << border;
     }
     // No frame and no offset in the borderless style, in any state.
-    EXPECT_EQ(LayoutFrames(Style(BORDER_NONE), StateOf(true, true), kItem, ODS_SELECTED).content,
+    EXPECT_EQ(LayoutFrames(Style(BORDER_NONE), StateOf(true, true), kItem, kItemSelected).content,
               kItem.Inset(2));
     EXPECT_EQ(LayoutFrames(Style(BORDER_NONE), StateOf(true, true), kItem, 0).count, 0u);
 
@@ -141,15 +141,53 @@ TEST(CoolButtonGeometry, FocusRectangleIsInsetTwoInTheFlatStyleAndThreeOtherwise
         EXPECT_EQ(FocusFrameRect(Style(border), kItem), (CoolRect{3, 3, 57, 17})) << border;
 
     const CoolFace face =
-        LayoutFace(CoolButtonLook{}, StateOf(false, false), kItem, ODS_FOCUS, false, {});
+        LayoutFace(CoolButtonLook{}, StateOf(false, false), kItem, kItemFocus, false, {});
     EXPECT_TRUE(face.hasFocus);
     EXPECT_EQ(face.focus, (CoolRect{2, 2, 58, 18}));
     EXPECT_FALSE(LayoutFace(CoolButtonLook{}, {}, kItem, 0, false, {}).hasFocus);
 }
 
+// Both toolkits paint through PaintFace, so its order is the order on screen.
+TEST(CoolButtonGeometry, PaintFaceFollowsTheOrderLayoutFaceStates) {
+    const CoolFace face =
+        LayoutFace(CoolButtonLook{}, StateOf(true, false), kItem, kItemFocus, false, {});
+    ASSERT_EQ(face.frames.count, 1u);
+    std::vector<std::string> steps;
+    std::vector<CoolRect> rects;
+    auto fill = [&](const CoolRect& r, SysColor c) {
+        steps.push_back("fill" + std::to_string(static_cast<int>(c)));
+        rects.push_back(r);
+    };
+    auto focus = [&](const CoolRect& r) {
+        steps.push_back("focus");
+        rects.push_back(r);
+    };
+    auto content = [&](const CoolRect& r) {
+        steps.push_back("content");
+        rects.push_back(r);
+    };
+    PaintFace(face, fill, focus, content);
+    ASSERT_EQ(steps.size(), 7u);
+    EXPECT_EQ(steps[0], "fill15") << "the face colour first";
+    EXPECT_EQ(rects[0], kItem);
+    EXPECT_EQ(steps[1], "focus") << "the focus rectangle before any frame";
+    EXPECT_EQ(rects[1], kItem);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const CoolFill part = FrameFills(face.frames.frames[0])[i];
+        EXPECT_EQ(steps[2 + i], "fill" + std::to_string(static_cast<int>(part.color))) << i;
+        EXPECT_EQ(rects[2 + i], part.rect) << i;
+    }
+    EXPECT_EQ(steps[6], "content");
+    EXPECT_EQ(rects[6], face.frames.content);
+
+    steps.clear();
+    PaintFace(LayoutFace(CoolButtonLook{}, {}, kItem, 0, false, {}), fill, focus, content);
+    EXPECT_EQ(steps, (std::vector<std::string>{"fill15", "content"})) << "no focus, no frame";
+}
+
 TEST(CoolButtonGeometry, CaptionColours) {
     const CoolRect r = kItem.Inset(2);
-    const CoolColor btnText{true, COLOR_BTNTEXT, 0};
+    const CoolColor btnText{true, ButtonText, 0};
 
     // The tool's buttons: one pass in the system text colour over the whole content.
     CoolContent c = LayoutContent(CoolButtonLook{}, StateOf(true, true), r, 0, false, {});
@@ -160,7 +198,7 @@ TEST(CoolButtonGeometry, CaptionColours) {
     CoolButtonLook coloured;
     coloured.m_crText = MakeColorRef(10, 20, 30);
     c = LayoutContent(coloured, StateOf(true, false), r, 0, false, {});
-    EXPECT_EQ(c.captions[0].color, (CoolColor{false, COLOR_BTNTEXT, MakeColorRef(10, 20, 30)}));
+    EXPECT_EQ(c.captions[0].color, (CoolColor{false, ButtonText, MakeColorRef(10, 20, 30)}));
 
     coloured.m_crHoverText = MakeColorRef(200, 0, 0);
     c = LayoutContent(coloured, StateOf(false, false), r, 0, false, {});
@@ -175,12 +213,12 @@ TEST(CoolButtonGeometry, CaptionColours) {
 
     // Disabled: embossed, highlight one pixel right and down first, then gray; own colours
     // play no part.
-    c = LayoutContent(coloured, StateOf(true, false), r, ODS_DISABLED, false, {});
+    c = LayoutContent(coloured, StateOf(true, false), r, kItemDisabled, false, {});
     ASSERT_EQ(c.captionCount, 2u);
     EXPECT_EQ(c.captions[0].rect, r.Offset(1, 1));
-    EXPECT_EQ(c.captions[0].color, (CoolColor{true, COLOR_BTNHIGHLIGHT, 0}));
+    EXPECT_EQ(c.captions[0].color, (CoolColor{true, ButtonHighlight, 0}));
     EXPECT_EQ(c.captions[1].rect, r);
-    EXPECT_EQ(c.captions[1].color, (CoolColor{true, COLOR_GRAYTEXT, 0}));
+    EXPECT_EQ(c.captions[1].color, (CoolColor{true, GrayText, 0}));
 
     // Image only: no caption at all.
     CoolButtonLook imageOnly;
@@ -254,19 +292,19 @@ TEST(CoolButtonGeometry, WhichImageIsDrawnWithWhichFlags) {
     EXPECT_EQ(LayoutContent(look, rest, r, 0, false, icons).image, CoolImageSlot::IconNormal);
     EXPECT_EQ(LayoutContent(look, hover, r, 0, false, icons).image, CoolImageSlot::IconHover);
     EXPECT_EQ(LayoutContent(look, hover, r, 0, false, iconOnly).image, CoolImageSlot::IconNormal);
-    EXPECT_EQ(LayoutContent(look, rest, r, 0, false, icons).imageFlags, DST_ICON);
+    EXPECT_EQ(LayoutContent(look, rest, r, 0, false, icons).imageFlags, kImageIcon);
     // Disabled icons: same choice, embossed.
-    const CoolContent di = LayoutContent(look, hover, r, ODS_DISABLED, false, icons);
+    const CoolContent di = LayoutContent(look, hover, r, kItemDisabled, false, icons);
     EXPECT_EQ(di.image, CoolImageSlot::IconHover);
-    EXPECT_EQ(di.imageFlags, DST_ICON | DSS_DISABLED);
+    EXPECT_EQ(di.imageFlags, kImageIcon | kImageEmbossed);
 
     EXPECT_EQ(LayoutContent(look, rest, r, 0, false, bitmaps).image, CoolImageSlot::BitmapNormal);
     EXPECT_EQ(LayoutContent(look, hover, r, 0, false, bitmaps).image, CoolImageSlot::BitmapHover);
     EXPECT_EQ(LayoutContent(look, hover, r, 0, false, none).image, CoolImageSlot::BitmapNormal);
     // Disabled bitmaps: the disabled one, even when none was made, embossed.
-    const CoolContent db = LayoutContent(look, hover, r, ODS_DISABLED, false, none);
+    const CoolContent db = LayoutContent(look, hover, r, kItemDisabled, false, none);
     EXPECT_EQ(db.image, CoolImageSlot::BitmapDisabled);
-    EXPECT_EQ(db.imageFlags, DST_BITMAP | DSS_DISABLED);
+    EXPECT_EQ(db.imageFlags, kImageBitmap | kImageEmbossed);
 
     // No image: a width of 0 whatever handles are set, or caption-only content.
     look.m_cxImage = 0;

@@ -60,16 +60,17 @@ TEST(CoolButtonState, DragOutKeepsHoverEndsPressedAndDragBackPressesAgain) {
     EXPECT_EQ(List(s.OnLButtonDown()), (std::vector<A>{A::RepaintNow, A::PassToBase}));
     EXPECT_EQ(LookOf(s), Look::Pressed);
 
-    EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, MK_LBUTTON, false)),
+    EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, kKeyLeftButton, false)),
               (std::vector<A>{A::RepaintNow, A::PassToBase}));
     EXPECT_FALSE(s.m_bPressed);
     EXPECT_TRUE(s.m_bHover);
     EXPECT_TRUE(s.m_bCaptured);
     EXPECT_EQ(LookOf(s), Look::Hover);
     // Further drags outside repaint nothing.
-    EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, MK_LBUTTON, false)), (std::vector<A>{A::PassToBase}));
+    EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, kKeyLeftButton, false)),
+              (std::vector<A>{A::PassToBase}));
 
-    EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, MK_LBUTTON, true)),
+    EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, kKeyLeftButton, true)),
               (std::vector<A>{A::RepaintNow, A::PassToBase}));
     EXPECT_EQ(LookOf(s), Look::Pressed);
 }
@@ -78,7 +79,7 @@ TEST(CoolButtonState, ReleaseClearsBothAndGivesCaptureBackAfterTheBaseButton) {
     CoolButtonState s;
     // Pressed without a move first: the press takes the capture itself.
     EXPECT_EQ(List(s.OnLButtonDown()), (std::vector<A>{A::Capture, A::RepaintNow, A::PassToBase}));
-    s.OnMouseMove(BORDER_FLAT, MK_LBUTTON, false);  // released outside after this
+    s.OnMouseMove(BORDER_FLAT, kKeyLeftButton, false);  // released outside after this
 
     EXPECT_EQ(List(s.OnLButtonUp()),
               (std::vector<A>{A::RepaintNow, A::PassToBase, A::ReleaseIfCaptured}));
@@ -107,7 +108,7 @@ TEST(CoolButtonState, AfterAClickTheRestLookShowsUntilThePointerMoves) {
 
 TEST(CoolButtonState, MovingInWithTheButtonAlreadyHeldShowsThePressedLook) {
     CoolButtonState s;
-    EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, MK_LBUTTON, true)),
+    EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, kKeyLeftButton, true)),
               (std::vector<A>{A::Capture, A::RepaintNow, A::PassToBase}));
     EXPECT_TRUE(s.m_bPressed);
     EXPECT_TRUE(s.m_bHover);
@@ -115,7 +116,7 @@ TEST(CoolButtonState, MovingInWithTheButtonAlreadyHeldShowsThePressedLook) {
 }
 
 TEST(CoolButtonState, LeavingWithShiftOrCtrlHeldEndsHoverButKeepsTheCapture) {
-    for (std::uint32_t key : {MK_SHIFT, MK_CONTROL, MK_RBUTTON, MK_SHIFT | MK_CONTROL}) {
+    for (std::uint32_t key : {kKeyShift, kKeyControl, kKeyRightButton, kKeyShift | kKeyControl}) {
         SCOPED_TRACE(key);
         CoolButtonState s = Hovering();
         EXPECT_EQ(List(s.OnMouseMove(BORDER_FLAT, key, false)),
@@ -133,17 +134,17 @@ TEST(CoolButtonState, LeavingWithShiftOrCtrlHeldEndsHoverButKeepsTheCapture) {
 
     // The other ways the kept capture ends: left release, cancel mode, disabling.
     CoolButtonState up = Hovering();
-    up.OnMouseMove(BORDER_FLAT, MK_SHIFT, false);
+    up.OnMouseMove(BORDER_FLAT, kKeyShift, false);
     up.OnLButtonUp();
     EXPECT_TRUE(up.ReleaseIfCaptured());
 
     CoolButtonState cancel = Hovering();
-    cancel.OnMouseMove(BORDER_FLAT, MK_CONTROL, false);
+    cancel.OnMouseMove(BORDER_FLAT, kKeyControl, false);
     EXPECT_TRUE(cancel.OnCancelMode().Contains(A::Release));
     EXPECT_FALSE(cancel.m_bCaptured);
 
     CoolButtonState disable = Hovering();
-    disable.OnMouseMove(BORDER_FLAT, MK_SHIFT, false);
+    disable.OnMouseMove(BORDER_FLAT, kKeyShift, false);
     EXPECT_TRUE(disable.OnEnable(false).Contains(A::Release));
     EXPECT_FALSE(disable.m_bCaptured);
 }
@@ -195,7 +196,7 @@ TEST(CoolButtonState, DisablingWhileHoveredOrPressedForgetsBothWithoutRepainting
 
 TEST(CoolButtonState, ThreeDStyleIgnoresMovesWithoutTheLeftButton) {
     CoolButtonState s;
-    for (std::uint32_t keys : {0u, MK_SHIFT, MK_RBUTTON}) {
+    for (std::uint32_t keys : {0u, kKeyShift, kKeyRightButton}) {
         for (bool inside : {true, false}) {
             EXPECT_EQ(List(s.OnMouseMove(BORDER_3D, keys, inside)),
                       (std::vector<A>{A::PassToBase}));
@@ -212,10 +213,10 @@ TEST(CoolButtonState, ThreeDStyleIgnoresMovesWithoutTheLeftButton) {
 
     // With the left button held the 3-D style tracks like the others.
     CoolButtonState drag;
-    drag.OnMouseMove(BORDER_3D, MK_LBUTTON, true);
+    drag.OnMouseMove(BORDER_3D, kKeyLeftButton, true);
     EXPECT_TRUE(drag.m_bPressed);
     EXPECT_TRUE(drag.m_bCaptured);
-    drag.OnMouseMove(BORDER_3D, MK_LBUTTON, false);
+    drag.OnMouseMove(BORDER_3D, kKeyLeftButton, false);
     EXPECT_FALSE(drag.m_bPressed);
     EXPECT_TRUE(drag.m_bHover);
 

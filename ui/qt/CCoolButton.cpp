@@ -35,13 +35,13 @@ namespace {
 
 std::uint32_t KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
     std::uint32_t flags = 0;
-    if (buttons & Qt::LeftButton) flags |= MK_LBUTTON;
-    if (buttons & Qt::RightButton) flags |= MK_RBUTTON;
-    if (buttons & Qt::MiddleButton) flags |= MK_MBUTTON;
-    if (buttons & Qt::XButton1) flags |= MK_XBUTTON1;
-    if (buttons & Qt::XButton2) flags |= MK_XBUTTON2;
-    if (modifiers & Qt::ShiftModifier) flags |= MK_SHIFT;
-    if (modifiers & Qt::ControlModifier) flags |= MK_CONTROL;
+    if (buttons & Qt::LeftButton) flags |= kKeyLeftButton;
+    if (buttons & Qt::RightButton) flags |= kKeyRightButton;
+    if (buttons & Qt::MiddleButton) flags |= kKeyMiddleButton;
+    if (buttons & Qt::XButton1) flags |= kKeyXButton1;
+    if (buttons & Qt::XButton2) flags |= kKeyXButton2;
+    if (modifiers & Qt::ShiftModifier) flags |= kKeyShift;
+    if (modifiers & Qt::ControlModifier) flags |= kKeyControl;
     return flags;
 }
 
@@ -107,10 +107,7 @@ void CCoolButton::SetTooltipText(const QString& text) {
 
 void CCoolButton::SetIcon(QIcon* normal, QIcon* hover, std::int32_t cx, std::int32_t cy) {
     FreeImages();
-    m_hIconNormal = normal;
-    m_hIconHover = hover;
-    m_cxImage = cx;
-    m_cyImage = cy;
+    HoldIcons(normal, hover, cx, cy, false, *this);
     update();
 }
 
@@ -122,10 +119,7 @@ void CCoolButton::SetIcon(std::unique_ptr<QIcon> normal, std::unique_ptr<QIcon> 
 
 void CCoolButton::SetBitmap(QPixmap* normal, QPixmap* hover, std::int32_t cx, std::int32_t cy) {
     FreeImages();
-    m_hBitmapNormal = normal;
-    m_hBitmapHover = hover;
-    m_cxImage = cx;
-    m_cyImage = cy;
+    HoldBitmaps(normal, hover, cx, cy, false, *this);
     // The disabled look always draws the disabled bitmap, so it is made with every new bitmap.
     CreateDisabledBitmap();
     update();
@@ -145,13 +139,7 @@ void CCoolButton::FreeImages() {
         delete m_hIconHover;
     }
     m_hBitmapDisabled.reset();
-    m_hBitmapNormal = nullptr;
-    m_hIconNormal = nullptr;
-    m_hBitmapHover = nullptr;
-    m_hIconHover = nullptr;
-    m_bOwnImages = false;
-    m_cxImage = 0;
-    m_cyImage = 0;
+    ForgetImages(*this);
 }
 
 QSize CCoolButton::SizeToContent(std::int32_t n) {
@@ -178,7 +166,7 @@ bool CCoolButton::CreateDisabledBitmap() {
         for (std::size_t x = 0; x < width; ++x) pixels[y * width + x] = ToColorRef(line[x]);
     }
     WhitenFacePixels(pixels, width, height,
-                     [this] { return ToColorRef(SystemColor(SysColor::COLOR_BTNFACE).rgb()); });
+                     [this] { return ToColorRef(SystemColor(SysColor::ButtonFace).rgb()); });
     for (std::size_t y = 0; y < height; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(y)));
         for (std::size_t x = 0; x < width; ++x) {
@@ -197,19 +185,19 @@ bool CCoolButton::CreateDisabledBitmap() {
 QColor CCoolButton::SystemColor(SysColor color) const {
     const QPalette& pal = palette();
     switch (color) {
-        case SysColor::COLOR_BTNFACE:
+        case SysColor::ButtonFace:
             return pal.color(QPalette::Active, QPalette::Button);
-        case SysColor::COLOR_BTNSHADOW:
+        case SysColor::ButtonShadow:
             return pal.color(QPalette::Active, QPalette::Dark);
-        case SysColor::COLOR_3DDKSHADOW:
+        case SysColor::DarkShadow:
             return pal.color(QPalette::Active, QPalette::Shadow);
-        case SysColor::COLOR_3DLIGHT:
+        case SysColor::Light:
             return pal.color(QPalette::Active, QPalette::Midlight);
-        case SysColor::COLOR_BTNHIGHLIGHT:
+        case SysColor::ButtonHighlight:
             return pal.color(QPalette::Active, QPalette::Light);
-        case SysColor::COLOR_BTNTEXT:
+        case SysColor::ButtonText:
             return pal.color(QPalette::Active, QPalette::ButtonText);
-        case SysColor::COLOR_GRAYTEXT: {
+        case SysColor::GrayText: {
             // The palette's disabled text is often barely distinguishable from the face.
             const QColor face = pal.color(QPalette::Active, QPalette::Button);
             const ColorRef gray =
@@ -232,24 +220,19 @@ void CCoolButton::FillRect(QPainter& painter, const CoolRect& rect, const QColor
 void CCoolButton::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     std::uint32_t itemState = 0;
-    if (isDown()) itemState |= ODS_SELECTED;
-    if (!isEnabled()) itemState |= ODS_DISABLED;
-    if (hasFocus()) itemState |= ODS_FOCUS;
+    if (isDown()) itemState |= kItemSelected;
+    if (!isEnabled()) itemState |= kItemDisabled;
+    if (hasFocus()) itemState |= kItemFocus;
     DrawItem(painter, {0, 0, width(), height()}, itemState);
 }
 
 void CCoolButton::DrawItem(QPainter& painter, const CoolRect& item, std::uint32_t itemState) {
-    FillRect(painter, item, SystemColor(SysColor::COLOR_BTNFACE));
-    // On the full item rectangle and before any frame.
-    if ((itemState & ODS_FOCUS) != 0) DrawFocusFrame(painter, item);
-
-    const CoolFrames frames = LayoutFrames(*this, *this, item, itemState);
-    for (std::size_t i = 0; i < frames.count; ++i) {
-        for (const CoolFill& fill : FrameFills(frames.frames[i])) {
-            FillRect(painter, fill.rect, SystemColor(fill.color));
-        }
-    }
-    DrawContent(painter, frames.content, itemState);
+    const CoolFace face = LayoutFace(*this, *this, item, itemState, text().isEmpty(), ImagesSet());
+    PaintFace(
+        face,
+        [&](const CoolRect& rect, SysColor color) { FillRect(painter, rect, SystemColor(color)); },
+        [&](const CoolRect& at) { DrawFocusFrame(painter, at); },
+        [&](const CoolRect& content) { DrawContent(painter, content, itemState); });
 }
 
 void CCoolButton::DrawFocusFrame(QPainter& painter, const CoolRect& item) {
@@ -279,12 +262,8 @@ void CCoolButton::DrawFocusFrame(QPainter& painter, const CoolRect& item) {
 
 void CCoolButton::DrawContent(QPainter& painter, const CoolRect& content, std::uint32_t itemState) {
     const QString caption = text();
-    CoolImagesSet images;
-    images.iconNormal = m_hIconNormal != nullptr;
-    images.iconHover = m_hIconHover != nullptr;
-    images.bitmapHover = m_hBitmapHover != nullptr;
     const CoolContent layout =
-        LayoutContent(*this, *this, content, itemState, caption.isEmpty(), images);
+        LayoutContent(*this, *this, content, itemState, caption.isEmpty(), ImagesSet());
 
     // Centred on one line, '&' marking the mnemonic; the widget's own font.
     for (std::size_t i = 0; i < layout.captionCount; ++i) {
@@ -293,7 +272,7 @@ void CCoolButton::DrawContent(QPainter& painter, const CoolRect& content, std::u
                          Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, caption);
     }
 
-    const bool embossed = (layout.imageFlags & DSS_DISABLED) != 0;
+    const bool embossed = (layout.imageFlags & kImageEmbossed) != 0;
     const QSize size(m_cxImage, m_cyImage);
     switch (layout.image) {
         case CoolImageSlot::None:
@@ -336,9 +315,8 @@ void CCoolButton::DrawImage(QPainter& painter, const QImage& image, const CoolRe
         return;
     }
     const QImage source = image.convertToFormat(QImage::Format_ARGB32);
-    painter.drawImage(at + QPoint(1, 1),
-                      ShapeIn(source, SystemColor(SysColor::COLOR_BTNHIGHLIGHT)));
-    painter.drawImage(at, ShapeIn(source, SystemColor(SysColor::COLOR_BTNSHADOW)));
+    painter.drawImage(at + QPoint(1, 1), ShapeIn(source, SystemColor(SysColor::ButtonHighlight)));
+    painter.drawImage(at, ShapeIn(source, SystemColor(SysColor::ButtonShadow)));
 }
 
 template <typename PassToBase>
@@ -385,6 +363,18 @@ void CCoolButton::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     Run(OnLButtonUp(), [&] { QPushButton::mouseReleaseEvent(event); });
+}
+
+void CCoolButton::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second press of a double-click is no press of this button: the owner-drawn button
+    // of the other platform only notifies a double-click there, which the dialog ignores. Qt
+    // would take it as a press, and its release as a second click: a double-click on Cancel
+    // would cancel twice. The release that follows finds the button up and sends nothing.
+    if (event->button() == Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    QPushButton::mouseDoubleClickEvent(event);
 }
 
 void CCoolButton::leaveEvent(QEvent* event) {

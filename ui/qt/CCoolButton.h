@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "ui/CoolButtonGeometry.h"
+#include "ui/CoolButtonImages.h"
 #include "ui/CoolButtonSettings.h"
 #include "ui/CoolButtonState.h"
 
@@ -23,7 +24,10 @@ class QImage;
 class QPainter;
 class QPixmap;
 
-class CCoolButton : public QPushButton, public CoolButtonSettings, protected CoolButtonState {
+class CCoolButton : public QPushButton,
+                    public CoolButtonSettings,
+                    protected CoolButtonState,
+                    protected CoolButtonImages<QIcon*, QPixmap*> {
     Q_OBJECT
 
 public:
@@ -79,20 +83,18 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
 
-    // The whole face: fill, focus rectangle, frames, content.
+    // The whole face, in the order LayoutFace states (PaintFace): fill, focus rectangle,
+    // frames, content.
     virtual void DrawItem(QPainter& painter, const CoolRect& item, std::uint32_t itemState);
 
-    QIcon* m_hIconNormal = nullptr;
-    QPixmap* m_hBitmapNormal = nullptr;
-    QIcon* m_hIconHover = nullptr;
-    QPixmap* m_hBitmapHover = nullptr;
+    // The normal and hover images are held in CoolButtonImages.
     std::unique_ptr<QPixmap> m_hBitmapDisabled;  // always the button's own
-    bool m_bOwnImages = false;                   // the four above belong to the button
 
 private:
     void Init();

@@ -13,9 +13,25 @@ RECT ToRect(const CoolRect& r) {
     return {r.left, r.top, r.right, r.bottom};
 }
 
-// The system colours by their platform numbers, which the shared enumeration mirrors.
-constexpr SysColor kFace = static_cast<SysColor>(COLOR_BTNFACE);
-constexpr SysColor kGrayText = static_cast<SysColor>(COLOR_GRAYTEXT);
+// The shared names carry the platform's values, so flags and colour numbers pass unchanged.
+static_assert(kKeyLeftButton == MK_LBUTTON && kKeyRightButton == MK_RBUTTON &&
+              kKeyShift == MK_SHIFT && kKeyControl == MK_CONTROL &&
+              kKeyMiddleButton == MK_MBUTTON && kKeyXButton1 == MK_XBUTTON1 &&
+              kKeyXButton2 == MK_XBUTTON2);
+static_assert(kItemSelected == ODS_SELECTED && kItemDisabled == ODS_DISABLED &&
+              kItemFocus == ODS_FOCUS);
+static_assert(kImageIcon == DST_ICON && kImageBitmap == DST_BITMAP &&
+              kImageEmbossed == DSS_DISABLED);
+static_assert(static_cast<int>(SysColor::ButtonFace) == COLOR_BTNFACE &&
+              static_cast<int>(SysColor::ButtonShadow) == COLOR_BTNSHADOW &&
+              static_cast<int>(SysColor::GrayText) == COLOR_GRAYTEXT &&
+              static_cast<int>(SysColor::ButtonText) == COLOR_BTNTEXT &&
+              static_cast<int>(SysColor::ButtonHighlight) == COLOR_BTNHIGHLIGHT &&
+              static_cast<int>(SysColor::DarkShadow) == COLOR_3DDKSHADOW &&
+              static_cast<int>(SysColor::Light) == COLOR_3DLIGHT);
+
+constexpr SysColor kFace = SysColor::ButtonFace;
+constexpr SysColor kGrayText = SysColor::GrayText;
 
 COLORREF Sys(SysColor color) {
     return GetSysColor(static_cast<int>(color));
@@ -149,22 +165,14 @@ void CCoolButton::Invalidate() {
 
 void CCoolButton::SetIcon(HICON normal, HICON hover, std::int32_t cx, std::int32_t cy, bool own) {
     FreeImages();
-    m_hIconNormal = normal;
-    m_hIconHover = hover;
-    m_cxImage = cx;
-    m_cyImage = cy;
-    m_bOwnImages = own;
+    HoldIcons(normal, hover, cx, cy, own, *this);
     Invalidate();
 }
 
 void CCoolButton::SetBitmap(HBITMAP normal, HBITMAP hover, std::int32_t cx, std::int32_t cy,
                             bool own) {
     FreeImages();
-    m_hBitmapNormal = normal;
-    m_hBitmapHover = hover;
-    m_cxImage = cx;
-    m_cyImage = cy;
-    m_bOwnImages = own;
+    HoldBitmaps(normal, hover, cx, cy, own, *this);
     // The disabled look always draws the disabled bitmap, so it is made with every bitmap.
     CreateDisabledBitmap();
     Invalidate();
@@ -178,14 +186,8 @@ void CCoolButton::FreeImages() {
         if (m_hIconHover != nullptr) DestroyIcon(m_hIconHover);
     }
     if (m_hBitmapDisabled != nullptr) DeleteObject(m_hBitmapDisabled);
-    m_hBitmapNormal = nullptr;
-    m_hIconNormal = nullptr;
-    m_hBitmapHover = nullptr;
-    m_hIconHover = nullptr;
     m_hBitmapDisabled = nullptr;
-    m_bOwnImages = false;
-    m_cxImage = 0;
-    m_cyImage = 0;
+    ForgetImages(*this);
 }
 
 SIZE CCoolButton::SizeToContent(std::int32_t n) {
@@ -257,22 +259,13 @@ bool CCoolButton::CreateDisabledBitmap() {
 void CCoolButton::DrawItem(const DRAWITEMSTRUCT& item) {
     HDC dc = item.hDC;
     const CoolRect r{item.rcItem.left, item.rcItem.top, item.rcItem.right, item.rcItem.bottom};
-    const std::uint32_t itemState = item.itemState & (ODS_SELECTED | ODS_DISABLED | ODS_FOCUS);
-
-    HBRUSH face = CreateSolidBrush(Sys(kFace));
-    const RECT rc = ToRect(r);
-    FillRect(dc, &rc, face);
-    DeleteObject(face);
-    // On the full item rectangle and before any frame.
-    if ((itemState & ODS_FOCUS) != 0) DrawFocusFrame(dc, r);
-
-    const CoolFrames frames = LayoutFrames(*this, *this, r, itemState);
-    for (std::size_t i = 0; i < frames.count; ++i) {
-        for (const CoolFill& fill : FrameFills(frames.frames[i])) {
-            FillSolid(dc, fill.rect, Sys(fill.color));
-        }
-    }
-    DrawContent(dc, frames.content, itemState);
+    const std::uint32_t itemState = item.itemState & (kItemSelected | kItemDisabled | kItemFocus);
+    const CoolFace face =
+        LayoutFace(*this, *this, r, itemState, WindowText(m_hWnd).empty(), ImagesSet());
+    PaintFace(
+        face, [dc](const CoolRect& rect, SysColor color) { FillSolid(dc, rect, Sys(color)); },
+        [&](const CoolRect& at) { DrawFocusFrame(dc, at); },
+        [&](const CoolRect& content) { DrawContent(dc, content, itemState); });
 }
 
 void CCoolButton::DrawFocusFrame(HDC dc, const CoolRect& r) {
@@ -282,11 +275,8 @@ void CCoolButton::DrawFocusFrame(HDC dc, const CoolRect& r) {
 
 void CCoolButton::DrawContent(HDC dc, const CoolRect& r, std::uint32_t itemState) {
     const std::wstring caption = WindowText(m_hWnd);
-    CoolImagesSet images;
-    images.iconNormal = m_hIconNormal != nullptr;
-    images.iconHover = m_hIconHover != nullptr;
-    images.bitmapHover = m_hBitmapHover != nullptr;
-    const CoolContent layout = LayoutContent(*this, *this, r, itemState, caption.empty(), images);
+    const CoolContent layout =
+        LayoutContent(*this, *this, r, itemState, caption.empty(), ImagesSet());
 
     SetBkMode(dc, TRANSPARENT);
     for (std::size_t i = 0; i < layout.captionCount; ++i) {

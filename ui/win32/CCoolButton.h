@@ -8,15 +8,16 @@
 
 #include <cstdint>
 
-// The shared headers come first: they name the platform's constants (MK_LBUTTON, ODS_FOCUS,
-// COLOR_BTNFACE, ...) that <windows.h> then defines as macros with the same values.
+#include <windows.h>
+
 #include "ui/CoolButtonGeometry.h"
+#include "ui/CoolButtonImages.h"
 #include "ui/CoolButtonSettings.h"
 #include "ui/CoolButtonState.h"
 
-#include <windows.h>
-
-class CCoolButton : public CoolButtonSettings, protected CoolButtonState {
+class CCoolButton : public CoolButtonSettings,
+                    protected CoolButtonState,
+                    protected CoolButtonImages<HICON, HBITMAP> {
 public:
     CCoolButton() = default;
     virtual ~CCoolButton();
@@ -29,11 +30,12 @@ public:
     bool SubclassDlgItem(int id, HWND parent);
     HWND GetSafeHwnd() const { return m_hWnd; }
 
-    // The parent forwards WM_DRAWITEM of this button here.
+    // The parent forwards WM_DRAWITEM of this button here. Paints in the order LayoutFace
+    // states (PaintFace): fill, focus rectangle, frames, content.
     virtual void DrawItem(const DRAWITEMSTRUCT& item);
 
-    // Settings: SetContent, SetBorderStyle, ... from CoolButtonSettings (kColorDefault:
-    // COLOR_BTNTEXT).
+    // Settings: SetContent, SetBorderStyle, ... from CoolButtonSettings (kColorDefault: the
+    // system's button text colour).
     // A tooltip window that gets the button's mouse messages relayed (TTM_RELAYEVENT); the
     // caller creates it and keeps it alive.
     void SetToolTip(HWND toolTip) { m_ToolTip = toolTip; }
@@ -52,12 +54,8 @@ public:
     const CoolButtonState& MouseState() const { return *this; }
 
 protected:
-    HICON m_hIconNormal = nullptr;
-    HBITMAP m_hBitmapNormal = nullptr;
-    HICON m_hIconHover = nullptr;
-    HBITMAP m_hBitmapHover = nullptr;
+    // The normal and hover images are held in CoolButtonImages.
     HBITMAP m_hBitmapDisabled = nullptr;  // always the button's own
-    bool m_bOwnImages = false;
 
 private:
     static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,

@@ -28,9 +28,9 @@ OpenFunction LoadModule(std::string* error) {
     static std::string s_error;
     std::call_once(s_once, [] {
         const std::string folder = ProgramFolder();
-        for (const std::string& path : {folder + "/kestrel-db.so",
-                                        folder + "/../lib/kestrel/kestrel-db.so",
-                                        std::string(KESTREL_DB_MODULE_BUILT)}) {
+        for (const std::string& path :
+             {folder + "/kestrel-db.so", folder + "/../lib/kestrel/kestrel-db.so",
+              std::string(KESTREL_DB_MODULE_BUILT)}) {
             if (::access(path.c_str(), R_OK) != 0) continue;
             void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (!module) {
@@ -50,7 +50,9 @@ OpenFunction LoadModule(std::string* error) {
 
 }  // namespace
 
-bool DatabaseSupported(std::string*) { return true; }
+bool DatabaseSupported(std::string*) {
+    return true;
+}
 
 std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& url, std::string* error) {
     const OpenFunction open = LoadModule(error);

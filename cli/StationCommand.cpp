@@ -289,6 +289,20 @@ private:
 
     // Credited to the unit the run was started for, whatever is attached now.
     void Ended(const UnitResult& result) {
+        // A unit the database kept from starting (it stopped answering after the station's
+        // look, or another station claimed the unit first) was sent nothing: it waits like a
+        // unit not yet started, and is no failure.
+        if (result.status != kExitOk && result.blocks == 0 &&
+            StationLedger::KeptFromStarting(result.errors)) {
+            m_units.erase(result.unit);
+            m_ledger.Lost();
+            for (auto& [name, attached] : m_attached) {
+                if (attached.unit != result.unit) continue;
+                attached.pending = true;
+                attached.nextLook = Clock::now() + kDatabaseRetry;
+            }
+            return;
+        }
         m_units[result.unit] = result.status == kExitOk ? UnitState::Succeeded : UnitState::Failed;
     }
 

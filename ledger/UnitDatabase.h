@@ -5,6 +5,10 @@
 // ("sqlite:PATH", one PC) and PostgreSQL ("postgresql://...", a libpq URI, a line of PCs) through
 // SOCI. Linux only: the Windows build keeps JSON Lines and Open says so.
 //
+// The SOCI implementation is a module of its own (kestrel-db.so, beside kestrel-cli or in
+// lib/kestrel/), loaded by Open: the database libraries (SOCI, libpq and what it needs) are
+// loaded only by a run that uses a database, not by every kestrel-cli start.
+//
 // Claims die with their holder. PostgreSQL: a session advisory lock on the unit key, held by the
 // run's own connection, so a station that crashes or loses power frees it when its connection
 // drops. SQLite: a claims row that lapses 30 s after its holder's last heartbeat (every 5 s
@@ -41,34 +45,26 @@ public:
     // Nothing, with the cause in *error, when the URL is not understood or the database cannot
     // be reached.
     static std::unique_ptr<UnitDatabase> Open(const std::string& url, std::string* error);
-    ~UnitDatabase();
-    UnitDatabase(const UnitDatabase&) = delete;
-    UnitDatabase& operator=(const UnitDatabase&) = delete;
+    virtual ~UnitDatabase() = default;
 
     // The cross-station policy alone, without claiming (a station deciding whether to start a
     // unit). Claimed means "go ahead".
-    ClaimVerdict Check(const std::string& unitKey, const std::string& sha256,
-                       const UnitPolicy& policy);
+    virtual ClaimVerdict Check(const std::string& unitKey, const std::string& sha256,
+                               const UnitPolicy& policy) = 0;
     // In one transaction: claims the unit for the run, applies the policy and writes the run's
     // started row. Only a Claimed verdict lets the start frame go out.
-    ClaimVerdict ClaimAndStart(const RunRow& started, const UnitPolicy& policy);
+    virtual ClaimVerdict ClaimAndStart(const RunRow& started, const UnitPolicy& policy) = 0;
     // Writes the run's final row (inserting it when the run never started) and gives the claim
     // up. After a lost connection it reconnects once; when that fails too the row is kept in a
     // file of unsent rows (beside an SQLite file; else in $XDG_STATE_HOME/kestrel) that the next
     // connection to this database writes, and *note says so. False, with the cause in *note,
     // only when the row could be neither written nor kept.
-    bool Finish(const RunRow& final, std::string* note);
+    virtual bool Finish(const RunRow& final, std::string* note) = 0;
     // Every run, into history.
-    bool ReadRuns(RunHistory& history, std::string* error);
+    virtual bool ReadRuns(RunHistory& history, std::string* error) = 0;
     // Reconnects when the connection was lost; true when the database answers (and the rows
     // that waited for it have been written).
-    bool Ping(std::string* error);
-
-    struct Impl;
-
-private:
-    explicit UnitDatabase(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> m_impl;
+    virtual bool Ping(std::string* error) = 0;
 };
 
 // True for the URLs --db takes ("sqlite:PATH", "postgresql://...", "postgres://...").

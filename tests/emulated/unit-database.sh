@@ -4,7 +4,8 @@
 #      final row;
 #   2. two stations on one file: a unit moved from A's fixture to B's while A flashes it is
 #      refused at B ("being upgraded at A") and then left alone as done; B sends it nothing;
-#   3. --max-attempts: a unit that failed twice anywhere is held back; B's device gets nothing.
+#   3. --max-attempts: a unit that failed twice anywhere is held back; B's device gets nothing;
+#   4. a child that cannot use the database leaves its unit waiting, not failed.
 #   unit-database.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -66,4 +67,21 @@ station B --devices 2 --on '1:--serial OTHER' --at 2500:int -- --max-attempts 2 
 grep -q "KV0002  attached: held back after 2 failures" "$work/B.out" || fail "B did not hold KV0002 back"
 grep -q "OTHER  attached: already upgraded at A on " "$work/B.out" || fail "B did not skip OTHER"
 [ "$(start_frames "$work/B.log.sdc")" -eq 0 ] || fail "B flashed the held-back unit"
+# 4. The database file goes away after the station looked at it: W2's child cannot open it, so
+# W2 waits (no failure, nothing sent) and is flashed once the file is back.
+station C --devices 2 --on '1:--serial W1' --on '2:--serial W2' --at 1500:+2 --at 8000:int -- &
+c=$!
+sleep 0.8
+mv "$work/line.db" "$work/line.db.away"
+mkdir "$work/line.db"
+sleep 2.5
+rmdir "$work/line.db"
+mv "$work/line.db.away" "$work/line.db"
+wait $c || fail "station C failed"
+grep -q "cannot record the run: cannot use the database" "$work/C.out" ||
+  fail "W2's child was not kept from starting (the test's timing?)"
+[ "$(grep -c "station: the database does not answer" "$work/C.out")" -eq 1 ] || fail "not said once"
+grep -q "station: the database answers again" "$work/C.out" || fail "C did not see the database back"
+grep -q "station: 2 succeeded, 0 failed" "$work/C.out" || fail "W2 was not flashed once the database was back"
+[ "$(start_frames "$work/C.log.sdc")" -eq 1 ] || fail "W2: expected one start frame"
 echo "unit-database: concurrent children, claims, done units and --max-attempts on SQLite"

@@ -1,0 +1,22 @@
+#include "ledger/UnitDatabase.h"
+
+std::string ClaimVerdict::Message() const {
+    switch (outcome) {
+        case Outcome::Claimed:
+            return "";
+        case Outcome::Busy:
+            return "being upgraded at " + station;
+        case Outcome::Done:
+            return "already upgraded at " + station + " on " + date;
+        case Outcome::HeldBack:
+            return "held back after " + std::to_string(failures) + " failures";
+        case Outcome::Error:
+            break;
+    }
+    return "database error: " + error;
+}
+
+bool IsDatabaseUrl(const std::string& url) {
+    return url.rfind("sqlite:", 0) == 0 || url.rfind("postgresql://", 0) == 0 ||
+           url.rfind("postgres://", 0) == 0;
+}

@@ -9,11 +9,22 @@ set -euo pipefail
 source "$(dirname "$0")/scenario-common.sh"
 cli_exe="$KESTREL_MINGW_BUILD/cli/kestrel-cli.exe"
 require_built "$cli_exe" "$vdev"
-# "drive result message" of every record line, sorted.
+# "drive result message" of every final record line, sorted; a final line whose run has no
+# started line before it (or the other way round) is printed as such.
 records() {
   python3 -c 'import json, sys
+started = set()
 for line in open(sys.argv[1]):
-    r = json.loads(line); print(r["drive"], r["result"], r["message"])' "$work/record.jsonl" | sort
+    r = json.loads(line)
+    if r["event"] == "started":
+        started.add(r["run"])
+        continue
+    if (r["startedAt"] is not None) != (r["run"] in started):
+        print("unpaired", r["run"])
+    started.discard(r["run"])
+    print(r["drive"], r["result"], r["message"])
+for run in started:
+    print("unpaired", run)' "$work/record.jsonl" | sort
 }
 run() {  # run DEVICES VDEV_OPTIONS... -- CLI_ARGS...
   local devices=$1; shift

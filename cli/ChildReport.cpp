@@ -16,10 +16,14 @@ std::string ChildReport::ProgressLine(int done, int total) {
     return "@progress " + std::to_string(done) + " " + std::to_string(total) + "\n";
 }
 
-std::string ChildReport::EndedLine(UpgradeOutcome outcome, int blocks, double seconds) {
+std::string ChildReport::EndedLine(UpgradeOutcome outcome, int blocks, double seconds,
+                                   StartVerdict startVerdict) {
     char figures[64];
-    std::snprintf(figures, sizeof figures, " %d %.3f\n", blocks, seconds);
-    return std::string("@ended ") + UpgradeOutcomeName(outcome) + figures;
+    std::snprintf(figures, sizeof figures, " %d %.3f", blocks, seconds);
+    std::string line = std::string("@ended ") + UpgradeOutcomeName(outcome) + figures;
+    if (startVerdict != StartVerdict::Recorded)
+        line += std::string(" ") + StartVerdictName(startVerdict);
+    return line + "\n";
 }
 
 std::optional<ChildReport> ChildReport::Parse(const std::string& line) {
@@ -35,10 +39,17 @@ std::optional<ChildReport> ChildReport::Parse(const std::string& line) {
         return report;
     }
     char name[16] = {};
-    if (std::sscanf(line.c_str(), "@ended %15s %d %lf%c", name, &report.blocks, &report.seconds,
-                    &tail) == 3) {
+    char verdictName[16] = {};
+    const int fields = std::sscanf(line.c_str(), "@ended %15s %d %lf %15s%c", name, &report.blocks,
+                                   &report.seconds, verdictName, &tail);
+    if (fields == 3 || fields == 4) {
         const std::optional<UpgradeOutcome> outcome = UpgradeOutcomeFromName(name);
         if (!outcome) return std::nullopt;
+        if (fields == 4) {
+            const std::optional<StartVerdict> verdict = StartVerdictFromName(verdictName);
+            if (!verdict) return std::nullopt;
+            report.startVerdict = *verdict;
+        }
         report.kind = Kind::Ended;
         report.outcome = *outcome;
         return report;

@@ -3,29 +3,35 @@
 // parent on stdout, one line each, written and read only here:
 //   @message TEXT                    a message the run showed, worded as shown
 //   @progress DONE TOTAL             blocks accepted so far of the run's range
-//   @ended OUTCOME BLOCKS SECONDS    how the run ended (see UpgradeOutcomeName), the blocks the
-//                                    device accepted and the seconds of the block transfer
+//   @ended OUTCOME BLOCKS SECONDS [VERDICT]
+//                                    how the run ended (see UpgradeOutcomeName), the blocks the
+//                                    device accepted and the seconds of the block transfer; for a
+//                                    run whose start frame was withheld, what its ledgers said
+//                                    (see StartVerdictName)
 // Any other line is the child's own text for a person and is left alone.
 
 #include <optional>
 #include <string>
 
+#include "cli/RunLedger.h"
 #include "device/UpgradeProtocol.h"
 
 struct ChildReport {
     enum class Kind { Message, Progress, Ended };
     Kind kind = Kind::Message;
-    std::string message;                            // Message
-    int done = 0;                                   // Progress
-    int total = 0;                                  // Progress
-    UpgradeOutcome outcome = UpgradeOutcome::None;  // Ended
-    int blocks = 0;                                 // Ended
-    double seconds = 0.0;                           // Ended
+    std::string message;                                 // Message
+    int done = 0;                                        // Progress
+    int total = 0;                                       // Progress
+    UpgradeOutcome outcome = UpgradeOutcome::None;       // Ended
+    int blocks = 0;                                      // Ended
+    double seconds = 0.0;                                // Ended
+    StartVerdict startVerdict = StartVerdict::Recorded;  // Ended
 
     // The lines, each ending in '\n'.
     static std::string MessageLine(const std::string& text);
     static std::string ProgressLine(int done, int total);
-    static std::string EndedLine(UpgradeOutcome outcome, int blocks, double seconds);
+    static std::string EndedLine(UpgradeOutcome outcome, int blocks, double seconds,
+                                 StartVerdict startVerdict = StartVerdict::Recorded);
     // One line as read (without its '\n'); nothing when it is not a report line.
     static std::optional<ChildReport> Parse(const std::string& line);
 };

@@ -124,6 +124,7 @@ void ChildUpgrades::Take(const Event& event) {
             break;
         case ChildReport::Kind::Ended:
             unit.result.outcome = report->outcome;
+            unit.result.startVerdict = report->startVerdict;
             unit.result.blocks = report->blocks;
             unit.result.seconds = report->seconds;
             break;

@@ -15,6 +15,7 @@
 
 #include "device/DriveEnumeration.h"
 #include "device/DriveIdentity.h"
+#include "cli/RunLedger.h"
 #include "device/UpgradeProtocol.h"
 
 struct UnitResult {
@@ -22,8 +23,9 @@ struct UnitResult {
     DriveIdentity identity;
     std::string unit;  // what the parent keys the run by
     bool duplicateSerial = false;
-    int status = -1;                                // the child's exit status
-    UpgradeOutcome outcome = UpgradeOutcome::None;  // as the child reported it
+    int status = -1;                                     // the child's exit status
+    UpgradeOutcome outcome = UpgradeOutcome::None;       // as the child reported it
+    StartVerdict startVerdict = StartVerdict::Recorded;  // what its ledgers said of the start
     std::string message;   // the last message the run showed ("Finish OK!", "Send Error!", ...)
     int blocks = 0;        // blocks the device accepted
     double seconds = 0.0;  // of the block transfer, 0 when it never started

@@ -57,12 +57,22 @@ std::unique_ptr<DatabaseLedger> DatabaseLedger::Open(const std::string& url,
     return std::unique_ptr<DatabaseLedger>(new DatabaseLedger(std::move(db), policy));
 }
 
-bool DatabaseLedger::Started(const RunRecord& record, std::string* error) {
+StartVerdict DatabaseLedger::Started(const RunRecord& record, std::string* error) {
     const ClaimVerdict verdict = m_db->ClaimAndStart(RunRowOf(record, false), m_policy);
-    if (verdict.Allowed()) return true;
-    m_refused = verdict.outcome != ClaimVerdict::Outcome::Error;
+    if (verdict.Allowed()) return StartVerdict::Recorded;
+    // No started row was written: nothing of this run is the database's to finish.
+    m_refused = true;
     *error = verdict.Message();
-    return false;
+    switch (verdict.outcome) {
+        case ClaimVerdict::Outcome::Done:
+        case ClaimVerdict::Outcome::HeldBack:
+            return StartVerdict::Refused;
+        case ClaimVerdict::Outcome::Claimed:
+        case ClaimVerdict::Outcome::Busy:
+        case ClaimVerdict::Outcome::Error:
+            break;
+    }
+    return StartVerdict::Deferred;
 }
 
 bool DatabaseLedger::Finished(const RunRecord& record, std::string* error) {

@@ -29,7 +29,7 @@ public:
     static std::unique_ptr<DatabaseLedger> Open(const std::string& url, const UnitPolicy& policy,
                                                 std::string* error);
 
-    bool Started(const RunRecord& record, std::string* error) override;
+    StartVerdict Started(const RunRecord& record, std::string* error) override;
     bool Finished(const RunRecord& record, std::string* error) override;
 
 private:

@@ -3,8 +3,9 @@
 #include "cli/RecordAppend.h"
 #include "cli/RunRecord.h"
 
-bool JsonLinesLedger::Started(const RunRecord& record, std::string* error) {
-    return AppendDurably(m_path, record.StartedJsonLine(), error);
+StartVerdict JsonLinesLedger::Started(const RunRecord& record, std::string* error) {
+    return AppendDurably(m_path, record.StartedJsonLine(), error) ? StartVerdict::Recorded
+                                                                  : StartVerdict::Failed;
 }
 
 bool JsonLinesLedger::Finished(const RunRecord& record, std::string* error) {

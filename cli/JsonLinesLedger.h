@@ -11,7 +11,7 @@
 class JsonLinesLedger : public RunLedger {
 public:
     explicit JsonLinesLedger(std::string path) : m_path(std::move(path)) {}
-    bool Started(const RunRecord& record, std::string* error) override;
+    StartVerdict Started(const RunRecord& record, std::string* error) override;
     bool Finished(const RunRecord& record, std::string* error) override;
 
     // Whether the file takes an append at all (created when missing), checked before any

@@ -289,11 +289,15 @@ private:
 
     // Credited to the unit the run was started for, whatever is attached now.
     void Ended(const UnitResult& result) {
-        // A unit the database kept from starting (it stopped answering after the station's
-        // look, or another station claimed the unit first) was sent nothing: it waits like a
-        // unit not yet started, and is no failure.
-        if (result.status != kExitOk && result.blocks == 0 &&
-            StationLedger::KeptFromStarting(result.errors)) {
+        // A unit the database kept from starting was sent nothing and is no failure. One done or
+        // held back meanwhile (another station decided first) is left alone; one the database
+        // could not take now (it stopped answering after the station's look, or another station
+        // claimed the unit first) waits like a unit not yet started.
+        if (result.startVerdict == StartVerdict::Refused) {
+            m_units.erase(result.unit);
+            return;
+        }
+        if (result.startVerdict == StartVerdict::Deferred) {
             m_units.erase(result.unit);
             m_ledger.Lost();
             for (auto& [name, attached] : m_attached) {

@@ -39,15 +39,3 @@ ClaimVerdict StationLedger::Admit(const std::string& unitKey) {
     }
     return verdict;
 }
-
-bool StationLedger::KeptFromStarting(const std::vector<std::string>& childErrors) {
-    // The texts are DatabaseLedger's and UnitDatabase's own (see ClaimVerdict::Message).
-    for (const std::string& line : childErrors) {
-        if (line.find("cannot record the run: ") == std::string::npos) continue;
-        if (line.find("cannot use the database") != std::string::npos ||
-            line.find("database error: ") != std::string::npos ||
-            line.find("being upgraded at ") != std::string::npos)
-            return true;
-    }
-    return false;
-}

@@ -31,10 +31,6 @@ public:
     bool Enabled() const { return m_url.has_value(); }
     // The connection is to be made anew before the next unit (a child could not use it).
     void Lost() { m_db.reset(); }
-    // Whether a child's "kestrel-cli: ..." lines say the database kept its unit from starting:
-    // it could not be opened, failed in the claim's transaction, or another station holds the
-    // unit.
-    static bool KeptFromStarting(const std::vector<std::string>& childErrors);
 
     static constexpr std::chrono::seconds kRetry{2};
 

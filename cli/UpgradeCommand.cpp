@@ -85,6 +85,7 @@ int Upgrade(ConsoleDialog& dlg, bool* started) {
             case UpgradeOutcome::None:
             case UpgradeOutcome::Finished:
             case UpgradeOutcome::Failed:
+            case UpgradeOutcome::Withheld:
                 break;
         }
         return kExitFailure;
@@ -139,15 +140,16 @@ int Refused(ConsoleDialog& dlg, const std::string& text) {
 }
 
 int RunUpgrade(const UpgradeArgs& args) {
+    // The database comes first: its claim decides whether the unit is this run's at all, so a
+    // unit another station holds leaves no started line in the record file.
     RunLedgers ledgers;
-    if (args.record) ledgers.Add(std::make_unique<JsonLinesLedger>(*args.record));
-    const bool recording = !ledgers.Empty() || args.db.has_value();
+    const bool recording = args.record.has_value() || args.db.has_value();
     const ImageFileType type = ResolveImageFileType(args.type, args.file);
     RunRecord record;
     record.run = NewRunId();
     record.station = args.station.value_or(DefaultStationName());
     record.duplicateSerial = args.duplicateSerial;
-    bool startRecorded = true;
+    StartVerdict startVerdict = StartVerdict::Recorded;
 
     ConsoleDialog* dialog = nullptr;
     // The started entry, written once the run is confirmed and before its start frame: a
@@ -157,12 +159,16 @@ int RunUpgrade(const UpgradeArgs& args) {
         FillUnit(record, args, *dialog, type);
         record.startedAt = RunRecord::UtcNow();
         std::string error;
-        if (ledgers.Started(record, &error)) return true;
+        startVerdict = ledgers.Started(record, &error);
+        if (startVerdict == StartVerdict::Recorded) return true;
         record.startedAt.reset();
-        startRecorded = false;
         dialog->ReleaseMessages();
-        std::cerr << "kestrel-cli: cannot record the run: " << error
-                  << "; the unit was not flashed\n";
+        if (startVerdict == StartVerdict::Failed) {
+            record.message = "cannot record the run: " + error;
+            std::cerr << "kestrel-cli: " << record.message << "; the unit was not flashed\n";
+        } else {
+            std::cerr << "kestrel-cli: " << error << "; the unit was left alone\n";
+        }
         return false;
     };
     ConsoleDialog dlg({.path = args.file,
@@ -203,9 +209,17 @@ int RunUpgrade(const UpgradeArgs& args) {
         if (args.db) {
             auto db = DatabaseLedger::Open(
                 *args.db, {.skipDone = args.skipDone, .maxAttempts = args.maxAttempts}, &error);
-            if (!db) return Refused(dlg, "cannot record the run: " + error);
+            if (!db) {
+                // Not the unit's failure: a station tries it again once the database answers.
+                if (args.report)
+                    std::cout << ChildReport::EndedLine(UpgradeOutcome::None, 0, 0.0,
+                                                        StartVerdict::Deferred)
+                              << std::flush;
+                return Refused(dlg, "cannot record the run: " + error);
+            }
             ledgers.Add(std::move(db));
         }
+        if (args.record) ledgers.Add(std::make_unique<JsonLinesLedger>(*args.record));
         record.sha256 = image.Sha256();
     }
 
@@ -215,21 +229,27 @@ int RunUpgrade(const UpgradeArgs& args) {
     const int status = Upgrade(dlg, &started);
     const int totalBlocks = g_image.endBlock - g_image.startBlock;
     int exitStatus = status;
-    if (recording) {
+    // A unit left alone (held elsewhere, done, held back) had no run here: nothing to record.
+    const bool leftAlone =
+        startVerdict == StartVerdict::Deferred || startVerdict == StartVerdict::Refused;
+    if (recording && !leftAlone) {
         FillUnit(record, args, dlg, type);
+        const std::string withheldBecause = record.message;
         FillOutcome(record, dlg, status);
+        if (startVerdict == StartVerdict::Failed) record.message = withheldBecause;
         std::string error;
         if (!ledgers.Finished(record, &error)) {
             dlg.ReleaseMessages();
             // Said once: a started entry that failed has said it already.
-            if (startRecorded) std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
+            if (startVerdict == StartVerdict::Recorded)
+                std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
             exitStatus = kExitFailure;
         }
     }
     dlg.ReleaseMessages();
     if (args.report) {
         std::cout << ChildReport::EndedLine(LastUpgradeOutcome(), dlg.BlocksStepped(),
-                                            dlg.RunSeconds())
+                                            dlg.RunSeconds(), startVerdict)
                   << std::flush;
     }
     if (started) PrintSummary(dlg, totalBlocks);

@@ -131,6 +131,8 @@ const char* UpgradeOutcomeName(UpgradeOutcome outcome) {
             return "stopped";
         case UpgradeOutcome::Cancelled:
             return "cancelled";
+        case UpgradeOutcome::Withheld:
+            return "withheld";
     }
     return "none";
 }
@@ -138,7 +140,8 @@ const char* UpgradeOutcomeName(UpgradeOutcome outcome) {
 std::optional<UpgradeOutcome> UpgradeOutcomeFromName(const std::string& name) {
     for (UpgradeOutcome outcome :
          {UpgradeOutcome::None, UpgradeOutcome::Finished, UpgradeOutcome::Failed,
-          UpgradeOutcome::Declined, UpgradeOutcome::StoppedSilently, UpgradeOutcome::Cancelled})
+          UpgradeOutcome::Declined, UpgradeOutcome::StoppedSilently, UpgradeOutcome::Cancelled,
+          UpgradeOutcome::Withheld})
         if (name == UpgradeOutcomeName(outcome)) return outcome;
     return std::nullopt;
 }
@@ -203,7 +206,7 @@ void StartUpgrade(DialogServices& dlg) {
 
     dlg.Wait(kStartFrameDelayMs);
     if (!dlg.BeforeStartFrame()) {
-        s_result.outcome = UpgradeOutcome::Failed;
+        s_result.outcome = UpgradeOutcome::Withheld;
         return;
     }
     // Taken before the start frame, so that a slow system bus delays the frame, never the
@@ -278,7 +281,8 @@ void CancelUpgrade(DialogServices& dlg) {
     s_run = {};
     // A run that ended on its own keeps its outcome; one still going, or stopped at the
     // prompt by an interrupt, is cancelled.
-    if (s_result.outcome != UpgradeOutcome::Finished && s_result.outcome != UpgradeOutcome::Failed)
+    if (s_result.outcome != UpgradeOutcome::Finished &&
+        s_result.outcome != UpgradeOutcome::Failed && s_result.outcome != UpgradeOutcome::Withheld)
         s_result.outcome = UpgradeOutcome::Cancelled;
     StopSending(dlg);
     dlg.ResetUi();

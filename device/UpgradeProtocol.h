@@ -54,6 +54,7 @@ enum class UpgradeOutcome {
     Declined,         // the confirmation prompt was answered Cancel
     StoppedSilently,  // the device's reply ended the run without a message (all-zero header)
     Cancelled,        // Cancel (or an interrupt) stopped a run that had not ended otherwise
+    Withheld,         // the front end kept the start frame back (BeforeStartFrame said no)
 };
 UpgradeOutcome LastUpgradeOutcome();
 // The version the device reported before the last run, as its prompt shows it; "" for a device
@@ -61,7 +62,7 @@ UpgradeOutcome LastUpgradeOutcome();
 const std::optional<std::string>& LastReportedVersion();
 // True when the last run failed because no drive answered as the device ("Device Open Fail!").
 bool LastUpgradeFoundNoDevice();
-// "finished", "failed", "declined", "stopped", "cancelled", "none".
+// "finished", "failed", "declined", "stopped", "cancelled", "withheld", "none".
 const char* UpgradeOutcomeName(UpgradeOutcome outcome);
 std::optional<UpgradeOutcome> UpgradeOutcomeFromName(const std::string& name);
 

@@ -5,7 +5,9 @@
 #   2. two stations on one file: a unit moved from A's fixture to B's while A flashes it is
 #      refused at B ("being upgraded at A") and then left alone as done; B sends it nothing;
 #   3. --max-attempts: a unit that failed twice anywhere is held back; B's device gets nothing;
-#   4. a child that cannot use the database leaves its unit waiting, not failed.
+#   4. a child that cannot use the database leaves its unit waiting, not failed;
+#   5. a hand-run upgrade of a unit another station is flashing is left alone: no start frame,
+#      and no line in its record file (it had no run there).
 #   unit-database.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -69,7 +71,7 @@ grep -q "OTHER  attached: already upgraded at A on " "$work/B.out" || fail "B di
 [ "$(start_frames "$work/B.log.sdc")" -eq 0 ] || fail "B flashed the held-back unit"
 # 4. The database file goes away after the station looked at it: W2's child cannot open it, so
 # W2 waits (no failure, nothing sent) and is flashed once the file is back.
-station C --devices 2 --on '1:--serial W1' --on '2:--serial W2' --at 1500:+2 --at 8000:int -- &
+station C --devices 2 --on '1:--serial W1' --on '2:--serial W2' --at 1500:+2 --at 14000:int -- &
 c=$!
 sleep 0.8
 mv "$work/line.db" "$work/line.db.away"
@@ -84,4 +86,15 @@ grep -q "cannot record the run: cannot use the database" "$work/C.out" ||
 grep -q "station: the database answers again" "$work/C.out" || fail "C did not see the database back"
 grep -q "station: 2 succeeded, 0 failed" "$work/C.out" || fail "W2 was not flashed once the database was back"
 [ "$(start_frames "$work/C.log.sdc")" -eq 1 ] || fail "W2: expected one start frame"
+# 5. H tries M5 by hand while A flashes it.
+station A --devices 1 --on '1:--serial M5' --at 6000:int -- &
+a=$!
+sleep 1.5
+"$vdev" --devices 1 --on '1:--serial M5' --log "$work/H.log" -- "$cli" upgrade --yes --db "$db" \
+  --record "$work/H.jsonl" --station H "$work/fw.bin" >"$work/H.out" 2>"$work/H.err" &&
+  fail "H flashed a unit A holds"
+wait $a || fail "station A failed"
+grep -q "being upgraded at A; the unit was left alone" "$work/H.err" || fail "H did not see A's claim"
+[ ! -s "$work/H.jsonl" ] || fail "H recorded a run it never had"
+[ "$(start_frames "$work/H.log")" -eq 0 ] || fail "H sent a start frame"
 echo "unit-database: concurrent children, claims, done units and --max-attempts on SQLite"

@@ -31,7 +31,17 @@ TEST(ChildReport, LinesReadBackAsWrittenAndOtherTextIsNoReport) {
         EXPECT_DOUBLE_EQ(ended->seconds, 7.512);
     }
 
-    for (const char* text : {"84 of 84 blocks sent in 7.512 s (transfers 0.1 s)", "@progress 1",
-                             "@progress 1 2 3", "@ended won 1 2.0", "@messages x", ""})
+    for (StartVerdict verdict :
+         {StartVerdict::Deferred, StartVerdict::Refused, StartVerdict::Failed}) {
+        const auto withheld =
+            read(ChildReport::EndedLine(UpgradeOutcome::Withheld, 0, 0.0, verdict));
+        ASSERT_TRUE(withheld) << StartVerdictName(verdict);
+        EXPECT_EQ(withheld->outcome, UpgradeOutcome::Withheld);
+        EXPECT_EQ(withheld->startVerdict, verdict);
+    }
+
+    for (const char* text :
+         {"84 of 84 blocks sent in 7.512 s (transfers 0.1 s)", "@progress 1", "@progress 1 2 3",
+          "@ended won 1 2.0", "@ended failed 0 0 maybe", "@messages x", ""})
         EXPECT_FALSE(ChildReport::Parse(text)) << text;
 }

@@ -3,26 +3,18 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 
 #include "cli/RunId.h"
 
-std::string NewRunId() {
-    std::uint8_t bytes[16] = {};
+bool FillRandomBytes(std::uint8_t* bytes, std::size_t count) {
     std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    while (got < count) {
+        const ssize_t n = ::getrandom(bytes + got, count - got, 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) return false;
         got += static_cast<std::size_t>(n);
     }
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string id;
-    for (std::uint8_t b : bytes) {
-        id += kDigits[b >> 4];
-        id += kDigits[b & 0xF];
-    }
-    return id;
+    return true;
 }
 
 std::string DefaultStationName() {

@@ -6,8 +6,8 @@ std::string NewRunId() {
     std::uint8_t bytes[16] = {};
     if (!FillRandomBytes(bytes, sizeof bytes)) {
         // Never seen on a working system; the clock still keeps two runs apart.
-        auto now = static_cast<std::uint64_t>(
-            std::chrono::system_clock::now().time_since_epoch().count());
+        auto now =
+            static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
         for (std::uint8_t& b : bytes) {
             b = static_cast<std::uint8_t>(now);
             now = (now >> 8) | (now << 56);

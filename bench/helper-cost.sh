@@ -18,6 +18,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/common.sh"
 build=${1:-$root/build/dev}
 guest_runs=${2:-0}
 cli=$build/cli/kestrel-cli
@@ -30,14 +31,7 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-python3 - "$work/full.bin" <<'PY'
-import sys
-start, end = 16, 512
-data = bytearray(((i * 13) ^ (i >> 10)) & 0xFF for i in range(end * 1024))
-data[start * 1024:start * 1024 + 4] = b"PORI"
-data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
-open(sys.argv[1], "wb").write(data)
-PY
+bench_full_image "$work/full.bin"
 
 printf 'helper cost on a 496-block upgrade; load average %s\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
 "$vdev" --log "$work/requests" -- "$cli" upgrade --yes "$work/full.bin" >"$work/out" 2>"$work/err" ||

@@ -11,28 +11,14 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-}
-if [[ -z $build ]]; then
-  build=$root/build/release
-  [[ -x $build/cli/kestrel-cli && -x $build/vdev/kestrel-vdev ]] || build=$root/build/dev
-fi
+. "$root/bench/common.sh"
+bench_pick_build "${1:-}"
 runs=${2:-3}
-cli=$build/cli/kestrel-cli
-vdev=$build/vdev/kestrel-vdev
-for tool in "$cli" "$vdev"; do
-  [[ -x $tool ]] || { echo "missing $tool (build kestrel-cli and kestrel-vdev first)" >&2; exit 2; }
-done
+bench_require "$cli" "$vdev"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-python3 - "$work/full.bin" <<'PY'
-import sys
-start, end = 16, 512
-data = bytearray(((i * 13) ^ (i >> 10)) & 0xFF for i in range(end * 1024))
-data[start * 1024:start * 1024 + 4] = b"PORI"
-data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
-open(sys.argv[1], "wb").write(data)
-PY
+bench_full_image "$work/full.bin"
 
 # Median wall time in seconds of RUNS runs of the given command; every run must succeed.
 median() {

@@ -11,15 +11,10 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-}
-if [[ -z $build ]]; then
-  build=$root/build/release
-  [[ -x $build/cli/kestrel-cli && -x $build/vdev/kestrel-vdev ]] || build=$root/build/dev
-fi
+. "$root/bench/common.sh"
+bench_pick_build "${1:-}"
 runs=${2:-5}
 mingw=${3:-}
-cli=$build/cli/kestrel-cli
-vdev=$build/vdev/kestrel-vdev
 vdev_opts=()
 runner=()
 if [[ -n $mingw ]]; then
@@ -32,23 +27,12 @@ if [[ -n $mingw ]]; then
   export WINEPREFIX=$mingw/wine-prefix
   "$root/tests/wine/wine-prefix" start
 fi
-for tool in "$cli" "$vdev"; do
-  [[ -x $tool ]] || { echo "missing $tool (build kestrel-cli and kestrel-vdev first)" >&2; exit 2; }
-done
+bench_require "$cli" "$vdev"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Blocks 16..511 with the "PORI" marker at 16 and the trailer the virtual device answers by
-# default: family "ST", chip identification 41 42 43 . 44 45, boot type 1.
-python3 - "$work/full.bin" <<'PY'
-import sys
-start, end = 16, 512
-data = bytearray(((i * 13) ^ (i >> 10)) & 0xFF for i in range(end * 1024))
-data[start * 1024:start * 1024 + 4] = b"PORI"
-data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
-open(sys.argv[1], "wb").write(data)
-PY
+bench_full_image "$work/full.bin"
 
 blocks=496
 printf 'kestrel-cli upgrade, %d blocks, %d runs (%s); load average %s\n' "$blocks" "$runs" "$build" \

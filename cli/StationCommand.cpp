@@ -16,6 +16,7 @@
 #include "cli/RunId.h"
 #include "cli/StationLedger.h"
 #include "cli/Terminal.h"
+#include "cli/WebCommands.h"
 #include "device/DriveIdentity.h"
 #include "device/DriveLock.h"
 #include "device/PassThrough.h"
@@ -319,9 +320,12 @@ private:
     unsigned m_appearances = 0;
 };
 
-int RunStation(UpgradeChildOptions options) {
+int RunStation(UpgradeChildOptions options, const WebCliOptions& web) {
     // The file, the channel and the record are checked once, before any device is touched.
     if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
+    int webStatus = kExitOk;
+    const std::unique_ptr<WebService> pages = StartStationPages(web, &webStatus);
+    if (webStatus != kExitOk) return webStatus;
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     Station station(options);
@@ -332,6 +336,7 @@ int RunStation(UpgradeChildOptions options) {
 
 void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
     auto options = std::make_shared<UpgradeChildOptions>();
+    auto web = std::make_shared<WebCliOptions>();
     CLI::App* station = app.add_subcommand(
         "station",
         "Wait for devices and upgrade each newly attached one once, in parallel, without "
@@ -346,10 +351,11 @@ void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
                      "Leave alone a unit that failed N times at any station (needs --db)")
         ->check(CLI::PositiveNumber)
         ->needs(db);
+    AddWebOptions(*station, *web, true);
     station->add_option("FILE", options->file, "Raw binary or Intel HEX image")->required();
-    station->callback([options, run] {
+    station->callback([options, web, run] {
         // With a database, a unit done with this image at any station is left alone.
         options->skipDone = options->db.has_value();
-        *run = [options] { return RunStation(*options); };
+        *run = [options, web] { return RunStation(*options, *web); };
     });
 }

@@ -346,9 +346,10 @@ TEST(DriveLock, AnotherProgramsShortLockIsWaitedForAndALongOneIsNamedNotTakenFor
     // flock(1) under the testbed stands in for udev's worker: LOCK_SH on the node, then holds.
     const auto hold = [&](const char* seconds) {
         std::remove(ready.c_str());
-        const std::string command = "LD_PRELOAD=libumockdev-preload.so.0 flock -s /dev/sdb sh -c "
-                                    "'touch " +
-                                    ready + "; sleep " + seconds + "' &";
+        const std::string command =
+            "LD_PRELOAD=libumockdev-preload.so.0 flock -s /dev/sdb sh -c "
+            "'touch " +
+            ready + "; sleep " + seconds + "' &";
         ASSERT_EQ(std::system(command.c_str()), 0);
         for (int i = 0; i < 200 && access(ready.c_str(), F_OK) != 0; ++i) usleep(10000);
         ASSERT_EQ(access(ready.c_str(), F_OK), 0);

@@ -6,7 +6,7 @@
 
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
-#include "cli/DatabaseLedger.h"
+#include "ledger/DatabaseLedger.h"
 #include "ledger/UnitDatabase.h"
 
 namespace {

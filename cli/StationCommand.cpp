@@ -17,9 +17,7 @@
 #include "ledger/StationLedger.h"
 #include "cli/Terminal.h"
 #include "device/DriveIdentity.h"
-#include "device/DriveLock.h"
-#include "device/PassThrough.h"
-#include "device/VendorCommands.h"
+#include "device/ProbeDrive.h"
 
 namespace {
 
@@ -46,37 +44,6 @@ struct Attached {
     Clock::time_point firstLook, nextLook;
     std::string waitingFor;  // what the unit database said last while the unit waits
 };
-
-// What a look at a drive found.
-struct Look {
-    enum Kind { Device, NotDevice, Busy, OpenFailed, IdentifyFailed } kind = OpenFailed;
-    int osError = 0;
-    PassThroughResult transport;
-};
-
-Look LookAt(const DriveCandidate& drive) {
-    Look look;
-    const DriveHandle handle = OpenDriveReadWrite(drive, &look.osError);
-    if (handle == kInvalidDrive) return look;
-    if (LockDrive(drive, handle) == DriveLockResult::Busy) {
-        look.kind = Look::Busy;
-    } else {
-        std::array<std::uint8_t, 2> reply{};
-        switch (ProbeIdentify(handle, &reply, &look.transport)) {
-            case IdentifyAnswer::Device:
-                look.kind = Look::Device;
-                break;
-            case IdentifyAnswer::OtherAnswer:
-                look.kind = Look::NotDevice;
-                break;
-            case IdentifyAnswer::RequestFailed:
-                look.kind = Look::IdentifyFailed;
-                break;
-        }
-    }
-    CloseDevice(handle);
-    return look;
-}
 
 class Station {
 public:
@@ -189,36 +156,31 @@ private:
         }
         // Only a drive that answers identify with AA 55 is ever written to, and one another
         // Kestrel run holds is not even asked.
-        const Look look = LookAt(attached.drive);
-        const bool retry = look.kind == Look::Busy || look.kind == Look::OpenFailed ||
-                           look.kind == Look::IdentifyFailed;
+        const DriveProbe look = ProbeDrive(attached.drive);
         const auto now = Clock::now();
-        if (retry && now - attached.firstLook < kRetryFor) {
+        if (look.MayChange() && now - attached.firstLook < kRetryFor) {
             if (!attached.retrying)
-                m_runs.Print(label + "attached: " + Cause(look) + ", trying again for " +
+                m_runs.Print(label + "attached: " + look.Cause() + ", trying again for " +
                              std::to_string(kRetryFor.count()) + " s");
             attached.retrying = true;
             attached.pending = true;
             attached.nextLook = now + kRetryEvery;
             return;
         }
-        switch (look.kind) {
-            case Look::Busy:
-                m_runs.Print(label + "attached: in use by another Kestrel run, left alone");
+        switch (look.result) {
+            case ProbeResult::NotCandidate:
+            case ProbeResult::Busy:
+            case ProbeResult::NotDevice:
+                m_runs.Print(label + "attached: " + look.Cause() + ", left alone");
                 return;
-            case Look::NotDevice:
-                m_runs.Print(label + "attached: not the device, left alone");
-                return;
-            case Look::OpenFailed:
-            case Look::IdentifyFailed: {
-                const std::string hint = look.kind == Look::OpenFailed
-                                             ? OpenFailureHint(look.osError)
-                                             : PassThroughFailureHint(look.transport);
-                m_runs.Print(label + "failed: " + Cause(look) + (hint.empty() ? "" : "; " + hint));
+            case ProbeResult::OpenFailed:
+            case ProbeResult::IdentifyFailed: {
+                const std::string hint = look.Hint();
+                m_runs.Print(label + "failed: " + look.Cause() + (hint.empty() ? "" : "; " + hint));
                 m_units[attached.unit] = UnitState::Failed;
                 return;
             }
-            case Look::Device:
+            case ProbeResult::Device:
                 break;
         }
         const bool duplicate = DuplicateSerial(attached);
@@ -268,23 +230,6 @@ private:
         attached.pending = true;
         attached.nextLook = Clock::now() + kDatabaseRetry;
         return false;
-    }
-
-    static std::string Cause(const Look& look) {
-        switch (look.kind) {
-            case Look::Busy:
-                return "in use";
-            case Look::OpenFailed:
-                return "cannot open it: " + DescribeOsError(look.osError);
-            case Look::IdentifyFailed:
-                return "identify failed: " + (look.transport.osError != 0
-                                                  ? DescribeOsError(look.transport.osError)
-                                                  : std::string("no answer"));
-            case Look::Device:
-            case Look::NotDevice:
-                break;
-        }
-        return {};
     }
 
     // Credited to the unit the run was started for, whatever is attached now.

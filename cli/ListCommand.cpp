@@ -30,6 +30,7 @@ const char* AnswerName(ProbeResult result) {
         case ProbeResult::NotCandidate:
         case ProbeResult::OpenFailed:
         case ProbeResult::Busy:
+        case ProbeResult::HeldByOther:
             break;
     }
     return "failed";
@@ -68,7 +69,8 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
     for (const DriveProbe& probe : probes) {
         const bool candidate = IsCandidateKind(probe.drive.kind);
         const bool openFailed = probe.result == ProbeResult::OpenFailed;
-        const bool asked = probe.Opened() && probe.result != ProbeResult::Busy;
+        const bool asked = probe.Opened() && probe.result != ProbeResult::Busy &&
+                           probe.result != ProbeResult::HeldByOther;
         const bool requestFailed = probe.result == ProbeResult::IdentifyFailed;
         const std::string hint = probe.Hint();
         Json d;
@@ -80,6 +82,8 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
         d["openError"] = TextOrNull(openFailed, openFailed ? DescribeOsError(probe.openError) : "");
         d["openErrno"] = openFailed ? probe.openError : 0;
         d["busy"] = probe.result == ProbeResult::Busy;
+        d["heldByOther"] = probe.result == ProbeResult::HeldByOther;
+        d["holder"] = TextOrNull(!probe.holder.empty(), probe.holder);
         d["identify"] = TextOrNull(asked, AnswerName(probe.result));
         d["reply"] = TextOrNull(asked && !requestFailed, ReplyText(probe.reply));
         d["requestError"] = TextOrNull(requestFailed, requestFailed ? probe.RequestError() : "");

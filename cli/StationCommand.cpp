@@ -170,6 +170,7 @@ private:
         switch (look.result) {
             case ProbeResult::NotCandidate:
             case ProbeResult::Busy:
+            case ProbeResult::HeldByOther:
             case ProbeResult::NotDevice:
                 m_runs.Print(label + "attached: " + look.Cause() + ", left alone");
                 return;

@@ -20,9 +20,14 @@ DriveProbe ProbeDrive(const DriveCandidate& drive, DriveHandle* keep) {
         probe.result = ProbeResult::OpenFailed;
         return probe;
     }
-    // Held by another Kestrel run: not even identify may reach it.
-    if (LockDrive(drive, handle) == DriveLockResult::Busy) {
+    // Held by another Kestrel run (or, after a short wait, by another program): not even
+    // identify may reach it.
+    const DriveLockResult lock = LockDrive(drive, handle);
+    if (lock == DriveLockResult::Busy) {
         probe.result = ProbeResult::Busy;
+    } else if (lock == DriveLockResult::HeldByOther) {
+        probe.result = ProbeResult::HeldByOther;
+        probe.holder = DriveLockHolder(drive);
     } else {
         switch (ProbeIdentify(handle, &probe.reply, &probe.transport)) {
             case IdentifyAnswer::Device:
@@ -49,10 +54,15 @@ std::string DriveProbe::Cause() const {
     switch (result) {
         case ProbeResult::NotCandidate:
             return "skipped: not removable, never opened";
-        case ProbeResult::OpenFailed:
-            return "open failed: " + DescribeOsError(openError);
+        case ProbeResult::OpenFailed: {
+            // What was refused first: the helper when it refused, else the node's open.
+            const std::string refusal = OpenRefusal(openError);
+            return refusal.empty() ? "open failed: " + DescribeOsError(openError) : refusal;
+        }
         case ProbeResult::Busy:
             return "busy: another Kestrel run holds it";
+        case ProbeResult::HeldByOther:
+            return "busy: held by another process" + (holder.empty() ? "" : " (" + holder + ")");
         case ProbeResult::IdentifyFailed:
             return "opened, identify request failed: " + RequestError();
         case ProbeResult::NotDevice: {
@@ -63,10 +73,9 @@ std::string DriveProbe::Cause() const {
                           reply[0], reply[1]);
             std::string line = text;
             if (transport.scsiStatus != 0) {
-                std::snprintf(text, sizeof text, " (SCSI status 0x%02X%s)",
-                              unsigned{transport.scsiStatus},
-                              transport.scsiStatus == kScsiCheckCondition ? ", check condition"
-                                                                          : "");
+                std::snprintf(
+                    text, sizeof text, " (SCSI status 0x%02X%s)", unsigned{transport.scsiStatus},
+                    transport.scsiStatus == kScsiCheckCondition ? ", check condition" : "");
                 line += text;
             }
             return line;
@@ -89,10 +98,13 @@ std::string DriveProbe::RequestError() const {
 std::string DriveProbe::Hint() const {
     if (result == ProbeResult::OpenFailed) return OpenFailureHint(openError);
     if (result == ProbeResult::IdentifyFailed) return PassThroughFailureHint(transport);
+    if (result == ProbeResult::HeldByOther)
+        return "another program kept the drive locked for longer than it takes udev to look at "
+               "a new disk: try again when it has finished";
     return {};
 }
 
 bool DriveProbe::MayChange() const {
     return result == ProbeResult::OpenFailed || result == ProbeResult::Busy ||
-           result == ProbeResult::IdentifyFailed;
+           result == ProbeResult::HeldByOther || result == ProbeResult::IdentifyFailed;
 }

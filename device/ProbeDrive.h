@@ -15,6 +15,7 @@ enum class ProbeResult {
     NotCandidate,    // a fixed disk or other drive: never opened
     OpenFailed,      // the OS refused the open (openError)
     Busy,            // another Kestrel run holds the drive: nothing was sent
+    HeldByOther,     // another program still held its lock after the wait: nothing was sent
     IdentifyFailed,  // the identify request did not come back (transport)
     NotDevice,       // identify came back with something other than AA 55 (reply)
     Device,          // identify answered AA 55
@@ -24,12 +25,15 @@ struct DriveProbe {
     DriveCandidate drive;
     ProbeResult result = ProbeResult::NotCandidate;
     int openError = 0;
+    std::string
+        holder;  // HeldByOther: that program, when it could be told ("udev-worker, pid 412")
     std::array<std::uint8_t, 2> reply{};
     PassThroughResult transport;
 
     bool Opened() const { return result > ProbeResult::OpenFailed; }
-    // What happened, for a person: "open failed: Permission denied", "busy: another Kestrel run
-    // holds it", "opened, identify answered AA 55: the device", ...
+    // What happened, for a person: "open failed: Permission denied" (or what the helper
+    // refused), "busy: another Kestrel run holds it", "opened, identify answered AA 55: the
+    // device", ...
     std::string Cause() const;
     // Why the identify request did not come back: the OS error, or what the adapter or driver
     // said.

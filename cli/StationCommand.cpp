@@ -18,9 +18,7 @@
 #include "cli/Terminal.h"
 #include "cli/WebCommands.h"
 #include "device/DriveIdentity.h"
-#include "device/DriveLock.h"
-#include "device/PassThrough.h"
-#include "device/VendorCommands.h"
+#include "device/ProbeDrive.h"
 
 namespace {
 
@@ -47,49 +45,6 @@ struct Attached {
     Clock::time_point firstLook, nextLook;
     std::string waitingFor;  // what the unit database said last while the unit waits
 };
-
-// What a look at a drive found.
-struct Look {
-    enum Kind {
-        Device,
-        NotDevice,
-        Busy,
-        HeldByOther,
-        OpenFailed,
-        IdentifyFailed
-    } kind = OpenFailed;
-    int osError = 0;
-    PassThroughResult transport;
-    std::string holder;  // HeldByOther: the program, when it could be told
-};
-
-Look LookAt(const DriveCandidate& drive) {
-    Look look;
-    const DriveHandle handle = OpenDriveReadWrite(drive, &look.osError);
-    if (handle == kInvalidDrive) return look;
-    const DriveLockResult lock = LockDrive(drive, handle);
-    if (lock == DriveLockResult::Busy) {
-        look.kind = Look::Busy;
-    } else if (lock == DriveLockResult::HeldByOther) {
-        look.kind = Look::HeldByOther;
-        look.holder = DriveLockHolder(drive);
-    } else {
-        std::array<std::uint8_t, 2> reply{};
-        switch (ProbeIdentify(handle, &reply, &look.transport)) {
-            case IdentifyAnswer::Device:
-                look.kind = Look::Device;
-                break;
-            case IdentifyAnswer::OtherAnswer:
-                look.kind = Look::NotDevice;
-                break;
-            case IdentifyAnswer::RequestFailed:
-                look.kind = Look::IdentifyFailed;
-                break;
-        }
-    }
-    CloseDevice(handle);
-    return look;
-}
 
 class Station {
 public:
@@ -202,39 +157,32 @@ private:
         }
         // Only a drive that answers identify with AA 55 is ever written to, and one another
         // Kestrel run holds is not even asked.
-        const Look look = LookAt(attached.drive);
-        const bool retry = look.kind == Look::Busy || look.kind == Look::HeldByOther ||
-                           look.kind == Look::OpenFailed || look.kind == Look::IdentifyFailed;
+        const DriveProbe look = ProbeDrive(attached.drive);
         const auto now = Clock::now();
-        if (retry && now - attached.firstLook < kRetryFor) {
+        if (look.MayChange() && now - attached.firstLook < kRetryFor) {
             if (!attached.retrying)
-                m_runs.Print(label + "attached: " + Cause(look) + ", trying again for " +
+                m_runs.Print(label + "attached: " + look.Cause() + ", trying again for " +
                              std::to_string(kRetryFor.count()) + " s");
             attached.retrying = true;
             attached.pending = true;
             attached.nextLook = now + kRetryEvery;
             return;
         }
-        switch (look.kind) {
-            case Look::Busy:
-                m_runs.Print(label + "attached: in use by another Kestrel run, left alone");
+        switch (look.result) {
+            case ProbeResult::NotCandidate:
+            case ProbeResult::Busy:
+            case ProbeResult::HeldByOther:
+            case ProbeResult::NotDevice:
+                m_runs.Print(label + "attached: " + look.Cause() + ", left alone");
                 return;
-            case Look::HeldByOther:
-                m_runs.Print(label + "attached: " + Cause(look) + ", left alone");
-                return;
-            case Look::NotDevice:
-                m_runs.Print(label + "attached: not the device, left alone");
-                return;
-            case Look::OpenFailed:
-            case Look::IdentifyFailed: {
-                const std::string hint = look.kind == Look::OpenFailed
-                                             ? OpenFailureHint(look.osError)
-                                             : PassThroughFailureHint(look.transport);
-                m_runs.Print(label + "failed: " + Cause(look) + (hint.empty() ? "" : "; " + hint));
+            case ProbeResult::OpenFailed:
+            case ProbeResult::IdentifyFailed: {
+                const std::string hint = look.Hint();
+                m_runs.Print(label + "failed: " + look.Cause() + (hint.empty() ? "" : "; " + hint));
                 m_units[attached.unit] = UnitState::Failed;
                 return;
             }
-            case Look::Device:
+            case ProbeResult::Device:
                 break;
         }
         const bool duplicate = DuplicateSerial(attached);
@@ -284,28 +232,6 @@ private:
         attached.pending = true;
         attached.nextLook = Clock::now() + kDatabaseRetry;
         return false;
-    }
-
-    static std::string Cause(const Look& look) {
-        switch (look.kind) {
-            case Look::Busy:
-                return "in use";
-            case Look::HeldByOther:
-                return "held by another process" +
-                       (look.holder.empty() ? std::string() : " (" + look.holder + ")");
-            case Look::OpenFailed:
-                if (const std::string refusal = OpenRefusal(look.osError); !refusal.empty())
-                    return refusal;
-                return "cannot open it: " + DescribeOsError(look.osError);
-            case Look::IdentifyFailed:
-                return "identify failed: " + (look.transport.osError != 0
-                                                  ? DescribeOsError(look.transport.osError)
-                                                  : std::string("no answer"));
-            case Look::Device:
-            case Look::NotDevice:
-                break;
-        }
-        return {};
     }
 
     // Credited to the unit the run was started for, whatever is attached now.

@@ -6,10 +6,10 @@
 
 #include "cli/ApprovedImage.h"
 #include "cli/ChildUpgrades.h"
-#include "cli/JsonLinesLedger.h"
+#include "ledger/JsonLinesLedger.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
-#include "cli/DatabaseLedger.h"
+#include "ledger/DatabaseLedger.h"
 #include "cli/ListCommand.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"

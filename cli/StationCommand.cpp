@@ -11,10 +11,10 @@
 #include "cli/ChildUpgrades.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
-#include "cli/DatabaseLedger.h"
-#include "cli/DriveWatch.h"
-#include "cli/RunId.h"
-#include "cli/StationLedger.h"
+#include "ledger/DatabaseLedger.h"
+#include "device/DriveWatch.h"
+#include "ledger/RunId.h"
+#include "ledger/StationLedger.h"
 #include "cli/Terminal.h"
 #include "device/DriveIdentity.h"
 #include "device/DriveLock.h"
@@ -49,17 +49,29 @@ struct Attached {
 
 // What a look at a drive found.
 struct Look {
-    enum Kind { Device, NotDevice, Busy, OpenFailed, IdentifyFailed } kind = OpenFailed;
+    enum Kind {
+        Device,
+        NotDevice,
+        Busy,
+        HeldByOther,
+        OpenFailed,
+        IdentifyFailed
+    } kind = OpenFailed;
     int osError = 0;
     PassThroughResult transport;
+    std::string holder;  // HeldByOther: the program, when it could be told
 };
 
 Look LookAt(const DriveCandidate& drive) {
     Look look;
     const DriveHandle handle = OpenDriveReadWrite(drive, &look.osError);
     if (handle == kInvalidDrive) return look;
-    if (LockDrive(drive, handle) == DriveLockResult::Busy) {
+    const DriveLockResult lock = LockDrive(drive, handle);
+    if (lock == DriveLockResult::Busy) {
         look.kind = Look::Busy;
+    } else if (lock == DriveLockResult::HeldByOther) {
+        look.kind = Look::HeldByOther;
+        look.holder = DriveLockHolder(drive);
     } else {
         std::array<std::uint8_t, 2> reply{};
         switch (ProbeIdentify(handle, &reply, &look.transport)) {
@@ -190,8 +202,8 @@ private:
         // Only a drive that answers identify with AA 55 is ever written to, and one another
         // Kestrel run holds is not even asked.
         const Look look = LookAt(attached.drive);
-        const bool retry = look.kind == Look::Busy || look.kind == Look::OpenFailed ||
-                           look.kind == Look::IdentifyFailed;
+        const bool retry = look.kind == Look::Busy || look.kind == Look::HeldByOther ||
+                           look.kind == Look::OpenFailed || look.kind == Look::IdentifyFailed;
         const auto now = Clock::now();
         if (retry && now - attached.firstLook < kRetryFor) {
             if (!attached.retrying)
@@ -205,6 +217,9 @@ private:
         switch (look.kind) {
             case Look::Busy:
                 m_runs.Print(label + "attached: in use by another Kestrel run, left alone");
+                return;
+            case Look::HeldByOther:
+                m_runs.Print(label + "attached: " + Cause(look) + ", left alone");
                 return;
             case Look::NotDevice:
                 m_runs.Print(label + "attached: not the device, left alone");
@@ -274,7 +289,12 @@ private:
         switch (look.kind) {
             case Look::Busy:
                 return "in use";
+            case Look::HeldByOther:
+                return "held by another process" +
+                       (look.holder.empty() ? std::string() : " (" + look.holder + ")");
             case Look::OpenFailed:
+                if (const std::string refusal = OpenRefusal(look.osError); !refusal.empty())
+                    return refusal;
                 return "cannot open it: " + DescribeOsError(look.osError);
             case Look::IdentifyFailed:
                 return "identify failed: " + (look.transport.osError != 0

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/CliCommon.h"
-#include "cli/RunRecord.h"
+#include "ledger/RunRecord.h"
 #include "image/File.h"
 #include "ledger/JsonLinesTally.h"
 #include "ledger/PrintableText.h"

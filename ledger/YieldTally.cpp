@@ -125,8 +125,7 @@ void YieldFold::Add(const RunRow& row) {
     one.Count(row);
     if (one.failed) ++m_tally.failures[row.message];
     if (row.Interrupted())
-        m_tally.interrupted.push_back(
-            {row.run, row.station, row.unit, row.startedAt.value_or("")});
+        m_tally.interrupted.push_back({row.run, row.station, row.unit, row.startedAt.value_or("")});
 
     UnitState& unit = m_units[UnitKey(row)];
     unit.counts.Count(row);

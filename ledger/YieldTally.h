@@ -70,9 +70,9 @@ struct YieldTally {
     std::map<std::pair<std::string, std::string>, YieldCounts> slots;  // (station, port or drive)
     std::map<std::string, YieldCounts> hours;                          // "YYYY-MM-DDTHH"
     std::map<std::string, int> failures;                               // message -> failed runs
-    int unitsTried = 0;      // units with a run that tried them
-    int unitsPassed = 0;     // of those, units with an ok run
-    int unitsFirstPass = 0;  // units whose first try was ok
+    int unitsTried = 0;             // units with a run that tried them
+    int unitsPassed = 0;            // of those, units with an ok run
+    int unitsFirstPass = 0;         // units whose first try was ok
     std::vector<UnitLine> rework;   // tried and never ok, latest first
     std::vector<UnitLine> repeats;  // failed twice or more, most failures first
     std::vector<InterruptedRun> interrupted;

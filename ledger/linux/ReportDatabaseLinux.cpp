@@ -36,10 +36,10 @@ std::string Sum(const std::string& condition) {
 }
 
 // The five counts every group has, in YieldCounts' order; failed is what is left.
-const std::string kCounts =
-    std::string("COUNT(*), ") + Sum(kOk) + ", " + Sum(kFailed) + ", " +
-    Sum("(finished_at IS NOT NULL AND result = 'cancelled')") + ", " +
-    Sum("(finished_at IS NOT NULL AND result = 'declined')") + ", " + Sum("finished_at IS NULL");
+const std::string kCounts = std::string("COUNT(*), ") + Sum(kOk) + ", " + Sum(kFailed) + ", " +
+                            Sum("(finished_at IS NOT NULL AND result = 'cancelled')") + ", " +
+                            Sum("(finished_at IS NOT NULL AND result = 'declined')") + ", " +
+                            Sum("finished_at IS NULL");
 
 struct Counts {
     long long values[6] = {0, 0, 0, 0, 0, 0};
@@ -82,14 +82,14 @@ std::string FilterSql(const ReportFilter& filter, Where& w) {
         const std::string prefix = filter.ShaPrefix();
         w.sql += " AND (file = " + w.Bind(name);
         if (!prefix.empty())
-            w.sql += " OR SUBSTR(sha256, 1, " + std::to_string(prefix.size()) +
-                     ") = " + w.Bind(prefix);
+            w.sql +=
+                " OR SUBSTR(sha256, 1, " + std::to_string(prefix.size()) + ") = " + w.Bind(prefix);
         // By file name: the last part of the path the run was flashed from.
         if (name.find_first_of("/\\") == std::string::npos)
             w.sql += " OR (LENGTH(file) > LENGTH(" + w.Bind(name) +
-                     ") AND SUBSTR(file, LENGTH(file) - LENGTH(" + w.Bind(name) + ") + 1) = " +
-                     w.Bind(name) + " AND SUBSTR(file, LENGTH(file) - LENGTH(" + w.Bind(name) +
-                     "), 1) IN ('/', '\\'))";
+                     ") AND SUBSTR(file, LENGTH(file) - LENGTH(" + w.Bind(name) +
+                     ") + 1) = " + w.Bind(name) + " AND SUBSTR(file, LENGTH(file) - LENGTH(" +
+                     w.Bind(name) + "), 1) IN ('/', '\\'))";
         w.sql += ")";
     }
     std::string clause = std::move(w.sql);
@@ -189,14 +189,15 @@ private:
             Counts c;
             Each(
                 m_sql,
-                "SELECT sha256, MAX(file" + binary + "), " + kCounts + from + " GROUP BY sha256",
-                w,
+                "SELECT sha256, MAX(file" + binary + "), " + kCounts + from + " GROUP BY sha256", w,
                 [&](soci::statement& st) {
                     st.exchange(soci::into(sha));
                     st.exchange(soci::into(file));
                     IntoCounts(st, c);
                 },
-                [&] { t->images[sha] = {file, c.Get()}; });
+                [&] {
+                    t->images[sha] = {file, c.Get()};
+                });
         }
         {
             std::string hour;
@@ -232,10 +233,9 @@ private:
                 "SELECT COUNT(*), COALESCE(SUM(passed), 0), COALESCE(SUM(first_pass), 0) FROM "
                 "(SELECT CASE WHEN SUM(CASE WHEN " +
                     std::string(kOk) + " THEN 1 ELSE 0 END) > 0 THEN 1 ELSE 0 END AS passed, " +
-                    "CASE WHEN MIN(CASE WHEN " + kOk + " THEN " + kWhen +
-                    " END) = MIN(CASE WHEN " + kTry + " THEN " + kWhen +
-                    " END) THEN 1 ELSE 0 END AS first_pass" + from + " GROUP BY unit_key HAVING " +
-                    Sum(kTry) + " > 0) AS per_unit",
+                    "CASE WHEN MIN(CASE WHEN " + kOk + " THEN " + kWhen + " END) = MIN(CASE WHEN " +
+                    kTry + " THEN " + kWhen + " END) THEN 1 ELSE 0 END AS first_pass" + from +
+                    " GROUP BY unit_key HAVING " + Sum(kTry) + " > 0) AS per_unit",
                 w,
                 [&](soci::statement& st) {
                     st.exchange(soci::into(units));

@@ -114,8 +114,8 @@ int RunUsbCommand(int argc, char** argv) {
                 int used = 0;
                 if (std::sscanf(text.c_str(), "%u:%n", &k, &used) != 1 || used == 0 || k < 1 ||
                     k > devices)
-                    throw CLI::ValidationError("--on", "expected K:OPTIONS with K from 1 to " +
-                                                           std::to_string(devices));
+                    throw CLI::ValidationError(
+                        "--on", "expected K:OPTIONS with K from 1 to " + std::to_string(devices));
                 if (k != i + 1) continue;
                 CLI::App sub{"device options"};
                 one.model.Finish();  // what the whole command line said stays the default

@@ -95,8 +95,8 @@ void PutInterface(std::vector<std::uint8_t>& out, std::uint8_t subclass, std::ui
     out.insert(out.end(), {USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, 0, 0, 2, kClassMassStorage,
                            subclass, kProtocolBulkOnly, 1});
     for (const std::uint8_t address : {std::uint8_t{1 | USB_DIR_IN}, std::uint8_t{2}}) {
-        out.insert(out.end(), {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, address,
-                               USB_ENDPOINT_XFER_BULK});
+        out.insert(out.end(),
+                   {USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, address, USB_ENDPOINT_XFER_BULK});
         Put16(out, packet);
         out.push_back(0);  // bInterval
     }
@@ -112,8 +112,8 @@ std::vector<std::uint8_t> Descriptors(std::uint8_t subclass) {
     PutInterface(out, subclass, 64);
     PutInterface(out, subclass, 512);
     const auto length = static_cast<std::uint32_t>(out.size());
-    for (int i = 0; i < 4; ++i) out[4 + static_cast<std::size_t>(i)] =
-        static_cast<std::uint8_t>(length >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        out[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(length >> (8 * i));
     return out;
 }
 
@@ -128,8 +128,8 @@ std::vector<std::uint8_t> Strings() {
     out.insert(out.end(), interface.begin(), interface.end());
     out.push_back(0);
     const auto length = static_cast<std::uint32_t>(out.size());
-    for (int i = 0; i < 4; ++i) out[4 + static_cast<std::size_t>(i)] =
-        static_cast<std::uint8_t>(length >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        out[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(length >> (8 * i));
     return out;
 }
 
@@ -213,8 +213,8 @@ public:
         const bool ok = WriteText(m_dir + "/UDC", in ? m_udc : "\n");
         if (ok) m_bound = in;
         if (!ok)
-            std::cerr << "kestrel-vdev usb: cannot " << (in ? "bind " : "unbind ") << m_name
-                      << ": " << std::strerror(errno) << "\n";
+            std::cerr << "kestrel-vdev usb: cannot " << (in ? "bind " : "unbind ") << m_name << ": "
+                      << std::strerror(errno) << "\n";
         return ok;
     }
 
@@ -518,7 +518,8 @@ int RunUsbDoor(const UsbDoorOptions& options) {
         if (next < options.schedule.size())
             wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(
                                       start + options.schedule[next].at - now));
-        const timespec timeout{0, static_cast<long>(std::max<long long>(wait.count(), 1)) * 1000000L};
+        const timespec timeout{0,
+                               static_cast<long>(std::max<long long>(wait.count(), 1)) * 1000000L};
         if (::sigtimedwait(&stop, nullptr, &timeout) > 0) break;
     }
     g_stop = true;

@@ -61,7 +61,6 @@ constexpr std::uint8_t kRequestMaxLun = 0xFE;    // Get Max LUN
 constexpr std::uint32_t kPacket = 64;            // the smallest bulk packet (full speed)
 constexpr std::uint32_t kMaxTransfer = 1 << 20;  // usb-storage sends at most 240 sectors
 constexpr std::uint64_t kDiskBlocks = 2048;
-constexpr std::uint8_t kSenseHardwareError = 0x04;
 
 std::atomic<bool> g_stop{false};
 
@@ -260,6 +259,12 @@ public:
     }
 
     const DeviceModel& Model() const { return m_model; }
+    // "kestrel1 (KV0001): 420 vendor requests, 84 blocks accepted": the door's account at exit.
+    std::string Summary() const {
+        return m_name + " (" + m_spec.serial + "): " + std::to_string(m_vendorRequests) +
+               " vendor requests, " + std::to_string(m_model.BlocksAccepted()) +
+               " blocks accepted" + (m_model.Unplugged() ? ", unplugged" : "");
+    }
 
 private:
     void ServeControl() {
@@ -274,6 +279,10 @@ private:
             }
             for (std::size_t i = 0; i < static_cast<std::size_t>(n) / sizeof events[0]; ++i) {
                 if (events[i].type == FUNCTIONFS_SETUP) Setup(events[i].u.setup);
+                // After enumeration, and again after each USB port reset (usb-storage's answer to
+                // a phase error or a transport failure).
+                if (events[i].type == FUNCTIONFS_ENABLE && m_verbose)
+                    std::cerr << "kestrel-vdev usb: " << m_name << ": configured by the host\n";
             }
         }
         m_controlDone = true;
@@ -368,11 +377,26 @@ private:
     void Serve(const CommandBlock& block, std::uint8_t* data) {
         const std::uint32_t length = block.dataLength;
         const bool toDevice = !block.toHost;
+        const bool vendor = ScsiResponder::IsVendorOpcode(block.cdb[0]);
+        const unsigned number = vendor ? ++m_vendorRequests : 0;
+        if (vendor && number == m_spec.stallAt && length > 0) {
+            // Refused in the data stage: the pipe the data would travel on is halted, the host
+            // clears it and reads a failed status, then asks for the sense.
+            Trace(block, "stalled (scripted)");
+            if (block.toHost)
+                HaltIn();
+            else
+                HaltOut();
+            // Not HARDWARE ERROR: usb-storage sets retry_hwerror, and the SCSI layer would send
+            // the command again by itself.
+            m_sense.Remember(
+                CheckCondition(kSenseIllegalRequest, kAscInvalidFieldInCdb).sense.data());
+            Status(block, length, CswStatus::Failed);
+            return;
+        }
         if (toDevice && length > 0 && !ReceiveData(data, length)) return;
         if (block.toHost) std::memset(data, 0, length);
 
-        const bool vendor = ScsiResponder::IsVendorOpcode(block.cdb[0]);
-        const unsigned number = vendor ? ++m_vendorRequests : 0;
         if (vendor && number == m_spec.phaseErrorAt) {
             Trace(block, "phase error (scripted)");
             if (block.toHost && length > 0) HaltIn();
@@ -389,14 +413,9 @@ private:
             return;
         }
 
-        ScsiReply reply;
-        if (vendor && number == m_spec.stallAt) {
-            reply = CheckCondition(kSenseHardwareError, 0x44);  // internal target failure
-            Trace(block, "stalled (scripted)");
-        } else {
-            reply = m_responder.Execute(block.cdb.data(), block.cdbLength, toDevice, data, length);
-            if (vendor) Trace(block, m_model.Log().empty() ? "" : m_model.Log().back().verdict);
-        }
+        const ScsiReply reply =
+            m_responder.Execute(block.cdb.data(), block.cdbLength, toDevice, data, length);
+        if (vendor) Trace(block, m_model.Log().empty() ? "" : m_model.Log().back().verdict);
         if (reply.unplugged) {
             // The device vanishes in the middle of the command: no status ever comes.
             Plug(false);
@@ -524,7 +543,10 @@ int RunUsbDoor(const UsbDoorOptions& options) {
     }
     g_stop = true;
 
-    for (std::size_t i = 0; i < gadgets.size(); ++i) gadgets[i]->TearDown();
+    for (const auto& gadget : gadgets) {
+        gadget->TearDown();
+        std::cerr << "kestrel-vdev usb: " << gadget->Summary() << "\n";
+    }
     if (!options.flashOut.empty()) {
         for (std::size_t i = 0; i < gadgets.size(); ++i) {
             const std::string path = gadgets.size() == 1

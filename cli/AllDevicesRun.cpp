@@ -74,7 +74,7 @@ int RunAllDevices(UpgradeChildOptions options) {
     std::vector<std::pair<DriveCandidate, DriveIdentity>> devices;
     std::set<std::string> ports;
     for (const DriveProbe& probe : ProbeCandidateDrives()) {
-        if (!probe.opened || probe.answer != IdentifyAnswer::Device) continue;
+        if (probe.result != ProbeResult::Device) continue;
         DriveIdentity identity = ReadDriveIdentity(probe.drive);
         // One run per unit: a second drive of the same USB device is the same unit.
         if (identity.port && !ports.insert(*identity.port).second) continue;

@@ -9,10 +9,10 @@
 #include "cli/CliCommon.h"
 #include "cli/ConsoleClock.h"
 #include "cli/ConsoleInterrupt.h"
-#include "cli/JsonLinesLedger.h"
+#include "ledger/DatabaseLedger.h"
+#include "ledger/JsonLinesLedger.h"
 #include "line/ApprovedImage.h"
 #include "line/ChildUpgrades.h"
-#include "cli/DatabaseLedger.h"
 #include "cli/ListCommand.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
@@ -72,7 +72,7 @@ int RunAllDevices(LineOptions options) {
     std::vector<std::pair<DriveCandidate, DriveIdentity>> devices;
     std::set<std::string> ports;
     for (const DriveProbe& probe : ProbeCandidateDrives()) {
-        if (!probe.opened || probe.answer != IdentifyAnswer::Device) continue;
+        if (probe.result != ProbeResult::Device) continue;
         DriveIdentity identity = ReadDriveIdentity(probe.drive);
         // One run per unit: a second drive of the same USB device is the same unit.
         if (identity.port && !ports.insert(*identity.port).second) continue;

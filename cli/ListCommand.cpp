@@ -43,13 +43,22 @@ const char* AnswerName(IdentifyAnswer answer) {
     return "failed";
 }
 
+// What was refused first: the helper when it refused, else the node's open and the OS's words.
+std::string OpenFailureText(int osError) {
+    const std::string refusal = OpenRefusal(osError);
+    return refusal.empty() ? "open failed: " + DescribeOsError(osError) : refusal;
+}
+
 // One line of what happened to the drive, and a hint (may be empty) on how to fix it.
 std::pair<std::string, std::string> Outcome(const DriveProbe& probe) {
     if (!IsCandidateKind(probe.drive.kind)) return {"skipped: not removable, never opened", {}};
-    if (!probe.opened)
-        return {"open failed: " + DescribeOsError(probe.openError),
-                OpenFailureHint(probe.openError)};
+    if (!probe.opened) return {OpenFailureText(probe.openError), OpenFailureHint(probe.openError)};
     if (probe.busy) return {"busy: another Kestrel run holds it", {}};
+    if (probe.heldByOther)
+        return {"busy: held by another process" +
+                    (probe.holder.empty() ? std::string() : " (" + probe.holder + ")"),
+                "another program kept the drive locked for longer than it takes udev to look at "
+                "a new disk: try again when it has finished"};
     switch (probe.answer) {
         case IdentifyAnswer::Device:
             return {"opened, identify answered AA 55: the device", {}};
@@ -108,7 +117,7 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
     for (const DriveProbe& probe : probes) {
         const bool candidate = IsCandidateKind(probe.drive.kind);
         const bool openFailed = candidate && !probe.opened;
-        const bool asked = probe.opened && !probe.busy;
+        const bool asked = probe.opened && !probe.busy && !probe.heldByOther;
         const bool requestFailed = asked && probe.answer == IdentifyAnswer::RequestFailed;
         const std::string hint = Outcome(probe).second;
         Json d;
@@ -120,6 +129,8 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
         d["openError"] = TextOrNull(openFailed, openFailed ? DescribeOsError(probe.openError) : "");
         d["openErrno"] = openFailed ? probe.openError : 0;
         d["busy"] = probe.busy;
+        d["heldByOther"] = probe.heldByOther;
+        d["holder"] = TextOrNull(!probe.holder.empty(), probe.holder);
         d["identify"] = TextOrNull(asked, AnswerName(probe.answer));
         d["reply"] = TextOrNull(asked && !requestFailed, ReplyText(probe.reply));
         d["requestError"] =
@@ -186,8 +197,8 @@ std::string UnopenedDrivesAdvice() {
         }
         const std::string hint = OpenFailureHint(error);
         if (hint.empty()) continue;
-        advice += "kestrel-cli: " + DriveShortName(drive) +
-                  ": open failed: " + DescribeOsError(error) + "\nhint: " + hint + "\n";
+        advice += "kestrel-cli: " + DriveShortName(drive) + ": " + OpenFailureText(error) +
+                  "\nhint: " + hint + "\n";
     }
     return advice;
 }

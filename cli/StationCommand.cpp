@@ -1,7 +1,6 @@
 #include "cli/StationCommand.h"
 
 #include <CLI/CLI.hpp>
-#include <array>
 #include <iostream>
 #include <memory>
 
@@ -9,12 +8,11 @@
 #include "cli/CliCommon.h"
 #include "cli/ConsoleClock.h"
 #include "cli/ConsoleInterrupt.h"
-#include "cli/DatabaseLedger.h"
-#include "cli/DriveWatch.h"
-#include "cli/RunId.h"
+#include "device/DriveWatch.h"
+#include "device/ProbeDrive.h"
+#include "ledger/DatabaseLedger.h"
+#include "ledger/RunId.h"
 #include "cli/Terminal.h"
-#include "device/DriveLock.h"
-#include "device/VendorCommands.h"
 #include "ledger/StationLedger.h"
 #include "line/ChildUpgrades.h"
 #include "line/Station.h"
@@ -28,29 +26,7 @@ public:
     DriveIdentity Identify(const DriveCandidate& drive) override {
         return ReadDriveIdentity(drive);
     }
-    DriveLook Look(const DriveCandidate& drive) override {
-        DriveLook look;
-        const DriveHandle handle = OpenDriveReadWrite(drive, &look.osError);
-        if (handle == kInvalidDrive) return look;
-        if (LockDrive(drive, handle) == DriveLockResult::Busy) {
-            look.kind = DriveLook::Busy;
-        } else {
-            std::array<std::uint8_t, 2> reply{};
-            switch (ProbeIdentify(handle, &reply, &look.transport)) {
-                case IdentifyAnswer::Device:
-                    look.kind = DriveLook::Device;
-                    break;
-                case IdentifyAnswer::OtherAnswer:
-                    look.kind = DriveLook::NotDevice;
-                    break;
-                case IdentifyAnswer::RequestFailed:
-                    look.kind = DriveLook::IdentifyFailed;
-                    break;
-            }
-        }
-        CloseDevice(handle);
-        return look;
-    }
+    DriveProbe Look(const DriveCandidate& drive) override { return ProbeDrive(drive); }
     bool EventDriven() const override { return m_watch.EventDriven(); }
     bool Changed() override { return m_watch.Changed(); }
 

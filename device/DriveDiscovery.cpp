@@ -15,8 +15,9 @@ DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/) {
     for (const DriveCandidate& drive : EnumerateCandidateDrives()) {
         const DriveHandle handle = OpenDriveReadWrite(drive);
         if (handle == kInvalidDrive) continue;  // e.g. access denied: go on with the next one
-        // Held by another Kestrel run: not even identify may reach it.
-        if (LockDrive(drive, handle) == DriveLockResult::Busy) {
+        // Held by another Kestrel run (or, after a short wait, by another program): not even
+        // identify may reach it.
+        if (LockDrive(drive, handle) != DriveLockResult::Held) {
             CloseDevice(handle);
             continue;
         }
@@ -38,8 +39,12 @@ std::vector<DriveProbe> ProbeCandidateDrives() {
         if (IsCandidateKind(drive.kind)) {
             const DriveHandle handle = OpenDriveReadWrite(drive, &probe.openError);
             probe.opened = handle != kInvalidDrive;
-            if (probe.opened) probe.busy = LockDrive(drive, handle) == DriveLockResult::Busy;
-            if (probe.opened && !probe.busy) {
+            const DriveLockResult lock =
+                probe.opened ? LockDrive(drive, handle) : DriveLockResult::Held;
+            probe.busy = lock == DriveLockResult::Busy;
+            probe.heldByOther = lock == DriveLockResult::HeldByOther;
+            if (probe.heldByOther) probe.holder = DriveLockHolder(drive);
+            if (probe.opened && !probe.busy && !probe.heldByOther) {
                 probe.answer = ProbeIdentify(handle, &probe.reply, &probe.transport);
             }
             CloseDevice(handle);

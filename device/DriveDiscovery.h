@@ -23,12 +23,14 @@ struct DriveProbe {
     DriveCandidate drive;
     bool opened = false;
     int openError = 0;
-    bool busy = false;  // another Kestrel process holds it; nothing was sent
+    bool busy = false;         // another Kestrel process holds it; nothing was sent
+    bool heldByOther = false;  // another program held its lock past the wait; nothing was sent
+    std::string holder;        // that program, when it could be told ("udev-worker, pid 412")
 
     IdentifyAnswer answer = IdentifyAnswer::RequestFailed;
     std::array<std::uint8_t, 2> reply{};
     PassThroughResult transport;
 };
 // Every drive in search order; each candidate opened, locked, asked to identify and closed
-// again. A drive another Kestrel process holds is not asked.
+// again. A drive another process holds is not asked.
 std::vector<DriveProbe> ProbeCandidateDrives();

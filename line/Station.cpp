@@ -157,9 +157,9 @@ void Station::Try(Attached& attached) {
     }
     // Only a drive that answers identify with AA 55 is ever written to, and one another Kestrel
     // run holds is not even asked.
-    const DriveLook look = m_drives.Look(attached.drive);
+    const DriveProbe look = m_drives.Look(attached.drive);
     const auto now = m_clock.Now();
-    if (look.Transient() && now - attached.firstLook < kRetryFor) {
+    if (look.MayChange() && now - attached.firstLook < kRetryFor) {
         if (!attached.retrying)
             Tell(StationNote::Kind::Retrying, &attached, {},
                  look.Cause() + ", trying again for " + std::to_string(kRetryFor.count()) + " s");
@@ -168,23 +168,24 @@ void Station::Try(Attached& attached) {
         attached.nextLook = now + kRetryEvery;
         return;
     }
-    switch (look.kind) {
-        case DriveLook::Busy:
-            Tell(StationNote::Kind::Skipped, &attached, "busy",
-                 "in use by another Kestrel run, left alone");
+    switch (look.result) {
+        case ProbeResult::Busy:
+        case ProbeResult::HeldByOther:
+            Tell(StationNote::Kind::Skipped, &attached, "busy", look.Cause() + ", left alone");
             return;
-        case DriveLook::NotDevice:
-            Tell(StationNote::Kind::Skipped, &attached, "not-device", "not the device, left alone");
+        case ProbeResult::NotCandidate:
+        case ProbeResult::NotDevice:
+            Tell(StationNote::Kind::Skipped, &attached, "not-device", look.Cause() + ", left alone");
             return;
-        case DriveLook::OpenFailed:
-        case DriveLook::IdentifyFailed: {
+        case ProbeResult::OpenFailed:
+        case ProbeResult::IdentifyFailed: {
             const std::string hint = look.Hint();
             Tell(StationNote::Kind::Unusable, &attached, "unusable",
                  look.Cause() + (hint.empty() ? "" : "; " + hint));
             m_units[attached.unit] = UnitState::Failed;
             return;
         }
-        case DriveLook::Device:
+        case ProbeResult::Device:
             break;
     }
     attached.duplicateSerial = DuplicateSerial(attached);

@@ -30,7 +30,7 @@ class FakeDrives : public DriveSource {
 public:
     struct Drive {
         DriveIdentity identity;
-        DriveLook::Kind look = DriveLook::Device;
+        ProbeResult look = ProbeResult::Device;
     };
     std::vector<DriveCandidate> Enumerate() override {
         std::vector<DriveCandidate> drives;
@@ -44,9 +44,10 @@ public:
     DriveIdentity Identify(const DriveCandidate& drive) override {
         return attached.at(drive.name).identity;
     }
-    DriveLook Look(const DriveCandidate& drive) override {
-        DriveLook look;
-        look.kind = attached.at(drive.name).look;
+    DriveProbe Look(const DriveCandidate& drive) override {
+        DriveProbe look;
+        look.drive = drive;
+        look.result = attached.at(drive.name).look;
         return look;
     }
     bool EventDriven() const override { return true; }
@@ -136,7 +137,7 @@ struct World {
     FakeLedger ledger;
 
     void Plug(const std::string& name, const std::string& serial, const std::string& port,
-              DriveLook::Kind look = DriveLook::Device) {
+              ProbeResult look = ProbeResult::Device) {
         DriveIdentity identity;
         identity.serialBytes = serial;
         identity.serial = serial;
@@ -185,11 +186,11 @@ TEST(Station, DecidesEachDriveAndRunOnceAsItsTableSays) {
          [](World& w) { w.runs.End(w.Unit("sdd"), 137, std::nullopt); },
          {"ended sdd failed", "upgrading sdd"}},
         {"a drive another Kestrel run holds is tried for a while, then left alone",
-         [](World& w) { w.Plug("sde", "C", "3-1", DriveLook::Busy); },
+         [](World& w) { w.Plug("sde", "C", "3-1", ProbeResult::Busy); },
          {"attached sde", "retrying sde"}},
         {"", [](World&) {}, {"skipped sde busy"}, milliseconds(5000)},
         {"a drive that is not the device",
-         [](World& w) { w.Plug("sdf", "", "3-2", DriveLook::NotDevice); },
+         [](World& w) { w.Plug("sdf", "", "3-2", ProbeResult::NotDevice); },
          {"attached sdf", "skipped sdf not-device"}},
         {"the database away: the unit waits",
          [](World& w) {

@@ -1,9 +1,9 @@
-#include "cli/DatabaseLedger.h"
+#include "ledger/DatabaseLedger.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>
 
-#include "cli/RunRecord.h"
+#include "ledger/RunRecord.h"
 
 CLI::Option* AddDatabaseOption(CLI::App& command, std::optional<std::string>& db) {
     return command

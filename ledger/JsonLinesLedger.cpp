@@ -1,7 +1,7 @@
-#include "cli/JsonLinesLedger.h"
+#include "ledger/JsonLinesLedger.h"
 
 #include "cli/RecordAppend.h"
-#include "cli/RunRecord.h"
+#include "ledger/RunRecord.h"
 
 StartVerdict JsonLinesLedger::Started(const RunRecord& record, std::string* error) {
     return AppendDurably(m_path, record.StartedJsonLine(), error) ? StartVerdict::Recorded

@@ -175,7 +175,8 @@ void Station::Try(Attached& attached) {
             return;
         case ProbeResult::NotCandidate:
         case ProbeResult::NotDevice:
-            Tell(StationNote::Kind::Skipped, &attached, "not-device", look.Cause() + ", left alone");
+            Tell(StationNote::Kind::Skipped, &attached, "not-device",
+                 look.Cause() + ", left alone");
             return;
         case ProbeResult::OpenFailed:
         case ProbeResult::IdentifyFailed: {

@@ -116,7 +116,7 @@ TEST(DriveDiscovery, FixedDiskIsNeverOpenedEvenIfItWouldAnswerIdentify) {
 
     const auto probes = ProbeCandidateDrives();
     EXPECT_EQ(ProbeOf(probes, "sda").drive.kind, DriveKind::Fixed);
-    EXPECT_FALSE(ProbeOf(probes, "sda").opened);
+    EXPECT_EQ(ProbeOf(probes, "sda").result, ProbeResult::NotCandidate);
     EXPECT_EQ(testbed.OpenCount("sda"), 0u);
 }
 
@@ -131,9 +131,9 @@ TEST(DriveDiscovery, RemovableDriveThatCannotBeOpenedReadWriteIsSkipped) {
 
     const auto probes = ProbeCandidateDrives();
     const DriveProbe& sdb = ProbeOf(probes, "sdb");
-    EXPECT_FALSE(sdb.opened);
+    EXPECT_EQ(sdb.result, ProbeResult::OpenFailed);
     EXPECT_NE(sdb.openError, 0);
-    EXPECT_EQ(ProbeOf(probes, "sdc").answer, IdentifyAnswer::Device);
+    EXPECT_EQ(ProbeOf(probes, "sdc").result, ProbeResult::Device);
 }
 
 TEST(DriveDiscovery, CdRomDrivesComeAfterTheRemovableDisksInNumberOrder) {
@@ -169,7 +169,7 @@ TEST(VendorIdentify, SwappedAnswerIsNotTheDevice) {
     EXPECT_EQ(OpenHandles(testbed, "sdb"), 0u);
     const auto probes = ProbeCandidateDrives();
     const DriveProbe& probe = ProbeOf(probes, "sdb");
-    EXPECT_EQ(probe.answer, IdentifyAnswer::OtherAnswer);
+    EXPECT_EQ(probe.result, ProbeResult::NotDevice);
     EXPECT_EQ(probe.reply, (std::array<std::uint8_t, 2>{0x55, 0xAA}));
 }
 

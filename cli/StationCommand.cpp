@@ -9,6 +9,7 @@
 #include "cli/ConsoleClock.h"
 #include "cli/ConsoleInterrupt.h"
 #include "device/DriveWatch.h"
+#include "cli/WebCommands.h"
 #include "device/ProbeDrive.h"
 #include "ledger/DatabaseLedger.h"
 #include "ledger/RunId.h"
@@ -77,9 +78,12 @@ private:
     ChildUpgrades& m_runs;
 };
 
-int RunStation(LineOptions options) {
+int RunStation(LineOptions options, const WebCliOptions& web) {
     // The file, the channel and the record are checked once, before any device is touched.
     if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
+    int webStatus = kExitOk;
+    const std::unique_ptr<WebService> pages = StartStationPages(web, &webStatus);
+    if (webStatus != kExitOk) return webStatus;
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     ConsoleClock clock;
@@ -109,6 +113,7 @@ int RunStation(LineOptions options) {
 
 void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
     auto options = std::make_shared<LineOptions>();
+    auto web = std::make_shared<WebCliOptions>();
     CLI::App* station = app.add_subcommand(
         "station",
         "Wait for devices and upgrade each newly attached one once, in parallel, without "
@@ -123,10 +128,11 @@ void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
                      "Leave alone a unit that failed N times at any station (needs --db)")
         ->check(CLI::PositiveNumber)
         ->needs(db);
+    AddWebOptions(*station, *web, true);
     station->add_option("FILE", options->file, "Raw binary or Intel HEX image")->required();
-    station->callback([options, run] {
+    station->callback([options, web, run] {
         // With a database, a unit done with this image at any station is left alone.
         options->skipDone = options->db.has_value();
-        *run = [options] { return RunStation(*options); };
+        *run = [options, web] { return RunStation(*options, *web); };
     });
 }

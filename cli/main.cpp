@@ -16,6 +16,7 @@
 #include "cli/RequestTrace.h"
 #include "cli/StationCommand.h"
 #include "cli/UpgradeCommand.h"
+#include "cli/WebCommands.h"
 
 int main(int argc, char** argv) {
     ConsoleInterrupt::IgnoreBrokenPipes();
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
     RegisterStationCommand(app, &run);
     RegisterPlatformCommands(app, &run);
     RegisterReportCommand(app, &run);
+    RegisterLineCommand(app, &run);
     std::vector<std::string> args = CommandLineArguments(argc, argv);
     std::vector<char*> utf8Argv;
     for (std::string& arg : args) utf8Argv.push_back(arg.data());

@@ -12,6 +12,7 @@
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 #include "ledger/DatabaseLedger.h"
+#include "ledger/DatabaseSetup.h"
 #include "device/DriveWatch.h"
 #include "ledger/RunId.h"
 #include "ledger/StationLedger.h"
@@ -272,6 +273,17 @@ int RunStation(UpgradeChildOptions options, const WebCliOptions& web) {
     int webStatus = kExitOk;
     const std::unique_ptr<WebService> pages = StartStationPages(web, &webStatus);
     if (webStatus != kExitOk) return webStatus;
+    if (options.db) {
+        // A database that refuses the station for a reason no wait cures stops it at once, with
+        // its fix; one that is away is waited for (StationLedger).
+        std::string error;
+        if (!UnitDatabase::Open(*options.db, &error)) {
+            if (const auto advice = DatabaseSetupAdvice(error)) {
+                std::cerr << "kestrel-cli: station: " << error << "; " << *advice << '\n';
+                return kExitUsage;
+            }
+        }
+    }
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     Station station(options);

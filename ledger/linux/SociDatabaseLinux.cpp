@@ -23,6 +23,7 @@
 #include <ctime>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -348,22 +349,27 @@ struct SociImpl {
                 sql << "SELECT pg_advisory_xact_lock(" << kMigrationLock << ")";
             sql << "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, "
                    "applied_at TEXT NOT NULL)";
-            long long version = 0;
-            soci::indicator ind = soci::i_ok;
-            sql << "SELECT MAX(version) FROM schema_version", soci::into(version, ind);
-            if (ind != soci::i_ok) version = 0;
-            const std::vector<std::string>& migrations = LedgerMigrations();
-            if (version > static_cast<long long>(migrations.size()))
-                throw std::runtime_error("the database's schema version " +
-                                         std::to_string(version) + " is newer than this " +
-                                         "kestrel-cli knows (" + std::to_string(migrations.size()) +
-                                         ")");
-            for (std::size_t i = static_cast<std::size_t>(version); i < migrations.size(); ++i) {
-                for (const std::string& statement : Statements(migrations[i])) sql << statement;
-                int next = static_cast<int>(i + 1);
+            std::set<int> applied;
+            {
+                int version = 0;
+                soci::statement st =
+                    (sql.prepare << "SELECT version FROM schema_version", soci::into(version));
+                st.execute();
+                while (st.fetch()) applied.insert(version);
+            }
+            const std::vector<Migration>& migrations = LedgerMigrations();
+            const int known = migrations.empty() ? 0 : migrations.back().version;
+            if (!applied.empty() && *applied.rbegin() > known)
+                throw std::runtime_error(
+                    "the database's schema version " + std::to_string(*applied.rbegin()) +
+                    " is newer than this kestrel-cli knows (" + std::to_string(known) + ")");
+            for (const Migration& migration : migrations) {
+                if (applied.count(migration.version)) continue;
+                for (const std::string& statement : Statements(migration.sql)) sql << statement;
+                int version = migration.version;
                 std::string now = UtcText(Clock::now());
                 sql << "INSERT INTO schema_version (version, applied_at) VALUES (:v, :t)",
-                    soci::use(next), soci::use(now);
+                    soci::use(version), soci::use(now);
             }
             Commit();
         } catch (...) {

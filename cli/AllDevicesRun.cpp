@@ -21,7 +21,7 @@ std::vector<std::string> UpgradeChildOptions::ChildArguments() const {
     if (channel) args.insert(args.end(), {"--channel", *channel});
     if (record) args.insert(args.end(), {"--record", *record});
     if (station) args.insert(args.end(), {"--station", *station});
-    if (db) args.insert(args.end(), {"--db", *db});
+    if (db) args.insert(args.end(), {"--db", DatabaseArgumentForChildren(*db)});
     if (maxAttempts > 0) args.insert(args.end(), {"--max-attempts", std::to_string(maxAttempts)});
     if (skipDone) args.push_back("--skip-done");
     if (!approvedSha256.empty()) args.insert(args.end(), {"--approved-sha256", approvedSha256});

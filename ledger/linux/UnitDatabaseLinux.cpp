@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <mutex>
 
+#include "ledger/InterruptibleDatabase.h"
 #include "ledger/UnitDatabase.h"
 
 namespace {
@@ -50,6 +52,11 @@ OpenFunction LoadModule(std::string* error) {
 
 }  // namespace
 
+std::string DatabaseArgumentForChildren(const std::string& url) {
+    ::setenv("KESTREL_DB_URL", url.c_str(), 1);
+    return "env:KESTREL_DB_URL";
+}
+
 bool DatabaseSupported(std::string*) {
     return true;
 }
@@ -57,5 +64,5 @@ bool DatabaseSupported(std::string*) {
 std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& url, std::string* error) {
     const OpenFunction open = LoadModule(error);
     if (!open) return nullptr;
-    return std::unique_ptr<UnitDatabase>(open(url, error));
+    return InterruptibleDatabase::Open(url, open, error);
 }

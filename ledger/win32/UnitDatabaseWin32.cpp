@@ -12,3 +12,7 @@ std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string&, std::string
     DatabaseSupported(error);
     return nullptr;
 }
+
+std::string DatabaseArgumentForChildren(const std::string& url) {
+    return url;  // never used: --db is refused before any child starts
+}

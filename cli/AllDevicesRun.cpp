@@ -6,10 +6,10 @@
 
 #include "cli/ApprovedImage.h"
 #include "cli/ChildUpgrades.h"
-#include "cli/JsonLinesLedger.h"
+#include "ledger/JsonLinesLedger.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
-#include "cli/DatabaseLedger.h"
+#include "ledger/DatabaseLedger.h"
 #include "cli/ListCommand.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
@@ -74,7 +74,7 @@ int RunAllDevices(UpgradeChildOptions options) {
     std::vector<std::pair<DriveCandidate, DriveIdentity>> devices;
     std::set<std::string> ports;
     for (const DriveProbe& probe : ProbeCandidateDrives()) {
-        if (!probe.opened || probe.answer != IdentifyAnswer::Device) continue;
+        if (probe.result != ProbeResult::Device) continue;
         DriveIdentity identity = ReadDriveIdentity(probe.drive);
         // One run per unit: a second drive of the same USB device is the same unit.
         if (identity.port && !ports.insert(*identity.port).second) continue;

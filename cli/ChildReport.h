@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/RunLedger.h"
+#include "ledger/RunLedger.h"
 #include "device/UpgradeProtocol.h"
 
 struct ChildReport {

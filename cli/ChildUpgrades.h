@@ -15,7 +15,7 @@
 
 #include "device/DriveEnumeration.h"
 #include "device/DriveIdentity.h"
-#include "cli/RunLedger.h"
+#include "ledger/RunLedger.h"
 #include "device/UpgradeProtocol.h"
 
 struct UnitResult {

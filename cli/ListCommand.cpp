@@ -10,10 +10,9 @@
 #include "cli/CliCommon.h"
 #include "device/DriveDiscovery.h"
 #include "device/DriveIdentity.h"
+#include "device/VendorCommands.h"
 
 namespace {
-
-constexpr std::uint8_t kScsiCheckCondition = 0x02;
 
 std::string ReplyText(const std::array<std::uint8_t, 2>& reply) {
     char text[6];
@@ -21,64 +20,26 @@ std::string ReplyText(const std::array<std::uint8_t, 2>& reply) {
     return text;
 }
 
-// Why a request that never came back failed: the OS error, or what the adapter or driver said.
-std::string RequestErrorText(const PassThroughResult& transport) {
-    if (transport.osError != 0) return DescribeOsError(transport.osError);
-    char text[64];
-    std::snprintf(text, sizeof text, "host status 0x%02X, driver status 0x%02X",
-                  static_cast<unsigned>(transport.hostStatus),
-                  static_cast<unsigned>(transport.driverStatus));
-    return text;
-}
-
-const char* AnswerName(IdentifyAnswer answer) {
-    switch (answer) {
-        case IdentifyAnswer::Device:
+const char* AnswerName(ProbeResult result) {
+    switch (result) {
+        case ProbeResult::Device:
             return "device";
-        case IdentifyAnswer::OtherAnswer:
+        case ProbeResult::NotDevice:
             return "other";
-        case IdentifyAnswer::RequestFailed:
-            return "failed";
+        case ProbeResult::IdentifyFailed:
+        case ProbeResult::NotCandidate:
+        case ProbeResult::OpenFailed:
+        case ProbeResult::Busy:
+        case ProbeResult::HeldByOther:
+            break;
     }
     return "failed";
-}
-
-// One line of what happened to the drive, and a hint (may be empty) on how to fix it.
-std::pair<std::string, std::string> Outcome(const DriveProbe& probe) {
-    if (!IsCandidateKind(probe.drive.kind)) return {"skipped: not removable, never opened", {}};
-    if (!probe.opened)
-        return {"open failed: " + DescribeOsError(probe.openError),
-                OpenFailureHint(probe.openError)};
-    if (probe.busy) return {"busy: another Kestrel run holds it", {}};
-    switch (probe.answer) {
-        case IdentifyAnswer::Device:
-            return {"opened, identify answered AA 55: the device", {}};
-        case IdentifyAnswer::OtherAnswer: {
-            // The protocol ignores the SCSI status; a drive that does not know the opcode says so
-            // here (2, CHECK CONDITION), which is worth showing.
-            std::string line =
-                "opened, identify answered " + ReplyText(probe.reply) + ": not the device";
-            if (probe.transport.scsiStatus != 0) {
-                char status[64];
-                std::snprintf(
-                    status, sizeof status, " (SCSI status 0x%02X%s)",
-                    unsigned{probe.transport.scsiStatus},
-                    probe.transport.scsiStatus == kScsiCheckCondition ? ", check condition" : "");
-                line += status;
-            }
-            return {line, {}};
-        }
-        case IdentifyAnswer::RequestFailed:
-            return {"opened, identify request failed: " + RequestErrorText(probe.transport),
-                    PassThroughFailureHint(probe.transport)};
-    }
-    return {};
 }
 
 const DriveProbe* FoundDevice(const std::vector<DriveProbe>& probes) {
     // The search takes the first match; so does this report.
     for (const DriveProbe& probe : probes)
-        if (probe.opened && probe.answer == IdentifyAnswer::Device) return &probe;
+        if (probe.result == ProbeResult::Device) return &probe;
     return nullptr;
 }
 
@@ -107,23 +68,25 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
     Json drives = Json::array();
     for (const DriveProbe& probe : probes) {
         const bool candidate = IsCandidateKind(probe.drive.kind);
-        const bool openFailed = candidate && !probe.opened;
-        const bool asked = probe.opened && !probe.busy;
-        const bool requestFailed = asked && probe.answer == IdentifyAnswer::RequestFailed;
-        const std::string hint = Outcome(probe).second;
+        const bool openFailed = probe.result == ProbeResult::OpenFailed;
+        const bool asked = probe.Opened() && probe.result != ProbeResult::Busy &&
+                           probe.result != ProbeResult::HeldByOther;
+        const bool requestFailed = probe.result == ProbeResult::IdentifyFailed;
+        const std::string hint = probe.Hint();
         Json d;
         d["name"] = probe.drive.name;
         d["path"] = probe.drive.devicePath;
         d["kind"] = DriveKindName(probe.drive.kind);
         d["candidate"] = candidate;
-        d["opened"] = probe.opened;
+        d["opened"] = probe.Opened();
         d["openError"] = TextOrNull(openFailed, openFailed ? DescribeOsError(probe.openError) : "");
         d["openErrno"] = openFailed ? probe.openError : 0;
-        d["busy"] = probe.busy;
-        d["identify"] = TextOrNull(asked, AnswerName(probe.answer));
+        d["busy"] = probe.result == ProbeResult::Busy;
+        d["heldByOther"] = probe.result == ProbeResult::HeldByOther;
+        d["holder"] = TextOrNull(!probe.holder.empty(), probe.holder);
+        d["identify"] = TextOrNull(asked, AnswerName(probe.result));
         d["reply"] = TextOrNull(asked && !requestFailed, ReplyText(probe.reply));
-        d["requestError"] =
-            TextOrNull(requestFailed, requestFailed ? RequestErrorText(probe.transport) : "");
+        d["requestError"] = TextOrNull(requestFailed, requestFailed ? probe.RequestError() : "");
         d["requestErrno"] = asked ? probe.transport.osError : 0;
         d["scsiStatus"] = asked ? Json(probe.transport.scsiStatus) : Json(nullptr);
         d["hint"] = TextOrNull(!hint.empty(), hint);
@@ -158,7 +121,8 @@ void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
     }
     constexpr std::size_t kKindWidth = 9;  // "removable"
     for (const DriveProbe& probe : probes) {
-        const auto [line, hint] = Outcome(probe);
+        const std::string line = probe.Cause();
+        const std::string hint = probe.Hint();
         const std::string name = Padded(probe.drive.name, nameWidth);
         const std::string path = Padded(probe.drive.devicePath, pathWidth);
         const std::string kind = Padded(DriveKindName(probe.drive.kind), kKindWidth);
@@ -178,16 +142,18 @@ void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
 std::string UnopenedDrivesAdvice() {
     std::string advice;
     for (const DriveCandidate& drive : EnumerateCandidateDrives()) {
-        int error = 0;
-        const DriveHandle handle = OpenDriveReadWrite(drive, &error);
+        DriveProbe probe;
+        probe.drive = drive;
+        const DriveHandle handle = OpenDriveReadWrite(drive, &probe.openError);
         if (handle != kInvalidDrive) {
             CloseDevice(handle);
             continue;
         }
-        const std::string hint = OpenFailureHint(error);
+        probe.result = ProbeResult::OpenFailed;
+        const std::string hint = probe.Hint();
         if (hint.empty()) continue;
-        advice += "kestrel-cli: " + DriveShortName(drive) +
-                  ": open failed: " + DescribeOsError(error) + "\nhint: " + hint + "\n";
+        advice += "kestrel-cli: " + DriveShortName(drive) + ": " + probe.Cause() +
+                  "\nhint: " + hint + "\n";
     }
     return advice;
 }

@@ -11,15 +11,14 @@
 #include "cli/ChildUpgrades.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
-#include "cli/DatabaseLedger.h"
-#include "cli/DriveWatch.h"
-#include "cli/RunId.h"
-#include "cli/StationLedger.h"
+#include "ledger/DatabaseLedger.h"
+#include "device/DriveWatch.h"
+#include "ledger/RunId.h"
+#include "ledger/StationLedger.h"
 #include "cli/Terminal.h"
+#include "cli/WebCommands.h"
 #include "device/DriveIdentity.h"
-#include "device/DriveLock.h"
-#include "device/PassThrough.h"
-#include "device/VendorCommands.h"
+#include "device/ProbeDrive.h"
 
 namespace {
 
@@ -46,37 +45,6 @@ struct Attached {
     Clock::time_point firstLook, nextLook;
     std::string waitingFor;  // what the unit database said last while the unit waits
 };
-
-// What a look at a drive found.
-struct Look {
-    enum Kind { Device, NotDevice, Busy, OpenFailed, IdentifyFailed } kind = OpenFailed;
-    int osError = 0;
-    PassThroughResult transport;
-};
-
-Look LookAt(const DriveCandidate& drive) {
-    Look look;
-    const DriveHandle handle = OpenDriveReadWrite(drive, &look.osError);
-    if (handle == kInvalidDrive) return look;
-    if (LockDrive(drive, handle) == DriveLockResult::Busy) {
-        look.kind = Look::Busy;
-    } else {
-        std::array<std::uint8_t, 2> reply{};
-        switch (ProbeIdentify(handle, &reply, &look.transport)) {
-            case IdentifyAnswer::Device:
-                look.kind = Look::Device;
-                break;
-            case IdentifyAnswer::OtherAnswer:
-                look.kind = Look::NotDevice;
-                break;
-            case IdentifyAnswer::RequestFailed:
-                look.kind = Look::IdentifyFailed;
-                break;
-        }
-    }
-    CloseDevice(handle);
-    return look;
-}
 
 class Station {
 public:
@@ -189,36 +157,32 @@ private:
         }
         // Only a drive that answers identify with AA 55 is ever written to, and one another
         // Kestrel run holds is not even asked.
-        const Look look = LookAt(attached.drive);
-        const bool retry = look.kind == Look::Busy || look.kind == Look::OpenFailed ||
-                           look.kind == Look::IdentifyFailed;
+        const DriveProbe look = ProbeDrive(attached.drive);
         const auto now = Clock::now();
-        if (retry && now - attached.firstLook < kRetryFor) {
+        if (look.MayChange() && now - attached.firstLook < kRetryFor) {
             if (!attached.retrying)
-                m_runs.Print(label + "attached: " + Cause(look) + ", trying again for " +
+                m_runs.Print(label + "attached: " + look.Cause() + ", trying again for " +
                              std::to_string(kRetryFor.count()) + " s");
             attached.retrying = true;
             attached.pending = true;
             attached.nextLook = now + kRetryEvery;
             return;
         }
-        switch (look.kind) {
-            case Look::Busy:
-                m_runs.Print(label + "attached: in use by another Kestrel run, left alone");
+        switch (look.result) {
+            case ProbeResult::NotCandidate:
+            case ProbeResult::Busy:
+            case ProbeResult::HeldByOther:
+            case ProbeResult::NotDevice:
+                m_runs.Print(label + "attached: " + look.Cause() + ", left alone");
                 return;
-            case Look::NotDevice:
-                m_runs.Print(label + "attached: not the device, left alone");
-                return;
-            case Look::OpenFailed:
-            case Look::IdentifyFailed: {
-                const std::string hint = look.kind == Look::OpenFailed
-                                             ? OpenFailureHint(look.osError)
-                                             : PassThroughFailureHint(look.transport);
-                m_runs.Print(label + "failed: " + Cause(look) + (hint.empty() ? "" : "; " + hint));
+            case ProbeResult::OpenFailed:
+            case ProbeResult::IdentifyFailed: {
+                const std::string hint = look.Hint();
+                m_runs.Print(label + "failed: " + look.Cause() + (hint.empty() ? "" : "; " + hint));
                 m_units[attached.unit] = UnitState::Failed;
                 return;
             }
-            case Look::Device:
+            case ProbeResult::Device:
                 break;
         }
         const bool duplicate = DuplicateSerial(attached);
@@ -270,23 +234,6 @@ private:
         return false;
     }
 
-    static std::string Cause(const Look& look) {
-        switch (look.kind) {
-            case Look::Busy:
-                return "in use";
-            case Look::OpenFailed:
-                return "cannot open it: " + DescribeOsError(look.osError);
-            case Look::IdentifyFailed:
-                return "identify failed: " + (look.transport.osError != 0
-                                                  ? DescribeOsError(look.transport.osError)
-                                                  : std::string("no answer"));
-            case Look::Device:
-            case Look::NotDevice:
-                break;
-        }
-        return {};
-    }
-
     // Credited to the unit the run was started for, whatever is attached now.
     void Ended(const UnitResult& result) {
         // A unit the database kept from starting was sent nothing and is no failure. One done or
@@ -319,9 +266,12 @@ private:
     unsigned m_appearances = 0;
 };
 
-int RunStation(UpgradeChildOptions options) {
+int RunStation(UpgradeChildOptions options, const WebCliOptions& web) {
     // The file, the channel and the record are checked once, before any device is touched.
     if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
+    int webStatus = kExitOk;
+    const std::unique_ptr<WebService> pages = StartStationPages(web, &webStatus);
+    if (webStatus != kExitOk) return webStatus;
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     Station station(options);
@@ -332,6 +282,7 @@ int RunStation(UpgradeChildOptions options) {
 
 void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
     auto options = std::make_shared<UpgradeChildOptions>();
+    auto web = std::make_shared<WebCliOptions>();
     CLI::App* station = app.add_subcommand(
         "station",
         "Wait for devices and upgrade each newly attached one once, in parallel, without "
@@ -346,10 +297,11 @@ void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
                      "Leave alone a unit that failed N times at any station (needs --db)")
         ->check(CLI::PositiveNumber)
         ->needs(db);
+    AddWebOptions(*station, *web, true);
     station->add_option("FILE", options->file, "Raw binary or Intel HEX image")->required();
-    station->callback([options, run] {
+    station->callback([options, web, run] {
         // With a database, a unit done with this image at any station is left alone.
         options->skipDone = options->db.has_value();
-        *run = [options] { return RunStation(*options); };
+        *run = [options, web] { return RunStation(*options, *web); };
     });
 }

@@ -1,7 +1,5 @@
 #include "device/DriveDiscovery.h"
 
-#include "device/DriveLock.h"
-
 namespace {
 std::optional<DriveCandidate> s_lastFound;
 }
@@ -11,40 +9,20 @@ const std::optional<DriveCandidate>& LastFoundDrive() {
 }
 
 DriveHandle FindUpgradeDrive(std::uint32_t /*channel*/) {
-    // Fixed disks and other drives are never opened, even if they would answer identify.
+    // The first candidate that opens, is not held by another Kestrel run and answers AA 55; a
+    // drive that cannot be opened (access denied) only makes the search go on.
     for (const DriveCandidate& drive : EnumerateCandidateDrives()) {
-        const DriveHandle handle = OpenDriveReadWrite(drive);
-        if (handle == kInvalidDrive) continue;  // e.g. access denied: go on with the next one
-        // Held by another Kestrel run: not even identify may reach it.
-        if (LockDrive(drive, handle) == DriveLockResult::Busy) {
-            CloseDevice(handle);
-            continue;
-        }
-        // The lock stays with the handle until CloseDevice (ResetUi).
-        if (VendorIdentify(handle)) {
+        DriveHandle handle = kInvalidDrive;
+        if (ProbeDrive(drive, &handle).result == ProbeResult::Device) {
             s_lastFound = drive;
             return handle;
         }
-        CloseDevice(handle);
     }
     return kInvalidDrive;
 }
 
 std::vector<DriveProbe> ProbeCandidateDrives() {
     std::vector<DriveProbe> probes;
-    for (const DriveCandidate& drive : EnumerateDrives()) {
-        DriveProbe probe;
-        probe.drive = drive;
-        if (IsCandidateKind(drive.kind)) {
-            const DriveHandle handle = OpenDriveReadWrite(drive, &probe.openError);
-            probe.opened = handle != kInvalidDrive;
-            if (probe.opened) probe.busy = LockDrive(drive, handle) == DriveLockResult::Busy;
-            if (probe.opened && !probe.busy) {
-                probe.answer = ProbeIdentify(handle, &probe.reply, &probe.transport);
-            }
-            CloseDevice(handle);
-        }
-        probes.push_back(probe);
-    }
+    for (const DriveCandidate& drive : EnumerateDrives()) probes.push_back(ProbeDrive(drive));
     return probes;
 }

@@ -2,14 +2,12 @@
 // Finding the device: the first candidate drive, in order, that opens read-write and answers
 // identify with AA 55.
 
-#include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "device/DriveEnumeration.h"
-#include "device/VendorCommands.h"
+#include "device/ProbeDrive.h"
 
 // The channel is passed through from the dialog; the search does not depend on it.
 DriveHandle FindUpgradeDrive(std::uint32_t channel);
@@ -17,18 +15,6 @@ DriveHandle FindUpgradeDrive(std::uint32_t channel);
 // nothing before the first success.
 const std::optional<DriveCandidate>& LastFoundDrive();
 
-// What each drive did, for kestrel-cli list. Drives that are not candidates are listed with
-// opened false and openError 0: the search skips them without opening them.
-struct DriveProbe {
-    DriveCandidate drive;
-    bool opened = false;
-    int openError = 0;
-    bool busy = false;  // another Kestrel process holds it; nothing was sent
-
-    IdentifyAnswer answer = IdentifyAnswer::RequestFailed;
-    std::array<std::uint8_t, 2> reply{};
-    PassThroughResult transport;
-};
-// Every drive in search order; each candidate opened, locked, asked to identify and closed
-// again. A drive another Kestrel process holds is not asked.
+// Every drive in search order, each looked at (ProbeDrive) and closed again: what list shows.
+// Drives that are not candidates are never opened.
 std::vector<DriveProbe> ProbeCandidateDrives();

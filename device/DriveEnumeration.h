@@ -44,6 +44,9 @@ DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError = nullp
 
 // How to fix an open that failed for want of access, or "" when there is no advice.
 std::string OpenFailureHint(int osError);
+// When the node's own open was not what failed (Kestrel's helper could not be started, or
+// refused the node), what was refused and why, to be said first; "" otherwise.
+std::string OpenRefusal(int osError);
 
 // The OS's own text for an error code from this seam or the pass-through.
 std::string DescribeOsError(int osError);

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "ledger/UnsentRows.h"
 
@@ -150,6 +151,21 @@ bool InterruptibleDatabase::ReadRuns(RunHistory& history, std::string* error) {
     // The report reads on the caller's thread: it may take long, and Ctrl-C ends it by default.
     if (m_abandoned) *error = "the database did not answer earlier";
     return !m_abandoned && m_inner->db->ReadRuns(history, error);
+}
+
+bool InterruptibleDatabase::ReadRunsSince(const std::string& since, std::vector<RunRow>* rows,
+                                          std::string* error) {
+    auto result = std::make_shared<std::tuple<bool, std::vector<RunRow>, std::string>>();
+    if (!Run(
+            [result, since](UnitDatabase& db) {
+                std::get<0>(*result) =
+                    db.ReadRunsSince(since, &std::get<1>(*result), &std::get<2>(*result));
+            },
+            kCallLimit, std::chrono::seconds(0), error))
+        return false;
+    *rows = std::move(std::get<1>(*result));
+    *error = std::get<2>(*result);
+    return std::get<0>(*result);
 }
 
 bool InterruptibleDatabase::Ping(std::string* error) {

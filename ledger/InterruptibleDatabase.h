@@ -36,6 +36,8 @@ public:
     ClaimVerdict ClaimAndStart(const RunRow& started, const UnitPolicy& policy) override;
     bool Finish(const RunRow& final, std::string* note) override;
     bool ReadRuns(RunHistory& history, std::string* error) override;
+    bool ReadRunsSince(const std::string& since, std::vector<RunRow>* rows,
+                       std::string* error) override;
     bool Ping(std::string* error) override;
 
 private:

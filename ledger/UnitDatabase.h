@@ -17,6 +17,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ledger/RunHistory.h"
 #include "ledger/RunRow.h"
@@ -70,6 +71,11 @@ public:
     virtual bool Finish(const RunRow& final, std::string* note) = 0;
     // Every run, into history.
     virtual bool ReadRuns(RunHistory& history, std::string* error) = 0;
+    // The runs that started or ended at or after `since` (UTC, ISO 8601, e.g. "2026-12-08"),
+    // oldest first, for the line's page. Only reads; after a lost connection it reconnects
+    // once. False with the cause in *error when the database does not answer.
+    virtual bool ReadRunsSince(const std::string& since, std::vector<RunRow>* rows,
+                               std::string* error) = 0;
     // Reconnects when the connection was lost; true when the database answers (and the rows
     // that waited for it have been written). An object a station asks (Check, Ping) also writes
     // rows that wait within a few seconds of the database answering again, idle or not.

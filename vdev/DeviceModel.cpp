@@ -142,7 +142,10 @@ RequestOutcome DeviceModel::Handle(const std::uint8_t* cdb, std::size_t cdbLengt
 
 std::string DeviceModel::CheckCdb(const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
                                   std::uint32_t length) const {
-    if (cdbLength != kShortCdb && cdbLength != kLongCdb) {
+    // 10 bytes as the product sends them, padded with zeros by the transport on the way: to 12
+    // by usb-storage for an interface of subclass 02 (ATAPI pads every command), to 16 by target
+    // core for the opcodes' group. A real device reads the first ten and takes them all.
+    if (cdbLength < kShortCdb || cdbLength > kLongCdb) {
         return "CDB of " + std::to_string(cdbLength) + " bytes";
     }
     for (std::size_t i : {1U, 6U, 8U, 9U}) {

@@ -79,10 +79,11 @@ class DeviceModel {
 public:
     explicit DeviceModel(DeviceConfig config = {}, FaultScript faults = {});
 
-    // One SCSI request. cdb is as the transport carried it (10 bytes, or 16 through TCMU with
-    // the last six zero). For toDevice requests buffer holds length bytes to take; otherwise
-    // the model fills up to length bytes (the rest of the buffer is left as it was). Returns
-    // Failed for what a real device would refuse, with the reason in the log's verdict.
+    // One SCSI request. cdb is as the transport carried it (10 bytes, 12 through usb-storage for
+    // subclass 02, 16 through TCMU; the bytes after the tenth zero). For toDevice requests buffer
+    // holds length bytes to take; otherwise the model fills up to length bytes (the rest of the
+    // buffer is left as it was). Returns Failed for what a real device would refuse, with the
+    // reason in the log's verdict.
     RequestOutcome Handle(const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
                           std::uint8_t* buffer, std::uint32_t length);
 

@@ -3,12 +3,10 @@
 // Platform notes:
 // - Device nodes are opened O_NONBLOCK so that a CD-ROM drive without a disc opens at all, and
 //   O_CLOEXEC so that the handle never leaks into a child process.
-// - The lock is flock(LOCK_EX | LOCK_NB), the block-device locking convention of systemd: a
-//   program that writes to a device takes an exclusive BSD lock on it, and udev leaves a locked
-//   device alone meanwhile (it probes under LOCK_SH | LOCK_NB). Another Kestrel process asking
-//   for LOCK_EX gets EWOULDBLOCK. The lock belongs to the open file description: it goes with
-//   close(), also when the process dies. Errors other than EWOULDBLOCK (ENOLCK, EINVAL on a
-//   node without lock support) leave the drive usable.
+// - The lock is the one the helper takes too (devio/DevioLock.h): a byte lock of Kestrel's own
+//   that tells another Kestrel run at once, and flock(LOCK_EX), the block-device locking
+//   convention of systemd that udev honours (it probes under LOCK_SH | LOCK_NB, and is waited
+//   for a short while).
 // - SG_IO on /dev/sdX or /dev/srX goes through the block layer's SCSI ioctl. The kernel lets an
 //   unprivileged process send only a short list of standard commands; the vendor opcodes
 //   0x85-0x87 need CAP_SYS_RAWIO even with a read-write descriptor, and ioctl fails with EPERM
@@ -29,6 +27,7 @@
 #include <cerrno>
 
 #include "device/linux/DirectDriveAccess.h"
+#include "device/linux/devio/DevioLock.h"
 
 namespace {
 
@@ -49,8 +48,14 @@ DriveHandle DirectDriveAccess::Open(const std::string& devicePath, int* osError)
 }
 
 DriveLockResult DirectDriveAccess::Lock(DriveHandle handle) {
-    if (::flock(static_cast<int>(handle), LOCK_EX | LOCK_NB) == 0) return DriveLockResult::Held;
-    return errno == EWOULDBLOCK ? DriveLockResult::Busy : DriveLockResult::Held;
+    switch (DevioLockDrive(static_cast<int>(handle))) {
+        case kDevioLockKestrel:
+            return DriveLockResult::Busy;
+        case kDevioLockOther:
+            return DriveLockResult::HeldByOther;
+        default:
+            return DriveLockResult::Held;
+    }
 }
 
 bool DirectDriveAccess::Send(DriveHandle handle, const PassThroughRequest& request,

@@ -21,6 +21,8 @@ public:
     virtual void Close(DriveHandle handle) = 0;
     // Advice for an open that failed with osError, or "" when the node's access is the cause.
     virtual std::string OpenFailureHint(int osError) const = 0;
+    // What refused the open when it was not the node (see OpenRefusal in DriveEnumeration.h).
+    virtual std::string OpenRefusal(int /*osError*/) const { return {}; }
     // Advice for a request refused for want of the capability, worded for this way of access.
     virtual std::string PrivilegeHint() const = 0;
 };

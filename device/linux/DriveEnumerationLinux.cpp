@@ -115,6 +115,10 @@ std::string OpenFailureHint(int osError) {
     return CurrentDriveAccess().OpenFailureHint(osError);
 }
 
+std::string OpenRefusal(int osError) {
+    return CurrentDriveAccess().OpenRefusal(osError);
+}
+
 std::string DescribeOsError(int osError) {
     return std::strerror(osError);
 }

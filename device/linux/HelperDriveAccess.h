@@ -24,6 +24,7 @@ public:
               PassThroughResult& result) override;
     void Close(DriveHandle handle) override;
     std::string OpenFailureHint(int osError) const override;
+    std::string OpenRefusal(int osError) const override;
     std::string PrivilegeHint() const override;
 
 private:

@@ -29,8 +29,11 @@
 
 namespace {
 
-// The handle of a drive another Kestrel process holds: the helper did not keep it open.
+// The handles of a drive the helper did not keep open: another Kestrel run holds its lock, or
+// another program still held it after the helper's short wait. The helper's own numbers run
+// from 1 to kDevioMaxDrives.
 constexpr DriveHandle kBusyDrive = 0;
+constexpr DriveHandle kHeldByOtherDrive = kDevioMaxDrives + 1;
 constexpr std::uint32_t kMillisecondsPerSecond = 1000;
 
 }  // namespace
@@ -121,12 +124,15 @@ DriveHandle HelperDriveAccess::Open(const std::string& devicePath, int* osError)
     *osError = Exchange(request, reply);
     if (*osError == 0) *osError = reply.error;
     if (*osError != 0) return kInvalidDrive;
-    return reply.busy != 0 ? kBusyDrive : static_cast<DriveHandle>(reply.drive);
+    if (reply.busy == kDevioLockKestrel) return kBusyDrive;
+    if (reply.busy != 0) return kHeldByOtherDrive;
+    return static_cast<DriveHandle>(reply.drive);
 }
 
 DriveLockResult HelperDriveAccess::Lock(DriveHandle handle) {
-    // The helper took the lock when it opened the drive.
-    return handle == kBusyDrive ? DriveLockResult::Busy : DriveLockResult::Held;
+    // The helper took the lock (or waited for it in vain) when it opened the drive.
+    if (handle == kBusyDrive) return DriveLockResult::Busy;
+    return handle == kHeldByOtherDrive ? DriveLockResult::HeldByOther : DriveLockResult::Held;
 }
 
 bool HelperDriveAccess::Send(DriveHandle handle, const PassThroughRequest& request,
@@ -158,7 +164,7 @@ bool HelperDriveAccess::Send(DriveHandle handle, const PassThroughRequest& reque
 }
 
 void HelperDriveAccess::Close(DriveHandle handle) {
-    if (handle == kBusyDrive) return;
+    if (handle == kBusyDrive || handle == kHeldByOtherDrive) return;
     DevioRequest request{};
     request.op = kDevioClose;
     request.drive = static_cast<std::uint32_t>(handle);
@@ -184,6 +190,21 @@ std::string HelperDriveAccess::OpenFailureHint(int osError) const {
     if (osError == EPERM)
         return "Kestrel's helper opens only removable disks and CD-ROM drives by their /dev/sdX or "
                "/dev/srN node";
+    return {};
+}
+
+std::string HelperDriveAccess::OpenRefusal(int osError) const {
+    // The node may be open to everyone: what refused is the helper, or its start.
+    if (m_startError == EACCES || m_startError == EPERM)
+        return "Kestrel's helper may not be run by this user (" +
+               std::string(std::strerror(m_startError)) + "), so the drive was not opened";
+    if (m_startError != 0)
+        return "Kestrel's helper could not be started (" +
+               std::string(std::strerror(m_startError)) + "), so the drive was not opened";
+    if (osError == EPROTO) return "Kestrel's helper is of another release and refused the drive";
+    if (osError == EPERM)
+        return "Kestrel's helper refused the drive: not a removable disk or "
+               "CD-ROM drive by its /dev node";
     return {};
 }
 

@@ -53,6 +53,11 @@ DriveHandle OpenDriveReadWrite(const DriveCandidate& drive, int* osError) {
     return handle == INVALID_HANDLE_VALUE ? kInvalidDrive : reinterpret_cast<DriveHandle>(handle);
 }
 
+std::string OpenRefusal(int /*osError*/) {
+    // The drive is opened by this process itself: the OS error says it all.
+    return {};
+}
+
 std::string OpenFailureHint(int osError) {
     if (osError != ERROR_ACCESS_DENIED) return {};
     return "opening a drive for reading and writing needs administrator rights: run kestrel-cli "

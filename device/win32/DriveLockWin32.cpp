@@ -56,3 +56,8 @@ void UnlockDrive(DriveHandle handle) {
     CloseHandle(it->second);
     Locks().erase(it);
 }
+
+std::string DriveLockHolder(const DriveCandidate& /*drive*/) {
+    // Only Kestrel takes the mutex; Windows does not name who holds a volume.
+    return {};
+}

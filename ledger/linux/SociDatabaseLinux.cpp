@@ -326,7 +326,7 @@ struct SociImpl {
         try {
             if (SchemaVersion() == static_cast<long long>(LedgerMigrations().size())) return;
         } catch (const std::exception&) {
-            Rollback();  // no table yet (PostgreSQL's failed statement ends its transaction)
+            // No table yet: the first migration makes it.
         }
         Begin();
         try {
@@ -558,6 +558,8 @@ public:
     ClaimVerdict ClaimAndStart(const RunRow& started, const UnitPolicy& policy) override;
     bool Finish(const RunRow& final, std::string* note) override;
     bool ReadRuns(RunHistory& history, std::string* error) override;
+    bool ReadRunsSince(const std::string& since, std::vector<RunRow>* rows,
+                       std::string* error) override;
     bool Ping(std::string* error) override;
 
 private:
@@ -692,6 +694,44 @@ bool SociUnitDatabase::Ping(std::string* error) {
             m_impl->sql << "SELECT 1", soci::into(one);
             m_impl->KeepResending();
             m_impl->SendUnsent(m_impl->sql);
+            return true;
+        } catch (const std::exception& e) {
+            *error = m_impl->Say(e.what());
+        }
+    }
+    return false;
+}
+
+// The line's page: today's runs, read every second or two while a supervisor watches. It never
+// writes (not even the rows that wait for the database: the stations send their own).
+bool SociUnitDatabase::ReadRunsSince(const std::string& since, std::vector<RunRow>* rows,
+                                     std::string* error) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            if (attempt > 0) m_impl->sql.reconnect();
+            rows->clear();
+            RunBinding b;
+            std::string from = since;
+            soci::statement st =
+                (m_impl->sql.prepare
+                     << "SELECT " << kRunColumns
+                     << " FROM runs WHERE COALESCE(finished_at, started_at) >= :since"
+                        " ORDER BY COALESCE(finished_at, started_at), run",
+                 soci::use(from), soci::into(b.run), soci::into(b.station), soci::into(b.unit),
+                 soci::into(b.unitKey), soci::into(b.serial.value, b.serial.ind),
+                 soci::into(b.port.value, b.port.ind), soci::into(b.duplicateSerial),
+                 soci::into(b.drive.value, b.drive.ind), soci::into(b.vendor.value, b.vendor.ind),
+                 soci::into(b.product.value, b.product.ind), soci::into(b.usb.value, b.usb.ind),
+                 soci::into(b.file), soci::into(b.sha256), soci::into(b.type),
+                 soci::into(b.startBlock), soci::into(b.endBlock), soci::into(b.family),
+                 soci::into(b.chipId), soci::into(b.bootType),
+                 soci::into(b.versionBefore.value, b.versionBefore.ind),
+                 soci::into(b.startedAt.value, b.startedAt.ind),
+                 soci::into(b.finishedAt.value, b.finishedAt.ind), soci::into(b.blocksSent),
+                 soci::into(b.seconds), soci::into(b.result.value, b.result.ind),
+                 soci::into(b.message.value, b.message.ind));
+            st.execute();
+            while (st.fetch()) rows->push_back(b.Row());
             return true;
         } catch (const std::exception& e) {
             *error = m_impl->Say(e.what());

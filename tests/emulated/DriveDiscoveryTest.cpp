@@ -116,7 +116,7 @@ TEST(DriveDiscovery, FixedDiskIsNeverOpenedEvenIfItWouldAnswerIdentify) {
 
     const auto probes = ProbeCandidateDrives();
     EXPECT_EQ(ProbeOf(probes, "sda").drive.kind, DriveKind::Fixed);
-    EXPECT_FALSE(ProbeOf(probes, "sda").opened);
+    EXPECT_EQ(ProbeOf(probes, "sda").result, ProbeResult::NotCandidate);
     EXPECT_EQ(testbed.OpenCount("sda"), 0u);
 }
 
@@ -131,9 +131,9 @@ TEST(DriveDiscovery, RemovableDriveThatCannotBeOpenedReadWriteIsSkipped) {
 
     const auto probes = ProbeCandidateDrives();
     const DriveProbe& sdb = ProbeOf(probes, "sdb");
-    EXPECT_FALSE(sdb.opened);
+    EXPECT_EQ(sdb.result, ProbeResult::OpenFailed);
     EXPECT_NE(sdb.openError, 0);
-    EXPECT_EQ(ProbeOf(probes, "sdc").answer, IdentifyAnswer::Device);
+    EXPECT_EQ(ProbeOf(probes, "sdc").result, ProbeResult::Device);
 }
 
 TEST(DriveDiscovery, CdRomDrivesComeAfterTheRemovableDisksInNumberOrder) {
@@ -169,7 +169,7 @@ TEST(VendorIdentify, SwappedAnswerIsNotTheDevice) {
     EXPECT_EQ(OpenHandles(testbed, "sdb"), 0u);
     const auto probes = ProbeCandidateDrives();
     const DriveProbe& probe = ProbeOf(probes, "sdb");
-    EXPECT_EQ(probe.answer, IdentifyAnswer::OtherAnswer);
+    EXPECT_EQ(probe.result, ProbeResult::NotDevice);
     EXPECT_EQ(probe.reply, (std::array<std::uint8_t, 2>{0x55, 0xAA}));
 }
 
@@ -335,4 +335,40 @@ TEST(DriveLock, ASecondProcessFindsNoDeviceWhileOneHoldsItAndSendsItNothing) {
     // Closing the handle releases the drive.
     CloseDevice(held);
     EXPECT_EQ(RunCli("list").status, 0);
+}
+
+// udev takes a shared flock on a disk while it probes it, after every read-write close. That is
+// not another Kestrel run: it is waited for a short while, and named when it lasts.
+TEST(DriveLock, AnotherProgramsShortLockIsWaitedForAndALongOneIsNamedNotTakenForKestrel) {
+    VirtualTestbed testbed({VirtualTestbed::UpgradeDevice("sdb")});
+    TempDir dir;
+    const std::string ready = dir.File("ready");
+    // flock(1) under the testbed stands in for udev's worker: LOCK_SH on the node, then holds.
+    const auto hold = [&](const char* seconds) {
+        std::remove(ready.c_str());
+        const std::string command =
+            "LD_PRELOAD=libumockdev-preload.so.0 flock -s /dev/sdb sh -c "
+            "'touch " +
+            ready + "; sleep " + seconds + "' &";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        for (int i = 0; i < 200 && access(ready.c_str(), F_OK) != 0; ++i) usleep(10000);
+        ASSERT_EQ(access(ready.c_str(), F_OK), 0);
+    };
+
+    hold("0.5");
+    const CliRun waited = RunCli("list");
+    EXPECT_EQ(waited.status, 0) << waited.out;
+    EXPECT_THAT(waited.out, testing::HasSubstr("the device"));
+
+    hold("5");
+    const std::size_t requestsBefore = testbed.Log("sdb").size();
+    const CliRun held = RunCli("list --json");
+    EXPECT_EQ(held.status, 1) << held.out;
+    const auto drive = nlohmann::json::parse(held.out)["drives"].at(0);
+    EXPECT_EQ(drive["busy"], false);
+    EXPECT_EQ(drive["heldByOther"], true);
+    EXPECT_THAT(drive["holder"].get<std::string>(), testing::StartsWith("flock, pid "));
+    EXPECT_EQ(testbed.Log("sdb").size(), requestsBefore);  // nothing was sent
+    const CliRun text = RunCli("list");
+    EXPECT_THAT(text.out, testing::HasSubstr("busy: held by another process (flock, pid "));
 }

@@ -288,16 +288,22 @@ TEST(DeviceModelRefuses, CdbsThatBreakTheLayout) {
     }
 }
 
-TEST(DeviceModelRefuses, SixteenByteCdbsOnlyWithAZeroTailAndOtherLengthsNever) {
+TEST(DeviceModelRefuses, PaddedCdbsOnlyWithAZeroTailAndOtherLengthsNever) {
     DeviceModel model;
     auto cdb = Cdb(0x87, 2);
     std::uint8_t reply[2] = {};
-    EXPECT_EQ(model.Handle(cdb.data(), 16, false, reply, 2), RequestOutcome::Ok);
-    cdb[15] = 1;
-    EXPECT_EQ(model.Handle(cdb.data(), 16, false, reply, 2), RequestOutcome::Failed);
-    EXPECT_EQ(model.Log().back().verdict, "CDB byte 15 is not 0");
-    cdb[15] = 0;
+    // usb-storage pads to 12 for subclass 02, target core to 16: both are the same command.
+    for (const std::size_t padded : {12U, 16U}) {
+        reply[0] = 0;
+        EXPECT_EQ(model.Handle(cdb.data(), padded, false, reply, 2), RequestOutcome::Ok);
+        EXPECT_EQ(reply[0], 0xAA) << padded;
+    }
+    cdb[11] = 1;
     EXPECT_EQ(model.Handle(cdb.data(), 12, false, reply, 2), RequestOutcome::Failed);
+    EXPECT_EQ(model.Log().back().verdict, "CDB byte 11 is not 0");
+    cdb[11] = 0;
+    EXPECT_EQ(model.Handle(cdb.data(), 9, false, reply, 2), RequestOutcome::Failed);
+    EXPECT_EQ(model.Handle(cdb.data(), 17, false, reply, 2), RequestOutcome::Failed);
 }
 
 TEST(DeviceModelRefuses, WrongDirectionAndWrongIdentifyLength) {

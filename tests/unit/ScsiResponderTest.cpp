@@ -153,7 +153,7 @@ TEST(ScsiResponderTest, VendorOpcodesReachTheModelAndItsRefusalsComeBackAsCheckC
     EXPECT_EQ(directions, (std::vector<bool>{false, true, false, false}));
 }
 
-TEST(ScsiResponderTest, IdentifyThroughTheDeviceModelWithSixteenByteCdb) {
+TEST(ScsiResponderTest, IdentifyThroughTheDeviceModelWithPaddedCdbs) {
     DeviceModel model;
     ScsiResponder disk({true, "S", 2048},
                        [&model](const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
@@ -168,9 +168,11 @@ TEST(ScsiResponderTest, IdentifyThroughTheDeviceModelWithSixteenByteCdb) {
     // What SG_IO hands the umockdev door: the 10 bytes as the product sent them.
     const std::vector<std::uint8_t> ten(cdb.begin(), cdb.begin() + 10);
     EXPECT_EQ(Execute(disk, ten, 2, 0).data, (std::vector<std::uint8_t>{0xAA, 0x55}));
-    ASSERT_EQ(model.Log().size(), 2u);
-    EXPECT_TRUE(model.Log()[0].verdict.empty()) << model.Log()[0].verdict;
-    EXPECT_TRUE(model.Log()[1].verdict.empty()) << model.Log()[1].verdict;
+    // What usb-storage hands the USB door for an interface of subclass 02: 12 bytes.
+    const std::vector<std::uint8_t> twelve(cdb.begin(), cdb.begin() + 12);
+    EXPECT_EQ(Execute(disk, twelve, 2, 0).data, (std::vector<std::uint8_t>{0xAA, 0x55}));
+    ASSERT_EQ(model.Log().size(), 3u);
+    for (const auto& entry : model.Log()) EXPECT_TRUE(entry.verdict.empty()) << entry.verdict;
 }
 
 TEST(ScsiResponderTest, CdbLengthFollowsOpcodeGroups) {

@@ -27,6 +27,13 @@ enum {
     kDevioMaxDrives = 8, /* drives one client may hold open at once */
 };
 
+/* How a drive's lock went (DevioLock.h); kDevioOpen answers it in busy. */
+enum {
+    kDevioLockHeld = 0,    /* the drive is held */
+    kDevioLockKestrel = 1, /* another Kestrel run holds it */
+    kDevioLockOther = 2,   /* another program still held it after the wait */
+};
+
 struct DevioRequest {
     uint32_t version; /* kDevioVersion */
     uint32_t op;
@@ -42,7 +49,8 @@ struct DevioRequest {
 struct DevioReply {
     int32_t error;  /* 0, or the errno of open or ioctl; EPERM for what the helper refuses */
     uint32_t drive; /* kDevioOpen: the drive's number for later requests */
-    uint8_t busy;   /* kDevioOpen: another process holds the lock; the drive was not kept */
+    uint8_t busy;   /* kDevioOpen: the drive was not kept, its lock held by another Kestrel run
+                     * (kDevioLockKestrel) or another program (kDevioLockOther, DevioLock.h) */
     uint8_t status; /* kDevioCommand, from sg_io_hdr: SCSI status */
     uint8_t senseLength;
     uint16_t hostStatus;

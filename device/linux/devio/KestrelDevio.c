@@ -13,8 +13,8 @@
  * - open it as the caller: a file capability changes no uid or gid, so the kernel checks the
  *   node's permissions against the user who started us. CAP_DAC_OVERRIDE and the rest are
  *   dropped at start, so nothing but the node's own mode and owner decide.
- * - hold the drive's lock (an exclusive flock, as every Kestrel process takes it) while it is
- *   open, and refuse to keep a drive another process holds.
+ * - hold the drive's lock (DevioLock.h, as every Kestrel process takes it) while it is open, and
+ *   refuse to keep a drive another process holds (after a short wait when it is not Kestrel).
  * - send only the vendor opcodes 0x85 read, 0x86 write and 0x87 identify, with their 10-byte
  *   frame (byte 1 0, bytes 2-5 the transfer length big-endian, byte 6 0, byte 7 2, bytes 8-9 0),
  *   their direction, and only the transfer lengths the upgrade uses. Anything else is answered
@@ -38,6 +38,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "device/linux/devio/DevioLock.h"
 #include "device/linux/devio/DevioWire.h"
 
 enum { kScsiTypeCdRom = 5, kMaxNameLength = 12 };
@@ -159,9 +160,10 @@ static void Open(const struct DevioRequest* request, struct DevioReply* reply) {
         reply->error = EPERM;
         return;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    int lock = DevioLockDrive(fd);
+    if (lock != kDevioLockHeld) {
         close(fd);
-        reply->busy = 1;
+        reply->busy = (uint8_t)lock;
         return;
     }
     s_drives[slot] = fd;

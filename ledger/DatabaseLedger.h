@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/RunLedger.h"
+#include "ledger/RunLedger.h"
 #include "ledger/RunRow.h"
 #include "ledger/UnitDatabase.h"
 

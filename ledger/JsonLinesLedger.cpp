@@ -1,6 +1,6 @@
-#include "cli/JsonLinesLedger.h"
+#include "ledger/JsonLinesLedger.h"
 
-#include "cli/RunRecord.h"
+#include "ledger/RunRecord.h"
 #include "ledger/DurableFile.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "cli/DriveWatch.h"
+#include "device/DriveWatch.h"
 
 struct DriveWatch::Impl {
     void* library = nullptr;

@@ -1,4 +1,4 @@
-#include "cli/RunRecord.h"
+#include "ledger/RunRecord.h"
 
 #include <chrono>
 #include <cmath>

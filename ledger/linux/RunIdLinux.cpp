@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "cli/RunId.h"
+#include "ledger/RunId.h"
 
 bool FillRandomBytes(std::uint8_t* bytes, std::size_t count) {
     std::size_t got = 0;

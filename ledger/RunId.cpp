@@ -1,4 +1,4 @@
-#include "cli/RunId.h"
+#include "ledger/RunId.h"
 
 #include <chrono>
 

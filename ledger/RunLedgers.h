@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/RunLedger.h"
+#include "ledger/RunLedger.h"
 
 class RunLedgers {
 public:

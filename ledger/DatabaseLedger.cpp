@@ -1,16 +1,12 @@
-#include "cli/DatabaseLedger.h"
+#include "ledger/DatabaseLedger.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <iostream>
 
-#include "cli/ConsoleInterrupt.h"
-#include "cli/RunRecord.h"
+#include "ledger/RunRecord.h"
 
 CLI::Option* AddDatabaseOption(CLI::App& command, std::optional<std::string>& db) {
-    // The database's calls wait through the console's interrupt, so Ctrl-C is answered however
-    // the database behaves.
-    UnitDatabase::SetWait(&ConsoleInterrupt::SleepUntil);
     return command
         .add_option("--db", db,
                     "Record each run in the unit database URL (sqlite:PATH, postgresql://...; "

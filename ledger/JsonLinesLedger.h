@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/RunLedger.h"
+#include "ledger/RunLedger.h"
 
 class JsonLinesLedger : public RunLedger {
 public:

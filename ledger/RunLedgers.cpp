@@ -1,4 +1,4 @@
-#include "cli/RunLedgers.h"
+#include "ledger/RunLedgers.h"
 
 const char* StartVerdictName(StartVerdict verdict) {
     switch (verdict) {

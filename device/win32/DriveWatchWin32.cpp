@@ -1,6 +1,6 @@
 // Windows: a console program gets no device notifications without a window of its own, so the
 // station rescans the drive letters every 500 ms.
-#include "cli/DriveWatch.h"
+#include "device/DriveWatch.h"
 
 struct DriveWatch::Impl {};
 

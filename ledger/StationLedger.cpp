@@ -1,4 +1,4 @@
-#include "cli/StationLedger.h"
+#include "ledger/StationLedger.h"
 
 StationLedger::StationLedger(std::optional<std::string> url, std::string sha256, UnitPolicy policy)
     : m_url(std::move(url)), m_sha256(std::move(sha256)), m_policy(policy) {}

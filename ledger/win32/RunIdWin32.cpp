@@ -2,7 +2,7 @@
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
-#include "cli/RunId.h"
+#include "ledger/RunId.h"
 
 bool FillRandomBytes(std::uint8_t* bytes, std::size_t count) {
     return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(count),

@@ -20,6 +20,7 @@
 
 #include "ledger/DatabaseUrl.h"
 #include "ledger/Migrations.h"
+#include "ledger/PrintableText.h"
 #include "ledger/UnitDatabase.h"
 #include "ledger/UnsentRows.h"
 
@@ -63,7 +64,8 @@ std::string OneLine(const std::string& text) {
         space = false;
         out += c;
     }
-    return out;
+    // Server messages reach terminals: they may quote what a station named itself.
+    return PrintableText(out);
 }
 
 // FNV-1a: the 64-bit advisory lock number of a unit key.
@@ -738,4 +740,9 @@ bool SociUnitDatabase::ReadRunsSince(const std::string& since, std::vector<RunRo
         }
     }
     return false;
+}
+
+// Shared with the report's queries (ReportDatabaseLinux.cpp).
+std::string SociOneLine(const std::string& text) {
+    return OneLine(text);
 }

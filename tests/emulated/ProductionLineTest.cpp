@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/Sha256.h"
+#include "line/Sha256.h"
 #include "image/FirmwareImage.h"
 #include "tests/support/ImageBuilder.h"
 
@@ -446,7 +446,7 @@ TEST_F(ProductionLine, AUnitIsFlashedOnlyAfterItsStartedLineIsOnDiskAndNoLineIsG
 
     run = full("station", "--at 1500:int");  // the station's child alike
     EXPECT_EQ(Writes("sdb"), 1u);
-    EXPECT_TRUE(Contains(run.out, "sdb  KV0001  ended with status 1")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "sdb  KV0001  the run could not be recorded")) << run.out;
     EXPECT_TRUE(Contains(run.out, "No space left on device; the unit was not flashed")) << run.out;
 
     // A line cut short by a writer that died is ended before the next line is appended.
@@ -525,8 +525,8 @@ TEST_F(ProductionLine, AReplugDuringARunNeverStartsASecondRunOnTheUnit) {
         Run(1, {"--delay-ms", "3000", "--at", "3500:-1", "--at", "4200:+1", "--at", "7500:int"},
             {"station", "--record", Record(), Image()});
     EXPECT_TRUE(Contains(run.out,
-                         "sdb  KV0001  attached: its unit is still being upgraded, "
-                         "left alone"))
+                         "sdb  KV0001  attached: its unit is still being upgraded; it is "
+                         "flashed once that run has ended"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, "station: 0 succeeded, 1 failed")) << run.out;
     EXPECT_EQ(Records().size(), 1u);

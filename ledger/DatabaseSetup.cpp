@@ -13,8 +13,7 @@ std::optional<std::string> DatabaseSetupAdvice(const std::string& error) {
                "createdb -O ROLE DATABASE";
     if (has("role \"") && has("does not exist"))
         return "create the stations' role on the server: createuser --pwprompt ROLE";
-    if (has("password authentication failed") || has("no password supplied") ||
-        has("fe_sendauth"))
+    if (has("password authentication failed") || has("no password supplied") || has("fe_sendauth"))
         return "check the role's password (in ~/.pgpass, or the file PGPASSFILE names)";
     if (has("no pg_hba.conf entry"))
         return "the server does not let this PC in as this role: add a line for it to the "
@@ -34,6 +33,7 @@ std::optional<std::string> DatabaseSetupAdvice(const std::string& error) {
     if (has("file is not a database") || has("not a kestrel unit database"))
         return "name an SQLite file of Kestrel's, or a new one";
     if (has("not a database url")) return "give sqlite:PATH or postgresql://USER@HOST/DATABASE";
-    if (has("kestrel-db.so")) return "install the kestrel package whole (lib/kestrel/kestrel-db.so)";
+    if (has("kestrel-db.so"))
+        return "install the kestrel package whole (lib/kestrel/kestrel-db.so)";
     return std::nullopt;
 }

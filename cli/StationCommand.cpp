@@ -111,14 +111,10 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
     // The file, the channel and the record are checked once, before any device is touched.
     if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
     std::vector<WebSlot> slots;
-    std::string error;
-    if (web.slotsFile && !ReadSlotsFile(*web.slotsFile, &slots, &error)) {
+    if (std::string error; web.slotsFile && !ReadSlotsFile(*web.slotsFile, &slots, &error)) {
         std::cerr << "kestrel-cli: " << error << "\n";
         return kExitUsage;
     }
-    int webStatus = kExitOk;
-    const std::unique_ptr<WebService> pages = StartStationPages(web, &webStatus);
-    if (webStatus != kExitOk) return webStatus;
     if (options.db) {
         // A database that refuses the station for a reason no wait cures stops it at once, with
         // its fix; one that is away is waited for (StationLedger).
@@ -130,6 +126,9 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
             }
         }
     }
+    int webStatus = kExitOk;
+    const std::unique_ptr<WebService> pages = StartStationPages(web, &webStatus);
+    if (webStatus != kExitOk) return webStatus;
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     ConsoleClock clock;

@@ -1,13 +1,12 @@
-#include "cli/ChildUpgrades.h"
+#include "line/ChildUpgrades.h"
 
 #include <cstdio>
 #include <iostream>
+#include <string_view>
 #include <thread>
 
-#include "cli/ChildProcess.h"
-#include "cli/ChildReport.h"
-#include "cli/CliCommon.h"
-#include "cli/ConsoleInterrupt.h"
+#include "line/ChildProcess.h"
+#include "line/ChildReport.h"
 
 struct ChildUpgrades::Unit {
     DriveCandidate drive;
@@ -17,8 +16,6 @@ struct ChildUpgrades::Unit {
     std::thread errReader;
     int openStreams = 2;
     bool interrupted = false;
-    int done = 0;
-    int total = 0;
     UnitResult result;
 };
 
@@ -26,26 +23,31 @@ std::string SerialLabel(const DriveIdentity& identity) {
     return identity.serialBytes && !identity.serialBytes->empty() ? identity.EscapedSerial() : "-";
 }
 
-std::string UnitResult::Line() const {
-    // A cancelled run shows no message of its own; SIGHUP, SIGINT and SIGTERM end it with 129,
-    // 130 and 143.
-    constexpr int kHungUp = 129, kInterrupted = 130, kTerminated = 143;
-    std::string text = message;
-    if (outcome == UpgradeOutcome::Cancelled || status == kHungUp || status == kInterrupted ||
-        status == kTerminated)
-        text = "cancelled";
-    else if (text.empty())
-        text = outcome == UpgradeOutcome::StoppedSilently || status == kExitDeclined
-                   ? "stopped without a message"
-                   : "ended with status " + std::to_string(status);
-    char figures[64];
-    std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", blocks, seconds);
-    return DriveShortName(drive) + "  " + SerialLabel(identity) + "  " + text + figures +
-           (duplicateSerial ? "  duplicate serial" : "");
+RunResult UnitResult::Result() const {
+    RunEnd end;
+    end.outcome = outcome;
+    end.startVerdict = startVerdict;
+    end.notRecorded = code == "not-recorded";
+    end.imageChanged = code == "image-changed";
+    end.noDevice = code == "no-device";
+    end.childStatus = status;
+    end.childReported = reported;
+    return DecideRun(end);
 }
 
-ChildUpgrades::ChildUpgrades(std::vector<std::string> upgradeArgs, bool showProgress)
-    : m_args(std::move(upgradeArgs)), m_showProgress(showProgress) {}
+std::string UnitResult::Why() const {
+    const RunResult result = Result();
+    // A run cut short by its process keeps no message of its own that could explain it.
+    if (message.empty() || result.kind == RunResult::Kind::Cancelled ||
+        std::string_view(result.code) == "killed" ||
+        std::string_view(result.code) == "child-failed")
+        return result.cause;
+    return message;
+}
+
+ChildUpgrades::ChildUpgrades(std::vector<std::string> upgradeArgs, bool showProgress,
+                             LineClock& clock, std::ostream& out)
+    : m_args(std::move(upgradeArgs)), m_showProgress(showProgress), m_clock(clock), m_out(out) {}
 
 ChildUpgrades::~ChildUpgrades() {
     InterruptAll();
@@ -114,15 +116,33 @@ void ChildUpgrades::Take(const Event& event) {
     }
     const std::optional<ChildReport> report = ChildReport::Parse(line);
     if (!report) return;
+    UnitResult& result = unit.result;
     switch (report->kind) {
+        case ChildReport::Kind::Run:
+            result.run = report->message;
+            break;
+        case ChildReport::Kind::Started:
+            result.started = true;
+            result.startBlock = report->startBlock;
+            result.endBlock = report->endBlock;
+            result.versionBefore = report->version;
+            result.total =
+                static_cast<int>(report->endBlock) - static_cast<int>(report->startBlock);
+            if (m_onReport) m_onReport(result);
+            break;
         case ChildReport::Kind::Message:
-            unit.result.message = report->message;
+            result.message = report->message;
             break;
         case ChildReport::Kind::Progress:
-            unit.done = report->done;
-            unit.total = report->total;
+            result.done = report->done;
+            result.total = report->total;
+            if (m_onReport) m_onReport(result);
+            break;
+        case ChildReport::Kind::Result:
+            result.code = report->message;
             break;
         case ChildReport::Kind::Ended:
+            unit.result.reported = true;
             unit.result.outcome = report->outcome;
             unit.result.startVerdict = report->startVerdict;
             unit.result.blocks = report->blocks;
@@ -132,10 +152,7 @@ void ChildUpgrades::Take(const Event& event) {
 }
 
 std::vector<UnitResult> ChildUpgrades::Poll(std::chrono::milliseconds wait) {
-    // An interrupt already taken ends every sleep at once; the children still need their time.
-    if (ConsoleInterrupt::Requested() ||
-        !ConsoleInterrupt::SleepUntil(std::chrono::steady_clock::now() + wait))
-        std::this_thread::sleep_for(wait);
+    m_clock.SleepUntil(m_clock.Now() + wait);
     std::deque<Event> events;
     {
         std::lock_guard lock(m_mutex);
@@ -158,11 +175,6 @@ std::vector<UnitResult> ChildUpgrades::Poll(std::chrono::milliseconds wait) {
     }
     if (!events.empty() || !ended.empty()) {
         EraseBoard();
-        for (const UnitResult& result : ended) {
-            std::cout << result.Line() << '\n';
-            for (const std::string& error : result.errors) std::cout << "  " << error << '\n';
-        }
-        std::cout << std::flush;
         DrawBoard();
     }
     return ended;
@@ -184,7 +196,7 @@ bool ChildUpgrades::IsRunning(const std::string& unit) const {
 
 void ChildUpgrades::Print(const std::string& line) {
     EraseBoard();
-    std::cout << line << std::endl;
+    m_out << line << std::endl;
     DrawBoard();
 }
 
@@ -199,12 +211,13 @@ void ChildUpgrades::DrawBoard() {
     if (!m_showProgress) return;
     constexpr int kWidth = 30;
     for (const auto& unit : m_units) {
-        const int filled = unit->total > 0 ? unit->done * kWidth / unit->total : 0;
-        const int percent = unit->total > 0 ? unit->done * 100 / unit->total : 0;
+        const int done = unit->result.done, total = unit->result.total;
+        const int filled = total > 0 ? done * kWidth / total : 0;
+        const int percent = total > 0 ? done * 100 / total : 0;
         std::cerr << DriveShortName(unit->drive) << "  ["
                   << std::string(static_cast<std::size_t>(filled), '#')
-                  << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] "
-                  << unit->done << '/' << unit->total << " blocks " << percent << "%\n";
+                  << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] " << done
+                  << '/' << total << " blocks " << percent << "%\n";
         ++m_drawn;
     }
     std::cerr << std::flush;

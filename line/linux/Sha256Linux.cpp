@@ -2,7 +2,7 @@
 // hash is all we need of it, and a shared library costs every kestrel-cli start its loading.
 #include <nettle/sha2.h>
 
-#include "cli/Sha256.h"
+#include "line/Sha256.h"
 
 struct Sha256::State {
     sha256_ctx context;

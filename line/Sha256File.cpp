@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "cli/Sha256.h"
+#include "line/Sha256.h"
 #include "image/File.h"
 
 std::optional<std::string> Sha256OfFile(const std::string& path, std::string* error) {

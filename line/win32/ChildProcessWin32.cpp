@@ -2,7 +2,7 @@
 // reaches it directly and it cancels its own run the way Cancel does.
 #include <windows.h>
 
-#include "cli/ChildProcess.h"
+#include "line/ChildProcess.h"
 #include "device/DriveEnumeration.h"
 
 struct ChildProcess::Impl {

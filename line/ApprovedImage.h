@@ -7,14 +7,22 @@
 #include <optional>
 #include <string>
 
-#include "cli/CliCommon.h"
+#include "image/HexLoader.h"
+
+class DialogServices;
+
+enum class ImageFileType { Bin, Hex };
+
+// --type bin|hex, or from the extension: ".hex" in any case is Intel HEX, anything else raw.
+ImageFileType ResolveImageFileType(const std::optional<std::string>& type, const std::string& path);
+const char* ImageFileTypeName(ImageFileType type);
 
 class ApprovedImage {
 public:
     // Reads the file the way Browse names it (the default extension of its type added) and
     // loads it. False when it could not be read (the dialog's open-error message, or the
     // file layer's text) or the loader refused it; the dialog has shown why.
-    bool Load(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report = nullptr);
+    bool Load(DialogServices& dlg, ImageFileType type, HexLoadReport* report = nullptr);
 
     // The file's SHA-256 as 64 lower-case hex digits, once loaded.
     const std::string& Sha256() const { return m_sha256; }

@@ -1,4 +1,4 @@
-#include "cli/ApprovedImage.h"
+#include "line/ApprovedImage.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/ControlIds.h"
-#include "cli/Sha256.h"
+#include "app/DialogServices.h"
+#include "line/Sha256.h"
 #include "image/File.h"
 #include "image/FirmwareImage.h"
 #include "image/HexLoader.h"
@@ -40,10 +40,23 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-bool ApprovedImage::Load(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report) {
+ImageFileType ResolveImageFileType(const std::optional<std::string>& type,
+                                   const std::string& path) {
+    if (type) return *type == "hex" ? ImageFileType::Hex : ImageFileType::Bin;
+    std::string lower = path;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const bool hex = lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".hex") == 0;
+    return hex ? ImageFileType::Hex : ImageFileType::Bin;
+}
+
+const char* ImageFileTypeName(ImageFileType type) {
+    return type == ImageFileType::Hex ? "hex" : "bin";
+}
+
+bool ApprovedImage::Load(DialogServices& dlg, ImageFileType type, HexLoadReport* report) {
     if (report != nullptr) *report = {};
     const bool hex = type == ImageFileType::Hex;
-    dlg.m_nFileType = hex ? kFileTypeHex : kFileTypeBin;
     const std::optional<std::string> path =
         dlg.ChooseFile(FileDialogMode::Open, hex ? kHexDefaultExtension : "",
                        hex ? kHexOpenFilter : kBinOpenFilter);

@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-#include "cli/Sha256.h"
+#include "line/Sha256.h"
 
 struct Sha256::State {
     BCRYPT_ALG_HANDLE algorithm = nullptr;

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "cli/ChildProcess.h"
+#include "line/ChildProcess.h"
 
 extern char** environ;
 

@@ -38,7 +38,7 @@ enum class UnitState { Upgrading, Succeeded, Failed };
 struct Attached {
     DriveCandidate drive;
     DriveIdentity identity;
-    std::string unit;     // the key of the unit's runs (see UnitKey)
+    std::string unit;     // the key of the unit's runs (UnitIdentity::StationKey)
     bool pending = true;  // not yet decided what to do with it
     bool retrying = false;
     Clock::time_point firstLook, nextLook;
@@ -91,13 +91,6 @@ private:
         return DriveShortName(attached.drive) + "  " + SerialLabel(attached.identity) + "  ";
     }
 
-    // Units with a serial are known again by serial and port; one without is new at every
-    // appearance.
-    std::string UnitKey(const DriveIdentity& identity) {
-        if (identity.serialBytes && !identity.serialBytes->empty()) return identity.Unit();
-        return identity.Unit() + "#" + std::to_string(++m_appearances);
-    }
-
     void Scan() {
         std::map<std::string, DriveCandidate> now;
         for (const DriveCandidate& drive : EnumerateCandidateDrives()) now[drive.name] = drive;
@@ -117,7 +110,7 @@ private:
             Attached attached;
             attached.drive = drive;
             attached.identity = ReadDriveIdentity(drive);
-            attached.unit = UnitKey(attached.identity);
+            attached.unit = attached.identity.UnitOf().StationKey(++m_appearances);
             attached.firstLook = Clock::now();
             m_attached[name] = attached;
             appeared.push_back(name);
@@ -206,10 +199,8 @@ private:
         if (!m_ledger.Available(print)) {
             waitingFor = "waiting for the database";
         } else {
-            const ClaimVerdict verdict = m_ledger.Admit(::UnitKey(
-                attached.identity.serialBytes ? std::optional(attached.identity.EscapedSerial())
-                                              : std::nullopt,
-                duplicate, m_name, attached.identity.port, DriveShortName(attached.drive)));
+            const ClaimVerdict verdict = m_ledger.Admit(
+                attached.identity.UnitOf(m_name, DriveShortName(attached.drive), duplicate).Key());
             switch (verdict.outcome) {
                 case ClaimVerdict::Outcome::Claimed:
                     attached.waitingFor.clear();

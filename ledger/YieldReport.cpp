@@ -223,13 +223,9 @@ YieldReport::YieldReport(const std::vector<RunRow>& rows, int skippedLines)
         if (HoursOf(row.When(), &hour)) hours[hour].Count(row);
         if (row.Interrupted()) m_interrupted.push_back(row);
         if (!row.Interrupted() && row.result == "failed") ++failures[row.message];
-        const std::string key = UnitKey(row);
-        UnitHistory& unit = units[key];
-        if (unit.label.empty()) {
-            const bool bySerial = key.rfind("serial:", 0) == 0;
-            unit.label = bySerial ? *row.serial
-                                  : row.port.value_or(row.drive.value_or("?")) + "@" + row.station;
-        }
+        const UnitIdentity identity = UnitOf(row);
+        UnitHistory& unit = units[identity.Key()];
+        if (unit.label.empty()) unit.label = identity.Label();
         if (!row.Interrupted() && row.result == "failed") ++unit.failures;
         if (!row.station.empty()) unit.stations.insert(row.station);
         unit.lastResult = row.Interrupted() ? "interrupted" : row.result;

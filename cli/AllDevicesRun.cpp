@@ -4,33 +4,32 @@
 #include <map>
 #include <set>
 
-#include "cli/ApprovedImage.h"
-#include "cli/ChildUpgrades.h"
-#include "ledger/JsonLinesLedger.h"
+#include <cstdio>
+
 #include "cli/CliCommon.h"
+#include "cli/ConsoleClock.h"
 #include "cli/ConsoleInterrupt.h"
 #include "ledger/DatabaseLedger.h"
+#include "ledger/DatabaseSetup.h"
+#include "ledger/JsonLinesLedger.h"
+#include "line/ApprovedImage.h"
+#include "line/ChildUpgrades.h"
 #include "cli/ListCommand.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
 
-std::vector<std::string> UpgradeChildOptions::ChildArguments() const {
-    std::vector<std::string> args;
-    if (type) args.insert(args.end(), {"--type", *type});
-    if (channel) args.insert(args.end(), {"--channel", *channel});
-    if (record) args.insert(args.end(), {"--record", *record});
-    if (station) args.insert(args.end(), {"--station", *station});
-    if (db) args.insert(args.end(), {"--db", *db});
-    if (maxAttempts > 0) args.insert(args.end(), {"--max-attempts", std::to_string(maxAttempts)});
-    if (skipDone) args.push_back("--skip-done");
-    if (!approvedSha256.empty()) args.insert(args.end(), {"--approved-sha256", approvedSha256});
-    // "--" keeps a file name that starts with '-' a file name.
-    args.insert(args.end(), {"--", file});
-    return args;
+void PrintEnded(ChildUpgrades& runs, const UnitResult& result) {
+    char figures[64];
+    std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", result.blocks, result.seconds);
+    std::string line = DriveShortName(result.drive) + "  " + SerialLabel(result.identity) + "  " +
+                       result.Why() + figures +
+                       (result.duplicateSerial ? "  duplicate serial" : "");
+    for (const std::string& error : result.errors) line += "\n  " + error;
+    runs.Print(line);
 }
 
-std::optional<int> ApproveForChildren(UpgradeChildOptions& options) {
+std::optional<int> ApproveForChildren(LineOptions& options) {
     ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
     if (!dlg.ReadValues()) return kExitUsage;
     ApprovedImage image;
@@ -55,7 +54,7 @@ std::optional<int> ApproveForChildren(UpgradeChildOptions& options) {
     return std::nullopt;
 }
 
-int RunAllDevices(UpgradeChildOptions options) {
+int RunAllDevices(LineOptions options) {
     // The file, the channel and the record are checked once here, before any device is touched.
     if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
     if (options.db) {
@@ -63,9 +62,11 @@ int RunAllDevices(UpgradeChildOptions options) {
         // say on its own that it does not answer.
         std::string error;
         if (!UnitDatabase::Open(*options.db, &error)) {
+            // A set-up mistake is no outage: it is said with its fix, as a usage error.
+            const std::optional<std::string> advice = DatabaseSetupAdvice(error);
             std::cerr << "kestrel-cli: cannot record the runs: " << error
-                      << "; no device was touched\n";
-            return kExitFailure;
+                      << (advice ? "; " + *advice : std::string()) << "; no device was touched\n";
+            return advice ? kExitUsage : kExitFailure;
         }
     }
 
@@ -92,7 +93,9 @@ int RunAllDevices(UpgradeChildOptions options) {
         if (identity.serialBytes && !identity.serialBytes->empty())
             ++serials[*identity.serialBytes];
 
-    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error));
+    ConsoleClock clock;
+    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock,
+                       std::cout);
     int succeeded = 0;
     int failed = 0;
     for (const auto& [drive, identity] : devices) {
@@ -105,8 +108,10 @@ int RunAllDevices(UpgradeChildOptions options) {
     }
     bool interrupted = false;
     while (runs.Running() > 0) {
-        for (const UnitResult& result : runs.Poll(std::chrono::milliseconds(50)))
-            ++(result.status == kExitOk ? succeeded : failed);
+        for (const UnitResult& result : runs.Poll(std::chrono::milliseconds(50))) {
+            PrintEnded(runs, result);
+            ++(result.Result().Succeeded() ? succeeded : failed);
+        }
         if (ConsoleInterrupt::Requested() && !interrupted) {
             interrupted = true;
             std::cerr << "Interrupted: cancelling every upgrade\n";

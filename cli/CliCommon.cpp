@@ -5,24 +5,9 @@
 #include <cstdio>
 
 #include "app/ControlIds.h"
-#include "cli/ApprovedImage.h"
 #include "image/FirmwareImage.h"
 #include "image/HexLoader.h"
 #include "image/RawBinaryLoader.h"
-
-ImageFileType ResolveImageFileType(const std::optional<std::string>& type,
-                                   const std::string& path) {
-    if (type) return *type == "hex" ? ImageFileType::Hex : ImageFileType::Bin;
-    std::string lower = path;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const bool hex = lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".hex") == 0;
-    return hex ? ImageFileType::Hex : ImageFileType::Bin;
-}
-
-const char* ImageFileTypeName(ImageFileType type) {
-    return type == ImageFileType::Hex ? "hex" : "bin";
-}
 
 bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report) {
     if (report != nullptr) *report = {};

@@ -1,28 +1,17 @@
 #pragma once
-// What the sub-commands share: exit statuses, the file type rule and loading an image.
+// What the sub-commands share: loading an image, its trailer's texts and common options.
 
 #include <optional>
 #include <string>
 
 #include "cli/ConsoleDialog.h"
 #include "image/HexLoader.h"
+#include "line/ApprovedImage.h"
+#include "line/RunResult.h"
 
 namespace CLI {
 class App;
 }
-
-enum ExitStatus : int {
-    kExitOk = 0,
-    kExitFailure = 1,  // the tool showed a failure message
-    kExitUsage = 2,
-    kExitDeclined = 3,  // declined at a prompt, or the device ended the run without a message
-};
-
-enum class ImageFileType { Bin, Hex };
-
-// --type bin|hex, or from the extension: ".hex" in any case is Intel HEX, anything else raw.
-ImageFileType ResolveImageFileType(const std::optional<std::string>& type, const std::string& path);
-const char* ImageFileTypeName(ImageFileType type);
 
 // Loads the image through the same loader Browse runs. True when the analysis accepted it.
 // report, when given, receives what the HEX loader counted (zero for a raw binary).

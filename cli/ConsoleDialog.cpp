@@ -8,7 +8,7 @@
 
 #include "app/ChannelText.h"
 #include "app/FileDialogRules.h"
-#include "cli/ChildReport.h"
+#include "line/ChildReport.h"
 #include "cli/ConsoleInterrupt.h"
 #include "cli/Terminal.h"
 

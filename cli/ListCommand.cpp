@@ -54,13 +54,15 @@ Json OrNull(const std::optional<std::string>& text) {
     return text ? Json(*text) : Json(nullptr);
 }
 
-// "KESTREL Virtual drive 1.00, USB 1d6b:0104, serial KV0001"; "" when nothing is known.
+// "KESTREL Virtual drive 1.00, USB 1d6b:0104, serial KV0001, port 1-1"; "" when nothing is
+// known.
 std::string IdentityText(const DriveIdentity& id) {
     std::string text;
     for (const auto* part : {&id.vendor, &id.product, &id.revision})
         if (*part) text += (text.empty() ? "" : " ") + **part;
     if (id.usb) text += (text.empty() ? "USB " : ", USB ") + *id.usb;
     if (id.serial) text += (text.empty() ? "serial " : ", serial ") + *id.serial;
+    if (id.port) text += (text.empty() ? "port " : ", port ") + *id.port;
     return text;
 }
 
@@ -96,6 +98,7 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
         d["revision"] = OrNull(identity.revision);
         d["usb"] = OrNull(identity.usb);
         d["serial"] = OrNull(identity.serial);
+        d["port"] = OrNull(identity.port);
         drives.push_back(d);
     }
     Json out;

@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "cli/CliCommon.h"
+#include "ledger/RunRecord.h"
 #include "image/File.h"
-#include "ledger/RunHistory.h"
+#include "ledger/JsonLinesTally.h"
+#include "ledger/PrintableText.h"
+#include "ledger/ReportDatabase.h"
 #include "ledger/UnitDatabase.h"
 #include "ledger/YieldReport.h"
 
@@ -18,33 +21,50 @@ namespace {
 struct ReportArgs {
     bool json = false;
     std::optional<std::string> html;
+    std::optional<std::string> since, until, image;
+    std::vector<std::string> stations;
     std::vector<std::string> sources;
 };
 
+int Fail(const std::string& message, int status = kExitFailure) {
+    std::cerr << "kestrel-cli: " << PrintableText(message) << '\n';
+    return status;
+}
+
 int RunReport(const ReportArgs& args) {
-    RunHistory history;
+    ReportFilter filter;
+    std::string error;
+    if ((args.since && !filter.SetSince(*args.since, &error)) ||
+        (args.until && !filter.SetUntil(*args.until, &error)))
+        return Fail(error, kExitUsage);
+    filter.stations = args.stations;
+    filter.image = args.image;
+
+    // Each database counts its own runs; the record files are read together, so a run found
+    // in two files is counted once.
+    YieldTally tally;
+    JsonLinesTally files(filter);
+    bool anyFile = false;
     for (const std::string& source : args.sources) {
-        std::string error;
         if (IsDatabaseUrl(source)) {
-            const std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(source, &error);
-            if (!db || !db->ReadRuns(history, &error)) {
-                std::cerr << "kestrel-cli: " << error << '\n';
-                return kExitFailure;
-            }
-        } else if (!history.AddJsonLinesFile(source, &error)) {
-            std::cerr << "kestrel-cli: " << error << '\n';
-            return kExitFailure;
+            const std::unique_ptr<ReportDatabase> db = ReportDatabase::Open(source, &error);
+            YieldTally counted;
+            if (!db || !db->Tally(filter, &counted, &error)) return Fail(error);
+            tally.Add(counted);
+        } else {
+            if (!files.AddFile(source, &error)) return Fail(error);
+            anyFile = true;
         }
     }
-    const YieldReport report(history.Rows(), history.SkippedLines());
+    if (anyFile) tally.Add(files.Finish());
+
+    const YieldReport report(std::move(tally), RunRecord::UtcNow(), filter);
     if (args.html) {
         const std::string page = report.ToHtml();
         File out;
         if (!out.CreateForWriting(*args.html) || !out.Write(page.data(), page.size()) ||
-            !out.Commit()) {
-            std::cerr << "kestrel-cli: " << out.ErrorText() << '\n';
-            return kExitFailure;
-        }
+            !out.Commit())
+            return Fail(out.ErrorText());
     }
     if (args.json)
         std::cout << report.ToJson().dump(2, ' ', false,
@@ -61,11 +81,18 @@ void RegisterReportCommand(CLI::App& app, std::function<int()>* run) {
     auto args = std::make_shared<ReportArgs>();
     CLI::App* report = app.add_subcommand(
         "report",
-        "Yield per image, station and hour, failures and interrupted runs, from record files "
-        "and unit databases");
+        "Yield by runs and units, first-pass yield, units to rework, failures by message and "
+        "slot, cycle time, per day and hour, from record files and unit databases (read only)");
     report->add_flag("--json", args->json, "Print the report as one JSON object");
     report->add_option("--html", args->html,
                        "Write the report as one self-contained HTML page with a chart to FILE");
+    report->add_option("--since", args->since,
+                       "Only runs from this UTC date or time on (2026-12-01, 2026-12-01T06:00)");
+    report->add_option("--until", args->until,
+                       "Only runs before this UTC time, or up to the end of this UTC date");
+    report->add_option("--station", args->stations, "Only runs of this station (repeatable)");
+    report->add_option("--image", args->image,
+                       "Only runs of this image: a SHA-256 prefix or the file's name");
     report
         ->add_option("SOURCE", args->sources,
                      "JSON Lines record file, or database (sqlite:PATH, postgresql://...)")

@@ -6,16 +6,17 @@
 #include <memory>
 
 #include "cli/AllDevicesRun.h"
-#include "cli/ChildReport.h"
+#include "line/ChildReport.h"
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 #include "ledger/DatabaseLedger.h"
-#include "cli/ApprovedImage.h"
+#include "ledger/DatabaseSetup.h"
 #include "ledger/JsonLinesLedger.h"
 #include "cli/ListCommand.h"
 #include "ledger/RunId.h"
 #include "ledger/RunLedgers.h"
 #include "ledger/RunRecord.h"
+#include "line/ApprovedImage.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
@@ -51,49 +52,26 @@ void PrintSummary(const ConsoleDialog& dlg, int totalBlocks) {
 
 // Stops the run the way the Cancel button does (waiting 2 s when the device was busy), which
 // also closes the drive handle.
-int Cancelled(ConsoleDialog& dlg) {
+void Cancel(ConsoleDialog& dlg) {
     std::cerr << "Interrupted: cancelling the upgrade\n";
     CancelUpgrade(dlg);
-    return ConsoleInterrupt::ExitStatus();
 }
 
-const char* ResultName(int status) {
-    switch (status) {
-        case kExitOk:
-            return "ok";
-        case kExitDeclined:
-            return "declined";
-        case kExitFailure:
-            return "failed";
-        default:
-            return "cancelled";
-    }
-}
-
-// Sends the image to the device; returns the exit status. The caller records and shows the
-// outcome.
-int Upgrade(ConsoleDialog& dlg, bool* started) {
+// Sends the image to the device; true when an interrupt cancelled the run. How it ended is
+// LastUpgradeOutcome().
+bool Upgrade(ConsoleDialog& dlg, bool* started) {
     StartUpgrade(dlg);
     *started = UpgradeStartAccepted(dlg);
     if (!*started) {
-        if (ConsoleInterrupt::Requested()) return Cancelled(dlg);
-        switch (LastUpgradeOutcome()) {
-            case UpgradeOutcome::Declined:
-            case UpgradeOutcome::StoppedSilently:
-                return kExitDeclined;
-            case UpgradeOutcome::Cancelled:
-            case UpgradeOutcome::None:
-            case UpgradeOutcome::Finished:
-            case UpgradeOutcome::Failed:
-            case UpgradeOutcome::Withheld:
-                break;
-        }
-        return kExitFailure;
+        if (!ConsoleInterrupt::Requested()) return false;
+        Cancel(dlg);
+        return true;
     }
     dlg.RunBlockTimer([&dlg] { SendNextBlock(dlg); }, [] { return ConsoleInterrupt::Requested(); });
     // Only an interrupt leaves the loop with blocks still due.
-    if (dlg.TimerArmed()) return Cancelled(dlg);
-    return LastUpgradeOutcome() == UpgradeOutcome::Finished ? kExitOk : kExitFailure;
+    if (!dlg.TimerArmed()) return false;
+    Cancel(dlg);
+    return true;
 }
 
 // The unit and what it reported, as far as the run got: the drive found (else the one named),
@@ -123,13 +101,23 @@ void FillUnit(RunRecord& record, const UpgradeArgs& args, const ConsoleDialog& d
     record.endBlock = g_image.endBlock;
 }
 
-// How the run ended, for its final line.
-void FillOutcome(RunRecord& record, const ConsoleDialog& dlg, int status) {
+// How the run ended, for its final line: the last message it showed, else its cause in words.
+void FillOutcome(RunRecord& record, const ConsoleDialog& dlg, const RunResult& result) {
     record.blocksSent = dlg.BlocksStepped();
     record.seconds = dlg.RunSeconds();
-    record.result = ResultName(status);
-    record.message = dlg.Messages().empty() ? std::string() : dlg.Messages().back();
+    record.result = result.Name();
+    record.message = dlg.Messages().empty() ? result.cause : dlg.Messages().back();
     record.time = RunRecord::UtcNow();
+}
+
+// Tells a parent how the run ended (see ChildReport).
+void ReportEnd(const UpgradeArgs& args, const ConsoleDialog& dlg, const RunResult& result,
+               StartVerdict startVerdict) {
+    if (!args.report) return;
+    std::cout << ChildReport::ResultLine(result.code)
+              << ChildReport::EndedLine(LastUpgradeOutcome(), dlg.BlocksStepped(), dlg.RunSeconds(),
+                                        startVerdict)
+              << std::flush;
 }
 
 // A refusal before any device is touched.
@@ -150,26 +138,35 @@ int RunUpgrade(const UpgradeArgs& args) {
     record.station = args.station.value_or(DefaultStationName());
     record.duplicateSerial = args.duplicateSerial;
     StartVerdict startVerdict = StartVerdict::Recorded;
+    if (args.report) std::cout << ChildReport::RunLine(record.run) << std::flush;
 
     ConsoleDialog* dialog = nullptr;
     // The started entry, written once the run is confirmed and before its start frame: a
     // unit that could not be recorded is not flashed.
     const auto recordStart = [&]() {
-        if (!recording) return true;
-        FillUnit(record, args, *dialog, type);
-        record.startedAt = RunRecord::UtcNow();
-        std::string error;
-        startVerdict = ledgers.Started(record, &error);
-        if (startVerdict == StartVerdict::Recorded) return true;
-        record.startedAt.reset();
-        dialog->ReleaseMessages();
-        if (startVerdict == StartVerdict::Failed) {
-            record.message = "cannot record the run: " + error;
-            std::cerr << "kestrel-cli: " << record.message << "; the unit was not flashed\n";
-        } else {
-            std::cerr << "kestrel-cli: " << error << "; the unit was left alone\n";
+        if (recording) {
+            FillUnit(record, args, *dialog, type);
+            record.startedAt = RunRecord::UtcNow();
+            std::string error;
+            startVerdict = ledgers.Started(record, &error);
+            if (startVerdict != StartVerdict::Recorded) {
+                record.startedAt.reset();
+                dialog->ReleaseMessages();
+                if (startVerdict == StartVerdict::Failed) {
+                    record.message = "cannot record the run: " + error;
+                    std::cerr << "kestrel-cli: " << record.message
+                              << "; the unit was not flashed\n";
+                } else {
+                    std::cerr << "kestrel-cli: " << error << "; the unit was left alone\n";
+                }
+                return false;
+            }
         }
-        return false;
+        if (args.report)
+            std::cout << ChildReport::StartedLine(g_image.startBlock, g_image.endBlock,
+                                                  LastReportedVersion().value_or(""))
+                      << std::flush;
+        return true;
     };
     ConsoleDialog dlg({.path = args.file,
                        .channelText = args.channel.value_or("0"),
@@ -193,12 +190,10 @@ int RunUpgrade(const UpgradeArgs& args) {
         if (auto refusal = image.Refusal(*args.expectSha256, "expected"))
             return Refused(dlg, *refusal + "; nothing was flashed");
     }
-    if (args.approvedSha256) {
-        if (auto refusal = image.Refusal(*args.approvedSha256, "but it was approved with"))
-            return Refused(dlg, *refusal +
-                                    "; the file changed after it was approved, the unit "
-                                    "was not flashed");
-    }
+    // Refused before any device is touched, but recorded: the station counts it as a failure.
+    std::optional<std::string> changed;
+    if (args.approvedSha256)
+        changed = image.Refusal(*args.approvedSha256, "but it was approved with");
     if (args.device) ChooseOnlyDrive(*args.device);
 
     if (recording) {
@@ -215,6 +210,11 @@ int RunUpgrade(const UpgradeArgs& args) {
                     std::cout << ChildReport::EndedLine(UpgradeOutcome::None, 0, 0.0,
                                                         StartVerdict::Deferred)
                               << std::flush;
+                // A set-up mistake is no outage: said with its fix, as a usage error.
+                if (const auto advice = DatabaseSetupAdvice(error)) {
+                    Refused(dlg, "cannot record the run: " + error + "; " + *advice);
+                    return kExitUsage;
+                }
                 return Refused(dlg, "cannot record the run: " + error);
             }
             ledgers.Add(std::move(db));
@@ -223,39 +223,47 @@ int RunUpgrade(const UpgradeArgs& args) {
         record.sha256 = image.Sha256();
     }
 
-    // Held until the run is recorded: a second Ctrl-C must not end the process half-way.
-    ConsoleInterrupt interrupt;
+    RunEnd end;
     bool started = false;
-    const int status = Upgrade(dlg, &started);
-    const int totalBlocks = g_image.endBlock - g_image.startBlock;
-    int exitStatus = status;
-    // A unit left alone (held elsewhere, done, held back) had no run here: nothing to record.
-    const bool leftAlone =
-        startVerdict == StartVerdict::Deferred || startVerdict == StartVerdict::Refused;
-    if (recording && !leftAlone) {
-        FillUnit(record, args, dlg, type);
-        const std::string withheldBecause = record.message;
-        FillOutcome(record, dlg, status);
-        if (startVerdict == StartVerdict::Failed) record.message = withheldBecause;
-        std::string error;
-        if (!ledgers.Finished(record, &error)) {
-            dlg.ReleaseMessages();
-            // Said once: a started entry that failed has said it already.
-            if (startVerdict == StartVerdict::Recorded)
-                std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
-            exitStatus = kExitFailure;
+    {
+        // Held until the run is recorded: a second Ctrl-C must not end the process half-way.
+        ConsoleInterrupt interrupt;
+        if (!changed) {
+            end.interrupted = Upgrade(dlg, &started);
+            end.outcome = LastUpgradeOutcome();
+            end.noDevice = LastUpgradeFoundNoDevice();
         }
+        end.imageChanged = changed.has_value();
+        end.startVerdict = startVerdict;
+        RunResult result = DecideRun(end);
+        // A unit left alone (held elsewhere, done, held back) had no run here: nothing to record.
+        if (recording && result.Counts()) {
+            FillUnit(record, args, dlg, type);
+            const std::string withheldBecause = record.message;
+            FillOutcome(record, dlg, result);
+            if (startVerdict == StartVerdict::Failed) record.message = withheldBecause;
+            if (changed) record.message = *changed + "; the file changed after it was approved";
+            std::string error;
+            if (!ledgers.Finished(record, &error)) {
+                dlg.ReleaseMessages();
+                // Said once: a started entry that failed has said it already.
+                if (startVerdict == StartVerdict::Recorded)
+                    std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
+                end.notRecorded = true;
+                result = DecideRun(end);
+            }
+        }
+        dlg.ReleaseMessages();
+        ReportEnd(args, dlg, result, startVerdict);
+        if (changed)
+            return Refused(dlg, *changed +
+                                    "; the file changed after it was approved, the unit "
+                                    "was not flashed");
+        if (started) PrintSummary(dlg, g_image.endBlock - g_image.startBlock);
+        // No device: say which drives could not even be opened, and how to get the rights.
+        if (LastUpgradeFoundNoDevice()) std::cerr << UnopenedDrivesAdvice();
+        return result.ExitStatus(ConsoleInterrupt::ExitStatus());
     }
-    dlg.ReleaseMessages();
-    if (args.report) {
-        std::cout << ChildReport::EndedLine(LastUpgradeOutcome(), dlg.BlocksStepped(),
-                                            dlg.RunSeconds(), startVerdict)
-                  << std::flush;
-    }
-    if (started) PrintSummary(dlg, totalBlocks);
-    // No device: say which drives could not even be opened, and how to get the rights.
-    if (LastUpgradeFoundNoDevice()) std::cerr << UnopenedDrivesAdvice();
-    return exitStatus;
 }
 
 }  // namespace
@@ -287,13 +295,13 @@ void RegisterUpgradeCommand(CLI::App& app, std::function<int()>* run) {
         if (args->all && !args->yes) throw CLI::ValidationError("--all", "needs --yes");
         *run = [args] {
             if (!args->all) return RunUpgrade(*args);
-            return RunAllDevices({.type = args->type,
-                                  .channel = args->channel,
-                                  .record = args->record,
-                                  .station = args->station,
-                                  .expectSha256 = args->expectSha256,
-                                  .db = args->db,
-                                  .file = args->file});
+            return RunAllDevices(LineOptions{.type = args->type,
+                                             .channel = args->channel,
+                                             .record = args->record,
+                                             .station = args->station,
+                                             .expectSha256 = args->expectSha256,
+                                             .db = args->db,
+                                             .file = args->file});
         };
     });
 }

@@ -16,9 +16,14 @@
 #include "cli/RequestTrace.h"
 #include "cli/StationCommand.h"
 #include "cli/UpgradeCommand.h"
+#include "cli/WebCommands.h"
+#include "ledger/UnitDatabase.h"
 
 int main(int argc, char** argv) {
     ConsoleInterrupt::IgnoreBrokenPipes();
+    // The unit database's calls wait through the console's interrupt: Ctrl-C is answered
+    // whatever the database does.
+    UnitDatabase::SetWait(&ConsoleInterrupt::SleepUntil);
     CLI::App app{"kestrel-cli: firmware upgrade tool, console front end"};
     app.set_version_flag("--version", std::string("kestrel-cli ") + kKestrelVersion);
     app.require_subcommand(1);
@@ -34,6 +39,7 @@ int main(int argc, char** argv) {
     RegisterStationCommand(app, &run);
     RegisterPlatformCommands(app, &run);
     RegisterReportCommand(app, &run);
+    RegisterLineCommand(app, &run);
     std::vector<std::string> args = CommandLineArguments(argc, argv);
     std::vector<char*> utf8Argv;
     for (std::string& arg : args) utf8Argv.push_back(arg.data());

@@ -25,8 +25,13 @@ struct UnitIdentity {
     // The unit in the report: its serial, else "PORT@STATION" (the drive when no port).
     std::string Label() const;
     // The station's key for the runs of one appearance: a unit with a serial is known again by
-    // Name(); one without is a new unit at every appearance (the nth of the station).
-    std::string StationKey(unsigned appearance) const;
+    // Name(); one without, or every unit when units are told apart by attachment, is a new unit
+    // at every appearance, numbered by the station's count of such appearances (*appearances,
+    // counted up here).
+    std::string StationKey(unsigned* appearances, bool byAttachment = false) const;
+    // A Key() as people read it: the serial, or "PORT@STATION" ("DRIVE@STATION"); what the
+    // report shows when it has only the key (a database groups by it).
+    static std::string LabelOf(const std::string& key);
 
 private:
     bool BySerial() const;

@@ -55,29 +55,8 @@ void TakeCommon(RunRow& row, const Json& line) {
 
 }  // namespace
 
-bool RunHistory::AddJsonLinesFile(const std::string& path, std::string* error) {
-    const std::u8string utf8(path.begin(), path.end());
-    std::ifstream in(std::filesystem::path(utf8), std::ios::binary);
-    if (!in) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    std::string line;
-    int number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos) continue;
-        if (!AddJsonLine(line, path + ":" + std::to_string(number))) ++m_skipped;
-    }
-    if (in.bad()) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    return true;
-}
-
-bool RunHistory::AddJsonLine(const std::string& text, const std::string& origin) {
+bool ApplyRecordLine(const std::string& text, const std::string& origin,
+                     const std::function<RunRow&(const std::string& run)>& rowFor, bool* final) {
     const Json line = Json::parse(text, nullptr, false);
     if (!line.is_object()) return false;
     const std::string event = TextOr(line, "event", "finished");  // older lines are final lines
@@ -85,10 +64,11 @@ bool RunHistory::AddJsonLine(const std::string& text, const std::string& origin)
     const std::optional<std::string> time = Text(line, "time");
     if (!time) return false;
     const std::string run = TextOr(line, "run", origin);
-    RunRow& row = m_runs[run];
+    RunRow& row = rowFor(run);
     row.run = run;
     TakeCommon(row, line);
-    if (event == "started") {
+    *final = event == "finished";
+    if (!*final) {
         row.startedAt = time;
     } else {
         row.finishedAt = time;
@@ -104,6 +84,12 @@ bool RunHistory::AddJsonLine(const std::string& text, const std::string& origin)
     // Older lines name no unit: their serial stands for it.
     if (row.unit.empty()) row.unit = UnitOf(row).Name();
     return true;
+}
+
+bool RunHistory::AddJsonLine(const std::string& text, const std::string& origin) {
+    bool final = false;
+    return ApplyRecordLine(
+        text, origin, [this](const std::string& run) -> RunRow& { return m_runs[run]; }, &final);
 }
 
 void RunHistory::Add(const RunRow& row) {

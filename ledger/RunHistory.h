@@ -4,11 +4,18 @@
 // the same run become one row wherever each was found; a started line without a final line is
 // an interrupted run.
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "ledger/RunRow.h"
+
+// Applies one JSON Lines record to the row of its run, which rowFor(run id) gives; `origin`
+// names a line without a run id of its own ("FILE:LINE"). False (rowFor not called) for a line
+// that is not a record; *final tells a final line from a started one.
+bool ApplyRecordLine(const std::string& text, const std::string& origin,
+                     const std::function<RunRow&(const std::string& run)>& rowFor, bool* final);
 
 class RunHistory {
 public:

@@ -11,15 +11,15 @@ bool StationLedger::Available(const Print& print) {
     const bool answers =
         m_db ? m_db->Ping(&error) : (m_db = UnitDatabase::Open(*m_url, &error)) != nullptr;
     if (answers) {
-        if (m_away) print("station: the database answers again");
+        if (m_away) print(false, "station: the database answers again");
         m_away = false;
         return true;
     }
     m_db.reset();
     if (!m_away)
-        print("station: the database does not answer (" + error +
-              "); no new unit starts until it does, trying again every " +
-              std::to_string(kRetry.count()) + " s");
+        print(true, "station: the database does not answer (" + error +
+                        "); no new unit starts until it does, trying again every " +
+                        std::to_string(kRetry.count()) + " s");
     m_away = true;
     m_nextTry = now + kRetry;
     return false;

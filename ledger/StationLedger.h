@@ -17,20 +17,22 @@
 
 class StationLedger {
 public:
-    using Print = std::function<void(const std::string&)>;
+    // away: true when the database went away, false when it answers again.
+    using Print = std::function<void(bool away, const std::string&)>;
 
     // Without a URL every unit may start.
     StationLedger(std::optional<std::string> url, std::string sha256, UnitPolicy policy);
+    virtual ~StationLedger() = default;
 
     // Whether a new unit may start now. Reconnects at most every kRetry while the database is
     // away; print gets "station: the database does not answer ..." once when it goes away and
     // "station: the database answers again" when it is back.
-    bool Available(const Print& print);
+    virtual bool Available(const Print& print);
     // The policy's verdict on a unit (by UnitIdentity::Key); Claimed means go ahead.
-    ClaimVerdict Admit(const std::string& unitKey);
-    bool Enabled() const { return m_url.has_value(); }
+    virtual ClaimVerdict Admit(const std::string& unitKey);
+    virtual bool Enabled() const { return m_url.has_value(); }
     // The connection is to be made anew before the next unit (a child could not use it).
-    void Lost() { m_db.reset(); }
+    virtual void Lost() { m_db.reset(); }
 
     static constexpr std::chrono::seconds kRetry{2};
 

@@ -1,64 +1,55 @@
 #pragma once
-// The line lead's view of the records: yield per image, per station and per hour, failures by
-// message, units that failed more than once, and runs that started but never ended. Written as
-// a text table, as JSON, or as one self-contained HTML page (no script, nothing fetched) with an
-// SVG chart of units per hour, ok and failed stacked.
+// The production manager's view of the records: yield by runs and by units, first-pass yield,
+// the units still to rework, failures by message and by station and slot, cycle time, per-day
+// (and, for a shift, per-hour) totals, interrupted runs. Written as a text table, as JSON, or as
+// one self-contained HTML page (no script, nothing fetched; it fits a phone's screen) with an SVG
+// chart of the runs that tried a unit, ok and failed stacked, per hour for a shift and per day
+// (per month beyond four months) for longer ranges. Every text from the records is shown
+// printable only (see PrintableText.h).
 
 #include <nlohmann/json.hpp>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "ledger/ReportFilter.h"
 #include "ledger/RunRow.h"
+#include "ledger/YieldTally.h"
 
-struct YieldCounts {
-    int runs = 0;
-    int ok = 0;
-    int failed = 0;
-    int cancelled = 0;
-    int declined = 0;
-    int interrupted = 0;
-
-    void Count(const RunRow& row);
-    // Runs that tried the unit: declined runs never sent a start frame.
-    int Attempts() const { return ok + failed + cancelled + interrupted; }
-    // ok / attempts in percent; negative when nothing was attempted.
-    double YieldPercent() const;
-};
-
-struct RepeatFailure {
-    std::string unit;  // the serial, or "<port>@<station>" for a unit known by its fixture
-    int failures = 0;
-    std::vector<std::string> stations;
-    std::string lastResult;  // of the unit's latest run
+// One table of the report, shown the same way as text and on the page.
+struct ReportSection {
+    std::string title;
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> rows;
+    std::size_t more = 0;  // rows left out (the JSON lists them all)
 };
 
 class YieldReport {
 public:
+    // generatedAt: when the report was made (UTC, ISO 8601); filter: what bounded the runs.
+    YieldReport(YieldTally tally, std::string generatedAt, ReportFilter filter = {});
+    // Every row counted (the rows of one shift in memory; tests and small callers).
     explicit YieldReport(const std::vector<RunRow>& rows, int skippedLines = 0);
 
     std::string ToText() const;
     nlohmann::ordered_json ToJson() const;
     std::string ToHtml() const;
 
-    const YieldCounts& Totals() const { return m_total; }
+    const YieldCounts& Totals() const { return m_tally.totals; }
+    const YieldTally& Tally() const { return m_tally; }
 
 private:
-    struct Group {
-        std::string key;
-        std::string label;
+    struct Bucket {
+        std::string key;  // "YYYY-MM-DDTHH", "YYYY-MM-DD" or "YYYY-MM"
         YieldCounts counts;
     };
-    static Group& GroupFor(std::vector<Group>& groups, const std::string& key,
-                           const std::string& label);
+    enum class Span { Hour, Day, Month };
+    std::vector<Bucket> Buckets(Span span) const;
+    Span ChartSpan() const;
     std::string Chart() const;
+    std::vector<ReportSection> Sections() const;
+    std::vector<std::string> Summary() const;
 
-    YieldCounts m_total;
-    std::vector<Group> m_images;    // by SHA-256
-    std::vector<Group> m_stations;  // by station name
-    std::vector<Group> m_hours;     // by "YYYY-MM-DDTHH", every hour from the first to the last
-    std::vector<std::pair<std::string, int>> m_failures;  // message, failed runs; most first
-    std::vector<RepeatFailure> m_repeats;
-    std::vector<RunRow> m_interrupted;
-    int m_skipped = 0;
+    YieldTally m_tally;
+    std::string m_generatedAt;
+    ReportFilter m_filter;
 };

@@ -356,7 +356,9 @@ int RunVdevCommand(int argc, char** argv) {
     app.footer(
         "Subcommands:\n"
         "  tcmu                        serve the device as a SCSI disk of the running kernel "
-        "(target_core_user, tcm_loop); see kestrel-vdev tcmu --help");
+        "(target_core_user, tcm_loop); see kestrel-vdev tcmu --help\n"
+        "  usb                         serve devices as USB mass-storage gadgets of the running "
+        "kernel (FunctionFS on dummy_hcd); see kestrel-vdev usb --help");
     options.AddTo(app);
     app.add_option("--kind", kind, "removable (sdb) or cdrom (sr0)")
         ->check(CLI::IsMember({"removable", "cdrom"}));

@@ -6,13 +6,17 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <mutex>
 
+#include "ledger/InterruptibleDatabase.h"
+#include "ledger/ReportDatabase.h"
 #include "ledger/UnitDatabase.h"
 
 namespace {
 
 using OpenFunction = UnitDatabase* (*)(const std::string& url, std::string* error);
+using OpenReportFunction = ReportDatabase* (*)(const std::string& url, std::string* error);
 
 std::string ProgramFolder() {
     char path[PATH_MAX];
@@ -22,9 +26,10 @@ std::string ProgramFolder() {
     return program.substr(0, program.find_last_of('/'));
 }
 
-OpenFunction LoadModule(std::string* error) {
+// The module, loaded once; nothing, with the reason in *error, when it cannot be.
+void* LoadModule(std::string* error) {
     static std::once_flag s_once;
-    static OpenFunction s_open = nullptr;
+    static void* s_module = nullptr;
     static std::string s_error;
     std::call_once(s_once, [] {
         const std::string folder = ProgramFolder();
@@ -38,24 +43,47 @@ OpenFunction LoadModule(std::string* error) {
                 s_error = "cannot load " + path + ": " + (cause ? cause : "unknown error");
                 return;
             }
-            s_open = reinterpret_cast<OpenFunction>(::dlsym(module, "KestrelOpenUnitDatabase"));
-            if (!s_open) s_error = path + " is not Kestrel's database module";
+            if (!::dlsym(module, "KestrelOpenUnitDatabase")) {
+                s_error = path + " is not Kestrel's database module";
+                return;
+            }
+            s_module = module;
             return;
         }
         s_error = "the database module kestrel-db.so is not installed beside kestrel-cli";
     });
-    if (!s_open) *error = s_error;
-    return s_open;
+    if (!s_module) *error = s_error;
+    return s_module;
+}
+
+template <typename Function>
+Function ModuleFunction(const char* name, std::string* error) {
+    void* module = LoadModule(error);
+    if (!module) return nullptr;
+    const auto function = reinterpret_cast<Function>(::dlsym(module, name));
+    if (!function) *error = std::string("the database module has no ") + name;
+    return function;
 }
 
 }  // namespace
+
+std::string DatabaseArgumentForChildren(const std::string& url) {
+    ::setenv("KESTREL_DB_URL", url.c_str(), 1);
+    return "env:KESTREL_DB_URL";
+}
 
 bool DatabaseSupported(std::string*) {
     return true;
 }
 
 std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& url, std::string* error) {
-    const OpenFunction open = LoadModule(error);
+    const auto open = ModuleFunction<OpenFunction>("KestrelOpenUnitDatabase", error);
     if (!open) return nullptr;
-    return std::unique_ptr<UnitDatabase>(open(url, error));
+    return InterruptibleDatabase::Open(url, open, error);
+}
+
+std::unique_ptr<ReportDatabase> ReportDatabase::Open(const std::string& url, std::string* error) {
+    const auto open = ModuleFunction<OpenReportFunction>("KestrelOpenReportDatabase", error);
+    if (!open) return nullptr;
+    return std::unique_ptr<ReportDatabase>(open(url, error));
 }

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/Sha256.h"
+#include "line/Sha256.h"
 #include "image/FirmwareImage.h"
 #include "tests/support/ImageBuilder.h"
 
@@ -337,6 +339,26 @@ TEST_F(ProductionLine, ARecordThatCannotBeWrittenStopsTheRunBeforeTheDevice) {
     }
 }
 
+TEST_F(ProductionLine, ARecordLockedByAReaderRefusesTheRunInsteadOfStallingTheLine) {
+    Outcome run = Run(1, {}, {"upgrade", "--yes", "--record", Record(), Image()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    struct stat info {};
+    ASSERT_EQ(::stat(Record().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);  // only the owner's group may read it, and lock it
+    // A reader with a read-only descriptor can take the lock (`flock FILE sleep 60`).
+    const int reader = ::open(Record().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(reader, LOCK_EX), 0);
+    const std::string before = ReadText(Record());
+    run = Run(1, {}, {"upgrade", "--yes", "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "cannot record the run: " + Record() +
+                                      ": another process has held its lock for 5 s"))
+        << run.err;
+    EXPECT_TRUE(ReadText(Log("sdb")).empty());  // no start frame, nothing sent
+    EXPECT_EQ(ReadText(Record()), before);
+    ::close(reader);
+}
+
 TEST_F(ProductionLine, AStationKeepsFlashingNewUnitsAfterItsProgramFileIsReplaced) {
     // The station runs from a copy of its program, which a package upgrade replaces while the
     // first unit is being flashed (the new file renamed over the old one, as dpkg does) and a
@@ -424,7 +446,7 @@ TEST_F(ProductionLine, AUnitIsFlashedOnlyAfterItsStartedLineIsOnDiskAndNoLineIsG
 
     run = full("station", "--at 1500:int");  // the station's child alike
     EXPECT_EQ(Writes("sdb"), 1u);
-    EXPECT_TRUE(Contains(run.out, "sdb  KV0001  ended with status 1")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "sdb  KV0001  the run could not be recorded")) << run.out;
     EXPECT_TRUE(Contains(run.out, "No space left on device; the unit was not flashed")) << run.out;
 
     // A line cut short by a writer that died is ended before the next line is appended.
@@ -503,8 +525,8 @@ TEST_F(ProductionLine, AReplugDuringARunNeverStartsASecondRunOnTheUnit) {
         Run(1, {"--delay-ms", "3000", "--at", "3500:-1", "--at", "4200:+1", "--at", "7500:int"},
             {"station", "--record", Record(), Image()});
     EXPECT_TRUE(Contains(run.out,
-                         "sdb  KV0001  attached: its unit is still being upgraded, "
-                         "left alone"))
+                         "sdb  KV0001  attached: its unit is still being upgraded; it is "
+                         "flashed once that run has ended"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, "station: 0 succeeded, 1 failed")) << run.out;
     EXPECT_EQ(Records().size(), 1u);

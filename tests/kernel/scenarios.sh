@@ -1,6 +1,6 @@
 # Scenarios of the kernel tier, sourced by the guest's /init (busybox ash). Each one prints
 # "KERNEL-TIER: PASS name" or "KERNEL-TIER: FAIL name: why". Every wait has a limit.
-echo "KERNEL-TIER: PLAN 15"
+echo "KERNEL-TIER: PLAN 21"
 
 LIMIT=60          # seconds for one product command
 IMAGE=/data/sample.bin
@@ -54,6 +54,30 @@ stop_door() {
   wait "$pid" 2>/dev/null
   rm -f "/tmp/$1.pid"
 }
+
+# start_usb NAME [kestrel-vdev usb options]: serves devices as USB mass-storage gadgets on
+# dummy_hcd; the /dev nodes of those plugged in at the start go to $USB_DEVS (one per line, in
+# device order). stop_door stops it too.
+start_usb() {
+  name=$1
+  shift
+  USB_DEVS=
+  rm -f "/tmp/$name.ready" /tmp/"$name".flash*
+  kestrel-vdev usb --ready-file "/tmp/$name.ready" --flash-out "/tmp/$name.flash" "$@" \
+    >/dev/null 2>"/tmp/$name.log" &
+  echo $! >"/tmp/$name.pid"
+  i=0
+  while [ ! -f "/tmp/$name.ready" ]; do
+    i=$((i + 1))
+    if [ $i -gt 300 ] || ! kill -0 "$(cat "/tmp/$name.pid")" 2>/dev/null; then
+      echo "kernel-tier: USB door $name did not come up" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  USB_DEVS=$(cat "/tmp/$name.ready")
+}
+nth() { echo "$2" | sed -n "$1p"; }
 
 # probe DEVICE ARGS...: one raw SG_IO request, its report on stdout.
 probe() { timeout "$LIMIT" kestrel-sgprobe "$@"; }
@@ -190,6 +214,128 @@ else
   pass teardown
 fi
 
+# === USB: the device as a USB mass-storage gadget (FunctionFS on dummy_hcd); usb-storage, the
+# hub and the USB ids, iSerial and port path are the kernel's own. No udev runs in this guest.
+
+# --- one stick: list shows its USB identity and port, upgrade --device is byte-exact, and a list
+# right after the upgrade finds it again
+start_usb usb0 --vid 1209 --pid 4b53 --manufacturer Kestrel --product "Upgrade Stick" \
+  --serial KUSB0001
+DEV=$USB_DEVS
+cli usb-list kestrel-cli list
+cli usb-upgrade kestrel-cli upgrade --device "$DEV" --yes "$IMAGE"
+upgrade_status=$status
+cli usb-list-after kestrel-cli list
+stop_door usb0
+blocks /tmp/usb0.flash 16 84 /tmp/usb-flashed.bin
+if [ -z "$DEV" ] || ! grep "^${DEV#/dev/} " /tmp/usb-list.out | grep -qF "the device" ||
+   ! has /tmp/usb-list.out "USB 1209:4b53, serial KUSB0001, port 1-1"; then
+  fail usb-device "list: $(cat /tmp/usb-list.out)"
+elif [ $upgrade_status -ne 0 ] || ! has /tmp/usb-upgrade.out "Finish OK!" ||
+     ! cmp /tmp/sent.bin /tmp/usb-flashed.bin; then
+  fail usb-device "upgrade --device, exit $upgrade_status: $(cat /tmp/usb-upgrade.out)"
+elif [ $status -ne 0 ] || ! has /tmp/usb-list-after.out "device: $DEV"; then
+  fail usb-device "list right after the upgrade, exit $status: $(cat /tmp/usb-list-after.out)"
+else
+  pass usb-device
+fi
+
+# --- --all with four USB devices, each on its own bus, each flashed byte-exact
+start_usb usb4 --devices 4
+cli usb-all kestrel-cli upgrade --all --yes "$IMAGE"
+stop_door usb4
+why=
+for k in 1 2 4 3; do
+  blocks /tmp/usb4.flash.$k 16 84 /tmp/usb-flashed.bin
+  cmp -s /tmp/sent.bin /tmp/usb-flashed.bin || why="$why device $k's flash differs;"
+done
+if [ $status -ne 0 ] || ! has /tmp/usb-all.out "4 devices: 4 succeeded, 0 failed" || [ -n "$why" ]; then
+  fail usb-all "exit $status:$why $(cat /tmp/usb-all.out)"
+else
+  pass usb-all
+fi
+
+# --- CD-ROM class: interface subclass 02 (usb-storage pads every command to 12 bytes) and 06
+start_usb usbcd --devices 2 --cdrom --on '1:--subclass 02' --verbose
+cd_nodes=$(echo $USB_DEVS)
+cli usb-cdrom kestrel-cli upgrade --all --yes "$IMAGE"
+stop_door usbcd
+why=
+for k in 1 2; do
+  blocks /tmp/usbcd.flash.$k 16 84 /tmp/usb-flashed.bin
+  cmp -s /tmp/sent.bin /tmp/usb-flashed.bin || why="$why device $k's flash differs;"
+done
+case "$cd_nodes" in /dev/sr*" "/dev/sr*) ;; *) why="$why not two CD-ROM drives: $cd_nodes;" ;; esac
+has /tmp/usbcd.log "kestrel1: 86 out 321 (12-byte CDB) ok" || why="$why subclass 02 without 12-byte CDBs;"
+has /tmp/usbcd.log "kestrel2: 86 out 321 (10-byte CDB) ok" || why="$why subclass 06 without 10-byte CDBs;"
+if [ $status -ne 0 ] || ! has /tmp/usb-cdrom.out "2 devices: 2 succeeded, 0 failed" || [ -n "$why" ]; then
+  fail usb-cdrom "exit $status:$why $(cat /tmp/usb-cdrom.out)"
+else
+  pass usb-cdrom
+fi
+
+# --- Bulk-Only errors as usb-storage meets them: a phase error (usb-storage resets the USB port,
+# and the device is configured again), a stalled data stage (the host clears the halt and asks
+# for the sense), a device that vanishes in the middle of a command. Each run fails with a
+# message; the first two devices answer again.
+start_usb usbbot --devices 3 --on '1:--phase-error-at 8' --on '2:--stall-at 8' \
+  --on '3:--unplug-after 20' --verbose
+d1=$(nth 1 "$USB_DEVS") d2=$(nth 2 "$USB_DEVS") d3=$(nth 3 "$USB_DEVS")
+cli bot-phase kestrel-cli upgrade --device "$d1" --yes "$IMAGE"
+phase_status=$status
+cli bot-stall kestrel-cli upgrade --device "$d2" --yes "$IMAGE"
+stall_status=$status
+cli bot-vanish kestrel-cli upgrade --device "$d3" --yes "$IMAGE"
+vanish_status=$status
+cli bot-list kestrel-cli list
+stop_door usbbot
+if [ $phase_status -ne 1 ] || has /tmp/bot-phase.out "Finish OK!" ||
+   [ "$(grep -c "kestrel1: configured by the host" /tmp/usbbot.log)" -lt 2 ]; then
+  fail usb-bot-errors "phase error, exit $phase_status: $(cat /tmp/bot-phase.out)"
+elif [ $stall_status -ne 1 ] || has /tmp/bot-stall.out "Finish OK!"; then
+  fail usb-bot-errors "stall, exit $stall_status: $(cat /tmp/bot-stall.out)"
+elif [ $vanish_status -ne 1 ] || has /tmp/bot-vanish.out "Finish OK!" ||
+     ! has /tmp/usbbot.log "(KV0003): " || ! grep -q "(KV0003): .*unplugged" /tmp/usbbot.log; then
+  fail usb-bot-errors "vanish, exit $vanish_status: $(cat /tmp/bot-vanish.out)"
+elif ! grep "^${d1#/dev/} " /tmp/bot-list.out | grep -qF "the device" ||
+     ! grep "^${d2#/dev/} " /tmp/bot-list.out | grep -qF "the device" ||
+     grep -q "^${d3#/dev/} " /tmp/bot-list.out; then
+  fail usb-bot-errors "after the errors: $(cat /tmp/bot-list.out)"
+else
+  pass usb-bot-errors
+fi
+
+# --- a station with plug, pull and replug: unit 1 is flashed, unit 2 fails at its 7th write and
+# is counted with its message, unit 1 pulled and plugged back in is not flashed again, unit 3
+# plugged in later is flashed; every run recorded in two phases (started, finished)
+start_usb usbst --devices 3 --on '2:--fail-write 7' --at 0:+1 --at 500:+2 --at 16000:-1 \
+  --at 17000:+1 --at 18000:+3
+rm -f /tmp/usbst.jsonl
+timeout 120 kestrel-cli station --record /tmp/usbst.jsonl "$IMAGE" >/tmp/usb-station.log 2>&1 &
+station=$!
+i=0
+while [ "$(grep -c "Finish OK!" /tmp/usb-station.log)" -lt 2 ] && [ $i -lt 400 ]; do
+  i=$((i + 1)); sleep 0.1
+done
+sleep 1
+kill -INT $station
+wait $station
+station_status=$?
+stop_door usbst
+started=$(grep -c '"event":"started"' /tmp/usbst.jsonl)
+finished=$(grep -c '"event":"finished"' /tmp/usbst.jsonl)
+if [ $station_status -ne 1 ] || ! has /tmp/usb-station.log "station: 2 succeeded, 1 failed"; then
+  fail usb-station "exit $station_status: $(cat /tmp/usb-station.log)"
+elif ! grep "KV0002" /tmp/usb-station.log | grep -q "Send Error!\|failed"; then
+  fail usb-station "the failing unit's message: $(cat /tmp/usb-station.log)"
+elif ! grep "KV0001" /tmp/usb-station.log | grep -qF "already upgraded, left alone"; then
+  fail usb-station "the replugged unit: $(cat /tmp/usb-station.log)"
+elif [ "$started" != 3 ] || [ "$finished" != 3 ]; then
+  fail usb-station "records: $started started, $finished finished: $(cat /tmp/usbst.jsonl)"
+else
+  pass usb-station
+fi
+
 # --- the kestrel package, installed as dpkg does it: its files unpacked, then its postinst run,
 # with the real dpkg-statoverride and setcap and stand-ins for adduser's tools (getent,
 # addgroup), which are Perl. Earlier scenarios ran the plain build; a copy of it stays a user's
@@ -250,7 +396,8 @@ cli other-upgrade /usr/bin/setpriv $OTHER_IDS /bin/sh -c 'exec "$@"' sh /usr/bin
 other_upgrade=$status
 cli other-own /usr/bin/setpriv $OTHER_IDS /bin/sh -c 'exec "$@"' sh /tmp/own-kestrel-cli list
 stop_door pkg0
-if [ $other_packaged -eq 0 ] || ! grep "$DOOR_DEV " /tmp/other-packaged.out | grep -qF "open failed: Permission denied" ||
+if [ $other_packaged -eq 0 ] ||
+   ! grep "$DOOR_DEV " /tmp/other-packaged.out | grep -qF "Kestrel's helper may not be run by this user (Permission denied)" ||
    ! has /tmp/other-packaged.out "may be run only by the group kestrel" ||
    ! has /tmp/pkg0.log "pkg0: 0 vendor requests"; then
   fail package-non-member "packaged kestrel-cli, exit $other_packaged: $(cat /tmp/other-packaged.out)"
@@ -262,6 +409,31 @@ elif [ $status -eq 0 ] || ! grep "$DOOR_DEV " /tmp/other-own.out | grep -qF "Ope
   fail package-non-member "own build, exit $status: $(cat /tmp/other-own.out)"
 else
   pass package-non-member
+fi
+
+# --- on a real USB disk: a member of kestrel upgrades through the installed helper; a user
+# outside the group, with the node open to everyone, is refused by the helper and told so first
+start_usb upkg --serial KPKG0001
+DEV=$USB_DEVS
+chown 1000 "$DEV"
+chmod 0600 "$DEV"
+cli usb-member /usr/bin/setpriv $MEMBER_IDS /bin/sh -c 'exec "$@"' sh /usr/bin/kestrel-cli upgrade --device "$DEV" --yes "$IMAGE"
+member_status=$status
+chmod 0666 "$DEV"
+requests_before=$(grep -c "kestrel1: 8" /tmp/upkg.log)
+cli usb-other /usr/bin/setpriv $OTHER_IDS /bin/sh -c 'exec "$@"' sh /usr/bin/kestrel-cli list
+requests_after=$(grep -c "kestrel1: 8" /tmp/upkg.log)
+stop_door upkg
+blocks /tmp/upkg.flash 16 84 /tmp/usb-flashed.bin
+if [ $member_status -ne 0 ] || ! has /tmp/usb-member.out "Finish OK!" ||
+   ! cmp -s /tmp/sent.bin /tmp/usb-flashed.bin; then
+  fail usb-package "member, exit $member_status: $(cat /tmp/usb-member.out)"
+elif [ $status -eq 0 ] || [ "$requests_before" != "$requests_after" ] ||
+     ! grep "^${DEV#/dev/} " /tmp/usb-other.out | grep -qF "removable  $DEV  Kestrel's helper may not be run by this user (Permission denied)" ||
+     ! has /tmp/usb-other.out "may be run only by the group kestrel"; then
+  fail usb-package "non-member, exit $status: $(cat /tmp/usb-other.out)"
+else
+  pass usb-package
 fi
 
 # --- the helper, asked by a member with read-write access to every node involved, refuses what

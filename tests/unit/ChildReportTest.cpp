@@ -1,6 +1,6 @@
 // The child report lines: what a child writes its parent reads back, and nothing else is taken
 // for a report.
-#include "cli/ChildReport.h"
+#include "line/ChildReport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,24 @@ TEST(ChildReport, LinesReadBackAsWrittenAndOtherTextIsNoReport) {
     ASSERT_TRUE(message);
     EXPECT_EQ(message->kind, ChildReport::Kind::Message);
     EXPECT_EQ(message->message, "Current Version is @progress 1 2");
+
+    const auto run = read(ChildReport::RunLine("0123abcd"));
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->kind, ChildReport::Kind::Run);
+    EXPECT_EQ(run->message, "0123abcd");
+    const auto started = read(ChildReport::StartedLine(16, 36, " V2.0 beta"));
+    ASSERT_TRUE(started);
+    EXPECT_EQ(started->kind, ChildReport::Kind::Started);
+    EXPECT_EQ(started->startBlock, 16u);
+    EXPECT_EQ(started->endBlock, 36u);
+    EXPECT_EQ(started->version, " V2.0 beta");
+    const auto empty = read(ChildReport::StartedLine(0, 512, ""));
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->version, "");
+    const auto result = read(ChildReport::ResultLine("empty-query-reply"));
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->kind, ChildReport::Kind::Result);
+    EXPECT_EQ(result->message, "empty-query-reply");
 
     const auto progress = read(ChildReport::ProgressLine(17, 84));
     ASSERT_TRUE(progress);
@@ -42,6 +60,7 @@ TEST(ChildReport, LinesReadBackAsWrittenAndOtherTextIsNoReport) {
 
     for (const char* text :
          {"84 of 84 blocks sent in 7.512 s (transfers 0.1 s)", "@progress 1", "@progress 1 2 3",
-          "@ended won 1 2.0", "@ended failed 0 0 maybe", "@messages x", ""})
+          "@ended won 1 2.0", "@ended failed 0 0 maybe", "@messages x", "@started 1 2",
+          "@started x 2 V", "@run ", "@result a b", ""})
         EXPECT_FALSE(ChildReport::Parse(text)) << text;
 }

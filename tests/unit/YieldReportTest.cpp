@@ -122,4 +122,22 @@ TEST(YieldReport, HtmlPageStandsAloneAndEscapesWhatRecordsSay) {
     EXPECT_NE(page.find("1 ok, 1 failed</title>"), std::string::npos);
 }
 
+TEST(YieldReport, TextFromTheRecordsReachesTheTerminalPrintableOnly) {
+    // A station that named itself with escape sequences (clear the screen, retitle the
+    // window), a message with a C1 control and a byte that is not UTF-8.
+    RunHistory history;
+    ASSERT_TRUE(history.AddJsonLine(
+        Finished("r1", "2026-12-08T05:10:08Z", "\\u001b]0;owned\\u0007A\\u001b[2J", "KV1", "1-1",
+                 "failed", "Send\\u009b31m Error \\u00e9\\u4e2d"),
+        "f:1"));
+    const YieldReport report(history.Rows());
+    for (const std::string& out : {report.ToText(), report.ToHtml()}) {
+        for (const char c : out)
+            EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
+        EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos);
+        EXPECT_NE(out.find("?]0;owned?A?[2J"), std::string::npos);
+        EXPECT_NE(out.find("Error \xc3\xa9\xe4\xb8\xad"), std::string::npos);  // other scripts stay
+    }
+}
+
 }  // namespace

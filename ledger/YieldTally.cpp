@@ -1,0 +1,148 @@
+#include "ledger/YieldTally.h"
+
+#include <algorithm>
+
+bool IsOk(const RunRow& row) {
+    return !row.Interrupted() && row.result == "ok";
+}
+
+bool IsAttempt(const RunRow& row) {
+    return row.Interrupted() || row.result != "declined";
+}
+
+void YieldCounts::Count(const RunRow& row) {
+    ++runs;
+    if (row.Interrupted())
+        ++interrupted;
+    else if (row.result == "ok")
+        ++ok;
+    else if (row.result == "declined")
+        ++declined;
+    else if (row.result == "cancelled")
+        ++cancelled;
+    else
+        ++failed;  // "failed", and a result this report does not know: never counted ok
+}
+
+void YieldCounts::Add(const YieldCounts& other) {
+    runs += other.runs;
+    ok += other.ok;
+    failed += other.failed;
+    cancelled += other.cancelled;
+    declined += other.declined;
+    interrupted += other.interrupted;
+}
+
+double YieldCounts::YieldPercent() const {
+    const int attempts = Attempts();
+    return attempts == 0 ? -1.0 : 100.0 * ok / attempts;
+}
+
+void CycleTime::Add(double seconds) {
+    ++runs;
+    totalSeconds += seconds;
+    longestSeconds = std::max(longestSeconds, seconds);
+}
+
+void CycleTime::Add(const CycleTime& other) {
+    runs += other.runs;
+    totalSeconds += other.totalSeconds;
+    longestSeconds = std::max(longestSeconds, other.longestSeconds);
+}
+
+void YieldTally::Add(const YieldTally& other) {
+    totals.Add(other.totals);
+    cycle.Add(other.cycle);
+    if (!other.first.empty() && (first.empty() || other.first < first)) first = other.first;
+    if (other.last > last) last = other.last;
+    for (const auto& [sha, image] : other.images) {
+        Image& mine = images[sha];
+        mine.file = std::max(mine.file, image.file);
+        mine.counts.Add(image.counts);
+    }
+    for (const auto& [name, station] : other.stations) {
+        stations[name].counts.Add(station.counts);
+        stations[name].cycle.Add(station.cycle);
+    }
+    for (const auto& [slot, counts] : other.slots) slots[slot].Add(counts);
+    for (const auto& [hour, counts] : other.hours) hours[hour].Add(counts);
+    for (const auto& [message, count] : other.failures) failures[message] += count;
+    unitsTried += other.unitsTried;
+    unitsPassed += other.unitsPassed;
+    unitsFirstPass += other.unitsFirstPass;
+    rework.insert(rework.end(), other.rework.begin(), other.rework.end());
+    repeats.insert(repeats.end(), other.repeats.begin(), other.repeats.end());
+    interrupted.insert(interrupted.end(), other.interrupted.begin(), other.interrupted.end());
+    skippedLines += other.skippedLines;
+    SortLists();
+}
+
+void YieldTally::SortLists() {
+    std::stable_sort(rework.begin(), rework.end(), [](const UnitLine& a, const UnitLine& b) {
+        return a.lastSeen != b.lastSeen ? a.lastSeen > b.lastSeen : a.unitKey < b.unitKey;
+    });
+    std::stable_sort(repeats.begin(), repeats.end(), [](const UnitLine& a, const UnitLine& b) {
+        return a.counts.failed != b.counts.failed ? a.counts.failed > b.counts.failed
+                                                  : a.unitKey < b.unitKey;
+    });
+    std::stable_sort(interrupted.begin(), interrupted.end(),
+                     [](const InterruptedRun& a, const InterruptedRun& b) {
+                         return a.startedAt != b.startedAt ? a.startedAt < b.startedAt
+                                                           : a.run < b.run;
+                     });
+}
+
+void YieldFold::Add(const RunRow& row) {
+    const std::string when = row.When();
+    m_tally.totals.Count(row);
+    if (!when.empty() && (m_tally.first.empty() || when < m_tally.first)) m_tally.first = when;
+    if (when > m_tally.last) m_tally.last = when;
+    const bool finishedTry = !row.Interrupted() && IsAttempt(row);
+    YieldTally::Image& image = m_tally.images[row.sha256];
+    image.file = std::max(image.file, row.file);
+    image.counts.Count(row);
+    YieldTally::Station& station = m_tally.stations[row.station];
+    station.counts.Count(row);
+    if (finishedTry) {
+        station.cycle.Add(row.seconds);
+        m_tally.cycle.Add(row.seconds);
+    }
+    m_tally.slots[{row.station, row.port.value_or(row.drive.value_or(""))}].Count(row);
+    if (when.size() >= 13) m_tally.hours[when.substr(0, 13)].Count(row);
+    YieldCounts one;
+    one.Count(row);
+    if (one.failed) ++m_tally.failures[row.message];
+    if (row.Interrupted())
+        m_tally.interrupted.push_back({row.run, row.station, row.unit, row.startedAt.value_or("")});
+
+    UnitState& unit = m_units[UnitOf(row).Key()];
+    unit.counts.Count(row);
+    unit.stations.insert(row.station);
+    if (unit.firstSeen.empty() || when < unit.firstSeen) unit.firstSeen = when;
+    if (when > unit.lastSeen) unit.lastSeen = when;
+    if (IsAttempt(row) && (unit.firstTry.empty() || when < unit.firstTry)) unit.firstTry = when;
+    if (IsOk(row) && (unit.firstOk.empty() || when < unit.firstOk)) unit.firstOk = when;
+}
+
+YieldTally YieldFold::Finish() {
+    for (const auto& [key, unit] : m_units) {
+        if (unit.counts.Attempts() == 0) continue;
+        ++m_tally.unitsTried;
+        if (unit.counts.ok > 0) ++m_tally.unitsPassed;
+        if (unit.counts.ok > 0 && unit.firstOk == unit.firstTry) ++m_tally.unitsFirstPass;
+        const bool rework = unit.counts.ok == 0;
+        const bool repeat = unit.counts.failed >= 2;
+        if (!rework && !repeat) continue;
+        const UnitLine line{key,
+                            UnitIdentity::LabelOf(key),
+                            unit.counts,
+                            {unit.stations.begin(), unit.stations.end()},
+                            unit.firstSeen,
+                            unit.lastSeen};
+        if (rework) m_tally.rework.push_back(line);
+        if (repeat) m_tally.repeats.push_back(line);
+    }
+    m_units.clear();
+    m_tally.SortLists();
+    return std::move(m_tally);
+}

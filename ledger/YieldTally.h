@@ -1,0 +1,105 @@
+#pragma once
+// The report's figures, counted where the runs are: by the database's own GROUP BY queries
+// (UnitDatabase::Tally) or by folding JSON Lines records one run at a time (YieldFold). Either
+// way only the groups are kept, never every run, so memory stays flat as the records grow; the
+// lists (units still to rework, units that failed more than once, interrupted runs) hold only
+// the runs and units they name.
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ledger/RunRow.h"
+
+struct YieldCounts {
+    int runs = 0;
+    int ok = 0;
+    int failed = 0;  // and finished runs whose result is none of the known ones
+    int cancelled = 0;
+    int declined = 0;
+    int interrupted = 0;
+
+    void Count(const RunRow& row);
+    void Add(const YieldCounts& other);
+    // Runs that tried the unit: declined runs never sent a start frame.
+    int Attempts() const { return ok + failed + cancelled + interrupted; }
+    // ok / attempts in percent; negative when nothing was attempted.
+    double YieldPercent() const;
+};
+
+// How long the finished runs that tried a unit took (ok, failed or cancelled).
+struct CycleTime {
+    long long runs = 0;
+    double totalSeconds = 0.0;
+    double longestSeconds = 0.0;
+    void Add(double seconds);
+    void Add(const CycleTime& other);
+    double Mean() const { return runs ? totalSeconds / static_cast<double>(runs) : 0.0; }
+};
+
+// One unit in a list: the rework list (tried, never ok) or the units that failed twice or more.
+struct UnitLine {
+    std::string unitKey;
+    std::string unit;  // the serial, or "<port>@<station>" for a unit known by its fixture
+    YieldCounts counts;
+    std::vector<std::string> stations;  // sorted
+    std::string firstSeen, lastSeen;    // when its first and latest runs were
+};
+
+struct InterruptedRun {
+    std::string run, station, unit, startedAt;
+};
+
+struct YieldTally {
+    YieldCounts totals;
+    CycleTime cycle;
+    std::string first, last;  // the runs' time range; "" without runs
+    struct Image {
+        std::string file;  // a file name it was flashed from
+        YieldCounts counts;
+    };
+    std::map<std::string, Image> images;  // by SHA-256
+    struct Station {
+        YieldCounts counts;
+        CycleTime cycle;
+    };
+    std::map<std::string, Station> stations;
+    std::map<std::pair<std::string, std::string>, YieldCounts> slots;  // (station, port or drive)
+    std::map<std::string, YieldCounts> hours;                          // "YYYY-MM-DDTHH"
+    std::map<std::string, int> failures;                               // message -> failed runs
+    int unitsTried = 0;             // units with a run that tried them
+    int unitsPassed = 0;            // of those, units with an ok run
+    int unitsFirstPass = 0;         // units whose first try was ok
+    std::vector<UnitLine> rework;   // tried and never ok, latest first
+    std::vector<UnitLine> repeats;  // failed twice or more, most failures first
+    std::vector<InterruptedRun> interrupted;
+    int skippedLines = 0;
+
+    // Runs from another source (a second database, a Windows station's files).
+    void Add(const YieldTally& other);
+    // Orders the lists as the report shows them.
+    void SortLists();
+};
+
+// Folds runs one at a time into a tally; per unit only a few counters are kept.
+class YieldFold {
+public:
+    void Add(const RunRow& row);
+    YieldTally Finish();
+
+private:
+    struct UnitState {
+        YieldCounts counts;
+        std::set<std::string> stations;
+        std::string firstSeen, lastSeen, firstTry, firstOk;
+    };
+    YieldTally m_tally;
+    std::map<std::string, UnitState> m_units;
+};
+
+// Whether the run counts as ok / failed / an attempt, as the database's queries decide it too.
+bool IsOk(const RunRow& row);
+bool IsAttempt(const RunRow& row);

@@ -1,0 +1,98 @@
+#include "line/ChildReport.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr char kMessage[] = "@message ";
+constexpr char kRun[] = "@run ";
+constexpr char kResult[] = "@result ";
+
+bool Word(const std::string& text) {
+    return !text.empty() && text.find_first_of(" \t") == std::string::npos;
+}
+
+}  // namespace
+
+std::string ChildReport::MessageLine(const std::string& text) {
+    return kMessage + text + "\n";
+}
+
+std::string ChildReport::RunLine(const std::string& run) {
+    return kRun + run + "\n";
+}
+
+std::string ChildReport::StartedLine(unsigned startBlock, unsigned endBlock,
+                                     const std::string& version) {
+    return "@started " + std::to_string(startBlock) + " " + std::to_string(endBlock) + " " +
+           version + "\n";
+}
+
+std::string ChildReport::ResultLine(const std::string& code) {
+    return kResult + code + "\n";
+}
+
+std::string ChildReport::ProgressLine(int done, int total) {
+    return "@progress " + std::to_string(done) + " " + std::to_string(total) + "\n";
+}
+
+std::string ChildReport::EndedLine(UpgradeOutcome outcome, int blocks, double seconds,
+                                   StartVerdict startVerdict) {
+    char figures[64];
+    std::snprintf(figures, sizeof figures, " %d %.3f", blocks, seconds);
+    std::string line = std::string("@ended ") + UpgradeOutcomeName(outcome) + figures;
+    if (startVerdict != StartVerdict::Recorded)
+        line += std::string(" ") + StartVerdictName(startVerdict);
+    return line + "\n";
+}
+
+std::optional<ChildReport> ChildReport::Parse(const std::string& line) {
+    ChildReport report;
+    if (line.rfind(kMessage, 0) == 0) {
+        report.kind = Kind::Message;
+        report.message = line.substr(sizeof kMessage - 1);
+        return report;
+    }
+    if (line.rfind(kRun, 0) == 0 || line.rfind(kResult, 0) == 0) {
+        const bool run = line.rfind(kRun, 0) == 0;
+        report.kind = run ? Kind::Run : Kind::Result;
+        report.message = line.substr(run ? sizeof kRun - 1 : sizeof kResult - 1);
+        if (!Word(report.message)) return std::nullopt;
+        return report;
+    }
+    char tail = 0;
+    constexpr char kStarted[] = "@started ";
+    if (line.rfind(kStarted, 0) == 0) {
+        // Two numbers, then the version as it came, spaces and all.
+        const std::size_t first = line.find(' ', sizeof kStarted - 1);
+        const std::size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
+        if (second == std::string::npos ||
+            std::sscanf(line.substr(0, second).c_str(), "@started %u %u%c", &report.startBlock,
+                        &report.endBlock, &tail) != 2)
+            return std::nullopt;
+        report.kind = Kind::Started;
+        report.version = line.substr(second + 1);
+        return report;
+    }
+    if (std::sscanf(line.c_str(), "@progress %d %d%c", &report.done, &report.total, &tail) == 2) {
+        report.kind = Kind::Progress;
+        return report;
+    }
+    char name[16] = {};
+    char verdictName[16] = {};
+    const int fields = std::sscanf(line.c_str(), "@ended %15s %d %lf %15s%c", name, &report.blocks,
+                                   &report.seconds, verdictName, &tail);
+    if (fields == 3 || fields == 4) {
+        const std::optional<UpgradeOutcome> outcome = UpgradeOutcomeFromName(name);
+        if (!outcome) return std::nullopt;
+        if (fields == 4) {
+            const std::optional<StartVerdict> verdict = StartVerdictFromName(verdictName);
+            if (!verdict) return std::nullopt;
+            report.startVerdict = *verdict;
+        }
+        report.kind = Kind::Ended;
+        report.outcome = *outcome;
+        return report;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// What a child kestrel-cli (upgrade --report, started by upgrade --all and station) tells its
+// parent on stdout, one line each, written and read only here:
+//   @run ID                          the run's id (see NewRunId), first
+//   @started START END VERSION       its start frame is next: the block range and the version
+//                                    the device reported (the rest of the line, maybe empty)
+//   @message TEXT                    a message the run showed, worded as shown
+//   @progress DONE TOTAL             blocks accepted so far of the run's range
+//   @ended OUTCOME BLOCKS SECONDS [VERDICT]
+//                                    how the run ended (see UpgradeOutcomeName), the blocks the
+//                                    device accepted and the seconds of the block transfer; for a
+//                                    run whose start frame was withheld, what its ledgers said
+//                                    (see StartVerdictName)
+//   @result CODE                     the run's result code as the child decided it (see
+//                                    RunResult), before @ended
+// Any other line is the child's own text for a person and is left alone.
+
+#include <optional>
+#include <string>
+
+#include "device/UpgradeProtocol.h"
+#include "ledger/RunLedger.h"
+
+struct ChildReport {
+    enum class Kind { Run, Started, Message, Progress, Result, Ended };
+    Kind kind = Kind::Message;
+    std::string message;                                 // Message; Run: the id; Result: code
+    unsigned startBlock = 0, endBlock = 0;               // Started
+    std::string version;                                 // Started
+    int done = 0;                                        // Progress
+    int total = 0;                                       // Progress
+    UpgradeOutcome outcome = UpgradeOutcome::None;       // Ended
+    int blocks = 0;                                      // Ended
+    double seconds = 0.0;                                // Ended
+    StartVerdict startVerdict = StartVerdict::Recorded;  // Ended
+
+    // The lines, each ending in '\n'.
+    static std::string RunLine(const std::string& run);
+    static std::string StartedLine(unsigned startBlock, unsigned endBlock,
+                                   const std::string& version);
+    static std::string MessageLine(const std::string& text);
+    static std::string ResultLine(const std::string& code);
+    static std::string ProgressLine(int done, int total);
+    static std::string EndedLine(UpgradeOutcome outcome, int blocks, double seconds,
+                                 StartVerdict startVerdict = StartVerdict::Recorded);
+    // One line as read (without its '\n'); nothing when it is not a report line.
+    static std::optional<ChildReport> Parse(const std::string& line);
+};

@@ -1,0 +1,224 @@
+#include "line/ChildUpgrades.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string_view>
+#include <thread>
+
+#include "line/ChildProcess.h"
+#include "line/ChildReport.h"
+
+struct ChildUpgrades::Unit {
+    DriveCandidate drive;
+    DriveIdentity identity;
+    ChildProcess child;
+    std::thread outReader;
+    std::thread errReader;
+    int openStreams = 2;
+    bool interrupted = false;
+    UnitResult result;
+};
+
+std::string SerialLabel(const DriveIdentity& identity) {
+    return identity.serialBytes && !identity.serialBytes->empty() ? identity.EscapedSerial() : "-";
+}
+
+RunResult UnitResult::Result() const {
+    RunEnd end;
+    end.outcome = outcome;
+    end.startVerdict = startVerdict;
+    end.notRecorded = code == "not-recorded";
+    end.imageChanged = code == "image-changed";
+    end.noDevice = code == "no-device";
+    end.childStatus = status;
+    end.childReported = reported;
+    return DecideRun(end);
+}
+
+std::string UnitResult::Why() const {
+    const RunResult result = Result();
+    // A run cut short by its process keeps no message of its own that could explain it.
+    if (message.empty() || result.kind == RunResult::Kind::Cancelled ||
+        std::string_view(result.code) == "killed" ||
+        std::string_view(result.code) == "child-failed")
+        return result.cause;
+    return message;
+}
+
+ChildUpgrades::ChildUpgrades(std::vector<std::string> upgradeArgs, bool showProgress,
+                             LineClock& clock, std::ostream& out)
+    : m_args(std::move(upgradeArgs)), m_showProgress(showProgress), m_clock(clock), m_out(out) {}
+
+ChildUpgrades::~ChildUpgrades() {
+    InterruptAll();
+    while (!m_units.empty()) Poll(std::chrono::milliseconds(50));
+}
+
+bool ChildUpgrades::Start(const DriveCandidate& drive, const DriveIdentity& identity,
+                          const std::string& unitName, bool duplicateSerial, std::string* error) {
+    auto unit = std::make_unique<Unit>();
+    unit->drive = drive;
+    unit->identity = identity;
+    unit->result.drive = drive;
+    unit->result.identity = identity;
+    unit->result.unit = unitName;
+    unit->result.duplicateSerial = duplicateSerial;
+    std::vector<std::string> args{ChildProcess::CurrentExecutable(),
+                                  "upgrade",
+                                  "--device",
+                                  DriveShortName(drive),
+                                  "--yes",
+                                  "--report"};
+    if (duplicateSerial) args.push_back("--duplicate-serial");
+    args.insert(args.end(), m_args.begin(), m_args.end());
+    if (!unit->child.StartSelf(args, error)) return false;
+    Unit* raw = unit.get();
+    raw->outReader = std::thread([this, raw] { Reader(raw, false); });
+    raw->errReader = std::thread([this, raw] { Reader(raw, true); });
+    m_units.push_back(std::move(unit));
+    EraseBoard();
+    DrawBoard();
+    return true;
+}
+
+void ChildUpgrades::Reader(Unit* unit, bool err) {
+    const ChildProcess::Stream stream = err ? ChildProcess::Stream::Err : ChildProcess::Stream::Out;
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        const std::size_t n = unit->child.Read(stream, buffer, sizeof buffer);
+        if (n == 0) break;
+        pending.append(buffer, n);
+        std::size_t newline = 0;
+        while ((newline = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, newline);
+            pending.erase(0, newline + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            std::lock_guard lock(m_mutex);
+            m_events.push_back({unit, err, false, std::move(line)});
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    if (!pending.empty()) m_events.push_back({unit, err, false, pending});
+    m_events.push_back({unit, err, true, {}});
+}
+
+void ChildUpgrades::Take(const Event& event) {
+    Unit& unit = *event.unit;
+    if (event.end) {
+        --unit.openStreams;
+        return;
+    }
+    const std::string& line = event.line;
+    if (event.err) {
+        if (line.rfind("kestrel-cli:", 0) == 0) unit.result.errors.push_back(line);
+        return;
+    }
+    const std::optional<ChildReport> report = ChildReport::Parse(line);
+    if (!report) return;
+    UnitResult& result = unit.result;
+    switch (report->kind) {
+        case ChildReport::Kind::Run:
+            result.run = report->message;
+            break;
+        case ChildReport::Kind::Started:
+            result.started = true;
+            result.startBlock = report->startBlock;
+            result.endBlock = report->endBlock;
+            result.versionBefore = report->version;
+            result.total =
+                static_cast<int>(report->endBlock) - static_cast<int>(report->startBlock);
+            if (m_onReport) m_onReport(result);
+            break;
+        case ChildReport::Kind::Message:
+            result.message = report->message;
+            break;
+        case ChildReport::Kind::Progress:
+            result.done = report->done;
+            result.total = report->total;
+            if (m_onReport) m_onReport(result);
+            break;
+        case ChildReport::Kind::Result:
+            result.code = report->message;
+            break;
+        case ChildReport::Kind::Ended:
+            unit.result.reported = true;
+            unit.result.outcome = report->outcome;
+            unit.result.startVerdict = report->startVerdict;
+            unit.result.blocks = report->blocks;
+            unit.result.seconds = report->seconds;
+            break;
+    }
+}
+
+std::vector<UnitResult> ChildUpgrades::Poll(std::chrono::milliseconds wait) {
+    m_clock.SleepUntil(m_clock.Now() + wait);
+    std::deque<Event> events;
+    {
+        std::lock_guard lock(m_mutex);
+        events.swap(m_events);
+    }
+    for (const Event& event : events) Take(event);
+
+    std::vector<UnitResult> ended;
+    for (auto it = m_units.begin(); it != m_units.end();) {
+        Unit& unit = **it;
+        if (unit.openStreams > 0) {
+            ++it;
+            continue;
+        }
+        unit.outReader.join();
+        unit.errReader.join();
+        unit.result.status = unit.child.Wait();
+        ended.push_back(unit.result);
+        it = m_units.erase(it);
+    }
+    if (!events.empty() || !ended.empty()) {
+        EraseBoard();
+        DrawBoard();
+    }
+    return ended;
+}
+
+void ChildUpgrades::InterruptAll() {
+    for (auto& unit : m_units) {
+        if (unit->interrupted) continue;
+        unit->interrupted = true;
+        unit->child.Interrupt();
+    }
+}
+
+bool ChildUpgrades::IsRunning(const std::string& unit) const {
+    for (const auto& running : m_units)
+        if (running->result.unit == unit) return true;
+    return false;
+}
+
+void ChildUpgrades::Print(const std::string& line) {
+    EraseBoard();
+    m_out << line << std::endl;
+    DrawBoard();
+}
+
+void ChildUpgrades::EraseBoard() {
+    if (m_drawn == 0) return;
+    // Up to the first progress line, then clear everything below.
+    std::cerr << "\x1b[" << m_drawn << "A\r\x1b[J" << std::flush;
+    m_drawn = 0;
+}
+
+void ChildUpgrades::DrawBoard() {
+    if (!m_showProgress) return;
+    constexpr int kWidth = 30;
+    for (const auto& unit : m_units) {
+        const int done = unit->result.done, total = unit->result.total;
+        const int filled = total > 0 ? done * kWidth / total : 0;
+        const int percent = total > 0 ? done * 100 / total : 0;
+        std::cerr << DriveShortName(unit->drive) << "  ["
+                  << std::string(static_cast<std::size_t>(filled), '#')
+                  << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] " << done
+                  << '/' << total << " blocks " << percent << "%\n";
+        ++m_drawn;
+    }
+    std::cerr << std::flush;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// What a production run (upgrade --all, station) was asked for, and the one place that passes
+// it on to each child ("upgrade --device DRIVE --yes --report" plus ChildArguments).
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class EventSink;
+
+struct LineOptions {
+    std::optional<std::string> type;
+    std::optional<std::string> channel;
+    std::optional<std::string> record;
+    std::optional<std::string> station;
+    std::optional<std::string> expectSha256;
+    std::optional<std::string> db;  // --db URL (see DatabaseLedger)
+    int maxAttempts = 0;            // station --max-attempts
+    bool skipDone = false;          // station: a unit done with this image anywhere is left alone
+    std::string file;
+    // The file's hash as the parent read it (see ApprovedImage); every child refuses a file
+    // that no longer has it.
+    std::string approvedSha256 = {};
+    // Where the line's events go besides the --events stream (a web view, a test).
+    std::vector<EventSink*> sinks = {};
+
+    // The options and FILE as each child gets them.
+    std::vector<std::string> ChildArguments() const;
+};

@@ -1,0 +1,99 @@
+#include "line/RunResult.h"
+
+#include <string_view>
+
+namespace {
+
+constexpr int kFirstSignalStatus = 128;
+constexpr int kHungUp = 129, kInterrupted = 130, kTerminated = 143;
+
+RunResult Make(RunResult::Kind kind, const char* code, std::string cause = {}) {
+    RunResult result;
+    result.kind = kind;
+    result.code = code;
+    result.cause = std::move(cause);
+    return result;
+}
+
+}  // namespace
+
+RunResult DecideRun(const RunEnd& end) {
+    using Kind = RunResult::Kind;
+    if (end.imageChanged)
+        return Make(Kind::Failed, "image-changed",
+                    "the file changed after it was approved; the unit was not flashed");
+    if (end.startVerdict == StartVerdict::Deferred || end.startVerdict == StartVerdict::Refused)
+        return Make(Kind::LeftAlone, "left-alone");
+    if (end.startVerdict == StartVerdict::Failed)
+        return Make(Kind::Failed, "not-recorded", "the run could not be recorded");
+    // A run whose record is incomplete failed, however it went on the device.
+    if (end.notRecorded) return Make(Kind::Failed, "not-recorded", "the run could not be recorded");
+    const std::optional<int>& status = end.childStatus;
+    const bool signalled = status && *status > kFirstSignalStatus;
+    // A hang-up, Ctrl-C or SIGTERM is a cancel the child carried out; any other signal, or a
+    // child that never said how its run ended, is a failure whatever it had reported.
+    if (end.interrupted || end.outcome == UpgradeOutcome::Cancelled ||
+        (signalled && (*status == kHungUp || *status == kInterrupted || *status == kTerminated)))
+        return Make(Kind::Cancelled, "cancelled", "cancelled");
+    if (signalled)
+        return Make(Kind::Failed, "killed",
+                    "the run's process was ended by signal " +
+                        std::to_string(*status - kFirstSignalStatus));
+    if (status && !end.childReported)
+        return Make(Kind::Failed, "child-failed",
+                    "the run's process ended with status " + std::to_string(*status) +
+                        " without saying how the run ended");
+    switch (end.outcome) {
+        case UpgradeOutcome::Finished:
+            // A child whose run finished but whose status says otherwise failed after it.
+            if (status && *status != kExitOk)
+                return Make(Kind::Failed, "failed",
+                            "the run's process ended with status " + std::to_string(*status));
+            return Make(Kind::Ok, "ok");
+        case UpgradeOutcome::Declined:
+            return Make(Kind::Declined, "declined");
+        case UpgradeOutcome::StoppedSilently:
+            // The dialog stops here without a word; a line needs to know the unit was not done.
+            return Make(Kind::Failed, "empty-query-reply", "the device's query reply was empty");
+        case UpgradeOutcome::Failed:
+            return end.noDevice ? Make(Kind::Failed, "no-device") : Make(Kind::Failed, "failed");
+        case UpgradeOutcome::Withheld:
+            return Make(Kind::Failed, "not-recorded", "the run could not be recorded");
+        case UpgradeOutcome::None:
+        case UpgradeOutcome::Cancelled:
+            break;
+    }
+    return Make(Kind::Failed, "failed", "the run ended without an outcome");
+}
+
+const char* RunResult::Name() const {
+    switch (kind) {
+        case Kind::Ok:
+            return "ok";
+        case Kind::Failed:
+            return "failed";
+        case Kind::Declined:
+            return "declined";
+        case Kind::Cancelled:
+            return "cancelled";
+        case Kind::LeftAlone:
+            break;
+    }
+    return "";
+}
+
+int RunResult::ExitStatus(int interruptStatus) const {
+    switch (kind) {
+        case Kind::Ok:
+            return kExitOk;
+        case Kind::Declined:
+            return kExitDeclined;
+        case Kind::Cancelled:
+            return interruptStatus;
+        case Kind::Failed:
+        case Kind::LeftAlone:  // the unit was not flashed here
+            break;
+    }
+    // Scripts have always read 3 for a device that stopped at its query reply.
+    return std::string_view(code) == "empty-query-reply" ? kExitDeclined : kExitFailure;
+}

@@ -1,0 +1,288 @@
+#include "web/StationSnapshot.h"
+
+#include <algorithm>
+#include <fstream>
+
+using Json = nlohmann::json;
+
+namespace {
+
+// Units kept in the snapshot: the page shows the latest unit of each slot, and a shift of a
+// thousand units must not grow the snapshot without end.
+constexpr std::size_t kUnitsKept = 256;
+
+std::string Text(const Json& event, const char* key) {
+    const auto it = event.find(key);
+    return it != event.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+Json Field(const Json& event, const char* key) {
+    const auto it = event.find(key);
+    return it != event.end() ? *it : Json(nullptr);
+}
+
+std::string StateOf(const std::string& result) {
+    if (result == "ok") return "ok";
+    if (result == "declined") return "left alone";
+    return "failed";
+}
+
+}  // namespace
+
+bool ReadSlotsFile(const std::string& path, std::vector<WebSlot>* slots, std::string* error) {
+    std::ifstream in(path);
+    if (!in) {
+        *error = "cannot read the slots file " + path;
+        return false;
+    }
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#') continue;
+        const std::size_t end = line.find_first_of(" \t", start);
+        const std::size_t label =
+            end == std::string::npos ? end : line.find_first_not_of(" \t", end);
+        if (label == std::string::npos) {
+            *error = path + " line " + std::to_string(number) + ": expected PORT LABEL";
+            return false;
+        }
+        const std::size_t last = line.find_last_not_of(" \t");
+        slots->push_back({line.substr(start, end - start), line.substr(label, last + 1 - label)});
+    }
+    return true;
+}
+
+StationSnapshot::StationSnapshot(std::vector<WebSlot> slots, std::size_t ringSize)
+    : m_slots(std::move(slots)), m_ringSize(std::max<std::size_t>(ringSize, 1)) {
+    Forget();
+}
+
+void StationSnapshot::OnEvent(std::string_view line) {
+    // A line that is not an event object is still passed on to the stream's followers (they
+    // ignore what they do not know) but changes nothing here.
+    Json event = Json::parse(line, nullptr, false);
+    if (!event.is_object()) return;
+    const Json seq = Field(event, "seq");
+    {
+        std::lock_guard lock(m_mutex);
+        if (seq.is_number_unsigned()) {
+            const auto number = seq.get<std::uint64_t>();
+            // A new stream (the station restarted its line) starts again from 1.
+            if (number <= m_lastSeq) m_ring.clear();
+            m_lastSeq = number;
+            m_ring.push_back({number, std::string(line)});
+            if (m_ring.size() > m_ringSize) m_ring.pop_front();
+        }
+        Apply(event);
+    }
+    m_arrived.notify_all();
+}
+
+void StationSnapshot::Forget() {
+    m_station = {{"station", nullptr}, {"file", nullptr}, {"sha256", nullptr}, {"running", false}};
+    m_unitOrder.clear();
+    m_units.clear();
+    m_failuresInARow.clear();
+    m_alarms.clear();
+    m_ok = m_failed = m_cancelled = m_declined = 0;
+}
+
+std::string StationSnapshot::SlotLabel(const std::string& port) const {
+    for (const WebSlot& slot : m_slots)
+        if (slot.port == port) return slot.label;
+    return {};
+}
+
+void StationSnapshot::SetAlarm(const std::string& key, const std::string& code,
+                               const std::string& message) {
+    m_alarms[key] = {{"code", code}, {"message", message}};
+}
+
+Json& StationSnapshot::UnitFor(const Json& event) {
+    const std::string key = Text(event, "unit");
+    auto it = m_units.find(key);
+    if (it == m_units.end()) {
+        const std::string port = Text(event, "port");
+        const std::string label = SlotLabel(port);
+        it = m_units
+                 .emplace(key, Json{{"unit", key},
+                                    {"serial", nullptr},
+                                    {"port", port.empty() ? Json(nullptr) : Json(port)},
+                                    {"slot", label.empty() ? Json(nullptr) : Json(label)},
+                                    {"drive", nullptr},
+                                    {"state", "waiting"},
+                                    {"run", nullptr},
+                                    {"blocksSent", 0},
+                                    {"blocksTotal", nullptr},
+                                    {"result", nullptr},
+                                    {"message", nullptr},
+                                    {"seconds", nullptr}})
+                 .first;
+        m_unitOrder.push_back(key);
+        // The oldest unit that is not flashing makes room.
+        if (m_unitOrder.size() > kUnitsKept) {
+            const auto old = std::find_if(m_unitOrder.begin(), m_unitOrder.end(), [&](auto& k) {
+                return m_units[k]["state"] != "flashing";
+            });
+            if (old != m_unitOrder.end()) {
+                m_units.erase(*old);
+                m_unitOrder.erase(old);
+            }
+        }
+    }
+    Json& unit = it->second;
+    unit["seq"] = m_lastSeq;  // which unit a slot held last
+    for (const char* name : {"serial", "port", "drive", "run"})
+        if (const Json value = Field(event, name); !value.is_null()) unit[name] = value;
+    return unit;
+}
+
+void StationSnapshot::Apply(const Json& event) {
+    const std::string kind = Text(event, "event");
+    if (kind == "opened") {
+        Forget();
+        m_station = {{"station", Field(event, "station")},
+                     {"file", Field(event, "file")},
+                     {"sha256", Field(event, "sha256")},
+                     {"running", true}};
+        return;
+    }
+    if (kind == "closed") {
+        m_station["running"] = false;
+        return;
+    }
+    if (kind == "warning") {
+        const std::string code = Text(event, "code");
+        const std::string message = Text(event, "message");
+        if (code.find("database") != std::string::npos) {
+            // Away and back are two codes of one condition.
+            if (code.find("back") != std::string::npos ||
+                code.find("returned") != std::string::npos)
+                m_alarms.erase("database");
+            else
+                SetAlarm("database", "database-away", message);
+        } else if (code.find("image") != std::string::npos) {
+            SetAlarm("image", "image-changed", message);
+        } else if (code.find("duplicate") != std::string::npos) {
+            SetAlarm("duplicate:" + Text(event, "serial"), "duplicate-serial", message);
+        }
+        return;
+    }
+    if (Text(event, "unit").empty()) return;
+    Json& unit = UnitFor(event);
+    const std::string port = unit["port"].is_string() ? unit["port"].get<std::string>() : "";
+    if (kind == "attached") {
+        unit["state"] = "waiting";
+        unit["run"] = nullptr;
+        unit["result"] = nullptr;
+        unit["message"] = nullptr;
+        unit["blocksSent"] = 0;
+        unit["blocksTotal"] = nullptr;
+        unit["seconds"] = nullptr;
+        if (Field(event, "duplicateSerial") == true)
+            SetAlarm("duplicate:" + Text(event, "serial"), "duplicate-serial",
+                     "serial " + Text(event, "serial") + " is on more than one port");
+    } else if (kind == "skipped") {
+        unit["state"] = "left alone";
+        unit["message"] = Field(event, "message");
+        unit["result"] = nullptr;
+    } else if (kind == "started") {
+        unit["state"] = "flashing";
+        unit["blocksSent"] = 0;
+        unit["blocksTotal"] = Field(event, "blocksTotal");
+        unit["seconds"] = 0;
+        unit["result"] = nullptr;
+        unit["message"] = nullptr;
+    } else if (kind == "progress") {
+        for (const char* name : {"blocksSent", "blocksTotal", "seconds"})
+            if (const Json value = Field(event, name); !value.is_null()) unit[name] = value;
+    } else if (kind == "finished") {
+        const std::string result = Text(event, "result");
+        unit["result"] = result;
+        unit["state"] = StateOf(result);
+        unit["message"] = Field(event, "message");
+        for (const char* name : {"blocksSent", "seconds"})
+            if (const Json value = Field(event, name); !value.is_null()) unit[name] = value;
+        // Counted as the yield report counts the record's final lines.
+        if (result == "ok")
+            ++m_ok;
+        else if (result == "declined")
+            ++m_declined;
+        else if (result == "cancelled")
+            ++m_cancelled;
+        else
+            ++m_failed;
+        if (port.empty()) return;
+        int& inARow = m_failuresInARow[port];
+        inARow = result == "ok" ? 0 : result == "failed" ? inARow + 1 : inARow;
+        const std::string label = SlotLabel(port);
+        if (inARow >= 2)
+            SetAlarm("slot:" + port, "slot-failing",
+                     (label.empty() ? "port " + port : label) + " failed " +
+                         std::to_string(inARow) + " times in a row");
+        else
+            m_alarms.erase("slot:" + port);
+    }
+}
+
+std::string StationSnapshot::StateJson() const {
+    std::lock_guard lock(m_mutex);
+    Json units = Json::array();
+    int waiting = 0, flashing = 0;
+    for (const std::string& key : m_unitOrder) {
+        const Json& unit = m_units.at(key);
+        units.push_back(unit);
+        waiting += unit["state"] == "waiting";
+        flashing += unit["state"] == "flashing";
+    }
+    Json slots = Json::array();
+    for (const WebSlot& slot : m_slots)
+        slots.push_back({{"port", slot.port}, {"label", slot.label}});
+    Json alarms = Json::array();
+    for (const auto& [key, alarm] : m_alarms) alarms.push_back(alarm);
+    const int attempts = m_ok + m_failed;
+    const Json state = {
+        {"v", 1},
+        {"station", m_station["station"]},
+        {"file", m_station["file"]},
+        {"sha256", m_station["sha256"]},
+        {"running", m_station["running"]},
+        {"seq", m_lastSeq},
+        {"units", units},
+        {"counts",
+         {{"ok", m_ok},
+          {"failed", m_failed},
+          {"cancelled", m_cancelled},
+          {"declined", m_declined},
+          {"waiting", waiting},
+          {"flashing", flashing},
+          {"yieldPercent", attempts == 0 ? Json(nullptr) : Json(100.0 * m_ok / attempts)}}},
+        {"slots", slots},
+        {"alarms", alarms}};
+    return state.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::vector<StationSnapshot::Entry> StationSnapshot::EventsAfter(
+    std::uint64_t after, std::chrono::milliseconds wait) const {
+    std::unique_lock lock(m_mutex);
+    if (after > m_lastSeq) after = 0;
+    m_arrived.wait_for(lock, wait, [&] { return m_closed || m_lastSeq > after; });
+    std::vector<Entry> out;
+    for (const Entry& entry : m_ring)
+        if (entry.seq > after) out.push_back(entry);
+    return out;
+}
+
+void StationSnapshot::Close() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+    }
+    m_arrived.notify_all();
+}
+
+bool StationSnapshot::Closed() const {
+    std::lock_guard lock(m_mutex);
+    return m_closed;
+}

@@ -1,0 +1,73 @@
+#pragma once
+// What a station's pages show, kept from the station's event stream: a snapshot of the station
+// (its image, every unit with its state and progress, the counters and the alarms) and a ring of
+// the recent event lines for clients that follow the stream. The station's thread feeds it;
+// the web server's threads read it, so every member is guarded by one mutex.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "line/EventSink.h"
+
+// A named slot of the station: a USB port path and what the operators call it ("Slot 3").
+struct WebSlot {
+    std::string port;
+    std::string label;
+};
+
+// Reads a slots file: one "PORT LABEL" per line; blank lines and lines starting with '#' are
+// skipped. False, with "FILE line N: why" in *error, for anything else.
+bool ReadSlotsFile(const std::string& path, std::vector<WebSlot>* slots, std::string* error);
+
+class StationSnapshot : public EventSink {
+public:
+    struct Entry {
+        std::uint64_t seq = 0;
+        std::string line;
+    };
+
+    explicit StationSnapshot(std::vector<WebSlot> slots, std::size_t ringSize = 4096);
+
+    void OnEvent(std::string_view line) override;
+
+    // The snapshot as the state endpoint serves it.
+    std::string StateJson() const;
+    // The lines that follow `after`: at once when there are some, else those that arrive
+    // within `wait`. A client whose `after` lies beyond the stream (it followed this station
+    // before a restart) gets the ring from its start, where the new stream's `opened` tells it
+    // to begin again.
+    std::vector<Entry> EventsAfter(std::uint64_t after, std::chrono::milliseconds wait) const;
+    // Wakes every waiting client for good (the server is stopping).
+    void Close();
+    bool Closed() const;
+
+private:
+    void Apply(const nlohmann::json& event);
+    nlohmann::json& UnitFor(const nlohmann::json& event);
+    std::string SlotLabel(const std::string& port) const;
+    void SetAlarm(const std::string& key, const std::string& code, const std::string& message);
+    void Forget();
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_arrived;
+    std::vector<WebSlot> m_slots;
+    std::size_t m_ringSize;
+    std::deque<Entry> m_ring;
+    std::uint64_t m_lastSeq = 0;
+    bool m_closed = false;
+
+    nlohmann::json m_station;              // station, file, sha256, running
+    std::vector<std::string> m_unitOrder;  // unit keys, first seen first
+    std::map<std::string, nlohmann::json> m_units;
+    std::map<std::string, int> m_failuresInARow;     // by port
+    std::map<std::string, nlohmann::json> m_alarms;  // by key, in a stable order
+    int m_ok = 0, m_failed = 0, m_cancelled = 0, m_declined = 0;
+};

@@ -1,0 +1,322 @@
+// The pages over HTTP (cpp-httplib, Debian's libcpp-httplib), in the module kestrel-web.so.
+// cpp-httplib serves each connection on a thread of a pool; a follower of the event stream holds
+// its thread while it follows, so followers are counted and refused beyond a bound, and
+// connections beyond the pool's size are answered 503 by one spare thread and closed.
+
+#include <httplib.h>
+
+#include <atomic>
+#include <charconv>
+#include <condition_variable>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "ledger/UnitDatabase.h"
+#include "web/LineView.h"
+#include "web/WebPages.h"
+#include "web/WebRequestRules.h"
+#include "web/WebService.h"
+
+namespace {
+
+// Connections served at once; more wait for none of them, they are told to come back.
+constexpr std::size_t kConnections = 16;
+// Followers of the event stream at once (five pages, a few tools, and room for the rest).
+constexpr int kFollowers = 10;
+constexpr std::size_t kOverflowQueued = 64;
+// A follower that hears nothing for this long is sent a comment, which also tells a closed
+// connection from an idle one.
+constexpr auto kKeepAlive = std::chrono::seconds(10);
+// How often the line's page reads the database.
+constexpr auto kLineRefresh = std::chrono::seconds(1);
+
+thread_local bool t_overflow = false;
+
+// The pool: kConnections workers, and one spare thread that answers the connections beyond
+// them with 503 (t_overflow) so that none waits unseen.
+class BoundedPool : public httplib::TaskQueue {
+public:
+    BoundedPool() {
+        for (std::size_t i = 0; i < kConnections; ++i)
+            m_threads.emplace_back([this] { Work(false); });
+        m_threads.emplace_back([this] { Work(true); });
+    }
+    ~BoundedPool() override { shutdown(); }
+
+    void enqueue(std::function<void()> fn) override {
+        std::unique_lock lock(m_mutex);
+        if (m_busy + m_queue.size() < kConnections) {
+            m_queue.push_back(std::move(fn));
+        } else if (m_overflow.size() < kOverflowQueued) {
+            m_overflow.push_back(std::move(fn));
+        } else {
+            // Even the spare thread is behind: answer on the accepting thread, which keeps
+            // new connections waiting in the kernel's queue meanwhile.
+            lock.unlock();
+            t_overflow = true;
+            fn();
+            t_overflow = false;
+            return;
+        }
+        m_ready.notify_all();
+    }
+
+    void shutdown() override {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping) return;
+            m_stopping = true;
+        }
+        m_ready.notify_all();
+        for (std::thread& thread : m_threads) thread.join();
+    }
+
+private:
+    void Work(bool overflow) {
+        t_overflow = overflow;
+        for (;;) {
+            std::function<void()> fn;
+            {
+                std::unique_lock lock(m_mutex);
+                auto& queue = overflow ? m_overflow : m_queue;
+                m_ready.wait(lock, [&] { return m_stopping || !queue.empty(); });
+                if (queue.empty()) return;
+                fn = std::move(queue.front());
+                queue.pop_front();
+                if (!overflow) ++m_busy;
+            }
+            fn();
+            if (!overflow) {
+                std::lock_guard lock(m_mutex);
+                --m_busy;
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<std::function<void()>> m_queue, m_overflow;
+    std::size_t m_busy = 0;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
+
+std::uint64_t ParseSeq(const std::string& text) {
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
+std::string NowUtc() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::gmtime_r(&now, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+class HttpService : public WebService {
+public:
+    HttpService(const WebOptions& options, std::unique_ptr<UnitDatabase> database)
+        : m_options(options),
+          m_rules(options.address, options.token),
+          m_view(options.slots),
+          m_database(std::move(database)) {}
+
+    ~HttpService() override {
+        m_view.Close();
+        {
+            std::lock_guard lock(m_refreshMutex);
+            m_stopping = true;
+        }
+        m_refreshWake.notify_all();
+        m_server.stop();
+        if (m_listener.joinable()) m_listener.join();
+        if (m_refresher.joinable()) m_refresher.join();
+    }
+
+    void OnEvent(std::string_view line) override {
+        if (!m_database) m_view.OnEvent(line);
+    }
+
+    std::string Url() const override {
+        const bool v6 = m_options.address.find(':') != std::string::npos;
+        return "http://" + (v6 ? "[" + m_options.address + "]" : m_options.address) + ":" +
+               std::to_string(m_port) + "/";
+    }
+
+    bool Start(std::string* error) {
+        m_server.new_task_queue = [] { return new BoundedPool; };
+        m_server.set_keep_alive_timeout(5);
+        m_server.set_read_timeout(5, 0);
+        m_server.set_write_timeout(5, 0);
+        m_server.set_payload_max_length(0);
+        m_server.set_default_headers({{"Content-Security-Policy", "default-src 'self'"},
+                                      {"Cache-Control", "no-store"},
+                                      {"X-Content-Type-Options", "nosniff"},
+                                      {"Referrer-Policy", "no-referrer"}});
+        m_server.set_pre_routing_handler(
+            [this](const httplib::Request& req, httplib::Response& res) {
+                return Admit(req, res);
+            });
+        Route();
+        if (m_options.port == 0) {
+            m_port = m_server.bind_to_any_port(m_options.address);
+        } else if (m_server.bind_to_port(m_options.address, m_options.port)) {
+            m_port = m_options.port;
+        }
+        if (m_port <= 0) {
+            *error = "cannot listen on " + m_options.address + " port " +
+                     std::to_string(m_options.port) + ": " + std::strerror(errno) +
+                     " (another program on that port, or an address this computer does not have)";
+            return false;
+        }
+        if (m_database) {
+            m_view.Close();
+            m_lineView.Refresh(*m_database, NowUtc());
+            m_refresher = std::thread([this] { RefreshLine(); });
+        }
+        m_listener = std::thread([this] { m_server.listen_after_bind(); });
+        return true;
+    }
+
+private:
+    httplib::Server::HandlerResponse Admit(const httplib::Request& req, httplib::Response& res) {
+        using Handled = httplib::Server::HandlerResponse;
+        if (t_overflow) {
+            res.status = 503;
+            res.set_header("Retry-After", "2");
+            res.set_header("Connection", "close");
+            res.set_content("too many connections\n", "text/plain");
+            return Handled::Handled;
+        }
+        const WebRequestFacts facts{
+            .method = req.method,
+            .host = req.get_header_value("Host"),
+            .localAddress = req.local_addr,
+            .authorization = req.get_header_value("Authorization"),
+            .cookie = req.get_header_value("Cookie"),
+            .queryToken = req.path == "/" ? req.get_param_value("token") : std::string()};
+        switch (m_rules.Judge(facts)) {
+            case WebVerdict::Allowed:
+                return Handled::Unhandled;
+            case WebVerdict::BadMethod:
+                res.status = 405;
+                res.set_header("Allow", "GET, HEAD");
+                res.set_content("the pages only read: GET and HEAD\n", "text/plain");
+                break;
+            case WebVerdict::MisdirectedHost:
+                res.status = 421;
+                res.set_content("this station does not answer to that host name\n", "text/plain");
+                break;
+            case WebVerdict::Unauthorized:
+                res.status = 401;
+                res.set_header("WWW-Authenticate", "Bearer");
+                res.set_content("a token is needed (Authorization: Bearer TOKEN)\n", "text/plain");
+                break;
+        }
+        return Handled::Handled;
+    }
+
+    void Route() {
+        const bool line = m_database != nullptr;
+        m_server.Get("/", [this, line](const httplib::Request& req, httplib::Response& res) {
+            // The token the page was opened with once becomes a cookie that the page's own
+            // requests carry, and leaves the address bar.
+            if (m_rules.NeedsToken() && req.has_param("token")) {
+                res.set_header("Set-Cookie", m_rules.TokenCookie());
+                res.set_redirect("/", 303);
+                return;
+            }
+            res.set_content(line ? kLinePage : kStationPage, "text/html; charset=utf-8");
+        });
+        m_server.Get("/kestrel.css", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(kPageStyle, "text/css; charset=utf-8");
+        });
+        m_server.Get("/kestrel.js", [line](const httplib::Request&, httplib::Response& res) {
+            res.set_content(line ? kLineScript : kStationScript, "text/javascript; charset=utf-8");
+        });
+        m_server.Get("/favicon.ico",
+                     [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+        if (line) {
+            m_server.Get("/api/v1/line", [this](const httplib::Request&, httplib::Response& res) {
+                res.set_content(m_lineView.Snapshot(), "application/json");
+            });
+            return;
+        }
+        m_server.Get("/api/v1/state", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content(m_view.StateJson(), "application/json");
+        });
+        m_server.Get("/api/v1/events", [this](const httplib::Request& req, httplib::Response& res) {
+            Follow(req, res);
+        });
+    }
+
+    // Server-Sent Events: each event line as `data:` with its seq as `id:`. A client coming
+    // back names the last one it has (Last-Event-ID, or ?after= for the page's first
+    // connection after reading the state) and gets what followed, from the ring.
+    void Follow(const httplib::Request& req, httplib::Response& res) {
+        if (m_followers.fetch_add(1) >= kFollowers) {
+            --m_followers;
+            res.status = 503;
+            res.set_header("Retry-After", "5");
+            res.set_content("too many followers of the event stream\n", "text/plain");
+            return;
+        }
+        std::uint64_t after = ParseSeq(req.get_header_value("Last-Event-ID"));
+        if (!req.has_header("Last-Event-ID") && req.has_param("after"))
+            after = ParseSeq(req.get_param_value("after"));
+        res.set_chunked_content_provider(
+            "text/event-stream",
+            [this, after, first = true](std::size_t, httplib::DataSink& sink) mutable {
+                std::string out;
+                if (first) out = "retry: 1000\n\n";
+                first = false;
+                const auto entries = m_view.EventsAfter(after, kKeepAlive);
+                if (m_view.Closed()) return false;
+                for (const StationSnapshot::Entry& entry : entries) {
+                    out += "id: " + std::to_string(entry.seq) + "\ndata: " + entry.line + "\n\n";
+                    after = entry.seq;
+                }
+                if (out.empty()) out = ": still here\n\n";
+                return sink.write(out.data(), out.size());
+            },
+            [this](bool) { --m_followers; });
+    }
+
+    void RefreshLine() {
+        std::unique_lock lock(m_refreshMutex);
+        while (!m_refreshWake.wait_for(lock, kLineRefresh, [this] { return m_stopping; })) {
+            lock.unlock();
+            m_lineView.Refresh(*m_database, NowUtc());
+            lock.lock();
+        }
+    }
+
+    WebOptions m_options;
+    WebRequestRules m_rules;
+    StationSnapshot m_view;
+    LineView m_lineView;
+    std::unique_ptr<UnitDatabase> m_database;
+    httplib::Server m_server;
+    int m_port = 0;
+    std::atomic<int> m_followers{0};
+    std::thread m_listener, m_refresher;
+    std::mutex m_refreshMutex;
+    std::condition_variable m_refreshWake;
+    bool m_stopping = false;
+};
+
+}  // namespace
+
+// The module's entry points, looked up by name (see WebServiceLinux.cpp).
+extern "C" __attribute__((visibility("default"))) WebService* KestrelStartWeb(
+    const WebOptions& options, UnitDatabase* database, std::string* error) {
+    auto service = std::make_unique<HttpService>(options, std::unique_ptr<UnitDatabase>(database));
+    if (!service->Start(error)) return nullptr;
+    return service.release();
+}

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 
 #include "app/ControlIds.h"
 #include "image/FirmwareImage.h"
@@ -14,6 +15,11 @@ bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report
     dlg.m_nFileType = type == ImageFileType::Hex ? kFileTypeHex : kFileTypeBin;
     if (type == ImageFileType::Hex) return LoadHexFile(dlg, report);
     return LoadProgramBinary(dlg);
+}
+
+void TellHexRefusal(const std::string& file, const HexLoadReport& report) {
+    const std::string detail = HexRefusalText(report);
+    if (!detail.empty()) std::cerr << "kestrel-cli: " << file << ": " << detail << '\n';
 }
 
 std::string ImageFamilyText() {

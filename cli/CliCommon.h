@@ -16,6 +16,9 @@ class App;
 // Loads the image through the same loader Browse runs. True when the analysis accepted it.
 // report, when given, receives what the HEX loader counted (zero for a raw binary).
 bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report = nullptr);
+// After the dialog's message for a refused HEX file, where and why on stderr:
+// "kestrel-cli: FILE: line 12: bad checksum". Nothing when the records were not refused.
+void TellHexRefusal(const std::string& file, const HexLoadReport& report);
 
 // The loaded image's trailer: family ("ST"), chip identification (bytes 2, 3, 4, 6, 7 as
 // "41:42:43:44:45") and boot type (byte 5).

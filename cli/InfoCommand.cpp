@@ -27,7 +27,20 @@ int RunInfo(const InfoArgs& args) {
     const ImageFileType type = ResolveImageFileType(args.type, args.file);
     ConsoleDialog dlg({.path = args.file});
     HexLoadReport report;
-    if (!LoadImageFile(dlg, type, &report)) return kExitFailure;
+    if (!LoadImageFile(dlg, type, &report)) {
+        TellHexRefusal(args.file, report);
+        if (args.json && report.refusal != HexRefusal::None) {
+            // A script reads where the file was refused instead of parsing stderr.
+            nlohmann::ordered_json out;
+            out["file"] = args.file;
+            out["type"] = ImageFileTypeName(type);
+            out["error"] = dlg.Messages().empty() ? std::string() : dlg.Messages().back();
+            out["line"] = report.refusedLine;
+            out["reason"] = HexRefusalReason(report.refusal);
+            std::cout << out.dump(2) << '\n';
+        }
+        return kExitFailure;
+    }
 
     const std::uint16_t end = g_image.endBlock;
     const std::string family = ImageFamilyText();

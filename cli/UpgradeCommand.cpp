@@ -182,8 +182,10 @@ int RunUpgrade(const UpgradeArgs& args) {
         return kExitUsage;
     }
     ApprovedImage image;
-    if (!image.Load(dlg, type)) {
+    HexLoadReport loaded;
+    if (!image.Load(dlg, type, &loaded)) {
         dlg.ReleaseMessages();
+        TellHexRefusal(args.file, loaded);
         return kExitFailure;
     }
     if (args.expectSha256) {

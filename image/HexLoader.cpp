@@ -50,6 +50,18 @@ constexpr PairTable kPairs = MakePairTable();
 
 enum class LineResult { Next, Start, Reject };
 
+// Why a line of n characters (line feed included) that the length check refused was refused:
+// the digits between ':' and the line end are odd in number; or they are what the byte count
+// says but the line ends in a line feed alone (the record takes one character, normally CR,
+// before it); or they are not what the byte count says.
+HexRefusal LengthRefusal(const char* text, std::size_t n, int count) {
+    const bool carriage = n >= 2 && text[n - 2] == '\r';
+    const auto digits = static_cast<std::int64_t>(n) - 2 - (carriage ? 1 : 0);
+    if (digits % 2 != 0) return HexRefusal::OddDigits;
+    if (!carriage && digits == 2 * std::int64_t{count} + 10) return HexRefusal::NoCarriage;
+    return HexRefusal::LengthMismatch;
+}
+
 class RecordDecoder {
 public:
     RecordDecoder(FirmwareImage& image, HexLoadReport& report) : m_image(image), m_report(report) {}
@@ -63,8 +75,9 @@ public:
         const char* p = n < kHeadSize ? m_head : text;
 
         const int count = Pair(p + 1);
-        if (p[0] != ':' || static_cast<std::int64_t>(n) != 2 * std::int64_t{count} + kLineOverhead)
-            return LineResult::Reject;
+        if (p[0] != ':') return Reject(HexRefusal::NoColon);
+        if (static_cast<std::int64_t>(n) != 2 * std::int64_t{count} + kLineOverhead)
+            return Reject(LengthRefusal(text, n, count));
 
         // The checksum covers positions 1, 3, 5, ... while j < n - 2. With the length right and
         // count >= 0 that is count, address, type, the data bytes and the checksum itself.
@@ -82,7 +95,7 @@ public:
             }
             sum += static_cast<unsigned>(Pair(digits));
         }
-        if ((sum & 0xFF) != 0) return LineResult::Reject;
+        if ((sum & 0xFF) != 0) return Reject(HexRefusal::BadChecksum);
 
         const int type = Pair(p + 7);
         if (type == kTypeExtendedLinear) {
@@ -96,6 +109,11 @@ public:
     }
 
 private:
+    LineResult Reject(HexRefusal why) {
+        m_report.refusal = why;
+        return LineResult::Reject;
+    }
+
     // ParseHexDigits(p, 2) and ParseHexDigits(p, 4), table-driven: same values for every byte.
     int Pair(const char* p) const {
         return kPairs.value[static_cast<unsigned>(static_cast<unsigned char>(p[0])) << 8 |
@@ -162,8 +180,43 @@ std::int64_t ParseHexDigits(const char* text, unsigned digitCount) {
     return static_cast<std::int64_t>(value);
 }
 
+const char* HexRefusalReason(HexRefusal refusal) {
+    switch (refusal) {
+        case HexRefusal::None:
+            return "";
+        case HexRefusal::NoColon:
+            return "the record does not start with ':'";
+        case HexRefusal::OddDigits:
+            return "odd number of hex digits";
+        case HexRefusal::NoCarriage:
+            return "the line ends in a line feed alone (CR LF expected)";
+        case HexRefusal::LengthMismatch:
+            return "the line's length does not match its byte count";
+        case HexRefusal::BadChecksum:
+            return "bad checksum";
+        case HexRefusal::LineTooLong:
+            return "line too long (more than 523 characters with its line feed)";
+        case HexRefusal::NoLineFeed:
+            return "the file ends inside a line (no line feed)";
+        case HexRefusal::NoStartRecord:
+            return "the file ends without a start address record (type 05)";
+    }
+    return "";
+}
+
+std::string HexRefusalText(const HexLoadReport& report) {
+    if (report.refusal == HexRefusal::None) return {};
+    return "line " + std::to_string(report.refusedLine) + ": " + HexRefusalReason(report.refusal);
+}
+
 HexReadOutcome ReadHexRecords(HexByteSource& source, FirmwareImage& image, HexLoadReport& report) {
     RecordDecoder decoder(image, report);
+    std::uint64_t lineNumber = 1;  // of the current line
+    const auto refuse = [&](HexRefusal why) {
+        if (why != HexRefusal::None) report.refusal = why;
+        report.refusedLine = lineNumber;
+        return HexReadOutcome::Rejected;
+    };
     char buffer[kReadChunk];
     std::size_t pos = 0;      // start of the current line
     std::size_t end = 0;      // end of the bytes read so far
@@ -174,7 +227,7 @@ HexReadOutcome ReadHexRecords(HexByteSource& source, FirmwareImage& image, HexLo
         const void* found = std::memchr(buffer + pos + scanned, '\n', limit - scanned);
         if (found == nullptr) {
             // 523 characters without a line feed: the line is too long, whatever follows.
-            if (available >= kHexMaxLine) return HexReadOutcome::Rejected;
+            if (available >= kHexMaxLine) return refuse(HexRefusal::LineTooLong);
             scanned = available;
             if (pos > 0) {
                 std::memmove(buffer, buffer + pos, available);
@@ -183,7 +236,8 @@ HexReadOutcome ReadHexRecords(HexByteSource& source, FirmwareImage& image, HexLo
             }
             const std::int64_t got = source.Read(buffer + end, sizeof buffer - end);
             if (got < 0) return HexReadOutcome::ReadError;
-            if (got == 0) return HexReadOutcome::Rejected;  // end of file inside a line
+            if (got == 0)
+                return refuse(available == 0 ? HexRefusal::NoStartRecord : HexRefusal::NoLineFeed);
             end += static_cast<std::size_t>(got);
             continue;
         }
@@ -195,10 +249,11 @@ HexReadOutcome ReadHexRecords(HexByteSource& source, FirmwareImage& image, HexLo
             case LineResult::Start:
                 return HexReadOutcome::StartRecord;
             case LineResult::Reject:
-                return HexReadOutcome::Rejected;
+                return refuse(HexRefusal::None);  // the decoder said why
         }
         pos += n;
         scanned = 0;
+        ++lineNumber;
     }
 }
 

@@ -24,12 +24,35 @@ inline constexpr std::size_t kHexMaxLine = 523;
 // the C locale whatever the process locale is.
 std::int64_t ParseHexDigits(const char* text, unsigned digitCount);
 
+// Why the records of a file were refused. The dialog says only "File read error!"; the command
+// line also says where and why.
+enum class HexRefusal {
+    None,
+    NoColon,         // the line does not start with ':'
+    OddDigits,       // an odd number of digits between ':' and the line end
+    NoCarriage,      // the line ends in a line feed alone, one character short of CR LF
+    LengthMismatch,  // the line's length disagrees with its byte count
+    BadChecksum,     // the record's bytes do not sum to zero
+    LineTooLong,     // no line feed within 523 characters
+    NoLineFeed,      // the file ends inside a line
+    NoStartRecord,   // the file ends without a start address record (type 05)
+};
+
 struct HexLoadReport {
     // Data bytes whose image offset fell outside 0..524,287: skipped, never stored.
     std::uint64_t skippedBytes = 0;
     // Highest image offset a data record wrote (0 when none did).
     std::uint32_t maxAddress = 0;
+    // A refused file: why, and on which line (from 1; the line after the last one for a file
+    // that ends without a start record).
+    HexRefusal refusal = HexRefusal::None;
+    std::uint64_t refusedLine = 0;
 };
+
+// "bad checksum", "odd number of hex digits", ...; "" for None.
+const char* HexRefusalReason(HexRefusal refusal);
+// "line 12: bad checksum" for a refused file; "" when the records were not refused.
+std::string HexRefusalText(const HexLoadReport& report);
 
 // Where the record reader gets its bytes. Read is called only when the reader needs the next
 // character and has none left, so it behaves as if the file were read one character at a time.

@@ -377,3 +377,39 @@ TEST(HexFuzzCorpus, SeedsAgreeWithTheCharacterReader) {
 }
 
 }  // namespace
+
+// The dialog says only "File read error!"; the report says on which line and why, for the
+// command line. Each damage is on line 2, after a good line.
+TEST_F(HexLoadTest, ARefusedFileNamesItsLineAndReason) {
+    const std::string good = HexRecord(0x4000, 0x00, {0x10, 0xA0});
+    const std::string start = HexRecord(0, 5, {});
+    std::string badSum = good;
+    badSum[12] = '1';  // the checksum's last digit
+    const std::string oddDigits = good.substr(0, 9) + "1" + good.substr(9);
+    std::string longer = good;
+    longer.insert(9, "1010");  // two more bytes than the count says
+    const struct {
+        std::string text;
+        HexRefusal refusal;
+        std::uint64_t line;
+    } cases[] = {
+        {good + badSum + start, HexRefusal::BadChecksum, 2},
+        {good + oddDigits + start, HexRefusal::OddDigits, 2},
+        {good + longer + start, HexRefusal::LengthMismatch, 2},
+        {good + Replace(good, "\r\n", "\n") + start, HexRefusal::NoCarriage, 2},
+        {good + Replace(good, ":", ";") + start, HexRefusal::NoColon, 2},
+        {good + std::string(600, '0'), HexRefusal::LineTooLong, 2},
+        {good + ":00", HexRefusal::NoLineFeed, 2},
+        {good + good, HexRefusal::NoStartRecord, 3},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(Load(c.text)) << c.text;
+        EXPECT_EQ(dlg.messages.back(), kMsgFileReadError);
+        EXPECT_EQ(report.refusal, c.refusal) << c.text;
+        EXPECT_EQ(report.refusedLine, c.line) << c.text;
+    }
+    EXPECT_EQ(HexRefusalText(report),
+              "line 3: the file ends without a start address record (type 05)");
+    Load(good + start);  // the records pass; the analysis may still refuse the image
+    EXPECT_EQ(report.refusal, HexRefusal::None);
+}

@@ -10,6 +10,7 @@
 #include "cli/ConsoleClock.h"
 #include "cli/ConsoleInterrupt.h"
 #include "ledger/DatabaseLedger.h"
+#include "ledger/DatabaseSetup.h"
 #include "ledger/JsonLinesLedger.h"
 #include "line/ApprovedImage.h"
 #include "line/ChildUpgrades.h"
@@ -61,9 +62,11 @@ int RunAllDevices(LineOptions options) {
         // say on its own that it does not answer.
         std::string error;
         if (!UnitDatabase::Open(*options.db, &error)) {
+            // A set-up mistake is no outage: it is said with its fix, as a usage error.
+            const std::optional<std::string> advice = DatabaseSetupAdvice(error);
             std::cerr << "kestrel-cli: cannot record the runs: " << error
-                      << "; no device was touched\n";
-            return kExitFailure;
+                      << (advice ? "; " + *advice : std::string()) << "; no device was touched\n";
+            return advice ? kExitUsage : kExitFailure;
         }
     }
 

@@ -10,6 +10,7 @@
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 #include "ledger/DatabaseLedger.h"
+#include "ledger/DatabaseSetup.h"
 #include "ledger/JsonLinesLedger.h"
 #include "cli/ListCommand.h"
 #include "ledger/RunId.h"
@@ -209,6 +210,11 @@ int RunUpgrade(const UpgradeArgs& args) {
                     std::cout << ChildReport::EndedLine(UpgradeOutcome::None, 0, 0.0,
                                                         StartVerdict::Deferred)
                               << std::flush;
+                // A set-up mistake is no outage: said with its fix, as a usage error.
+                if (const auto advice = DatabaseSetupAdvice(error)) {
+                    Refused(dlg, "cannot record the run: " + error + "; " + *advice);
+                    return kExitUsage;
+                }
                 return Refused(dlg, "cannot record the run: " + error);
             }
             ledgers.Add(std::move(db));

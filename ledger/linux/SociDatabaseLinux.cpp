@@ -15,6 +15,7 @@
 #include <ctime>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -314,19 +315,28 @@ struct SociImpl {
     void Commit() { sql << "COMMIT"; }
     void Rollback() { RollbackOn(sql); }
 
-    // The schema's version, or nothing before the first migration made the table.
-    std::optional<long long> SchemaVersion() {
-        long long version = 0;
-        soci::indicator ind = soci::i_ok;
-        sql << "SELECT MAX(version) FROM schema_version", soci::into(version, ind);
-        return ind == soci::i_ok ? version : 0;
+    // The migrations applied, by number (throws before the first migration made the table).
+    std::set<int> Applied() {
+        std::set<int> applied;
+        int version = 0;
+        soci::statement st =
+            (sql.prepare << "SELECT version FROM schema_version", soci::into(version));
+        st.execute();
+        while (st.fetch()) applied.insert(version);
+        return applied;
+    }
+    // Every migration this build knows applied, and none it does not know.
+    static bool Current(const std::set<int>& applied) {
+        for (const Migration& migration : LedgerMigrations())
+            if (!applied.count(migration.version)) return false;
+        return applied.empty() || *applied.rbegin() <= LedgerMigrations().back().version;
     }
 
     void Migrate() {
         // The usual case, a schema already current, needs no lock: a session that holds the
         // migration lock (or is slow to give it up) keeps no station from starting.
         try {
-            if (SchemaVersion() == static_cast<long long>(LedgerMigrations().size())) return;
+            if (Current(Applied())) return;
         } catch (const std::exception&) {
             // No table yet: the first migration makes it.
         }
@@ -336,19 +346,20 @@ struct SociImpl {
                 sql << "SELECT pg_advisory_xact_lock(" << kMigrationLock << ")";
             sql << "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, "
                    "applied_at TEXT NOT NULL)";
-            const long long version = SchemaVersion().value_or(0);
-            const std::vector<std::string>& migrations = LedgerMigrations();
-            if (version > static_cast<long long>(migrations.size()))
-                throw std::runtime_error("the database's schema version " +
-                                         std::to_string(version) + " is newer than this " +
-                                         "kestrel-cli knows (" + std::to_string(migrations.size()) +
-                                         ")");
-            for (std::size_t i = static_cast<std::size_t>(version); i < migrations.size(); ++i) {
-                for (const std::string& statement : Statements(migrations[i])) sql << statement;
-                int next = static_cast<int>(i + 1);
+            const std::set<int> applied = Applied();
+            const std::vector<Migration>& migrations = LedgerMigrations();
+            const int known = migrations.empty() ? 0 : migrations.back().version;
+            if (!applied.empty() && *applied.rbegin() > known)
+                throw std::runtime_error(
+                    "the database's schema version " + std::to_string(*applied.rbegin()) +
+                    " is newer than this kestrel-cli knows (" + std::to_string(known) + ")");
+            for (const Migration& migration : migrations) {
+                if (applied.count(migration.version)) continue;
+                for (const std::string& statement : Statements(migration.sql)) sql << statement;
+                int version = migration.version;
                 std::string now = UtcText(Clock::now());
                 sql << "INSERT INTO schema_version (version, applied_at) VALUES (:v, :t)",
-                    soci::use(next), soci::use(now);
+                    soci::use(version), soci::use(now);
             }
             Commit();
         } catch (...) {

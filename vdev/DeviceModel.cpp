@@ -320,7 +320,11 @@ void DeviceModel::AnswerBlockStatus(LoggedRequest& entry, std::uint8_t* status) 
     m_pending = Pending::Nothing;
     m_chunksReceived = 0;
     if (m_faults.badStatusByte2AtBlock == block) {
-        // Not accepted: the block is not kept and the device still waits for it.
+        // Not accepted: the block is not kept and the device still waits for it. The status
+        // still names the block, so that byte 2 alone says it was not accepted.
+        status[2] = m_faults.badStatusByte2;
+        status[3] = static_cast<std::uint8_t>(block >> 8);
+        status[4] = static_cast<std::uint8_t>(block & 0xFF);
         entry.verdict = "scripted: status byte 2 wrong for block " + std::to_string(block);
         return;
     }

@@ -30,7 +30,8 @@ struct FaultScript {
     std::optional<unsigned> failCommandAt;  // the request of this number fails in transport
     std::optional<unsigned> failWriteAt;    // the Nth write (0x86) fails
     std::optional<unsigned> failReadAt;     // the Nth read (0x85) fails
-    std::optional<std::uint16_t> badStatusByte2AtBlock;    // status byte 2 is 0x00, block not kept
+    std::optional<std::uint16_t> badStatusByte2AtBlock;  // status byte 2 is not FF, block not kept
+    std::uint8_t badStatusByte2 = 0x00;                  // what that byte 2 is then
     std::optional<std::uint16_t> wrongBlockNumberAtBlock;  // status names the block before it
     std::optional<std::uint16_t> nonzeroByte5AtBlock;      // status byte 5 = 1
     std::optional<std::uint16_t> unplugAfterBlock;         // every request fails after this block

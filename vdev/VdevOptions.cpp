@@ -51,7 +51,9 @@ void VdevDeviceOptions::AddTo(CLI::App& app) {
     fault->add_option("--fail-write", faults.failWriteAt, "the Nth write (0x86) fails");
     fault->add_option("--fail-read", faults.failReadAt, "the Nth read (0x85) fails");
     fault->add_option("--bad-status-byte2", faults.badStatusByte2AtBlock,
-                      "block status byte 2 is 0x00 for BLOCK (the block is not kept)");
+                      "block status byte 2 is not FF for BLOCK (the block is not kept)");
+    fault->add_option("--bad-status-byte2-value", faults.badStatusByte2,
+                      "what that byte 2 is (default 0)");
     fault->add_option("--wrong-block-number", faults.wrongBlockNumberAtBlock,
                       "block status names the block before BLOCK");
     fault->add_option("--nonzero-byte5", faults.nonzeroByte5AtBlock,

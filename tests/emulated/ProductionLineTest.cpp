@@ -453,6 +453,18 @@ TEST_F(ProductionLine, AUnitIsFlashedOnlyAfterItsStartedLineIsOnDiskAndNoLineIsG
     EXPECT_EQ(Writes("sdb"), 1u) << "only the query may reach the device";
     EXPECT_EQ(ReadText(Record()), before) << "the cut line was not taken back";
 
+    // A disk that takes the bytes but cannot put them on the medium: the flush is what makes
+    // the line a record, so a failing fsync stops the run before its start frame too.
+    const std::string records = ReadText(Record());
+    run = Shell(std::string("LD_PRELOAD=") + KESTREL_FAIL_FSYNC +
+                " KESTREL_TEST_FAIL_FSYNC=" + Record() + " " + VdevLine(1, "") + kCli +
+                " upgrade --yes --record " + Record() + " " + Image());
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(Contains(run.err, "cannot record the run: " + Record() + ": Input/output error"))
+        << run.err;
+    EXPECT_LE(Writes("sdb"), 1u) << "only the query may reach the device";
+    EXPECT_EQ(ReadText(Record()), records);
+
     run = full("station", "--at 1500:int");  // the station's child alike
     EXPECT_EQ(Writes("sdb"), 1u);
     EXPECT_TRUE(Contains(run.out, "sdb  KV0001  the run could not be recorded")) << run.out;

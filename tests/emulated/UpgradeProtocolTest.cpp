@@ -327,6 +327,9 @@ TEST_F(UpgradeProtocol, EveryFaultDuringSendingStalls) {
         FaultScript faults;
         std::uint16_t failedBlock;
     };
+    // Only FF accepts a block: 0x7F is neither the accepted nor the plain refused byte.
+    FaultScript halfAccepted = Fault(&FaultScript::badStatusByte2AtBlock, 18);
+    halfAccepted.badStatusByte2 = 0x7F;
     // Writes 1 and 2 are the query and start frames; read 1 the query reply.
     const Case cases[] = {
         {"chunk 0", Fault(&FaultScript::failWriteAt, 3), 16},
@@ -335,6 +338,7 @@ TEST_F(UpgradeProtocol, EveryFaultDuringSendingStalls) {
         {"chunk 3", Fault(&FaultScript::failWriteAt, 6), 16},
         {"status read", Fault(&FaultScript::failReadAt, 3), 17},
         {"status byte 2", Fault(&FaultScript::badStatusByte2AtBlock, 18), 18},
+        {"status byte 2 neither FF nor 00", halfAccepted, 18},
         {"block number", Fault(&FaultScript::wrongBlockNumberAtBlock, 18), 18},
         {"status byte 5", Fault(&FaultScript::nonzeroByte5AtBlock, 18), 18},
         {"unplugged", Fault(&FaultScript::unplugAfterBlock, 20), 21},

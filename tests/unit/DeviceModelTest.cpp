@@ -358,6 +358,7 @@ TEST(DeviceModelFaults, WrongStatusFieldsForTheScriptedBlocks) {
 
     Bytes status = host.SendBlock(Pattern(1));
     EXPECT_EQ(status[2], 0x00);
+    EXPECT_EQ(StatusBlock(status), 16) << "only byte 2 says the block was not accepted";
     EXPECT_EQ(host.model.BlocksAccepted(), 0U) << "a block not accepted is not kept";
     EXPECT_EQ(host.model.FlashImage()[16 * 1024], 0xFF);
 

@@ -155,6 +155,16 @@ TEST_F(RawLoadTest, FullSizeImageWithTrailerAtTheEnd) {
     EXPECT_EQ(dlg.m_strSpace, "Space (16-512K)");
 }
 
+TEST_F(RawLoadTest, TheLastBlockIsSearchedForTheMarkerToo) {
+    // The only marker is at the start of block 511, the last one: a one-block range.
+    ImageLayout layout;
+    layout.startBlock = 511;
+    layout.endBlock = 512;
+    ASSERT_TRUE(Load(BuildRawImage(layout)));
+    EXPECT_EQ(g_image.startBlock, 511);
+    EXPECT_EQ(dlg.m_strSpace, "Space (511-512K)");
+}
+
 TEST_F(RawLoadTest, LongerFileIsReadUpToTheImageSize) {
     ImageLayout layout;
     layout.endBlock = 512;

@@ -38,22 +38,11 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "device/linux/devio/DevioAllowed.h"
 #include "device/linux/devio/DevioLock.h"
 #include "device/linux/devio/DevioWire.h"
 
 enum { kScsiTypeCdRom = 5, kMaxNameLength = 12 };
-
-struct VendorCommand {
-    uint8_t opcode;
-    uint8_t toDevice;
-    uint32_t length;
-};
-
-/* The requests an upgrade sends: the query and start frames and block status (8), a chunk with
- * its check byte (321), the last chunk of a block (65), the query reply (27), identify (2). */
-static const struct VendorCommand s_allowed[] = {
-    {0x86, 1, 8}, {0x86, 1, 321}, {0x86, 1, 65}, {0x85, 0, 8}, {0x85, 0, 27}, {0x87, 0, 2},
-};
 
 static int s_drives[kDevioMaxDrives];
 
@@ -89,7 +78,8 @@ static int ReadNumber(const char* path) {
 
 /* The device number sysfs gives for a disk ("8:16\n"), or 0. */
 static dev_t ReadDeviceNumber(const char* name) {
-    char path[64], text[32];
+    char path[64];
+    char text[32];
     snprintf(path, sizeof path, "/sys/block/%s/dev", name);
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
@@ -97,7 +87,8 @@ static dev_t ReadDeviceNumber(const char* name) {
     close(fd);
     if (n <= 0) return 0;
     text[n] = '\0';
-    unsigned major = 0, minor = 0;
+    unsigned major = 0;
+    unsigned minor = 0;
     if (sscanf(text, "%u:%u", &major, &minor) != 2) return 0;
     return makedev(major, minor);
 }
@@ -170,21 +161,6 @@ static void Open(const struct DevioRequest* request, struct DevioReply* reply) {
     reply->drive = (uint32_t)slot + 1;
 }
 
-static int Allowed(const struct DevioRequest* request) {
-    const uint8_t* cdb = request->cdb;
-    uint32_t length =
-        (uint32_t)cdb[2] << 24 | (uint32_t)cdb[3] << 16 | (uint32_t)cdb[4] << 8 | (uint32_t)cdb[5];
-    if (cdb[1] != 0 || length != request->length || cdb[6] != 0 || cdb[7] != 2 || cdb[8] != 0 ||
-        cdb[9] != 0)
-        return 0;
-    for (size_t i = 0; i < sizeof s_allowed / sizeof s_allowed[0]; ++i) {
-        if (s_allowed[i].opcode == cdb[0] && s_allowed[i].toDevice == request->toDevice &&
-            s_allowed[i].length == length)
-            return 1;
-    }
-    return 0;
-}
-
 static int DriveOf(const struct DevioRequest* request) {
     if (request->drive < 1 || request->drive > kDevioMaxDrives) return -1;
     return s_drives[request->drive - 1];
@@ -196,7 +172,7 @@ static void Command(struct DevioRequest* request, struct DevioReply* reply) {
         reply->error = EBADF;
         return;
     }
-    if (!Allowed(request)) {
+    if (!DevioCommandAllowed(request)) {
         reply->error = EPERM;
         return;
     }

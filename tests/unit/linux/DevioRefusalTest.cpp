@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <tuple>
 
+#include "device/linux/devio/DevioAllowed.h"
 #include "device/linux/devio/DevioWire.h"
 
 namespace {
@@ -100,4 +102,48 @@ TEST(DevioHelper, RefusesMalformedRequestsAndForeignDrivesAndKeepsServing) {
     DevioRequest unterminated = Open("");
     std::memset(unterminated.path, 'a', sizeof unterminated.path);
     EXPECT_EQ(helper.Answer(unterminated), EINVAL);
+}
+
+// The rule the helper applies to a command on a drive it has opened (DevioCommandAllowed, the
+// helper's own code): only the upgrade's frames, and a command block whose length field says the
+// request's data length. Held here because opening a drive needs a real one (kernel tier).
+TEST(DevioHelper, PassesOnlyTheUpgradesFramesWithTheLengthTheirBlockSays) {
+    const auto allowed = [](std::uint8_t opcode, bool toDevice, std::uint32_t cdbLength,
+                            std::uint32_t dataLength) {
+        DevioRequest r{};
+        r.version = kDevioVersion;
+        r.op = kDevioCommand;
+        r.drive = 1;
+        r.toDevice = toDevice ? 1 : 0;
+        r.length = dataLength;
+        const unsigned char cdb[kDevioCdbSize] = {opcode,
+                                                  0,
+                                                  static_cast<unsigned char>(cdbLength >> 24),
+                                                  static_cast<unsigned char>(cdbLength >> 16),
+                                                  static_cast<unsigned char>(cdbLength >> 8),
+                                                  static_cast<unsigned char>(cdbLength),
+                                                  0,
+                                                  2,
+                                                  0,
+                                                  0};
+        std::memcpy(r.cdb, cdb, sizeof cdb);
+        return DevioCommandAllowed(&r) != 0;
+    };
+    for (const auto& [opcode, toDevice, length] : {std::tuple{0x86, true, 8u},
+                                                   {0x86, true, 321u},
+                                                   {0x86, true, 65u},
+                                                   {0x85, false, 8u},
+                                                   {0x85, false, 27u},
+                                                   {0x87, false, 2u}}) {
+        const auto op = static_cast<std::uint8_t>(opcode);
+        EXPECT_TRUE(allowed(op, toDevice, length, length)) << opcode;
+        // The block's length field and the data disagree, either way: refused.
+        EXPECT_FALSE(allowed(op, toDevice, length, length + 1)) << opcode;
+        EXPECT_FALSE(allowed(op, toDevice, length, length * 2)) << opcode;
+        EXPECT_FALSE(allowed(op, toDevice, length * 2, length)) << opcode;
+        // The other direction, or another opcode with the same length.
+        EXPECT_FALSE(allowed(op, !toDevice, length, length)) << opcode;
+        EXPECT_FALSE(allowed(0x88, toDevice, length, length)) << opcode;
+    }
+    EXPECT_FALSE(allowed(0x87, false, 0x01000002, 2));  // a length field past 24 bits
 }

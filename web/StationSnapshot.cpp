@@ -137,7 +137,8 @@ void StationSnapshot::Apply(const Json& event) {
                 SetAlarm("database", "database-away", message);
         } else if (code.find("image") != std::string::npos) {
             SetAlarm("image", "image-changed", message);
-        } else if (code.find("duplicate") != std::string::npos) {
+        } else if (code.find("duplicate") != std::string::npos ||
+                   code.find("serial") != std::string::npos) {
             SetAlarm("duplicate:" + Text(event, "serial"), "duplicate-serial", message);
         }
         return;
@@ -172,6 +173,11 @@ void StationSnapshot::Apply(const Json& event) {
             if (const Json value = Field(event, name); !value.is_null()) unit[name] = value;
     } else if (kind == "finished") {
         const std::string result = Text(event, "result");
+        // A child that found the image file changed since the station approved it.
+        if (Text(event, "code") == "image-changed")
+            SetAlarm(
+                "image", "image-changed",
+                "the image file changed since the station approved it: " + Text(event, "message"));
         unit["result"] = result;
         unit["state"] = StateOf(result);
         unit["message"] = Field(event, "message");

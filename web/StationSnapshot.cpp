@@ -247,10 +247,12 @@ std::vector<StationSnapshot::Entry> StationSnapshot::EventsAfter(
     std::unique_lock lock(m_mutex);
     if (after > m_lastSeq) after = 0;
     m_arrived.wait_for(lock, wait, [&] { return m_closed || m_lastSeq > after; });
-    std::vector<Entry> out;
-    for (const Entry& entry : m_ring)
-        if (entry.seq > after) out.push_back(entry);
-    return out;
+    // The ring is in stream order: find the first line after `after` without walking it all,
+    // since every follower asks at every event.
+    const auto first =
+        std::upper_bound(m_ring.begin(), m_ring.end(), after,
+                         [](std::uint64_t seq, const Entry& e) { return seq < e.seq; });
+    return std::vector<Entry>(first, m_ring.end());
 }
 
 void StationSnapshot::Close() {

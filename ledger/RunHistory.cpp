@@ -82,7 +82,7 @@ bool ApplyRecordLine(const std::string& text, const std::string& origin,
         row.message = TextOr(line, "message", "");
     }
     // Older lines name no unit: their serial stands for it.
-    if (row.unit.empty()) row.unit = row.serial.value_or("") + "@" + row.port.value_or("");
+    if (row.unit.empty()) row.unit = UnitOf(row).Name();
     return true;
 }
 

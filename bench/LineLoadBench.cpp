@@ -191,8 +191,7 @@ int main(int argc, char** argv) {
             : *std::max_element(shared.latencies.begin(), shared.latencies.end()),
         static_cast<long long>(shared.runs), static_cast<long long>(shared.busy),
         static_cast<long long>(shared.errors), static_cast<long long>(shared.late),
-        held ? "held" : "BROKEN",
-        static_cast<long long>(shared.doubleClaims), rows, static_cast<long long>(shared.runs),
-        open);
+        held ? "held" : "BROKEN", static_cast<long long>(shared.doubleClaims), rows,
+        static_cast<long long>(shared.runs), open);
     return held ? 0 : 1;
 }

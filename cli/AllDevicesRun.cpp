@@ -10,6 +10,7 @@
 #include "cli/ConsoleClock.h"
 #include "cli/ConsoleInterrupt.h"
 #include "ledger/DatabaseLedger.h"
+#include "ledger/DatabaseSetup.h"
 #include "ledger/JsonLinesLedger.h"
 #include "line/ApprovedImage.h"
 #include "line/ChildUpgrades.h"
@@ -78,10 +79,12 @@ int RunAllDevices(LineOptions options) {
         // say on its own that it does not answer.
         std::string error;
         if (!UnitDatabase::Open(*options.db, &error)) {
+            // A set-up mistake is no outage: it is said with its fix, as a usage error.
+            const std::optional<std::string> advice = DatabaseSetupAdvice(error);
             std::cerr << "kestrel-cli: cannot record the runs: " << error
-                      << "; no device was touched\n";
+                      << (advice ? "; " + *advice : std::string()) << "; no device was touched\n";
             events.Warning("database", "cannot record the runs: " + error);
-            return close(kExitFailure, 0, 0);
+            return close(advice ? kExitUsage : kExitFailure, 0, 0);
         }
     }
 

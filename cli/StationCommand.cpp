@@ -8,6 +8,7 @@
 #include "cli/CliCommon.h"
 #include "cli/ConsoleClock.h"
 #include "cli/ConsoleInterrupt.h"
+#include "ledger/DatabaseSetup.h"
 #include "device/DriveWatch.h"
 #include "cli/WebCommands.h"
 #include "device/ProbeDrive.h"
@@ -98,6 +99,18 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
         return *refused;
     }
     events.Opened("station", options.file, options.approvedSha256);
+    if (options.db) {
+        // A database that refuses the station for a reason no wait cures stops it at once, with
+        // its fix; one that is away is waited for (StationLedger).
+        std::string error;
+        if (!UnitDatabase::Open(*options.db, &error)) {
+            if (const auto advice = DatabaseSetupAdvice(error)) {
+                std::cerr << "kestrel-cli: station: " << error << "; " << *advice << '\n';
+                events.Closed(0, 0, kExitUsage);
+                return kExitUsage;
+            }
+        }
+    }
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     ConsoleClock clock;

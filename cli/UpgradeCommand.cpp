@@ -10,6 +10,7 @@
 #include "cli/ConsoleInterrupt.h"
 #include "cli/ListCommand.h"
 #include "ledger/DatabaseLedger.h"
+#include "ledger/DatabaseSetup.h"
 #include "ledger/JsonLinesLedger.h"
 #include "ledger/RunId.h"
 #include "ledger/RunRecord.h"
@@ -238,6 +239,11 @@ int RunUpgrade(const UpgradeArgs& args) {
                     std::cout << ChildReport::EndedLine(UpgradeOutcome::None, 0, 0.0,
                                                         StartVerdict::Deferred)
                               << std::flush;
+                // A set-up mistake is no outage: said with its fix, as a usage error.
+                if (const auto advice = DatabaseSetupAdvice(error)) {
+                    Refused(dlg, "cannot record the run: " + error + "; " + *advice);
+                    return close(kExitUsage);
+                }
                 return close(Refused(dlg, "cannot record the run: " + error));
             }
             database = db.get();

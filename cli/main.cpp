@@ -17,9 +17,13 @@
 #include "cli/StationCommand.h"
 #include "cli/UpgradeCommand.h"
 #include "cli/WebCommands.h"
+#include "ledger/UnitDatabase.h"
 
 int main(int argc, char** argv) {
     ConsoleInterrupt::IgnoreBrokenPipes();
+    // The unit database's calls wait through the console's interrupt: Ctrl-C is answered
+    // whatever the database does.
+    UnitDatabase::SetWait(&ConsoleInterrupt::SleepUntil);
     CLI::App app{"kestrel-cli: firmware upgrade tool, console front end"};
     app.set_version_flag("--version", std::string("kestrel-cli ") + kKestrelVersion);
     app.require_subcommand(1);

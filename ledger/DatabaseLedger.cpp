@@ -1,6 +1,7 @@
 #include "ledger/DatabaseLedger.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <iostream>
 
 #include "ledger/RunRecord.h"
@@ -8,10 +9,18 @@
 CLI::Option* AddDatabaseOption(CLI::App& command, std::optional<std::string>& db) {
     return command
         .add_option("--db", db,
-                    "Record each run in the unit database URL (sqlite:PATH, postgresql://...) "
-                    "and claim the unit there before its start frame")
-        ->check(CLI::Validator(
+                    "Record each run in the unit database URL (sqlite:PATH, postgresql://...; "
+                    "env:NAME reads the URL from the environment variable NAME) and claim the "
+                    "unit there before its start frame")
+        ->transform(CLI::Validator(
             [](std::string& url) {
+                // env:NAME keeps a URL with a password off the command line, which every user
+                // of the machine can read; the children of --all and station get it so.
+                if (url.rfind("env:", 0) == 0) {
+                    const char* value = std::getenv(url.substr(4).c_str());
+                    if (!value) return "the environment variable " + url.substr(4) + " is not set";
+                    url = value;
+                }
                 return IsDatabaseUrl(url) ? std::string()
                                           : std::string("expected sqlite:PATH or postgresql://...");
             },

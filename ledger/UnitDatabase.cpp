@@ -1,5 +1,26 @@
 #include "ledger/UnitDatabase.h"
 
+#include <thread>
+
+namespace {
+
+bool PlainSleep(std::chrono::steady_clock::time_point due) {
+    std::this_thread::sleep_until(due);
+    return true;
+}
+
+UnitDatabase::Wait s_wait = PlainSleep;
+
+}  // namespace
+
+void UnitDatabase::SetWait(Wait wait) {
+    s_wait = wait ? wait : PlainSleep;
+}
+
+bool UnitDatabase::WaitUntil(std::chrono::steady_clock::time_point due) {
+    return s_wait(due);
+}
+
 std::string ClaimVerdict::Message() const {
     switch (outcome) {
         case Outcome::Claimed:

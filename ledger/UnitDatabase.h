@@ -14,6 +14,7 @@
 // drops. SQLite: a claims row that lapses 30 s after its holder's last heartbeat (every 5 s
 // while the run goes on).
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,13 @@ public:
     static std::unique_ptr<UnitDatabase> Open(const std::string& url, std::string* error);
     virtual ~UnitDatabase() = default;
 
+    // How a caller waits for the database: until due, false when the person interrupted the
+    // program (Ctrl-C) meanwhile. The console gives its interrupt's sleep; by default a plain
+    // sleep. The database's calls wait through it (see InterruptibleDatabase).
+    using Wait = bool (*)(std::chrono::steady_clock::time_point due);
+    static void SetWait(Wait wait);
+    static bool WaitUntil(std::chrono::steady_clock::time_point due);
+
     // The cross-station policy alone, without claiming (a station deciding whether to start a
     // unit). Claimed means "go ahead".
     virtual ClaimVerdict Check(const std::string& unitKey, const std::string& sha256,
@@ -56,10 +64,10 @@ public:
     // started row. Only a Claimed verdict lets the start frame go out.
     virtual ClaimVerdict ClaimAndStart(const RunRow& started, const UnitPolicy& policy) = 0;
     // Writes the run's final row (inserting it when the run never started) and gives the claim
-    // up. After a lost connection it reconnects once; when that fails too the row is kept in a
-    // file of unsent rows (beside an SQLite file; else in $XDG_STATE_HOME/kestrel) that the next
-    // connection to this database writes, and *note says so. False, with the cause in *note,
-    // only when the row could be neither written nor kept.
+    // up. After a lost connection it reconnects once; when that fails too, or the database
+    // does not answer within a few seconds, the row is kept in a file of unsent rows (see
+    // UnsentRows) that the next connection to this database writes, and *note says so. False,
+    // with the cause in *note, only when the row could be neither written nor kept.
     virtual bool Finish(const RunRow& final, std::string* note) = 0;
     // Every run, into history.
     virtual bool ReadRuns(RunHistory& history, std::string* error) = 0;
@@ -69,10 +77,15 @@ public:
     virtual bool ReadRunsSince(const std::string& since, std::vector<RunRow>* rows,
                                std::string* error) = 0;
     // Reconnects when the connection was lost; true when the database answers (and the rows
-    // that waited for it have been written).
+    // that waited for it have been written). An object a station asks (Check, Ping) also writes
+    // rows that wait within a few seconds of the database answering again, idle or not.
     virtual bool Ping(std::string* error) = 0;
 };
 
+// The --db argument that hands url to a child process: on Linux "env:KESTREL_DB_URL", with the
+// URL put into this process's environment, which children inherit and only their own user (and
+// root) can read, unlike a command line, which `ps` shows every user of the machine.
+std::string DatabaseArgumentForChildren(const std::string& url);
 // True for the URLs --db takes ("sqlite:PATH", "postgresql://...", "postgres://...").
 bool IsDatabaseUrl(const std::string& url);
 // Whether this build has the database at all; else the reason to show for --db.

@@ -14,12 +14,14 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 
+#include "ledger/DatabaseUrl.h"
+#include "ledger/DatabaseUrl.h"
 #include "ledger/ReportDatabase.h"
 
 // From SociDatabaseLinux.cpp: a URL without its password, a server message on one printable line.
-std::string SociRedacted(const std::string& url);
 std::string SociOneLine(const std::string& text);
 
 namespace {
@@ -130,7 +132,7 @@ public:
             Query(filter, tally);
             return true;
         } catch (const std::exception& e) {
-            *error = "cannot read the runs: " + SociOneLine(e.what());
+            *error = "cannot read the runs: " + SociOneLine(e.what());  // no URL in it
             return false;
         }
     }
@@ -310,31 +312,24 @@ private:
 
 // The module's entry point for the report, looked up by name.
 extern "C" __attribute__((visibility("default"))) ReportDatabase* KestrelOpenReportDatabase(
-    const std::string& url, std::string* error) {
-    const bool postgres = url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
-    if (!postgres && url.rfind("sqlite:", 0) != 0) {
-        *error = "not a database URL: " + SociRedacted(url) + " (sqlite:PATH or postgresql://...)";
-        return nullptr;
-    }
-    auto db = std::make_unique<SociReportDatabase>(postgres);
+    const std::string& text, std::string* error) {
+    const std::optional<DatabaseUrl> url = DatabaseUrl::Parse(text, error);
+    if (!url) return nullptr;
+    auto db = std::make_unique<SociReportDatabase>(!url->IsSqlite());
+    const auto say = [&url](const std::string& what) { return url->Scrub(SociOneLine(what)); };
     try {
-        if (postgres) {
-            db->Session().open(*soci::factory_postgresql(), url);
-        } else {
-            const std::string path = url.substr(7);
+        if (url->IsSqlite()) {
             // Read-only: a path that is not there stays not there.
             struct stat info {};
-            if (path.empty() || ::stat(path.c_str(), &info) != 0) {
-                *error = "cannot read the database " + url + ": " +
-                         (path.empty() ? std::string("no file named") : std::strerror(errno));
+            if (::stat(url->SqlitePath().c_str(), &info) != 0) {
+                *error = "cannot read the database " + url->Shown() + ": " + std::strerror(errno);
                 return nullptr;
             }
-            if (path.find('"') != std::string::npos) {
-                *error = "cannot read the database " + url + ": a path with '\"' in it";
-                return nullptr;
-            }
-            db->Session().open(*soci::factory_sqlite3(),
-                               "db=\"" + path + "\" readonly=1 timeout=30");
+            db->Session().open(*soci::factory_sqlite3(), url->Connect(30) + " readonly=1");
+        } else {
+            db->Session().open(*soci::factory_postgresql(), url->Connect(30));
+            // A year of runs may take the server longer than a station's statements may.
+            db->Session() << "SET statement_timeout = 0";
         }
         long long version = 0;
         soci::indicator ind = soci::i_null;
@@ -344,11 +339,11 @@ extern "C" __attribute__((visibility("default"))) ReportDatabase* KestrelOpenRep
             ind = soci::i_null;
         }
         if (ind != soci::i_ok) {
-            *error = SociRedacted(url) + " is not a Kestrel unit database (it has no runs)";
+            *error = url->Shown() + " is not a Kestrel unit database (it has no runs)";
             return nullptr;
         }
     } catch (const std::exception& e) {
-        *error = "cannot read the database " + SociRedacted(url) + ": " + SociOneLine(e.what());
+        *error = "cannot read the database " + url->Shown() + ": " + say(e.what());
         return nullptr;
     }
     return db.release();

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <mutex>
 
+#include "ledger/InterruptibleDatabase.h"
 #include "ledger/ReportDatabase.h"
 #include "ledger/UnitDatabase.h"
 
@@ -65,6 +67,11 @@ Function ModuleFunction(const char* name, std::string* error) {
 
 }  // namespace
 
+std::string DatabaseArgumentForChildren(const std::string& url) {
+    ::setenv("KESTREL_DB_URL", url.c_str(), 1);
+    return "env:KESTREL_DB_URL";
+}
+
 bool DatabaseSupported(std::string*) {
     return true;
 }
@@ -72,7 +79,7 @@ bool DatabaseSupported(std::string*) {
 std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& url, std::string* error) {
     const auto open = ModuleFunction<OpenFunction>("KestrelOpenUnitDatabase", error);
     if (!open) return nullptr;
-    return std::unique_ptr<UnitDatabase>(open(url, error));
+    return InterruptibleDatabase::Open(url, open, error);
 }
 
 std::unique_ptr<ReportDatabase> ReportDatabase::Open(const std::string& url, std::string* error) {

@@ -2,8 +2,8 @@
 -- it ended, else when it started) for --since/--until, the station for --station, the image for
 -- --image. The GROUP BY queries over every run read the table itself.
 
-CREATE INDEX runs_by_time ON runs ((COALESCE(finished_at, started_at)));
+CREATE INDEX IF NOT EXISTS runs_by_time ON runs ((COALESCE(finished_at, started_at)));
 
-CREATE INDEX runs_by_station ON runs (station, port);
+CREATE INDEX IF NOT EXISTS runs_by_station ON runs (station, port);
 
-CREATE INDEX runs_by_image ON runs (sha256);
+CREATE INDEX IF NOT EXISTS runs_by_image ON runs (sha256);

@@ -19,3 +19,7 @@ std::unique_ptr<ReportDatabase> ReportDatabase::Open(const std::string&, std::st
     *error = "databases cannot be read on Windows; give the stations' record files (JSON Lines)";
     return nullptr;
 }
+
+std::string DatabaseArgumentForChildren(const std::string& url) {
+    return url;  // never used: --db is refused before any child starts
+}

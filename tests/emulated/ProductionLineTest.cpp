@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -353,6 +355,26 @@ TEST_F(ProductionLine, ARecordThatCannotBeWrittenStopsTheRunBeforeTheDevice) {
         EXPECT_TRUE(ReadText(Log("sdb")).empty()) << command;
         EXPECT_TRUE(ReadText(Log("sdc")).empty()) << command;
     }
+}
+
+TEST_F(ProductionLine, ARecordLockedByAReaderRefusesTheRunInsteadOfStallingTheLine) {
+    Outcome run = Run(1, {}, {"upgrade", "--yes", "--record", Record(), Image()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    struct stat info {};
+    ASSERT_EQ(::stat(Record().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);  // only the owner's group may read it, and lock it
+    // A reader with a read-only descriptor can take the lock (`flock FILE sleep 60`).
+    const int reader = ::open(Record().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(reader, LOCK_EX), 0);
+    const std::string before = ReadText(Record());
+    run = Run(1, {}, {"upgrade", "--yes", "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "cannot record the run: " + Record() +
+                                      ": another process has held its lock for 5 s"))
+        << run.err;
+    EXPECT_TRUE(ReadText(Log("sdb")).empty());  // no start frame, nothing sent
+    EXPECT_EQ(ReadText(Record()), before);
+    ::close(reader);
 }
 
 TEST_F(ProductionLine, AStationKeepsFlashingNewUnitsAfterItsProgramFileIsReplaced) {

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Roles and databases as a site sets them up, on a throwaway PostgreSQL 15 server:
+#   1. the README's set-up (a role, the database owned by it) makes the schema on first use;
+#   2. set-up mistakes stop a station at once with their fix, exit 2: no such database, a role
+#      without rights on schema public (PostgreSQL 15's default for a database it does not own),
+#      a wrong password;
+#   3. a manager's role with SELECT only runs the report, with the owner's figures.
+#   roles.sh BUILD_DIR
+set -euo pipefail
+cli=$1/cli/kestrel-cli
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/server.sh"
+work=$(mktemp -d /tmp/kestrel-roles-XXXXXX)
+trap 'pg_cleanup; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+export XDG_STATE_HOME=$work/state
+pg_setup
+# Passwords are checked for the role "pw" (trust for the others, as the tier's server has it).
+sed -i "1i local all pw scram-sha-256" "$PG_DIR/data/pg_hba.conf"
+pg_start
+fail() { echo "roles: $*" >&2; for f in "$work"/*.err; do [ -f "$f" ] && sed "s|^|  $(basename "$f"): |" "$f" >&2; done; exit 1; }
+as_admin() { pg_as "$pg_bin/$1" -h "$PG_DIR" -U "$PG_USER" "${@:2}"; }
+sql() { as_admin psql -d "$1" -v ON_ERROR_STOP=1 -qtA -c "$2"; }
+url() { echo "postgresql://$1@/$2?host=$PG_DIR"; }
+
+python3 - "$work/fw.bin" <<'PY'
+import sys
+start, end = 16, 40
+data = bytearray(((i * 7) ^ (i >> 9)) & 0xFF for i in range(end * 1024))
+data[start * 1024:start * 1024 + 4] = b"PORI"
+data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
+open(sys.argv[1], "wb").write(data)
+PY
+
+# 1. As the README says: the role, then the database owned by it. No device here: the run
+# stops at "no device" after the database took it (exit 1), and the schema is there.
+as_admin createuser line
+as_admin createdb -O line kestrel
+status=0
+"$cli" upgrade --all --yes --db "$(url line kestrel)" "$work/fw.bin" 2>"$work/readme.err" || status=$?
+[ "$status" -eq 1 ] || fail "README set-up: exit $status, expected 1 (no device)"
+v=$(sql kestrel "SELECT MAX(version) FROM schema_version" 2>&1) || true
+[ "$v" = 3 ] || fail "no schema made: $v"
+
+# 2. Set-up mistakes: exit 2 at once (a time limit stands for "not for ever"), with the fix.
+mistake() {  # NAME EXPECTED_WORDS URL
+  local status=0
+  timeout 20 "$cli" station --db "$3" --station pc1 "$work/fw.bin" </dev/null \
+    >"$work/$1.out" 2>"$work/$1.err" || status=$?
+  [ "$status" -eq 2 ] || fail "$1: exit $status, expected 2"
+  grep -q -- "$2" "$work/$1.err" || fail "$1: no '$2' in the message"
+}
+mistake no-database "createdb -O" "$(url line nosuch)"
+as_admin createuser guest
+mistake no-rights "GRANT CREATE ON SCHEMA public" "$(url guest kestrel)"
+sql postgres "CREATE ROLE pw LOGIN PASSWORD 'right'" >/dev/null
+PGPASSWORD=wrong mistake wrong-password "password" "$(url pw kestrel)"
+
+# 3. Runs in the database, and a manager who may only read them.
+sql kestrel "SET ROLE line;
+  INSERT INTO stations VALUES ('A', '2026-12-08T05:00:00Z', '2026-12-08T06:00:00Z');
+  INSERT INTO runs (run, station, unit, unit_key, serial, file, sha256, type, start_block,
+    end_block, family, chip_id, boot_type, started_at, finished_at, seconds, result, message)
+  VALUES ('r1', 'A', 'KV1@1-1', 'serial:KV1', 'KV1', 'fw.bin', 'abc', 'bin', 16, 40, 'ST', 'x', 1,
+          '2026-12-08T05:00:00Z', '2026-12-08T05:00:08Z', 8, 'failed', 'Send Error!'),
+         ('r2', 'A', 'KV2@1-2', 'serial:KV2', 'KV2', 'fw.bin', 'abc', 'bin', 16, 40, 'ST', 'x', 1,
+          '2026-12-08T05:01:00Z', NULL, 0, NULL, NULL)" >/dev/null
+as_admin createuser manager
+sql kestrel "GRANT USAGE ON SCHEMA public TO manager; GRANT SELECT ON ALL TABLES IN SCHEMA public TO manager"
+"$cli" report --json "$(url manager kestrel)" >"$work/manager.json" 2>"$work/manager.err" ||
+  fail "the read-only role could not run the report"
+"$cli" report --json "$(url line kestrel)" >"$work/owner.json" || fail "the owner's report failed"
+python3 - "$work/manager.json" "$work/owner.json" <<'PY' || fail "the manager's figures differ"
+import json, sys
+a, b = (json.load(open(p)) for p in sys.argv[1:])
+for r in (a, b): r.pop("generatedAt")
+assert a == b, (a, b)
+assert a["totals"]["runs"] == 2 and a["units"]["tried"] == 2 and len(a["rework"]) == 2, a
+PY
+echo "roles: README set-up works, three set-up mistakes exit 2 with their fix, read-only report"

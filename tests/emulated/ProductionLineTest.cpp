@@ -597,14 +597,29 @@ std::vector<nlohmann::json> JsonLines(const std::string& path) {
     return lines;
 }
 
-// The kestrel-cli child that upgrades drive, once it runs; -1 after 10 s without one.
-pid_t ChildFor(const std::string& drive) {
+// The parent of a process; -1 when it is gone.
+pid_t ParentOf(pid_t pid) {
+    // "PID (NAME) STATE PPID ...": the name may hold anything but ends at the last ')'.
+    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(')');
+    if (end == std::string::npos) return -1;
+    int parent = -1;
+    return std::sscanf(stat.c_str() + end + 1, " %*c %d", &parent) == 1 ? parent : -1;
+}
+
+// The kestrel-cli child under root (kestrel-vdev, then the parent kestrel-cli) that upgrades
+// drive, once it runs; -1 after 10 s without one. Other tests run beside this one.
+pid_t ChildFor(pid_t root, const std::string& drive) {
+    const std::string wanted = std::string("--device\0", 9) + drive + '\0';
     for (int tries = 0; tries < 200; ++tries) {
         for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            const auto pid = static_cast<pid_t>(std::stol(name));
             const std::string args = ReadText(entry.path().string() + "/cmdline");
-            const std::string wanted = std::string("--device\0", 9) + drive + '\0';
-            if (Contains(args, std::string("--report\0", 9)) && Contains(args, wanted))
-                return static_cast<pid_t>(std::stol(entry.path().filename().string()));
+            if (Contains(args, std::string("--report\0", 9)) && Contains(args, wanted) &&
+                ParentOf(ParentOf(pid)) == root)
+                return pid;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -665,7 +680,7 @@ TEST_F(ProductionLine, AUnitWhoseQueryReplyIsEmptyFailsInRecordsEventsCountsAndR
 TEST_F(ProductionLine, AllCountsAChildThatWasKilledAsAFailureWithItsCause) {
     const pid_t pid = Start(2, {"--on", "2:--delay-ms 300"},
                             {"upgrade", "--all", "--yes", "--record", Record(), Image()});
-    const pid_t child = ChildFor("sdc");
+    const pid_t child = ChildFor(pid, "sdc");
     ASSERT_GT(child, 0);
     ::kill(child, SIGKILL);
     const Outcome run = Finish(pid);

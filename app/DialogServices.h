@@ -58,16 +58,21 @@ public:
     // could not be written). The dialogs have nothing to do here.
     virtual bool BeforeStartFrame() { return true; }
 
+    // What the view does, written once over the services (DialogServices.cpp) and never
+    // overridden. They are virtual only so that image/ and device/, which call them, reach them
+    // through this table and not by link: ResetUi needs the image record and closes the drive,
+    // so a direct call would tie the image and device libraries to app/ and app/ back to them.
+
     // Resets the upgrade view: the buttons follow whether a file is loaded, the values are
     // shown, currentBlock goes back to startBlock, the progress bar to its range, and an open
     // drive handle is closed.
-    void ResetUi();
+    virtual void ResetUi();
 
     // Enables or disables Browse, Upgrade and both Generate buttons while blocks are being
     // sent; Cancel stays usable. Restored to the ResetUi rule when the run stops.
-    void LockForSending(bool locked);
+    virtual void LockForSending(bool locked);
 
     // What a finished load does to the view: the Generate buttons are enabled, the space text
     // and the path are taken and shown, the view is reset, and Upgrade is enabled.
-    void ShowLoadedImage(const std::string& path, const std::string& space);
+    virtual void ShowLoadedImage(const std::string& path, const std::string& space);
 };

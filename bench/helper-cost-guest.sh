@@ -16,7 +16,7 @@ MEMBER="/usr/bin/setpriv --reuid=1000 --regid=1000 --groups=$KESTREL_GID --inh-c
 # run MODE: one upgrade on a fresh door; prints the BENCH line or a failure.
 run() {
   rm -f /tmp/door.ready
-  kestrel-vdev tcmu --name bench --ready-file /tmp/door.ready >/dev/null 2>/tmp/door.log &
+  kestrel-vdev usb --serial BENCH --ready-file /tmp/door.ready >/dev/null 2>/tmp/door.log &
   door=$!
   i=0
   while [ ! -f /tmp/door.ready ] && [ $i -lt 300 ]; do i=$((i + 1)); sleep 0.1; done
@@ -44,7 +44,7 @@ run() {
 # identify, COUNT times in one process, each way
 COUNT=2000
 rm -f /tmp/door.ready
-kestrel-vdev tcmu --name probe --ready-file /tmp/door.ready >/dev/null 2>/tmp/door.log &
+kestrel-vdev usb --serial PROBE --ready-file /tmp/door.ready >/dev/null 2>/tmp/door.log &
 door=$!
 i=0
 while [ ! -f /tmp/door.ready ] && [ $i -lt 300 ]; do i=$((i + 1)); sleep 0.1; done

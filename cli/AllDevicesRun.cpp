@@ -23,13 +23,17 @@
 #include "device/UpgradeProtocol.h"
 
 void PrintEnded(ChildUpgrades& runs, const UnitResult& result) {
+    runs.Print(EndedLine(result));
+}
+
+std::string EndedLine(const UnitResult& result) {
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", result.blocks, result.seconds);
     std::string line = DriveShortName(result.drive) + "  " + SerialLabel(result.identity) + "  " +
                        result.Why() + figures +
                        (result.duplicateSerial ? "  duplicate serial" : "");
     for (const std::string& error : result.errors) line += "\n  " + error;
-    runs.Print(line);
+    return line;
 }
 
 std::optional<int> ApproveForChildren(LineOptions& options) {

@@ -19,6 +19,7 @@ std::optional<int> ApproveForChildren(LineOptions& options);
 // words when the run showed no message), with "  duplicate serial" after it when another
 // attached unit had the same serial, and the child's own error lines below it.
 void PrintEnded(ChildUpgrades& runs, const UnitResult& result);
+std::string EndedLine(const UnitResult& result);
 
 // Exit status: 0 when every device succeeded, 1 when any failed or none was found, 130 (143)
 // after an interrupt cancelled the runs.

@@ -11,6 +11,7 @@
 #include "device/DriveDiscovery.h"
 #include "device/DriveIdentity.h"
 #include "device/VendorCommands.h"
+#include "web/Slots.h"
 
 namespace {
 
@@ -54,19 +55,22 @@ Json OrNull(const std::optional<std::string>& text) {
     return text ? Json(*text) : Json(nullptr);
 }
 
-// "KESTREL Virtual drive 1.00, USB 1d6b:0104, serial KV0001, port 1-1"; "" when nothing is
-// known.
-std::string IdentityText(const DriveIdentity& id) {
+// "KESTREL Virtual drive 1.00, USB 1d6b:0104, serial KV0001, port 1-1 (Slot 1)"; "" when
+// nothing is known.
+std::string IdentityText(const DriveIdentity& id, const std::vector<WebSlot>& slots) {
     std::string text;
     for (const auto* part : {&id.vendor, &id.product, &id.revision})
         if (*part) text += (text.empty() ? "" : " ") + **part;
     if (id.usb) text += (text.empty() ? "USB " : ", USB ") + *id.usb;
     if (id.serial) text += (text.empty() ? "serial " : ", serial ") + *id.serial;
     if (id.port) text += (text.empty() ? "port " : ", port ") + *id.port;
+    const std::string label = id.port ? SlotLabel(slots, *id.port) : std::string();
+    if (!label.empty()) text += " (" + label + ")";
     return text;
 }
 
-void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
+void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found,
+               const std::vector<WebSlot>& slots) {
     Json drives = Json::array();
     for (const DriveProbe& probe : probes) {
         const bool candidate = IsCandidateKind(probe.drive.kind);
@@ -99,6 +103,8 @@ void PrintJson(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
         d["usb"] = OrNull(identity.usb);
         d["serial"] = OrNull(identity.serial);
         d["port"] = OrNull(identity.port);
+        const std::string label = identity.port ? SlotLabel(slots, *identity.port) : "";
+        d["slot"] = TextOrNull(!label.empty(), label);
         drives.push_back(d);
     }
     Json out;
@@ -112,7 +118,8 @@ std::string Padded(std::string text, std::size_t width) {
     return text;
 }
 
-void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
+void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found,
+               const std::vector<WebSlot>& slots) {
     if (std::none_of(probes.begin(), probes.end(),
                      [](const DriveProbe& p) { return IsCandidateKind(p.drive.kind); }))
         std::cout << "no removable or CD-ROM drive found\n";
@@ -130,7 +137,7 @@ void PrintText(const std::vector<DriveProbe>& probes, const DriveProbe* found) {
         const std::string path = Padded(probe.drive.devicePath, pathWidth);
         const std::string kind = Padded(DriveKindName(probe.drive.kind), kKindWidth);
         std::cout << name << "  " << kind << "  " << path << "  " << line << '\n';
-        const std::string identity = IdentityText(ReadDriveIdentity(probe.drive));
+        const std::string identity = IdentityText(ReadDriveIdentity(probe.drive), slots);
         if (!identity.empty()) std::cout << std::string(nameWidth + 2, ' ') << identity << '\n';
         if (!hint.empty()) std::cout << std::string(nameWidth + 2, ' ') << "hint: " << hint << '\n';
     }
@@ -163,17 +170,26 @@ std::string UnopenedDrivesAdvice() {
 
 void RegisterListCommand(CLI::App& app, std::function<int()>* run) {
     auto json = std::make_shared<bool>(false);
+    auto slotsFile = std::make_shared<std::string>();
     CLI::App* list = app.add_subcommand(
         "list", "List the drives the device search looks at and how each answered");
     list->add_flag("--json", *json, "Print one JSON object");
-    list->callback([json, run] {
-        *run = [json] {
+    list->add_option("--slots", *slotsFile,
+                     "Name each drive's slot by its port: FILE has one 'PORT LABEL' per line");
+    list->callback([json, slotsFile, run] {
+        *run = [json, slotsFile] {
+            std::vector<WebSlot> slots;
+            std::string error;
+            if (!slotsFile->empty() && !ReadSlotsFile(*slotsFile, &slots, &error)) {
+                std::cerr << "kestrel-cli: " << error << "\n";
+                return kExitUsage;
+            }
             const std::vector<DriveProbe> probes = ProbeCandidateDrives();
             const DriveProbe* found = FoundDevice(probes);
             if (*json)
-                PrintJson(probes, found);
+                PrintJson(probes, found, slots);
             else
-                PrintText(probes, found);
+                PrintText(probes, found, slots);
             return found != nullptr ? kExitOk : kExitFailure;
         };
     });

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 #include <memory>
+#include <set>
 
 #include "cli/AllDevicesRun.h"
 #include "cli/CliCommon.h"
@@ -10,6 +11,7 @@
 #include "cli/ConsoleInterrupt.h"
 #include "ledger/DatabaseSetup.h"
 #include "device/DriveWatch.h"
+#include "cli/StationWords.h"
 #include "cli/WebCommands.h"
 #include "device/ProbeDrive.h"
 #include "ledger/DatabaseLedger.h"
@@ -39,47 +41,73 @@ private:
     DriveWatch m_watch;
 };
 
-// The station's lines for a person: one per drive decision and per run that ended.
+// The station's lines for a person: one per drive decision and per run that ended, each with
+// the time and the slot (see StationWords), and the running counts after each end.
 class StationConsole : public StationView {
 public:
-    explicit StationConsole(ChildUpgrades& runs) : m_runs(runs) {}
+    StationConsole(ChildUpgrades& runs, const StationWords& words) : m_runs(runs), m_words(words) {}
 
     void Note(const StationNote& note) override {
         const std::string label = note.drive == nullptr
-                                      ? std::string()
-                                      : DriveShortName(note.drive->drive) + "  " +
+                                      ? StationWords::Time()
+                                      : m_words.Prefix(note.drive->identity) +
+                                            DriveShortName(note.drive->drive) + "  " +
                                             SerialLabel(note.drive->identity) + "  ";
+        const std::string drive = note.drive == nullptr ? std::string() : note.drive->drive.name;
         switch (note.kind) {
             case StationNote::Kind::Attached:
+                m_waiting.insert(drive);
                 return;
             case StationNote::Kind::Upgrading:
+                m_waiting.erase(drive);
                 m_runs.Print(label + "attached: upgrading" +
                              (note.drive->duplicateSerial ? "  duplicate serial" : ""));
                 return;
             case StationNote::Kind::Skipped:
             case StationNote::Kind::Retrying:
+                // A unit waiting for the database or for another station's claim still waits.
+                if (note.code == "busy" || note.code == "done" || note.code == "held-back" ||
+                    note.code == "not-device" || note.code == "running")
+                    m_waiting.erase(drive);
                 m_runs.Print(label + "attached: " + note.message);
                 return;
             case StationNote::Kind::Unusable:
+                m_waiting.erase(drive);
                 m_runs.Print(label + (note.code == "not-started" ? "" : "failed: ") + note.message);
                 return;
             case StationNote::Kind::Removed:
+                m_waiting.erase(drive);
                 m_runs.Print(label + "removed");
                 return;
             case StationNote::Kind::Warning:
                 // The database's comings and goings speak for the station, not for a drive.
-                m_runs.Print(note.code == "database-away" || note.code == "database-back"
-                                 ? note.message
-                                 : "station: warning: " + note.message);
+                m_runs.Print(label + (note.code == "database-away" || note.code == "database-back"
+                                          ? note.message
+                                          : "station: warning: " + note.message));
                 return;
             case StationNote::Kind::Ended:
-                PrintEnded(m_runs, *note.result);
+                Ended(*note.result);
                 return;
         }
     }
 
 private:
+    void Ended(const UnitResult& result) {
+        const RunResult decided = result.Result();
+        if (decided.Counts()) ++(decided.Succeeded() ? m_ok : m_failed);
+        std::string line = m_words.Prefix(result.identity) + EndedLine(result);
+        const std::string advice = StationWords::Advice(result);
+        if (!advice.empty()) line += "\n  " + advice;
+        m_runs.Print(line);
+        m_runs.Print(StationWords::Time() + "station: " + std::to_string(m_ok) + " ok, " +
+                     std::to_string(m_failed) + " failed, " + std::to_string(m_runs.Running()) +
+                     " flashing, " + std::to_string(m_waiting.size()) + " waiting");
+    }
+
     ChildUpgrades& m_runs;
+    const StationWords& m_words;
+    std::set<std::string> m_waiting;  // drives attached, not yet flashed nor left alone
+    int m_ok = 0, m_failed = 0;
 };
 
 int RunStation(LineOptions options, const WebCliOptions& web) {
@@ -87,18 +115,23 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
     if (!OpenEventFile(options, eventFile)) return kExitFailure;
     const std::string name = options.station.value_or(DefaultStationName());
     std::ostream& out = options.events == "-" ? std::cerr : std::cout;
-    int webStatus = kExitOk;
-    const std::unique_ptr<WebService> pages = StartStationPages(web, &webStatus);
-    if (webStatus != kExitOk) return webStatus;
-    if (pages) options.sinks.push_back(pages.get());
     LineEvents events(name, options.lot, options.person, options.sinks);
+    // A station that never started still opens and closes its stream.
+    const auto refuse = [&](int status) {
+        events.Opened(
+            "station", options.file,
+            options.approvedSha256.empty() ? std::nullopt : std::optional(options.approvedSha256));
+        events.Closed(0, 0, status);
+        SayEventTrouble(eventFile);
+        return status;
+    };
     // The file, the channel and the record are checked once, before any device is touched.
-    if (const std::optional<int> refused = ApproveForChildren(options)) {
-        events.Opened("station", options.file, std::nullopt);
-        events.Closed(0, 0, *refused);
-        return *refused;
+    if (const std::optional<int> refused = ApproveForChildren(options)) return refuse(*refused);
+    std::vector<WebSlot> slots;
+    if (std::string error; web.slotsFile && !ReadSlotsFile(*web.slotsFile, &slots, &error)) {
+        std::cerr << "kestrel-cli: " << error << "\n";
+        return refuse(kExitUsage);
     }
-    events.Opened("station", options.file, options.approvedSha256);
     if (options.db) {
         // A database that refuses the station for a reason no wait cures stops it at once, with
         // its fix; one that is away is waited for (StationLedger).
@@ -106,11 +139,16 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
         if (!UnitDatabase::Open(*options.db, &error)) {
             if (const auto advice = DatabaseSetupAdvice(error)) {
                 std::cerr << "kestrel-cli: station: " << error << "; " << *advice << '\n';
-                events.Closed(0, 0, kExitUsage);
-                return kExitUsage;
+                return refuse(kExitUsage);
             }
         }
     }
+    int webStatus = kExitOk;
+    const std::unique_ptr<WebService> pages = StartStationPages(web, &webStatus);
+    if (webStatus != kExitOk) return refuse(webStatus);
+    // The pages follow the same stream, from its first line.
+    if (pages) events.AddSink(pages.get());
+    events.Opened("station", options.file, options.approvedSha256);
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     ConsoleClock clock;
@@ -118,7 +156,8 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
     ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock, out);
     StationLedger ledger(options.db, options.approvedSha256,
                          {.skipDone = options.skipDone, .maxAttempts = options.maxAttempts});
-    StationConsole console(runs);
+    const StationWords words(slots);
+    StationConsole console(runs, words);
     StationEvents stream(events);
     runs.SetOnReport([&stream](const UnitResult& run) { stream.Reported(run); });
     Station station({.name = name, .byAttachment = options.byAttachment}, drives, clock, runs,

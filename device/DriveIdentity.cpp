@@ -35,8 +35,15 @@ std::string DriveIdentity::EscapedSerial() const {
     return text;
 }
 
-std::string DriveIdentity::Unit() const {
-    return EscapedSerial() + "@" + port.value_or("");
+UnitIdentity DriveIdentity::UnitOf(std::string station, std::optional<std::string> drive,
+                                   bool duplicateSerial) const {
+    UnitIdentity unit;
+    if (serialBytes) unit.serial = EscapedSerial();
+    unit.port = port;
+    unit.drive = std::move(drive);
+    unit.station = std::move(station);
+    unit.duplicateSerial = duplicateSerial;
+    return unit;
 }
 
 std::optional<std::string> UsbIdText(std::string_view vendorId, std::string_view productId) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "device/DriveEnumeration.h"
+#include "device/UnitIdentity.h"
 
 struct DriveIdentity {
     std::optional<std::string> vendor;    // SCSI INQUIRY vendor, blanks trimmed
@@ -26,8 +27,11 @@ struct DriveIdentity {
     // The serial with every byte kept: printable ASCII as is except '\', which is "\\", and
     // any other byte as "\xhh"; "" without a serial.
     std::string EscapedSerial() const;
-    // The unit: "<escaped serial>@<port>" (either part may be empty).
-    std::string Unit() const;
+    // The unit as one station sees it now (see UnitIdentity).
+    UnitIdentity UnitOf(std::string station = {}, std::optional<std::string> drive = {},
+                        bool duplicateSerial = false) const;
+    // The unit's name: "<escaped serial>@<port>" (UnitIdentity::Name).
+    std::string Unit() const { return UnitOf().Name(); }
 };
 
 // Unknown fields stay empty; nothing here fails.

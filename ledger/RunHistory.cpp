@@ -85,7 +85,7 @@ bool ApplyRecordLine(const std::string& text, const std::string& origin,
     if (line.contains("lot")) row.lot = Text(line, "lot");
     if (line.contains("operator")) row.person = Text(line, "operator");
     // Older lines name no unit: their serial stands for it.
-    if (row.unit.empty()) row.unit = row.serial.value_or("") + "@" + row.port.value_or("");
+    if (row.unit.empty()) row.unit = UnitOf(row).Name();
     return true;
 }
 

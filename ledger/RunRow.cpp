@@ -46,10 +46,11 @@ std::string FinalJsonLine(const RunRow& row) {
     return out.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::string UnitKey(const std::optional<std::string>& serial, bool duplicateSerial,
-                    const std::string& station, const std::optional<std::string>& port,
-                    const std::optional<std::string>& drive) {
-    if (serial && !serial->empty() && !duplicateSerial) return "serial:" + *serial;
-    if (port && !port->empty()) return "port:" + station + "/" + *port;
-    return "drive:" + station + "/" + drive.value_or("");
+UnitIdentity UnitOf(const RunRow& row) {
+    return {.serial = row.serial,
+            .port = row.port,
+            .drive = row.drive,
+            .station = row.station,
+            // Units told apart by attachment are claimed by station and port, as duplicates are.
+            .duplicateSerial = row.duplicateSerial || row.byAttachment};
 }

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "device/UnitIdentity.h"
+
 struct RunRow {
     std::string run;      // 32 hex digits; older lines without one get "FILE:LINE"
     std::string station;  // "" for older lines
@@ -49,14 +51,5 @@ struct RunRow {
 // whose final row could not reach the database keeps until it can.
 std::string FinalJsonLine(const RunRow& row);
 
-// The key that follows a unit from station to station. The port path tells two attached units
-// apart at one station, but a unit moved to another fixture gets another port path, so claims
-// and the cross-station policy go by the serial when there is one and it was not seen twice at
-// once; otherwise by the station and port (or drive), which is all that names such a unit.
-std::string UnitKey(const std::optional<std::string>& serial, bool duplicateSerial,
-                    const std::string& station, const std::optional<std::string>& port,
-                    const std::optional<std::string>& drive);
-inline std::string UnitKey(const RunRow& row) {
-    return UnitKey(row.serial, row.duplicateSerial || row.byAttachment, row.station, row.port,
-                   row.drive);
-}
+// The unit of the run (see UnitIdentity): its Key() follows the unit from station to station.
+UnitIdentity UnitOf(const RunRow& row);

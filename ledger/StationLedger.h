@@ -28,7 +28,7 @@ public:
     // away; print gets "station: the database does not answer ..." once when it goes away and
     // "station: the database answers again" when it is back.
     virtual bool Available(const Print& print);
-    // The policy's verdict on a unit (by its UnitKey); Claimed means go ahead.
+    // The policy's verdict on a unit (by UnitIdentity::Key); Claimed means go ahead.
     virtual ClaimVerdict Admit(const std::string& unitKey);
     virtual bool Enabled() const { return m_url.has_value(); }
     // The connection is to be made anew before the next unit (a child could not use it).

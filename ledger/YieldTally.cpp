@@ -10,18 +10,6 @@ bool IsAttempt(const RunRow& row) {
     return row.Interrupted() || row.result != "declined";
 }
 
-std::string UnitLabel(const std::string& unitKey) {
-    const std::size_t colon = unitKey.find(':');
-    if (colon == std::string::npos) return unitKey;
-    const std::string kind = unitKey.substr(0, colon);
-    const std::string rest = unitKey.substr(colon + 1);
-    if (kind == "serial") return rest;
-    // "port:STATION/PORT" and "drive:STATION/DRIVE": a port path or drive has no '/'.
-    const std::size_t slash = rest.find_last_of('/');
-    if (slash == std::string::npos) return rest;
-    return rest.substr(slash + 1) + "@" + rest.substr(0, slash);
-}
-
 void YieldCounts::Count(const RunRow& row) {
     ++runs;
     if (row.Interrupted())
@@ -127,7 +115,7 @@ void YieldFold::Add(const RunRow& row) {
     if (row.Interrupted())
         m_tally.interrupted.push_back({row.run, row.station, row.unit, row.startedAt.value_or("")});
 
-    UnitState& unit = m_units[UnitKey(row)];
+    UnitState& unit = m_units[UnitOf(row).Key()];
     unit.counts.Count(row);
     unit.stations.insert(row.station);
     if (unit.firstSeen.empty() || when < unit.firstSeen) unit.firstSeen = when;
@@ -146,7 +134,7 @@ YieldTally YieldFold::Finish() {
         const bool repeat = unit.counts.failed >= 2;
         if (!rework && !repeat) continue;
         const UnitLine line{key,
-                            UnitLabel(key),
+                            UnitIdentity::LabelOf(key),
                             unit.counts,
                             {unit.stations.begin(), unit.stations.end()},
                             unit.firstSeen,

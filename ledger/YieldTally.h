@@ -103,5 +103,3 @@ private:
 // Whether the run counts as ok / failed / an attempt, as the database's queries decide it too.
 bool IsOk(const RunRow& row);
 bool IsAttempt(const RunRow& row);
-// A unit key (UnitKey()) as people read it: the serial, or "<port>@<station>".
-std::string UnitLabel(const std::string& unitKey);

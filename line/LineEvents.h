@@ -31,6 +31,8 @@ public:
     LineEvents(std::string station, std::optional<std::string> lot,
                std::optional<std::string> person, std::vector<EventSink*> sinks);
     bool Active() const { return !m_sinks.empty(); }
+    // One more sink, from the next event on.
+    void AddSink(EventSink* sink) { m_sinks.push_back(sink); }
 
     // command: "upgrade", "upgrade-all", "station".
     void Opened(const std::string& command, const std::string& file,

@@ -68,9 +68,7 @@ Station::Counts Station::Tally() const {
 // By serial (the default), a unit with a serial is known again by serial and port; one without
 // is new at every appearance, and so is every unit when units are told apart by attachment.
 std::string Station::UnitKey(const DriveIdentity& identity) {
-    const bool serial = identity.serialBytes && !identity.serialBytes->empty();
-    if (serial && !m_config.byAttachment) return identity.Unit();
-    return identity.Unit() + "#" + std::to_string(++m_appearances);
+    return identity.UnitOf().StationKey(&m_appearances, m_config.byAttachment);
 }
 
 void Station::Scan() {
@@ -215,13 +213,11 @@ bool Station::AdmittedByDatabase(Attached& attached) {
     if (!m_ledger.Available(print)) {
         waitingFor = "waiting for the database";
     } else {
-        const DriveIdentity& identity = attached.identity;
+        UnitIdentity unit = attached.identity.UnitOf(m_config.name, DriveShortName(attached.drive),
+                                                     attached.duplicateSerial);
         // By attachment, a serial names no unit: claims go by station and port.
-        const bool bySerial = identity.serialBytes && !m_config.byAttachment;
-        const ClaimVerdict verdict = m_ledger.Admit(
-            ::UnitKey(bySerial ? std::optional(identity.EscapedSerial()) : std::nullopt,
-                      attached.duplicateSerial, m_config.name, identity.port,
-                      DriveShortName(attached.drive)));
+        if (m_config.byAttachment) unit.serial.reset();
+        const ClaimVerdict verdict = m_ledger.Admit(unit.Key());
         switch (verdict.outcome) {
             case ClaimVerdict::Outcome::Claimed:
                 attached.waitingFor.clear();

@@ -1,7 +1,6 @@
 #include "web/StationSnapshot.h"
 
 #include <algorithm>
-#include <fstream>
 
 using Json = nlohmann::json;
 
@@ -28,30 +27,6 @@ std::string StateOf(const std::string& result) {
 }
 
 }  // namespace
-
-bool ReadSlotsFile(const std::string& path, std::vector<WebSlot>* slots, std::string* error) {
-    std::ifstream in(path);
-    if (!in) {
-        *error = "cannot read the slots file " + path;
-        return false;
-    }
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line[start] == '#') continue;
-        const std::size_t end = line.find_first_of(" \t", start);
-        const std::size_t label =
-            end == std::string::npos ? end : line.find_first_not_of(" \t", end);
-        if (label == std::string::npos) {
-            *error = path + " line " + std::to_string(number) + ": expected PORT LABEL";
-            return false;
-        }
-        const std::size_t last = line.find_last_not_of(" \t");
-        slots->push_back({line.substr(start, end - start), line.substr(label, last + 1 - label)});
-    }
-    return true;
-}
 
 StationSnapshot::StationSnapshot(std::vector<WebSlot> slots, std::size_t ringSize)
     : m_slots(std::move(slots)), m_ringSize(std::max<std::size_t>(ringSize, 1)) {
@@ -89,9 +64,7 @@ void StationSnapshot::Forget() {
 }
 
 std::string StationSnapshot::SlotLabel(const std::string& port) const {
-    for (const WebSlot& slot : m_slots)
-        if (slot.port == port) return slot.label;
-    return {};
+    return ::SlotLabel(m_slots, port);
 }
 
 void StationSnapshot::SetAlarm(const std::string& key, const std::string& code,

@@ -16,16 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "line/EventSink.h"
-
-// A named slot of the station: a USB port path and what the operators call it ("Slot 3").
-struct WebSlot {
-    std::string port;
-    std::string label;
-};
-
-// Reads a slots file: one "PORT LABEL" per line; blank lines and lines starting with '#' are
-// skipped. False, with "FILE line N: why" in *error, for anything else.
-bool ReadSlotsFile(const std::string& path, std::vector<WebSlot>* slots, std::string* error);
+#include "web/Slots.h"
 
 class StationSnapshot : public EventSink {
 public:

@@ -4,6 +4,8 @@
 // and locks the node under this user's own permissions and sends the vendor requests; a
 // handle here is the helper's number for the drive.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "device/linux/DriveAccess.h"
@@ -30,8 +32,11 @@ public:
 private:
     // Starts the helper once; the errno of a start that failed (kept for every later open).
     int Start();
-    // One request and its reply; the errno of a broken exchange, else 0.
-    int Exchange(DevioRequest& request, DevioReply& reply);
+    // One request and its reply, one message each way; the errno of a broken exchange, else 0.
+    // out (the data a command sends) and in (room for the data it gets back) travel straight
+    // between the caller's buffer and the socket.
+    int Exchange(DevioRequest& request, DevioReply& reply, const std::uint8_t* out = nullptr,
+                 std::uint8_t* in = nullptr, std::size_t inSize = 0);
 
     std::string m_path;
     int m_socket = -1;

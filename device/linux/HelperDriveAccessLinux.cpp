@@ -2,7 +2,9 @@
 //
 // Platform notes:
 // - The helper runs with one end of a SOCK_SEQPACKET socket pair as its standard input: each
-//   message arrives whole or not at all, so a request is one send and its reply one recv.
+//   message arrives whole or not at all, so a request is one sendmsg and its reply one recvmsg,
+//   gathered from and scattered into the caller's buffer (no copy on this side); a reply longer
+//   than the room given shows MSG_TRUNC and fails the exchange.
 // - It is started with posix_spawn (safe in a program with threads, as the dialog is), an empty
 //   environment, no blocked signals and a process group of its own, so that a Ctrl-C at the
 //   terminal reaches this program, which cancels the run the way Cancel does and then closes
@@ -17,11 +19,13 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "device/linux/HelperDriveAccess.h"
@@ -86,18 +90,34 @@ int HelperDriveAccess::Start() {
     return 0;
 }
 
-int HelperDriveAccess::Exchange(DevioRequest& request, DevioReply& reply) {
+int HelperDriveAccess::Exchange(DevioRequest& request, DevioReply& reply, const std::uint8_t* out,
+                                std::uint8_t* in, std::size_t inSize) {
     if (m_socket < 0) return EBADF;
     request.version = kDevioVersion;
+    // The fields, then the data from where the caller has it: one message, no copy here.
+    const std::size_t fields = offsetof(DevioRequest, data);
+    const std::size_t data = DevioRequestSize(&request) - fields;
+    iovec send[2] = {{&request, fields}, {const_cast<std::uint8_t*>(out), data}};
+    msghdr message{};
+    message.msg_iov = send;
+    message.msg_iovlen = data > 0 && out != nullptr ? 2 : 1;
     ssize_t n = -1;
     do {
-        n = ::send(m_socket, &request, sizeof request, MSG_NOSIGNAL);
+        n = ::sendmsg(m_socket, &message, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(sizeof request)) {
+    if (n == static_cast<ssize_t>(fields + (message.msg_iovlen == 2 ? data : 0))) {
+        // The reply's data lands in the caller's buffer; a longer reply than that fails.
+        const std::size_t replyFields = offsetof(DevioReply, data);
+        iovec receive[2] = {{&reply, replyFields}, {in, inSize}};
+        message = msghdr{};
+        message.msg_iov = receive;
+        message.msg_iovlen = in != nullptr && inSize > 0 ? 2 : 1;
         do {
-            n = ::recv(m_socket, &reply, sizeof reply, 0);
+            n = ::recvmsg(m_socket, &message, 0);
         } while (n < 0 && errno == EINTR);
-        if (n == static_cast<ssize_t>(sizeof reply)) return 0;
+        if (n >= static_cast<ssize_t>(replyFields) && (message.msg_flags & MSG_TRUNC) == 0 &&
+            static_cast<std::size_t>(n) == DevioReplySize(&reply))
+            return 0;
     }
     // The helper is gone (or broke the protocol): the drives it held are closed with it, and
     // the next open starts a new one, so that a long-running station goes on with new units.
@@ -138,7 +158,9 @@ DriveLockResult HelperDriveAccess::Lock(DriveHandle handle) {
 bool HelperDriveAccess::Send(DriveHandle handle, const PassThroughRequest& request,
                              PassThroughResult& result) {
     result = PassThroughResult{};
-    DevioRequest message{};
+    // Only the fields are set; the data travels from the caller's buffer (see Exchange).
+    DevioRequest message;
+    std::memset(&message, 0, offsetof(DevioRequest, data));
     if (request.length > sizeof message.data) {
         result.osError = EINVAL;
         return false;
@@ -149,17 +171,14 @@ bool HelperDriveAccess::Send(DriveHandle handle, const PassThroughRequest& reque
     message.length = request.length;
     message.toDevice = request.direction == DataDirection::ToDevice ? 1 : 0;
     std::copy(request.cdb.begin(), request.cdb.end(), message.cdb);
-    if (message.toDevice != 0 && request.length != 0)
-        std::memcpy(message.data, request.buffer, request.length);
-    DevioReply reply{};
-    result.osError = Exchange(message, reply);
+    DevioReply reply;
+    result.osError = message.toDevice != 0
+                         ? Exchange(message, reply, request.buffer)
+                         : Exchange(message, reply, nullptr, request.buffer, request.length);
     if (result.osError == 0) result.osError = reply.error;
     if (result.osError != 0) return false;
     result = SgIoOutcome(reply.hostStatus, reply.driverStatus, reply.status, reply.sense,
                          std::min<std::size_t>(reply.senseLength, sizeof reply.sense));
-    if (message.toDevice == 0 && request.length != 0)
-        std::memcpy(request.buffer, reply.data,
-                    std::min<std::size_t>(reply.length, request.length));
     return result.reachedDevice;
 }
 

@@ -274,7 +274,7 @@ private:
                 [&] {
                     UnitLine& unit = units[unitKey];
                     unit.unitKey = unitKey;
-                    unit.unit = UnitLabel(unitKey);
+                    unit.unit = UnitIdentity::LabelOf(unitKey);
                     unit.counts.Add(c.Get());
                     unit.stations.push_back(station);
                     if (unit.firstSeen.empty() || first < unit.firstSeen) unit.firstSeen = first;

@@ -112,7 +112,7 @@ struct RunBinding {
         : run(row.run),
           station(row.station),
           unit(row.unit),
-          unitKey(UnitKey(row)),
+          unitKey(UnitOf(row).Key()),
           serial(row.serial),
           port(row.port),
           duplicateSerial(row.duplicateSerial ? 1 : 0),

@@ -307,12 +307,14 @@ TEST_F(ProductionLine, AllUpgradesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
 TEST_F(ProductionLine, StationFlashesEachUnitOnceAndRetriesAFailedOneAfterReplug) {
     // sdb is there from the start; sdc comes at 0.2 s, fails, is pulled out and plugged in
     // again; sdb is re-plugged after its success; sdd is not the device. Ctrl-C at 6 s. Each
-    // unit stays out for 1 s, two of the station's 500 ms looks.
+    // unit stays out for 1 s, two of the station's 500 ms looks. sdc's port has a slot name.
+    const std::string slots = m_dir.File("slots.txt");
+    WriteBytes(slots, std::vector<std::uint8_t>{'2', '-', '3', ' ', 'S', 'l', 'o', 't', ' ', 'B'});
     const Outcome run = Run(
         3,
         {"--on", "2:--fail-write 11", "--on", "3:--not-device", "--at", "200:+2", "--at", "1500:-2",
          "--at", "2500:+2", "--at", "3000:-1", "--at", "4000:+1", "--at", "6000:int"},
-        {"station", "--record", Record(), Image()});
+        {"station", "--record", Record(), "--slots", slots, Image()});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     // In the words list uses for the same drive.
     EXPECT_TRUE(Contains(run.out, "sdd  KV0003  attached: opened, identify answered ")) << run.out;
@@ -320,6 +322,13 @@ TEST_F(ProductionLine, StationFlashesEachUnitOnceAndRetriesAFailedOneAfterReplug
     EXPECT_TRUE(Contains(run.out, "sdb  KV0001  attached: already upgraded, left alone"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, "station: 2 succeeded, 0 failed\n")) << run.out;
+    // The console's words: the slot by its name (or its port), the failure's remedy, the
+    // running counts.
+    EXPECT_TRUE(Contains(run.out, "  Slot B  sdc  KV0002  Send Error!")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "  2-2  sdb  KV0001  attached: upgrading")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "what to do: the device stopped taking blocks at block "))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out, "  station: 1 ok, 1 failed, ")) << run.out;
     EXPECT_EQ(Writes("sdd"), 0u);
     EXPECT_TRUE(Flashed("sdb"));
     EXPECT_TRUE(Flashed("sdc"));

@@ -59,9 +59,10 @@ void PrintResult(int rc, int error, const sg_io_hdr_t& io, bool toDevice,
 
 bool Exchange(int socket, DevioRequest& request, DevioReply& reply) {
     request.version = kDevioVersion;
-    return ::send(socket, &request, sizeof request, MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(sizeof request) &&
-           ::recv(socket, &reply, sizeof reply, 0) == static_cast<ssize_t>(sizeof reply);
+    const std::size_t size = DevioRequestSize(&request);
+    if (::send(socket, &request, size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) return false;
+    const ssize_t n = ::recv(socket, &reply, sizeof reply, 0);
+    return n > 0 && static_cast<std::size_t>(n) == DevioReplySize(&reply);
 }
 
 // The request through the helper; the report in the same words as a direct one.
@@ -85,8 +86,11 @@ int ViaHelper(const char* helper, const char* device, bool toDevice, const unsig
     DevioRequest request{};
     DevioReply reply{};
     if (device == nullptr) {
-        // A close of a drive never opened: the helper answers EBADF, nothing else happens.
-        request.op = kDevioClose;
+        // A chunk write (the largest request) to a drive never opened: the helper answers
+        // EBADF, nothing else happens; the message and the switches are an upgrade's own.
+        request.op = kDevioCommand;
+        request.toDevice = 1;
+        request.length = kDevioMaxData;
         return Repeated([&] { return Exchange(pair[0], request, reply) && reply.error == EBADF; })
                    ? 0
                    : 1;

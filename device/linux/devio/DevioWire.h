@@ -1,17 +1,20 @@
 /* The messages between kestrel-cli / kestrel-upgrade and kestrel-devio, the helper that holds
  * CAP_SYS_RAWIO. C and C++ both read this header: the helper is plain C.
  *
- * One SOCK_SEQPACKET socket pair; every message is one whole struct, nothing else. The client
- * sends a DevioRequest and reads one DevioReply before it sends the next. All fields are in the
- * host's byte order (both ends run on the same machine). */
+ * One SOCK_SEQPACKET socket pair; every message is one struct cut after the data it carries
+ * (DevioRequestSize, DevioReplySize), nothing else: a request and its reply are one message
+ * each way, and no byte that carries nothing is copied. The client sends a DevioRequest and
+ * reads one DevioReply before it sends the next. All fields are in the host's byte order (both
+ * ends run on the same machine). */
 #ifndef KESTREL_DEVIO_WIRE_H
 #define KESTREL_DEVIO_WIRE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 /* Raised whenever a message changes: a program and a helper of different releases (a package
  * upgraded while a station ran) refuse each other with EPROTO instead of misreading. */
-enum { kDevioVersion = 1 };
+enum { kDevioVersion = 2 };
 
 enum {
     kDevioOpen = 1,    /* path: open the drive read-write and take its lock */
@@ -59,5 +62,14 @@ struct DevioReply {
     uint32_t length;             /* kDevioCommand from the device: data bytes that follow */
     uint8_t data[kDevioMaxData]; /* kDevioCommand from the device: the data */
 };
+
+/* The bytes of a message: its fields, and of its data only what it carries. */
+static inline size_t DevioRequestSize(const struct DevioRequest* request) {
+    size_t data = request->op == kDevioCommand && request->toDevice ? request->length : 0;
+    return offsetof(struct DevioRequest, data) + (data <= kDevioMaxData ? data : 0);
+}
+static inline size_t DevioReplySize(const struct DevioReply* reply) {
+    return offsetof(struct DevioReply, data) + (reply->length <= kDevioMaxData ? reply->length : 0);
+}
 
 #endif

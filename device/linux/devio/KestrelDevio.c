@@ -210,6 +210,8 @@ static void Command(struct DevioRequest* request, struct DevioReply* reply) {
     hdr.sbp = reply->sense;
     hdr.dxfer_len = request->length;
     hdr.dxferp = request->toDevice ? request->data : reply->data;
+    /* What the device leaves unanswered goes back as zeros, never as an earlier reply's bytes. */
+    if (!request->toDevice) memset(reply->data, 0, request->length);
     hdr.timeout = request->timeoutMs;
     /* Sent once, whatever happens: a vendor write sent twice would upset the device. */
     if (ioctl(fd, SG_IO, &hdr) != 0) {
@@ -251,34 +253,40 @@ int main(void) {
     if (KeepOnlyRawIo() != 0) return 2;
     for (int i = 0; i < kDevioMaxDrives; ++i) s_drives[i] = -1;
 
-    static struct DevioRequest request;
+    /* Received in place, with one byte more than a request: a longer message shows as too long,
+     * not cut to size. */
+    static union {
+        struct DevioRequest request;
+        unsigned char bytes[sizeof(struct DevioRequest) + 1];
+    } message;
+    struct DevioRequest* const request = &message.request;
     static struct DevioReply reply;
     for (;;) {
-        /* One byte more than a request: a longer message shows as too long, not cut to size. */
-        static unsigned char message[sizeof request + 1];
-        ssize_t n = recv(0, message, sizeof message, 0);
+        ssize_t n = recv(0, message.bytes, sizeof message.bytes, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return 0; /* the run closed its end, or is gone */
-        memset(&reply, 0, sizeof reply);
-        if ((size_t)n != sizeof request) {
+        memset(&reply, 0, offsetof(struct DevioReply, data));
+        /* The fields first, then the data they announce, to the byte. */
+        if ((size_t)n < offsetof(struct DevioRequest, data) || request->length > kDevioMaxData ||
+            (size_t)n != DevioRequestSize(request)) {
             reply.error = EINVAL;
         } else {
-            memcpy(&request, message, sizeof request);
-            switch (request.version == kDevioVersion ? request.op : 0) {
+            switch (request->version == kDevioVersion ? request->op : 0) {
                 case kDevioOpen:
-                    Open(&request, &reply);
+                    Open(request, &reply);
                     break;
                 case kDevioCommand:
-                    Command(&request, &reply);
+                    Command(request, &reply);
                     break;
                 case kDevioClose:
-                    Close(&request, &reply);
+                    Close(request, &reply);
                     break;
                 default:
-                    reply.error = request.version == kDevioVersion ? EINVAL : EPROTO;
+                    reply.error = request->version == kDevioVersion ? EINVAL : EPROTO;
                     break;
             }
         }
-        if (send(0, &reply, sizeof reply, MSG_NOSIGNAL) != (ssize_t)sizeof reply) return 0;
+        size_t length = DevioReplySize(&reply);
+        if (send(0, &reply, length, MSG_NOSIGNAL) != (ssize_t)length) return 0;
     }
 }

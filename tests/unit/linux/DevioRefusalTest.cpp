@@ -44,10 +44,11 @@ public:
     int Answer(const void* message, std::size_t size) {
         DevioReply reply{};
         EXPECT_EQ(::send(m_socket, message, size, MSG_NOSIGNAL), static_cast<ssize_t>(size));
-        EXPECT_EQ(::recv(m_socket, &reply, sizeof reply, 0), static_cast<ssize_t>(sizeof reply));
+        const ssize_t n = ::recv(m_socket, &reply, sizeof reply, 0);
+        EXPECT_EQ(n, static_cast<ssize_t>(DevioReplySize(&reply)));
         return reply.error;
     }
-    int Answer(const DevioRequest& request) { return Answer(&request, sizeof request); }
+    int Answer(const DevioRequest& request) { return Answer(&request, DevioRequestSize(&request)); }
 
 private:
     pid_t m_pid = -1;
@@ -75,7 +76,17 @@ TEST(DevioHelper, RefusesMalformedRequestsAndForeignDrivesAndKeepsServing) {
     std::memcpy(identify.cdb, cdb, sizeof cdb);
     EXPECT_EQ(helper.Answer(identify), EBADF);  // never opened
 
-    EXPECT_EQ(helper.Answer(&identify, sizeof identify - 1), EINVAL);
+    // A message is its fields and exactly the data they announce: one byte short or over is
+    // refused before anything else is read from it.
+    EXPECT_EQ(helper.Answer(&identify, DevioRequestSize(&identify) - 1), EINVAL);
+    DevioRequest chunk = identify;
+    chunk.toDevice = 1;
+    chunk.length = kDevioMaxData;
+    EXPECT_EQ(helper.Answer(chunk), EBADF);
+    EXPECT_EQ(helper.Answer(&chunk, DevioRequestSize(&chunk) - 1), EINVAL);
+    unsigned char longer[sizeof(DevioRequest) + 1] = {};
+    std::memcpy(longer, &chunk, sizeof chunk);
+    EXPECT_EQ(helper.Answer(longer, sizeof longer), EINVAL);
     DevioRequest other = identify;
     other.version = kDevioVersion + 1;
     EXPECT_EQ(helper.Answer(other), EPROTO);

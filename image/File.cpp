@@ -36,8 +36,9 @@ File::~File() {
     Close();
 }
 
-bool File::Fail(const char* action, int error) {
-    m_error = std::string("Cannot ") + action + " \"" + m_path + "\": " + std::strerror(error);
+bool File::Fail(const char* action, int error, const std::string& cause) {
+    m_error = std::string("Cannot ") + action + " \"" + m_path +
+              "\": " + (cause.empty() ? std::string(std::strerror(error)) : cause);
     return false;
 }
 
@@ -70,7 +71,7 @@ bool File::CreateForWriting(const std::string& path) {
     // rename: a folder in the target's place, or a file this user may not write (the rename
     // alone would replace it, since it asks only for the folder).
     const WriteTarget target = ResolveWriteTarget(path);
-    if (target.error != 0) return Fail("create", target.error);
+    if (target.error != 0) return Fail("create", target.error, target.cause);
     // Beside the file a link points to, so the rename replaces that file and keeps the link.
     m_targetPath = target.path;
     m_tempPath = TemporaryPathFor(m_targetPath);

@@ -40,7 +40,7 @@ public:
     const std::string& ErrorText() const { return m_error; }
 
 private:
-    bool Fail(const char* action, int error);
+    bool Fail(const char* action, int error, const std::string& cause = "");
 
     int m_fd = -1;
     bool m_writing = false;

@@ -76,7 +76,13 @@ std::unique_ptr<UnitDatabase> InterruptibleDatabase::Open(const std::string& url
     return std::unique_ptr<UnitDatabase>(new InterruptibleDatabase(url, inner));
 }
 
-InterruptibleDatabase::~InterruptibleDatabase() = default;
+InterruptibleDatabase::~InterruptibleDatabase() {
+    // After Ctrl-C the program ends at once: closing the connection (and a station's resender
+    // in the middle of a call to a database that does not answer) is left to a worker rather
+    // than waited for.
+    if (!UnitDatabase::WaitUntil(SteadyClock::now()))
+        std::thread([inner = std::move(m_inner)]() mutable { inner.reset(); }).detach();
+}
 
 bool InterruptibleDatabase::Run(const std::function<void(UnitDatabase&)>& work,
                                 std::chrono::seconds limit, std::chrono::seconds afterInterrupt,

@@ -234,16 +234,13 @@ Json UnitJson(const UnitLine& unit) {
     return out;
 }
 
-Section UnitSection(const std::string& title, const std::vector<UnitLine>& units) {
+// total: how many the list has in all (the tally keeps the first YieldTally::kListLimit).
+Section UnitSection(const std::string& title, const std::vector<UnitLine>& units, int total) {
     Section section{
         title, {"unit", "tries", "failed", "cancelled", "interrupted", "stations", "last run"}, {}};
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        if (i == kListRows) {
-            section.more = units.size() - kListRows;
-            break;
-        }
+    for (std::size_t i = 0; i < units.size() && i < kListRows; ++i)
         section.rows.push_back(UnitCells(units[i]));
-    }
+    section.more = static_cast<std::size_t>(total) - section.rows.size();
     return section;
 }
 
@@ -300,18 +297,16 @@ std::vector<Section> Tables(const YieldTally& t, const std::string& periodTitle,
         messages.rows.push_back(
             {message.empty() ? "(no message)" : message, std::to_string(count)});
     list.push_back(messages);
-    list.push_back(UnitSection("Units to rework (tried, never ok)", t.rework));
-    list.push_back(UnitSection("Units that failed more than once", t.repeats));
+    list.push_back(
+        UnitSection("Units to rework (tried, never ok)", t.rework, t.unitsTried - t.unitsPassed));
+    list.push_back(UnitSection("Units that failed more than once", t.repeats, t.unitsFailedTwice));
     Section interrupted{
         "Interrupted runs (started, never ended)", {"started", "station", "unit", "run"}, {}};
-    for (std::size_t i = 0; i < t.interrupted.size(); ++i) {
-        if (i == kListRows) {
-            interrupted.more = t.interrupted.size() - kListRows;
-            break;
-        }
+    for (std::size_t i = 0; i < t.interrupted.size() && i < kListRows; ++i) {
         const InterruptedRun& run = t.interrupted[i];
         interrupted.rows.push_back({run.startedAt, run.station, run.unit, run.run});
     }
+    interrupted.more = static_cast<std::size_t>(t.totals.interrupted) - interrupted.rows.size();
     list.push_back(interrupted);
     return list;
 }
@@ -409,7 +404,7 @@ std::vector<std::string> YieldReport::Summary() const {
                     std::to_string(t.unitsPassed) + " passed (" +
                     Percent(Ratio(t.unitsPassed, t.unitsTried)) + "), first-pass yield " +
                     Percent(Ratio(t.unitsFirstPass, t.unitsTried)) + ", " +
-                    std::to_string(t.rework.size()) + " to rework");
+                    std::to_string(t.unitsTried - t.unitsPassed) + " to rework");
     lines.push_back("Cycle time: " + Seconds(t.cycle.Mean()) + " s mean, " +
                     Seconds(t.cycle.longestSeconds) + " s longest (" +
                     std::to_string(t.cycle.runs) + " finished runs that tried a unit)");
@@ -430,7 +425,9 @@ std::string YieldReport::ToText() const {
             continue;
         }
         out += TextTable(s.header, s.rows);
-        if (s.more) out += "  ... and " + std::to_string(s.more) + " more (--json lists all)\n";
+        if (s.more)
+            out += "  ... and " + std::to_string(s.more) + " more (--json lists the first " +
+                   std::to_string(YieldTally::kListLimit) + ")\n";
     }
     return out;
 }
@@ -451,7 +448,8 @@ Json YieldReport::ToJson() const {
     out["units"] = {{"tried", t.unitsTried},
                     {"passed", t.unitsPassed},
                     {"firstPass", t.unitsFirstPass},
-                    {"toRework", t.rework.size()},
+                    {"toRework", t.unitsTried - t.unitsPassed},
+                    {"failedTwice", t.unitsFailedTwice},
                     {"yieldPercent", tried < 0 ? Json(nullptr) : Json(tried)},
                     {"firstPassYieldPercent", first < 0 ? Json(nullptr) : Json(first)}};
     out["cycleTime"] = CycleJson(t.cycle);
@@ -641,7 +639,8 @@ std::string YieldReport::ToHtml() const {
         }
         out += HtmlTable(s.header, s.rows);
         if (s.more)
-            out += "<p>... and " + std::to_string(s.more) + " more (--json lists all).</p>\n";
+            out += "<p>... and " + std::to_string(s.more) + " more (--json lists the first " +
+                   std::to_string(YieldTally::kListLimit) + ").</p>\n";
     }
     return out + "</body>\n</html>\n";
 }

@@ -70,6 +70,7 @@ void YieldTally::Add(const YieldTally& other) {
     unitsTried += other.unitsTried;
     unitsPassed += other.unitsPassed;
     unitsFirstPass += other.unitsFirstPass;
+    unitsFailedTwice += other.unitsFailedTwice;
     rework.insert(rework.end(), other.rework.begin(), other.rework.end());
     repeats.insert(repeats.end(), other.repeats.begin(), other.repeats.end());
     interrupted.insert(interrupted.end(), other.interrupted.begin(), other.interrupted.end());
@@ -90,6 +91,9 @@ void YieldTally::SortLists() {
                          return a.startedAt != b.startedAt ? a.startedAt < b.startedAt
                                                            : a.run < b.run;
                      });
+    if (rework.size() > kListLimit) rework.resize(kListLimit);
+    if (repeats.size() > kListLimit) repeats.resize(kListLimit);
+    if (interrupted.size() > kListLimit) interrupted.resize(kListLimit);
 }
 
 void YieldFold::Add(const RunRow& row) {
@@ -132,6 +136,7 @@ YieldTally YieldFold::Finish() {
         if (unit.counts.ok > 0 && unit.firstOk == unit.firstTry) ++m_tally.unitsFirstPass;
         const bool rework = unit.counts.ok == 0;
         const bool repeat = unit.counts.failed >= 2;
+        if (repeat) ++m_tally.unitsFailedTwice;
         if (!rework && !repeat) continue;
         const UnitLine line{key,
                             UnitIdentity::LabelOf(key),

@@ -70,17 +70,21 @@ struct YieldTally {
     std::map<std::pair<std::string, std::string>, YieldCounts> slots;  // (station, port or drive)
     std::map<std::string, YieldCounts> hours;                          // "YYYY-MM-DDTHH"
     std::map<std::string, int> failures;                               // message -> failed runs
-    int unitsTried = 0;             // units with a run that tried them
-    int unitsPassed = 0;            // of those, units with an ok run
-    int unitsFirstPass = 0;         // units whose first try was ok
-    std::vector<UnitLine> rework;   // tried and never ok, latest first
-    std::vector<UnitLine> repeats;  // failed twice or more, most failures first
-    std::vector<InterruptedRun> interrupted;
+    int unitsTried = 0;      // units with a run that tried them
+    int unitsPassed = 0;     // of those, units with an ok run
+    int unitsFirstPass = 0;  // units whose first try was ok
+    int unitsFailedTwice = 0;
+    // The lists hold at most kListLimit each (their counts are unitsTried - unitsPassed,
+    // unitsFailedTwice and totals.interrupted): a year's report stays within its memory.
+    static constexpr std::size_t kListLimit = 1000;
+    std::vector<UnitLine> rework;             // tried and never ok, latest first
+    std::vector<UnitLine> repeats;            // failed twice or more, most failures first
+    std::vector<InterruptedRun> interrupted;  // by when they started
     int skippedLines = 0;
 
     // Runs from another source (a second database, a Windows station's files).
     void Add(const YieldTally& other);
-    // Orders the lists as the report shows them.
+    // Orders the lists as the report shows them and keeps the first kListLimit of each.
     void SortLists();
 };
 

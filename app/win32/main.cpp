@@ -11,6 +11,10 @@
 #include "image/win32/WideText.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Elevated, from whatever folder it was started in: every DLL loaded from here on (a
+    // delay-loaded one, one a library loads itself) comes from System32, never from beside
+    // the program. The statically imported ones are KnownDLLs or, comctl32, the manifest's.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // --version and --help answer on the standard output the program was given (a pipe or a
     // file; a window program has no console of its own).
     int argc = 0;

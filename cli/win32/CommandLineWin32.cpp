@@ -6,6 +6,10 @@
 #include "image/win32/WideText.h"
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    // The first thing main asks of Windows. From an administrator prompt in a download folder
+    // this program runs elevated: every DLL loaded from here on (bcrypt.dll is delay-loaded for
+    // this) comes from System32, never from beside the program.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide == nullptr || count != argc) {

@@ -19,16 +19,27 @@
 namespace {
 
 constexpr int kMaxUsbDepth = 8;  // SCSI device to USB device is 4 levels on real hosts
-constexpr std::size_t kMaxAttribute = 256;
+// A sysfs attribute is at most one page; a USB string descriptor (126 UTF-16 units) is at most
+// 378 bytes of UTF-8. Every byte up to this bound is kept.
+constexpr std::size_t kMaxAttribute = 4096;
+// What stands for a value that does not fit: the unit is then one without a serial.
+constexpr const char* kTooLong = "(longer than 4096 bytes, not read)";
 
+// The whole attribute; "" for one longer than kMaxAttribute (see kTooLong).
 std::optional<std::string> ReadAttribute(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    char text[kMaxAttribute];
-    const ssize_t n = ::read(fd, text, sizeof text);
+    std::string text;
+    char chunk[1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n <= 0) break;
+        text.append(chunk, static_cast<std::size_t>(n));
+        if (text.size() > kMaxAttribute) break;
+    }
     ::close(fd);
-    if (n <= 0) return std::nullopt;
-    return std::string(text, static_cast<std::size_t>(n));
+    if (text.empty()) return std::nullopt;
+    return text.size() > kMaxAttribute ? std::string() : text;
 }
 
 std::optional<std::string> ReadText(const std::string& path) {
@@ -52,7 +63,9 @@ DriveIdentity ReadDriveIdentity(const DriveCandidate& drive) {
         if (!vendorId) continue;
         identity.usb = UsbIdText(*vendorId, ReadAttribute(up + "/idProduct").value_or(""));
         const std::optional<std::string> serial = ReadAttribute(up + "/serial");
-        if (serial) {
+        if (serial && serial->empty()) {
+            identity.serial = kTooLong;
+        } else if (serial) {
             identity.serial = CleanIdentityText(*serial);
             identity.serialBytes =
                 serial->ends_with('\n') ? serial->substr(0, serial->size() - 1) : *serial;

@@ -9,6 +9,8 @@
 // - The owner can be kept only by root; the group by a member of it. Failing either is not an
 //   error: the file then belongs to the writer, as a newly created one would.
 // - Only the permission bits (0777) are carried over, never set-id or sticky bits.
+// - Links in sticky world-writable folders follow the kernel's fs.protected_symlinks rule
+//   (see WriteTarget.h), whatever the sysctl says: a hand-made walk is not covered by it.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,6 +44,16 @@ std::string ReadLink(const std::string& path, std::size_t sizeHint) {
     }
 }
 
+// The kernel's rule for links in sticky world-writable folders (fs.protected_symlinks): only
+// the follower's own links and the folder owner's are followed there.
+bool MayFollow(const std::string& linkPath, const struct stat& link) {
+    const std::string folder = FolderOf(linkPath);
+    struct stat dir {};
+    if (::stat(folder.empty() ? "." : folder.c_str(), &dir) != 0) return false;
+    const bool shared = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+    return !shared || link.st_uid == ::geteuid() || link.st_uid == dir.st_uid;
+}
+
 }  // namespace
 
 WriteTarget ResolveWriteTarget(const std::string& path) {
@@ -57,6 +69,13 @@ WriteTarget ResolveWriteTarget(const std::string& path) {
         if (!S_ISLNK(info.st_mode)) break;
         if (hops == kMaxLinkHops) {
             target.error = ELOOP;
+            return target;
+        }
+        if (!MayFollow(target.path, info)) {
+            target.error = EACCES;
+            target.cause =
+                "a symbolic link of another user in a sticky folder everyone may "
+                "write; not followed";
             return target;
         }
         const std::string link = ReadLink(target.path, static_cast<std::size_t>(info.st_size));

@@ -523,6 +523,12 @@ TEST_F(ProductionLine, UnitsAreToldApartBySerialAndPortWithEverySerialByteKept) 
     }
     std::sort(serials.begin(), serials.end());
     EXPECT_EQ(serials, (std::vector<std::string>{"KV\\xc3\\xa8", "KV\\xc3\\xa9"}));
+
+    // A long serial (a USB string descriptor can carry 378 bytes of UTF-8) is kept whole.
+    std::string longSerial;
+    for (int i = 0; i < 400; ++i) longSerial += static_cast<char>('A' + i % 26);
+    run = Run(1, {"--on", "1:--serial " + longSerial}, {"list", "--json"});
+    EXPECT_TRUE(Contains(run.out, "\"" + longSerial + "\"")) << run.out;
 }
 
 TEST_F(ProductionLine, AStationRetriesADriveItCannotOpenYetAndCountsOneItNeverCould) {

@@ -349,6 +349,10 @@ elif ! grep "KV0002" /tmp/usb-station.log | grep -q "Send Error!\|failed"; then
   fail usb-station "the failing unit's message: $(cat /tmp/usb-station.log)"
 elif ! grep "KV0001" /tmp/usb-station.log | grep -qF "already upgraded, left alone"; then
   fail usb-station "the replugged unit: $(cat /tmp/usb-station.log)"
+elif [ $UDEV = yes ] && ! has /tmp/usb-station.log "station: waiting for devices; Ctrl-C stops"; then
+  # with udev it looks only when udev says something changed: every plug and pull above came
+  # to it as udev's events
+  fail usb-station "the station did not listen to udev: $(head -n 1 /tmp/usb-station.log)"
 elif [ "$started" != 3 ] || [ "$finished" != 3 ]; then
   fail usb-station "records: $started started, $finished finished: $(cat /tmp/usbst.jsonl)"
 else

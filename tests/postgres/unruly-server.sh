@@ -7,7 +7,9 @@
 #   3. a session holding the schema's table and the migration lock: the station still answers
 #      Ctrl-C within about a second;
 #   4. a final row kept while the server was away is written within seconds of its return,
-#      by a station that gets no new unit meanwhile.
+#      by a station that gets no new unit meanwhile;
+#   5. over TCP a URL without sslmode refuses a server that cannot prove who it is;
+#   6. a frozen server holds neither a run's end nor Ctrl-C back.
 #   unruly-server.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -102,4 +104,39 @@ wait_for "[ \"\$(q \"SELECT count(*) FROM runs WHERE station = 'S4' AND result =
   fail "the kept final row was not written within 8 s of the server's return"
 kill -0 "$s" 2>/dev/null || fail "station 4 ended early"
 wait "$s" || fail "station 4 ended with $?"
-echo "unruly-server: no password on a command line, migration lock skipped, Ctrl-C in $took ms, kept row written"
+# 6 (before 5, which moves the server to TCP). The server freezes (stopped, not gone) after the
+# unit's started row: the run still ends with "Finish OK!" (its final row kept for later), and
+# the station answers Ctrl-C at once.
+"$vdev" --log "$work/6.log" --devices 1 --on '1:--serial U6' -- \
+  "$cli" station --db env:KESTREL_TEST_DB --station S6 "$work/fw.bin" >"$work/6.out" 2>"$work/6.err" </dev/null &
+s=$!
+wait_for "[ \"\$(q \"SELECT count(*) FROM runs WHERE station = 'S6'\" 2>/dev/null)\" = 1 ]" 20 ||
+  fail "station 6's run did not start"
+server=$(head -n 1 "$PG_DIR/data/postmaster.pid")
+frozen="$server $(pgrep -P "$server" | tr '\n' ' ')"
+kill -STOP $frozen
+wait_for "grep -q 'Finish OK!' '$work/6.out'" 20 || { kill -CONT $frozen; fail "a frozen server held the run's end back"; }
+station_pid=$(pgrep -f -n -- "station --db env:KESTREL_TEST_DB --station S6")
+start=$(now_ms)
+kill -INT "$station_pid"
+wait "$s" || true
+took6=$(( $(now_ms) - start ))
+kill -CONT $frozen
+[ "$took6" -lt 1500 ] || fail "with the server frozen the station took $took6 ms to answer Ctrl-C"
+
+# 5. Over TCP, a URL without sslmode insists on a verified TLS server: this one has no TLS, so
+# nothing is sent to it (and no unit flashed) until the URL says sslmode=disable.
+port=$(( 20000 + $$ % 20000 ))
+pg_stop
+pg_as "$pg_bin/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w -t 30 \
+  -o "-k $PG_DIR -c listen_addresses=127.0.0.1 -p $port -c fsync=off" start >/dev/null ||
+  fail "the server did not start on TCP port $port"
+tcp="postgresql://$PG_USER@127.0.0.1:$port/line"
+"$vdev" --log "$work/5.log" -- "$cli" upgrade --yes --db "$tcp" "$work/fw.bin" \
+  >"$work/5.out" 2>"$work/5.err" </dev/null && fail "a server without TLS was used"
+grep -qi "ssl" "$work/5.err" || fail "the refusal does not say it was about TLS"
+[ ! -s "$work/5.log" ] || [ "$(grep -c 'F6 00 FF ' "$work/5.log" || true)" -eq 0 ] ||
+  fail "a unit was flashed without the database"
+"$vdev" --log "$work/5.log" -- "$cli" upgrade --yes --db "$tcp?sslmode=disable" "$work/fw.bin" \
+  >"$work/5.out" 2>"$work/5.err" </dev/null || fail "sslmode=disable in the URL was not taken"
+echo "unruly-server: no password on a command line, migration lock skipped, Ctrl-C in $took ms, kept row written, TLS required over TCP, frozen server: Ctrl-C in $took6 ms"

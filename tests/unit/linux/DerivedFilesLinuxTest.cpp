@@ -3,6 +3,7 @@
 // made by objcopy.
 #include <gtest/gtest.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "image/HexLoader.h"
@@ -105,6 +107,58 @@ TEST_F(DerivedFilesTest, AFileTheUserMayNotWriteIsRefusedAndLeftAlone) {
     EXPECT_EQ(after.st_mode, before.st_mode);
     EXPECT_EQ(ReadBytes(target), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(Names(folder), std::vector<std::string>{"out.bin"});
+}
+
+// The kernel's fs.protected_symlinks rule, kept by the file layer's own walk through links: in
+// a sticky folder everyone may write, another user's link is not followed, so root's gen-bin,
+// gen-body or report --html there never replaces a file of that user's choosing.
+TEST_F(DerivedFilesTest, AnotherUsersLinkInAStickyFolderIsNotFollowed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make another user and own links as them";
+    const char* neighbour = "kestrel-neighbour";
+    const std::string add =
+        std::string("useradd --system --no-create-home ") + neighbour + " >/dev/null 2>&1";
+    if (!::getpwnam(neighbour)) {
+        ASSERT_EQ(std::system(add.c_str()), 0) << add;
+    }
+    const struct passwd* other = ::getpwnam(neighbour);
+    ASSERT_NE(other, nullptr);
+    const fs::path sticky = dir.Path() / "tmp";
+    fs::create_directory(sticky);
+    ASSERT_EQ(::chmod(sticky.c_str(), 01777), 0);
+    const std::string victim = dir.File("root-only");
+    WriteBytes(victim, {1, 2, 3});
+    const auto plant = [&](const char* name, uid_t owner) {
+        const std::string link = (sticky / name).string();
+        fs::remove(link);
+        fs::create_symlink(victim, link);
+        EXPECT_EQ(::lchown(link.c_str(), owner, static_cast<gid_t>(-1)), 0);
+        return link;
+    };
+
+    EXPECT_FALSE(GenerateBin(plant("out.bin", other->pw_uid)));
+    EXPECT_FALSE(GenerateBody(plant("body.bin", other->pw_uid)));
+    EXPECT_EQ(dlg.messages,
+              (std::vector<std::string>{"Open bin file error!", "Open bin file error!"}));
+    const std::string records = dir.File("records.jsonl");
+    ASSERT_EQ(std::system(("python3 '" + std::string(KESTREL_SOURCE_DIR) +
+                           "/tests/report/sample-records' '" + records + "'")
+                              .c_str()),
+              0);
+    const std::string page = plant("page.html", other->pw_uid);
+    const std::string err = dir.File("err");
+    const int status = std::system(("'" + std::string(KESTREL_CLI) + "' report --html '" + page +
+                                    "' '" + records + "' >/dev/null 2>'" + err + "'")
+                                       .c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream in(err);
+    const std::string said((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(said.find("symbolic link of another user in a sticky folder"), std::string::npos)
+        << said;
+    EXPECT_EQ(ReadBytes(victim), (std::vector<std::uint8_t>{1, 2, 3}));
+
+    // The folder owner's link (and this user's own) is followed, as the kernel would.
+    EXPECT_TRUE(GenerateBin(plant("out.bin", ::geteuid())));
+    EXPECT_NE(ReadBytes(victim), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
 TEST_F(DerivedFilesTest, FullDiskKeepsTheEarlierFileAndNamesTheCause) {

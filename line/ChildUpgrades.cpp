@@ -17,6 +17,7 @@ struct ChildUpgrades::Unit {
     int openStreams = 2;
     bool interrupted = false;
     UnitResult result;
+    LineClock::TimePoint sending{};  // when its start frame went out, for the time left
 };
 
 std::string SerialLabel(const DriveIdentity& identity) {
@@ -112,6 +113,13 @@ void ChildUpgrades::Take(const Event& event) {
     const std::string& line = event.line;
     if (event.err) {
         if (line.rfind("kestrel-cli:", 0) == 0) unit.result.errors.push_back(line);
+        // A child's request trace (--verbose) goes on at once, named by its drive, so that a
+        // failure has its cause beside it.
+        if (line.rfind("trace:", 0) == 0) {
+            EraseBoard();
+            std::cerr << DriveShortName(unit.drive) << "  " << line << std::endl;
+            DrawBoard();
+        }
         return;
     }
     const std::optional<ChildReport> report = ChildReport::Parse(line);
@@ -122,6 +130,7 @@ void ChildUpgrades::Take(const Event& event) {
             result.run = report->message;
             break;
         case ChildReport::Kind::Started:
+            unit.sending = m_clock.Now();
             result.started = true;
             result.startBlock = report->startBlock;
             result.endBlock = report->endBlock;
@@ -210,14 +219,22 @@ void ChildUpgrades::EraseBoard() {
 void ChildUpgrades::DrawBoard() {
     if (!m_showProgress) return;
     constexpr int kWidth = 30;
+    const auto now = m_clock.Now();
     for (const auto& unit : m_units) {
         const int done = unit->result.done, total = unit->result.total;
         const int filled = total > 0 ? done * kWidth / total : 0;
         const int percent = total > 0 ? done * 100 / total : 0;
-        std::cerr << DriveShortName(unit->drive) << "  ["
+        std::cerr << DriveShortName(unit->drive) << "  " << SerialLabel(unit->identity) << "  ["
                   << std::string(static_cast<std::size_t>(filled), '#')
                   << std::string(static_cast<std::size_t>(kWidth - filled), '.') << "] " << done
-                  << '/' << total << " blocks " << percent << "%\n";
+                  << '/' << total << " blocks " << percent << "%";
+        // The time left at the pace so far.
+        if (done > 0 && total > done && unit->sending != LineClock::TimePoint{}) {
+            const double elapsed = std::chrono::duration<double>(now - unit->sending).count();
+            std::cerr << "  " << static_cast<long>(elapsed * (total - done) / done + 0.5)
+                      << " s left";
+        }
+        std::cerr << "\n";
         ++m_drawn;
     }
     std::cerr << std::flush;

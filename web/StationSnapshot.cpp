@@ -137,7 +137,8 @@ void StationSnapshot::Apply(const Json& event) {
                 SetAlarm("database", "database-away", message);
         } else if (code.find("image") != std::string::npos) {
             SetAlarm("image", "image-changed", message);
-        } else if (code.find("duplicate") != std::string::npos) {
+        } else if (code.find("duplicate") != std::string::npos ||
+                   code.find("serial") != std::string::npos) {
             SetAlarm("duplicate:" + Text(event, "serial"), "duplicate-serial", message);
         }
         return;
@@ -172,6 +173,11 @@ void StationSnapshot::Apply(const Json& event) {
             if (const Json value = Field(event, name); !value.is_null()) unit[name] = value;
     } else if (kind == "finished") {
         const std::string result = Text(event, "result");
+        // A child that found the image file changed since the station approved it.
+        if (Text(event, "code") == "image-changed")
+            SetAlarm(
+                "image", "image-changed",
+                "the image file changed since the station approved it: " + Text(event, "message"));
         unit["result"] = result;
         unit["state"] = StateOf(result);
         unit["message"] = Field(event, "message");
@@ -241,10 +247,12 @@ std::vector<StationSnapshot::Entry> StationSnapshot::EventsAfter(
     std::unique_lock lock(m_mutex);
     if (after > m_lastSeq) after = 0;
     m_arrived.wait_for(lock, wait, [&] { return m_closed || m_lastSeq > after; });
-    std::vector<Entry> out;
-    for (const Entry& entry : m_ring)
-        if (entry.seq > after) out.push_back(entry);
-    return out;
+    // The ring is in stream order: find the first line after `after` without walking it all,
+    // since every follower asks at every event.
+    const auto first =
+        std::upper_bound(m_ring.begin(), m_ring.end(), after,
+                         [](std::uint64_t seq, const Entry& e) { return seq < e.seq; });
+    return std::vector<Entry>(first, m_ring.end());
 }
 
 void StationSnapshot::Close() {

@@ -95,10 +95,13 @@ async function stationPart(browser) {
   const url = `http://127.0.0.1:${port}/`;
   const image = path.join(work, 'fw.bin');
   const record = path.join(work, 'station.jsonl');
+  const slots = path.join(work, 'slots.txt');
   writeImage(image);
+  // The virtual devices sit on ports 2-2, 2-3, ... (2-1 is the fixed disk).
+  fs.writeFileSync(slots, '2-2 Slot 1\n2-3 Slot 2\n2-4 Slot 3\n2-5 Slot 4\n');
   const stationArgs = ['--devices', '4', '--delay-ms', '2', '--on', '3:--fail-write 60', '--',
     cli, 'station', '--station', 'bench-1', '--record', record, '--web', `127.0.0.1:${port}`,
-    image];
+    '--slots', slots, image];
   let station = start('station', stationArgs);
   await waitFor('the station page', async () => {
     try { return (await fetch(url + 'api/v1/state')).ok; } catch { return false; }
@@ -110,6 +113,8 @@ async function stationPart(browser) {
   await waitFor('four serials', async () =>
     (await text(page, '.tile .serial')).filter(t => /KV000[1-4]/.test(t)).length === 4);
   const bars = () => page.$$eval('.tile progress', nodes => nodes.map(n => n.value));
+  const titles = (await text(page, '.tile h2')).sort().join(',');
+  if (titles !== 'Slot 1,Slot 2,Slot 3,Slot 4') fail('tiles are not named by slot: ' + titles);
   const first = Math.max(...await bars());
   await waitFor('progress to grow', async () => Math.max(...await bars()) > first);
   if (shots) await page.screenshot({path: path.join(shots, 'station-page.png')});

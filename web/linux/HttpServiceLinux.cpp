@@ -30,6 +30,9 @@ constexpr std::size_t kOverflowQueued = 64;
 // A follower that hears nothing for this long is sent a comment, which also tells a closed
 // connection from an idle one.
 constexpr auto kKeepAlive = std::chrono::seconds(10);
+// How long a follower gathers events after a write before the next (well under what a person
+// notices, far over the time between two events of a busy station).
+constexpr auto kGather = std::chrono::milliseconds(40);
 // How often the line's page reads the database.
 constexpr auto kLineRefresh = std::chrono::seconds(1);
 
@@ -283,7 +286,11 @@ private:
                     after = entry.seq;
                 }
                 if (out.empty()) out = ": still here\n\n";
-                return sink.write(out.data(), out.size());
+                if (!sink.write(out.data(), out.size())) return false;
+                // What arrives meanwhile goes out together: a busy station's events reach a
+                // follower in a few writes a second instead of one per event.
+                std::this_thread::sleep_for(kGather);
+                return true;
             },
             [this](bool) { --m_followers; });
     }

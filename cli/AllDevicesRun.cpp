@@ -14,6 +14,9 @@
 #include "ledger/JsonLinesLedger.h"
 #include "line/ApprovedImage.h"
 #include "line/ChildUpgrades.h"
+#include "line/LineEvents.h"
+#include "line/StationEvents.h"
+#include "ledger/RunId.h"
 #include "cli/ListCommand.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
@@ -59,8 +62,22 @@ std::optional<int> ApproveForChildren(LineOptions& options) {
 }
 
 int RunAllDevices(LineOptions options) {
+    EventFile eventFile;
+    if (!OpenEventFile(options, eventFile)) return kExitFailure;
+    LineEvents events(options.station.value_or(DefaultStationName()), options.lot, options.person,
+                      options.sinks);
+    std::ostream& out = options.events == "-" ? std::cerr : std::cout;
+    const auto close = [&](int status, int succeeded, int failed) {
+        events.Closed(succeeded, failed, status);
+        SayEventTrouble(eventFile);
+        return status;
+    };
     // The file, the channel and the record are checked once here, before any device is touched.
-    if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
+    if (const std::optional<int> refused = ApproveForChildren(options)) {
+        events.Opened("upgrade-all", options.file, std::nullopt);
+        return close(*refused, 0, 0);
+    }
+    events.Opened("upgrade-all", options.file, options.approvedSha256);
     if (options.db) {
         // One look at the database first (and its schema made), so that every child does not
         // say on its own that it does not answer.
@@ -70,7 +87,8 @@ int RunAllDevices(LineOptions options) {
             const std::optional<std::string> advice = DatabaseSetupAdvice(error);
             std::cerr << "kestrel-cli: cannot record the runs: " << error
                       << (advice ? "; " + *advice : std::string()) << "; no device was touched\n";
-            return advice ? kExitUsage : kExitFailure;
+            events.Warning("database", "cannot record the runs: " + error);
+            return close(advice ? kExitUsage : kExitFailure, 0, 0);
         }
     }
 
@@ -90,7 +108,7 @@ int RunAllDevices(LineOptions options) {
         dlg.ShowMessage(kMsgDeviceOpenFail);
         // Say which drives could not even be opened, and how to get the rights.
         std::cerr << UnopenedDrivesAdvice();
-        return kExitFailure;
+        return close(kExitFailure, 0, 0);
     }
     std::map<std::string, int> serials;
     for (const auto& [drive, identity] : devices)
@@ -98,15 +116,19 @@ int RunAllDevices(LineOptions options) {
             ++serials[*identity.serialBytes];
 
     ConsoleClock clock;
-    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock,
-                       std::cout);
+    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock, out);
+    StationEvents stream(events);
+    runs.SetOnReport([&stream](const UnitResult& run) { stream.Reported(run); });
     int succeeded = 0;
     int failed = 0;
     for (const auto& [drive, identity] : devices) {
         std::string error;
         const bool duplicate = identity.serialBytes && serials[*identity.serialBytes] > 1;
+        const LineEvents::Unit unit = LineEvents::UnitOf(identity, DriveShortName(drive));
+        events.Attached(unit, identity.usb, duplicate);
         if (!runs.Start(drive, identity, identity.Unit(), duplicate, &error)) {
             runs.Print(drive.name + "  kestrel-cli: " + error);
+            events.Skipped(unit, "not-started", "kestrel-cli: " + error);
             ++failed;
         }
     }
@@ -114,16 +136,21 @@ int RunAllDevices(LineOptions options) {
     while (runs.Running() > 0) {
         for (const UnitResult& result : runs.Poll(std::chrono::milliseconds(50))) {
             PrintEnded(runs, result);
+            stream.Ended(result);
             ++(result.Result().Succeeded() ? succeeded : failed);
         }
+        stream.Heartbeat();
         if (ConsoleInterrupt::Requested() && !interrupted) {
             interrupted = true;
             std::cerr << "Interrupted: cancelling every upgrade\n";
             runs.InterruptAll();
         }
     }
-    std::cout << devices.size() << (devices.size() == 1 ? " device: " : " devices: ") << succeeded
-              << " succeeded, " << failed << " failed\n";
-    if (interrupted) return ConsoleInterrupt::ExitStatus();
-    return failed == 0 ? kExitOk : kExitFailure;
+    out << devices.size() << (devices.size() == 1 ? " device: " : " devices: ") << succeeded
+        << " succeeded, " << failed << " failed\n"
+        << std::flush;
+    const int status = interrupted   ? ConsoleInterrupt::ExitStatus()
+                       : failed == 0 ? kExitOk
+                                     : kExitFailure;
+    return close(status, succeeded, failed);
 }

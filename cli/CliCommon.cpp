@@ -47,14 +47,14 @@ void AddTypeOption(CLI::App& command, std::optional<std::string>& type) {
         ->check(CLI::IsMember({"bin", "hex"}));
 }
 
-void AddLineOptions(CLI::App& command, std::optional<std::string>& record,
-                    std::optional<std::string>& station, std::optional<std::string>& expectSha256) {
-    command.add_option("--record", record,
+void AddLineOptions(CLI::App& command, LineOptions& options) {
+    command.add_option("--record", options.record,
                        "Append a started line before each unit's start frame and a final line "
                        "after its run to FILE (JSON Lines)");
-    command.add_option("--station", station, "Station name in the record (default: host name)");
+    command.add_option("--station", options.station,
+                       "Station name in the record (default: host name)");
     command
-        .add_option("--expect-sha256", expectSha256,
+        .add_option("--expect-sha256", options.expectSha256,
                     "Refuse FILE, before any device is touched, unless its SHA-256 is HEX")
         ->check(CLI::Validator(
             [](std::string& text) {
@@ -62,4 +62,34 @@ void AddLineOptions(CLI::App& command, std::optional<std::string>& record,
                                                          : std::string("expected 64 hex digits");
             },
             "HEX"));
+    command.add_option("--events", options.events,
+                       "Append the line's events to FILE as versioned JSON Lines; - writes them "
+                       "to standard output, which then carries nothing else");
+    command.add_option("--lot", options.lot, "Work order or lot, in every record and event");
+    command.add_option("--operator", options.person,
+                       "Who runs the line, in every record and event");
+    command
+        .add_option_function<std::string>(
+            "--identity",
+            [&options](const std::string& how) { options.byAttachment = how == "attachment"; },
+            "serial: a unit is its serial and port (default); attachment: every plug-in is a "
+            "new unit, for units that share one serial")
+        ->check(CLI::IsMember({"serial", "attachment"}));
+}
+
+bool OpenEventFile(LineOptions& options, EventFile& file) {
+    if (!options.events) return true;
+    std::string error;
+    if (!file.Open(*options.events, &error)) {
+        std::cerr << "kestrel-cli: cannot write the events: " << error
+                  << "; no device was touched\n";
+        return false;
+    }
+    options.sinks.push_back(&file);
+    return true;
+}
+
+void SayEventTrouble(const EventFile& file) {
+    if (!file.Error().empty())
+        std::cerr << "kestrel-cli: cannot write the events: " << file.Error() << '\n';
 }

@@ -7,6 +7,8 @@
 #include "cli/ConsoleDialog.h"
 #include "image/HexLoader.h"
 #include "line/ApprovedImage.h"
+#include "line/EventFile.h"
+#include "line/LineOptions.h"
 #include "line/RunResult.h"
 
 namespace CLI {
@@ -28,7 +30,12 @@ unsigned ImageBootType();
 
 // Adds "--type bin|hex" to a sub-command.
 void AddTypeOption(CLI::App& command, std::optional<std::string>& type);
-// Adds what upgrade and station share for a production line: --record FILE, --station NAME
-// and --expect-sha256 HEX.
-void AddLineOptions(CLI::App& command, std::optional<std::string>& record,
-                    std::optional<std::string>& station, std::optional<std::string>& expectSha256);
+// Adds what upgrade and station share for a production line: --record FILE, --station NAME,
+// --expect-sha256 HEX, --events FILE|-, --lot TEXT, --operator TEXT, --identity serial|attachment.
+void AddLineOptions(CLI::App& command, LineOptions& options);
+
+// Opens --events FILE|- when given and adds it to options.sinks; false after saying on stderr
+// why it cannot be written (before any device is touched).
+bool OpenEventFile(LineOptions& options, EventFile& file);
+// Says once on stderr that the event stream stopped, and why.
+void SayEventTrouble(const EventFile& file);

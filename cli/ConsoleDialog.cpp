@@ -94,6 +94,8 @@ void ConsoleDialog::StepProgress() {
         std::cout << ChildReport::ProgressLine(m_progressPos - m_progressMin,
                                                m_progressMax - m_progressMin)
                   << std::flush;
+    if (m_options.onProgress)
+        m_options.onProgress(m_progressPos - m_progressMin, m_progressMax - m_progressMin);
     DrawProgress();
 }
 

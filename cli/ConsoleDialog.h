@@ -27,6 +27,8 @@ public:
         bool reportToParent = false;
         // What BeforeStartFrame answers (the run's started record); none: true.
         std::function<bool()> beforeStartFrame = nullptr;
+        // Called with the blocks accepted so far and the run's total at every step.
+        std::function<void(int done, int total)> onProgress = nullptr;
     };
 
     explicit ConsoleDialog(Options options);

@@ -19,7 +19,10 @@
 #include "cli/Terminal.h"
 #include "ledger/StationLedger.h"
 #include "line/ChildUpgrades.h"
+#include "line/EventFile.h"
+#include "line/LineEvents.h"
 #include "line/Station.h"
+#include "line/StationEvents.h"
 
 namespace {
 
@@ -108,12 +111,26 @@ private:
 };
 
 int RunStation(LineOptions options, const WebCliOptions& web) {
+    EventFile eventFile;
+    if (!OpenEventFile(options, eventFile)) return kExitFailure;
+    const std::string name = options.station.value_or(DefaultStationName());
+    std::ostream& out = options.events == "-" ? std::cerr : std::cout;
+    LineEvents events(name, options.lot, options.person, options.sinks);
+    // A station that never started still opens and closes its stream.
+    const auto refuse = [&](int status) {
+        events.Opened(
+            "station", options.file,
+            options.approvedSha256.empty() ? std::nullopt : std::optional(options.approvedSha256));
+        events.Closed(0, 0, status);
+        SayEventTrouble(eventFile);
+        return status;
+    };
     // The file, the channel and the record are checked once, before any device is touched.
-    if (const std::optional<int> refused = ApproveForChildren(options)) return *refused;
+    if (const std::optional<int> refused = ApproveForChildren(options)) return refuse(*refused);
     std::vector<WebSlot> slots;
     if (std::string error; web.slotsFile && !ReadSlotsFile(*web.slotsFile, &slots, &error)) {
         std::cerr << "kestrel-cli: " << error << "\n";
-        return kExitUsage;
+        return refuse(kExitUsage);
     }
     if (options.db) {
         // A database that refuses the station for a reason no wait cures stops it at once, with
@@ -122,37 +139,46 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
         if (!UnitDatabase::Open(*options.db, &error)) {
             if (const auto advice = DatabaseSetupAdvice(error)) {
                 std::cerr << "kestrel-cli: station: " << error << "; " << *advice << '\n';
-                return kExitUsage;
+                return refuse(kExitUsage);
             }
         }
     }
     int webStatus = kExitOk;
     const std::unique_ptr<WebService> pages = StartStationPages(web, &webStatus);
-    if (webStatus != kExitOk) return webStatus;
+    if (webStatus != kExitOk) return refuse(webStatus);
+    // The pages follow the same stream, from its first line.
+    if (pages) events.AddSink(pages.get());
+    events.Opened("station", options.file, options.approvedSha256);
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     ConsoleClock clock;
     SystemDrives drives;
-    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock,
-                       std::cout);
+    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock, out);
     StationLedger ledger(options.db, options.approvedSha256,
                          {.skipDone = options.skipDone, .maxAttempts = options.maxAttempts});
     const StationWords words(slots);
     StationConsole console(runs, words);
-    Station station({.name = options.station.value_or(DefaultStationName())}, drives, clock, runs,
-                    ledger, {&console});
+    StationEvents stream(events);
+    runs.SetOnReport([&stream](const UnitResult& run) { stream.Reported(run); });
+    Station station({.name = name, .byAttachment = options.byAttachment}, drives, clock, runs,
+                    ledger, {&console, &stream});
     std::cerr << "station: waiting for devices"
               << (drives.EventDriven() ? "" : " (looking every 500 ms)") << "; Ctrl-C stops\n";
     bool said = false;
     const Station::Counts counts = station.Run([&] {
+        stream.Heartbeat();
         if (!ConsoleInterrupt::Requested()) return false;
         if (!said && runs.Running() > 0)
             std::cerr << "Interrupted: cancelling the upgrades in progress\n";
         said = true;
         return true;
     });
-    std::cout << "station: " << counts.succeeded << " succeeded, " << counts.failed << " failed\n";
-    return counts.failed == 0 ? kExitOk : kExitFailure;
+    out << "station: " << counts.succeeded << " succeeded, " << counts.failed << " failed\n"
+        << std::flush;
+    const int status = counts.failed == 0 ? kExitOk : kExitFailure;
+    events.Closed(counts.succeeded, counts.failed, status);
+    SayEventTrouble(eventFile);
+    return status;
 }
 
 }  // namespace
@@ -167,7 +193,7 @@ void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
     AddTypeOption(*station, options->type);
     station->add_option("--channel", options->channel,
                         "Channel value (unsigned decimal, default 0)");
-    AddLineOptions(*station, options->record, options->station, options->expectSha256);
+    AddLineOptions(*station, *options);
     CLI::Option* db = AddDatabaseOption(*station, options->db);
     station
         ->add_option("--max-attempts", options->maxAttempts,
@@ -176,9 +202,13 @@ void RegisterStationCommand(CLI::App& app, std::function<int()>* run) {
         ->needs(db);
     AddWebOptions(*station, *web, true);
     station->add_option("FILE", options->file, "Raw binary or Intel HEX image")->required();
-    station->callback([options, web, run] {
-        // With a database, a unit done with this image at any station is left alone.
-        options->skipDone = options->db.has_value();
-        *run = [options, web] { return RunStation(*options, *web); };
+    station->callback([options, web, run, &app] {
+        // With a database, a unit done with this image at any station is left alone; units told
+        // apart by attachment are never done.
+        options->skipDone = options->db.has_value() && !options->byAttachment;
+        *run = [options, web, &app] {
+            options->verbose = app.count("--verbose") > 0;
+            return RunStation(*options, *web);
+        };
     });
 }

@@ -35,6 +35,9 @@ RunRow RunRowOf(const RunRecord& record, bool final) {
     if (record.identity.serialBytes) row.serial = record.identity.EscapedSerial();
     row.port = record.identity.port;
     row.duplicateSerial = record.duplicateSerial;
+    row.byAttachment = record.byAttachment;
+    row.lot = record.lot;
+    row.person = record.person;
     row.drive = record.drive;
     row.vendor = record.identity.vendor;
     row.product = record.identity.product;
@@ -54,6 +57,7 @@ RunRow RunRowOf(const RunRecord& record, bool final) {
         row.blocksSent = record.blocksSent;
         row.seconds = record.seconds;
         row.result = record.result;
+        row.code = record.code;
         row.message = record.message;
     }
     return row;
@@ -74,11 +78,17 @@ StartVerdict DatabaseLedger::Started(const RunRecord& record, std::string* error
     *error = verdict.Message();
     switch (verdict.outcome) {
         case ClaimVerdict::Outcome::Done:
-        case ClaimVerdict::Outcome::HeldBack:
+            m_reason = "done";
             return StartVerdict::Refused;
-        case ClaimVerdict::Outcome::Claimed:
+        case ClaimVerdict::Outcome::HeldBack:
+            m_reason = "held-back";
+            return StartVerdict::Refused;
         case ClaimVerdict::Outcome::Busy:
+            m_reason = "claimed";
+            break;
+        case ClaimVerdict::Outcome::Claimed:
         case ClaimVerdict::Outcome::Error:
+            m_reason = "database";
             break;
     }
     return StartVerdict::Deferred;

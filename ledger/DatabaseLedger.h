@@ -31,6 +31,9 @@ public:
 
     StartVerdict Started(const RunRecord& record, std::string* error) override;
     bool Finished(const RunRecord& record, std::string* error) override;
+    // Why the unit was left alone, as the event stream names it: "claimed" (another station
+    // flashes it, or the database stopped answering: "database"), "done", "held-back".
+    const char* LeftAloneReason() const { return m_reason; }
 
 private:
     DatabaseLedger(std::unique_ptr<UnitDatabase> db, const UnitPolicy& policy)
@@ -40,6 +43,7 @@ private:
     UnitPolicy m_policy;
     // Refused by a claim or the policy: the unit was left alone, which is no run of its.
     bool m_refused = false;
+    const char* m_reason = "";
 };
 
 // A run record as the database stores it.

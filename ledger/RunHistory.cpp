@@ -80,7 +80,10 @@ bool ApplyRecordLine(const std::string& text, const std::string& origin,
         row.seconds = NumberOr(line, "seconds", 0.0);
         row.result = TextOr(line, "result", "");
         row.message = TextOr(line, "message", "");
+        row.code = TextOr(line, "code", "");
     }
+    if (line.contains("lot")) row.lot = Text(line, "lot");
+    if (line.contains("operator")) row.person = Text(line, "operator");
     // Older lines name no unit: their serial stands for it.
     if (row.unit.empty()) row.unit = UnitOf(row).Name();
     return true;

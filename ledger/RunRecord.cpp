@@ -1,10 +1,9 @@
 #include "ledger/RunRecord.h"
 
-#include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <nlohmann/json.hpp>
+
+#include "ledger/UtcTime.h"
 
 namespace {
 
@@ -48,6 +47,8 @@ std::string RunRecord::StartedJsonLine() const {
     out["chipId"] = chipId;
     out["bootType"] = bootType;
     out["versionBefore"] = OrNull(versionBefore);
+    out["lot"] = OrNull(lot);
+    out["operator"] = OrNull(person);
     return Line(out);
 }
 
@@ -80,20 +81,12 @@ std::string RunRecord::ToJsonLine() const {
     out["unit"] = identity.Unit();
     out["port"] = OrNull(identity.port);
     out["duplicateSerial"] = duplicateSerial;
+    out["code"] = code;
+    out["lot"] = OrNull(lot);
+    out["operator"] = OrNull(person);
     return Line(out);
 }
 
 std::string RunRecord::UtcNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    // gmtime's static result is read at once; kestrel-cli runs one thread.
-    const std::tm utc = *std::gmtime(&seconds);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(millis));
-    return text;
+    return UtcNowText();
 }

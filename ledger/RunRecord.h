@@ -15,6 +15,11 @@ struct RunRecord {
     std::optional<std::string> startedAt;  // when the started line was written; null without
     // Another attached unit had the same serial number at the time.
     bool duplicateSerial = false;
+    // Units are told apart by attachment (--identity attachment): claims go by station and port.
+    bool byAttachment = false;
+    // --lot and --operator: the work order and the person, null when not given.
+    std::optional<std::string> lot;
+    std::optional<std::string> person;
     std::string time;  // UTC, ISO 8601 ("2024-05-01T12:34:56.789Z"); see UtcNow
     std::optional<std::string> drive;
     DriveIdentity identity;
@@ -32,6 +37,7 @@ struct RunRecord {
     int blocksSent = 0;
     double seconds = 0.0;
     std::string result;  // "ok", "failed", "declined", "cancelled"
+    std::string code;    // stable, with the result (see RunResult)
     std::string message;
 
     // The final line ("event":"finished"; time is when the run ended), ending in '\n'.

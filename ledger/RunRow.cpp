@@ -40,6 +40,9 @@ std::string FinalJsonLine(const RunRow& row) {
     out["unit"] = row.unit;
     out["port"] = OrNull(row.port);
     out["duplicateSerial"] = row.duplicateSerial;
+    out["code"] = row.code;
+    out["lot"] = OrNull(row.lot);
+    out["operator"] = OrNull(row.person);
     return out.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
@@ -48,5 +51,6 @@ UnitIdentity UnitOf(const RunRow& row) {
             .port = row.port,
             .drive = row.drive,
             .station = row.station,
-            .duplicateSerial = row.duplicateSerial};
+            // Units told apart by attachment are claimed by station and port, as duplicates are.
+            .duplicateSerial = row.duplicateSerial || row.byAttachment};
 }

@@ -15,6 +15,11 @@ struct RunRow {
     std::optional<std::string> serial;
     std::optional<std::string> port;
     bool duplicateSerial = false;
+    // Units told apart by attachment (--identity attachment): the serial names no unit, so the
+    // claim goes by station and port. Not stored: it only decides the key of the run's claim.
+    bool byAttachment = false;
+    std::optional<std::string> lot;     // --lot: the work order
+    std::optional<std::string> person;  // --operator
     std::optional<std::string> drive;
     std::optional<std::string> vendor;
     std::optional<std::string> product;
@@ -33,6 +38,7 @@ struct RunRow {
     int blocksSent = 0;
     double seconds = 0.0;
     std::string result;  // "ok", "failed", "declined", "cancelled"; "" without a final line
+    std::string code;    // the result's stable code ("ok", "empty-query-reply", ...); "" if older
     std::string message;
 
     // Started without a final line (anywhere): the station stopped, or its record was lost.

@@ -113,6 +113,13 @@ void ChildUpgrades::Take(const Event& event) {
     const std::string& line = event.line;
     if (event.err) {
         if (line.rfind("kestrel-cli:", 0) == 0) unit.result.errors.push_back(line);
+        // A child's request trace (--verbose) goes on at once, named by its drive, so that a
+        // failure has its cause beside it.
+        if (line.rfind("trace:", 0) == 0) {
+            EraseBoard();
+            std::cerr << DriveShortName(unit.drive) << "  " << line << std::endl;
+            DrawBoard();
+        }
         return;
     }
     const std::optional<ChildReport> report = ChildReport::Parse(line);

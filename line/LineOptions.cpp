@@ -13,6 +13,10 @@ std::vector<std::string> LineOptions::ChildArguments() const {
     if (db) args.insert(args.end(), {"--db", DatabaseArgumentForChildren(*db)});
     if (maxAttempts > 0) args.insert(args.end(), {"--max-attempts", std::to_string(maxAttempts)});
     if (skipDone) args.push_back("--skip-done");
+    if (lot) args.insert(args.end(), {"--lot", *lot});
+    if (person) args.insert(args.end(), {"--operator", *person});
+    if (byAttachment) args.insert(args.end(), {"--identity", "attachment"});
+    if (verbose) args.push_back("--verbose");
     if (!approvedSha256.empty()) args.insert(args.end(), {"--approved-sha256", approvedSha256});
     // "--" keeps a file name that starts with '-' a file name.
     args.insert(args.end(), {"--", file});

@@ -18,6 +18,13 @@ struct LineOptions {
     int maxAttempts = 0;            // station --max-attempts
     bool skipDone = false;          // station: a unit done with this image anywhere is left alone
     std::string file;
+    std::optional<std::string> events;  // --events FILE|- (the parent's; children send reports)
+    std::optional<std::string> lot;     // --lot: the work order, in every record and event
+    std::optional<std::string> person;  // --operator
+    // --identity attachment: every plug-in is a new unit, nothing is skipped as done, claims go
+    // by station and port (for units that all carry one serial).
+    bool byAttachment = false;
+    bool verbose = false;  // --verbose: each child traces its requests too
     // The file's hash as the parent read it (see ApprovedImage); every child refuses a file
     // that no longer has it.
     std::string approvedSha256 = {};

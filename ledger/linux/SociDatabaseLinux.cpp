@@ -105,6 +105,7 @@ struct RunBinding {
     int blocksSent = 0;
     double seconds = 0.0;
     Nullable result, message;
+    Nullable lot, person, code;
 
     RunBinding() = default;
     explicit RunBinding(const RunRow& row)
@@ -133,7 +134,10 @@ struct RunBinding {
           blocksSent(row.blocksSent),
           seconds(row.seconds),
           result(row.finishedAt ? std::optional<std::string>(row.result) : std::nullopt),
-          message(row.finishedAt ? std::optional<std::string>(row.message) : std::nullopt) {}
+          message(row.finishedAt ? std::optional<std::string>(row.message) : std::nullopt),
+          lot(row.lot),
+          person(row.person),
+          code(row.finishedAt ? std::optional<std::string>(row.code) : std::nullopt) {}
 
     RunRow Row() const {
         RunRow row;
@@ -162,6 +166,9 @@ struct RunBinding {
         row.seconds = seconds;
         row.result = result.value;
         row.message = message.value;
+        row.lot = lot.Get();
+        row.person = person.Get();
+        row.code = code.Get().value_or("");
         return row;
     }
 };
@@ -169,7 +176,9 @@ struct RunBinding {
 constexpr const char* kRunColumns =
     "run, station, unit, unit_key, serial, port, duplicate_serial, drive, vendor, product, usb, "
     "file, sha256, type, start_block, end_block, family, chip_id, boot_type, version_before, "
-    "started_at, finished_at, blocks_sent, seconds, result, message";
+    "started_at, finished_at, blocks_sent, seconds, result, message, lot, operator_name, "
+    "result_code";
+constexpr int kRunColumnCount = 29;
 
 // Binds every column of the run, in kRunColumns' order, to a statement being built.
 template <typename Statement>
@@ -185,7 +194,8 @@ void UseRun(Statement&& st, RunBinding& b) {
         soci::use(b.startedAt.value, b.startedAt.ind),
         soci::use(b.finishedAt.value, b.finishedAt.ind), soci::use(b.blocksSent),
         soci::use(b.seconds), soci::use(b.result.value, b.result.ind),
-        soci::use(b.message.value, b.message.ind);
+        soci::use(b.message.value, b.message.ind), soci::use(b.lot.value, b.lot.ind),
+        soci::use(b.person.value, b.person.ind), soci::use(b.code.value, b.code.ind);
 }
 
 std::string Placeholders(int count) {
@@ -252,22 +262,38 @@ void WriteFinalOn(soci::session& sql, Kind kind, const RunRow& final) {
     try {
         TouchStationAndUnit(sql, b, now);
         std::string update;
-        for (const char* column : {"station",        "unit",
-                                   "unit_key",       "serial",
-                                   "port",           "duplicate_serial",
-                                   "drive",          "vendor",
-                                   "product",        "usb",
-                                   "file",           "sha256",
-                                   "type",           "start_block",
-                                   "end_block",      "family",
-                                   "chip_id",        "boot_type",
-                                   "version_before", "finished_at",
-                                   "blocks_sent",    "seconds",
-                                   "result",         "message"})
+        for (const char* column : {"station",
+                                   "unit",
+                                   "unit_key",
+                                   "serial",
+                                   "port",
+                                   "duplicate_serial",
+                                   "drive",
+                                   "vendor",
+                                   "product",
+                                   "usb",
+                                   "file",
+                                   "sha256",
+                                   "type",
+                                   "start_block",
+                                   "end_block",
+                                   "family",
+                                   "chip_id",
+                                   "boot_type",
+                                   "version_before",
+                                   "finished_at",
+                                   "blocks_sent",
+                                   "seconds",
+                                   "result",
+                                   "message",
+                                   "lot",
+                                   "operator_name",
+                                   "result_code"})
             update += std::string(update.empty() ? "" : ", ") + column + " = excluded." + column;
         update += ", started_at = COALESCE(runs.started_at, excluded.started_at)";
-        UseRun(sql << "INSERT INTO runs (" << kRunColumns << ") VALUES (" << Placeholders(26)
-                   << ") ON CONFLICT (run) DO UPDATE SET " << update,
+        UseRun(sql << "INSERT INTO runs (" << kRunColumns << ") VALUES ("
+                   << Placeholders(kRunColumnCount) << ") ON CONFLICT (run) DO UPDATE SET "
+                   << update,
                b);
         std::string run = b.run;
         sql << "DELETE FROM claims WHERE unit_key = :k AND run = :r", soci::use(b.unitKey),
@@ -498,7 +524,7 @@ struct SociImpl {
                     soci::use(claimedAt), soci::use(expires);
                 TouchStationAndUnit(sql, b, now);
                 UseRun(sql << "INSERT INTO runs (" << kRunColumns << ") VALUES ("
-                           << Placeholders(26) << ")",
+                           << Placeholders(kRunColumnCount) << ")",
                        b);
                 Commit();
             } catch (...) {
@@ -689,7 +715,8 @@ bool SociUnitDatabase::ReadRuns(RunHistory& history, std::string* error) {
              soci::into(b.startedAt.value, b.startedAt.ind),
              soci::into(b.finishedAt.value, b.finishedAt.ind), soci::into(b.blocksSent),
              soci::into(b.seconds), soci::into(b.result.value, b.result.ind),
-             soci::into(b.message.value, b.message.ind));
+             soci::into(b.message.value, b.message.ind), soci::into(b.lot.value, b.lot.ind),
+             soci::into(b.person.value, b.person.ind), soci::into(b.code.value, b.code.ind));
         st.execute();
         while (st.fetch()) history.Add(b.Row());
         return true;

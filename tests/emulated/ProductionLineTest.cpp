@@ -31,6 +31,7 @@ namespace {
 const std::string kBuild = KESTREL_BUILD_DIR;
 const std::string kCli = kBuild + "/cli/kestrel-cli";
 const std::string kVdev = kBuild + "/vdev/kestrel-vdev";
+const std::string kSource = KESTREL_SOURCE_DIR;
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -66,10 +67,26 @@ protected:
         return m_dir.File(m_devices == 1 ? "flash" : "flash." + drive);
     }
 
-    // kestrel-vdev --devices N [vdevArgs] -- CLI [cliArgs], started; see Finish.
+    std::string Events() const { return m_dir.File("events.jsonl"); }
+
+    // Every line of the event stream checked against its schema (and opened first, closed
+    // last, one finished per started); the stream is then started afresh.
+    void CheckEvents() {
+        if (!std::filesystem::exists(Events())) return;
+        const std::string check = kSource + "/tests/support/validate-events " + kSource +
+                                  "/doc/kestrel-events-v1.schema.json " + Events();
+        EXPECT_EQ(std::system(check.c_str()), 0) << ReadText(Events());
+        std::filesystem::rename(Events(), m_dir.File("events.checked"));
+    }
+
+    // kestrel-vdev --devices N [vdevArgs] -- CLI [cliArgs], started; see Finish. An upgrade or
+    // a station writes its event stream too, which Finish checks.
     pid_t Start(unsigned devices, const std::vector<std::string>& vdevArgs,
-                const std::vector<std::string>& cliArgs, const std::string& cli = kCli) {
+                std::vector<std::string> cliArgs, const std::string& cli = kCli) {
         m_devices = devices;
+        const bool line = !cliArgs.empty() && (cliArgs[0] == "upgrade" || cliArgs[0] == "station");
+        if (line && std::find(cliArgs.begin(), cliArgs.end(), "--events") == cliArgs.end())
+            cliArgs.insert(cliArgs.begin() + 1, {"--events", Events()});
         std::vector<std::string> args{
             kVdev,         "--devices",        std::to_string(devices), "--log", m_dir.File("log"),
             "--flash-out", m_dir.File("flash")};
@@ -102,6 +119,7 @@ protected:
         if (WIFEXITED(status)) outcome.status = WEXITSTATUS(status);
         outcome.out = ReadText(m_dir.File("out"));
         outcome.err = ReadText(m_dir.File("err"));
+        CheckEvents();
         return outcome;
     }
 
@@ -404,10 +422,12 @@ TEST_F(ProductionLine, BrokenPipesKilledParentsAndHangUpsLeaveNoUnitHalfFlashedO
     ASSERT_EQ(records.size(), 2u);
     for (const nlohmann::json& record : records) EXPECT_EQ(record["result"], "ok") << record;
 
-    // The parent of --all killed mid-run: each child finishes its unit and writes its record.
+    // The parent of --all killed mid-run: each child finishes its unit and writes its record
+    // (the killed parent's event stream simply stops).
     std::remove(Record().c_str());
     run = Run(2, {"--on", "1:--delay-ms 5", "--on", "2:--delay-ms 5", "--at", "400:kill"},
-              {"upgrade", "--all", "--yes", "--record", Record(), Image()});
+              {"upgrade", "--all", "--yes", "--events", m_dir.File("cut.jsonl"), "--record",
+               Record(), Image()});
     EXPECT_EQ(run.status, 128 + SIGKILL);
     EXPECT_TRUE(Flashed("sdb"));
     EXPECT_TRUE(Flashed("sdc"));
@@ -591,4 +611,108 @@ TEST_F(ProductionLine, EveryUnitGetsTheImageAsApprovedOrNothing) {
         << run.out;
     EXPECT_TRUE(Contains(run.out, "station: 1 succeeded, 1 failed")) << run.out;
     EXPECT_EQ(Writes("sdc"), 0u);
+}
+
+namespace {
+
+// The lines of a file, each parsed as JSON.
+std::vector<nlohmann::json> JsonLines(const std::string& path) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream text(ReadText(path));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(nlohmann::json::parse(line, nullptr, false));
+    return lines;
+}
+
+// The parent of a process; -1 when it is gone.
+pid_t ParentOf(pid_t pid) {
+    // "PID (NAME) STATE PPID ...": the name may hold anything but ends at the last ')'.
+    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(')');
+    if (end == std::string::npos) return -1;
+    int parent = -1;
+    return std::sscanf(stat.c_str() + end + 1, " %*c %d", &parent) == 1 ? parent : -1;
+}
+
+// The kestrel-cli child under root (kestrel-vdev, then the parent kestrel-cli) that upgrades
+// drive, once it runs; -1 after 10 s without one. Other tests run beside this one.
+pid_t ChildFor(pid_t root, const std::string& drive) {
+    const std::string wanted = std::string("--device\0", 9) + drive + '\0';
+    for (int tries = 0; tries < 200; ++tries) {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            const auto pid = static_cast<pid_t>(std::stol(name));
+            const std::string args = ReadText(entry.path().string() + "/cmdline");
+            if (Contains(args, std::string("--report\0", 9)) && Contains(args, wanted) &&
+                ParentOf(ParentOf(pid)) == root)
+                return pid;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+}
+
+}  // namespace
+
+TEST_F(ProductionLine, AUnitWhoseQueryReplyIsEmptyFailsInRecordsEventsCountsAndReport) {
+    // upgrade: the dialog's silence and exit status 3 stay; the record and the events say the
+    // unit failed, and why, with the lot and the operator.
+    Outcome run = Run(
+        1, {"--zero-header"},
+        {"upgrade", "--yes", "--record", Record(), "--lot", "WO-7", "--operator", "ann", Image()});
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_FALSE(Contains(run.err, "empty")) << run.err;
+    std::vector<nlohmann::json> records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "failed");
+    EXPECT_EQ(records[0]["code"], "empty-query-reply");
+    EXPECT_EQ(records[0]["message"], "the device's query reply was empty");
+    EXPECT_EQ(records[0]["lot"], "WO-7");
+    EXPECT_EQ(records[0]["operator"], "ann");
+    const std::vector<nlohmann::json> events = JsonLines(m_dir.File("events.checked"));
+    ASSERT_EQ(events.size(), 3u);
+    const nlohmann::json& finished = events[1];
+    for (const char* key : {"run", "result", "code", "message", "unit", "serial", "port", "drive",
+                            "blocksSent", "seconds", "lot", "operator"})
+        EXPECT_EQ(finished[key], records[0][key]) << key;
+
+    // --all: a child that stopped at an empty reply (status 3) is no success.
+    run = Run(2, {"--on", "2:--zero-header"},
+              {"upgrade", "--all", "--yes", "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "sdc  KV0002  the device's query reply was empty")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "2 devices: 1 succeeded, 1 failed")) << run.out;
+
+    // station with a unit database: a failure in its counts, and the unit plugged back is held
+    // back by --max-attempts 1.
+    run = Run(1, {"--zero-header", "--at", "1500:-1", "--at", "2500:+1", "--at", "4000:int"},
+              {"station", "--db", "sqlite:" + m_dir.File("line.db"), "--max-attempts", "1",
+               "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "held back after 1 failures, left alone")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "station: 0 succeeded, 1 failed")) << run.out;
+    bool skipped = false;
+    for (const nlohmann::json& event : JsonLines(m_dir.File("events.checked")))
+        skipped = skipped || (event["event"] == "skipped" && event["reason"] == "held-back");
+    EXPECT_TRUE(skipped);
+
+    // The report counts all three empty replies as runs that failed.
+    run = Shell(kCli + " report --json " + Record());
+    const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+    EXPECT_EQ(report["totals"]["runs"], 4) << run.out;
+    EXPECT_EQ(report["totals"]["ok"], 1) << run.out;
+}
+
+TEST_F(ProductionLine, AllCountsAChildThatWasKilledAsAFailureWithItsCause) {
+    const pid_t pid = Start(2, {"--on", "2:--delay-ms 300"},
+                            {"upgrade", "--all", "--yes", "--record", Record(), Image()});
+    const pid_t child = ChildFor(pid, "sdc");
+    ASSERT_GT(child, 0);
+    ::kill(child, SIGKILL);
+    const Outcome run = Finish(pid);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "sdc  KV0002  the run's process was ended by signal 9"))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out, "2 devices: 1 succeeded, 1 failed")) << run.out;
 }

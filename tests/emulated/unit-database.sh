@@ -7,12 +7,17 @@
 #   3. --max-attempts: a unit that failed twice anywhere is held back; B's device gets nothing;
 #   4. a child that cannot use the database leaves its unit waiting, not failed;
 #   5. a hand-run upgrade of a unit another station is flashing is left alone: no start frame,
-#      and no line in its record file (it had no run there).
+#      and no line in its record file (it had no run there);
+#   6. two boards with one serial under --all: both flashed, each claimed by its port, both rows
+#      flagged duplicate;
+#   7. --identity attachment: a board plugged in where one with its serial was just flashed is
+#      flashed too (by serial it would be "already upgraded").
 #   unit-database.sh BUILD_DIR
 set -euo pipefail
 build=$1
 cli=$build/cli/kestrel-cli
 vdev=$build/vdev/kestrel-vdev
+src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d /tmp/kestrel-unitdb-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 db=sqlite:$work/line.db
@@ -97,4 +102,21 @@ wait $a || fail "station A failed"
 grep -q "being upgraded at A; the unit was left alone" "$work/H.err" || fail "H did not see A's claim"
 [ ! -s "$work/H.jsonl" ] || fail "H recorded a run it never had"
 [ "$(start_frames "$work/H.log")" -eq 0 ] || fail "H sent a start frame"
+# 6. Two boards with one serial at once.
+"$vdev" --devices 2 --on '1:--serial SAME' --on '2:--serial SAME' --log "$work/dup.log" -- \
+  "$cli" upgrade --all --yes --db "sqlite:$work/dup.db" --station D --events "$work/dup.events" \
+  "$work/fw.bin" >"$work/dup.out" 2>"$work/dup.err" || fail "the two boards were not both flashed"
+grep -q "being upgraded at" "$work/dup.out" "$work/dup.err" && fail "one board was taken for the other"
+flagged=$(python3 -c 'import sqlite3, sys
+print(sqlite3.connect(sys.argv[1]).execute(
+    "SELECT count(*) FROM runs WHERE duplicate_serial = 1 AND result = '"'ok'"'").fetchone()[0])' \
+  "$work/dup.db")
+[ "$flagged" -eq 2 ] || fail "expected two ok rows flagged duplicate, got $flagged"
+"$src/tests/support/validate-events" "$src/doc/kestrel-events-v1.schema.json" "$work/dup.events" ||
+  fail "the event stream of --all broke its schema"
+# 7. One port, two boards with one serial, one after the other, told apart by attachment.
+station E --devices 1 --on '1:--serial SAME' --at 5000:-1 --at 6000:+1 --at 11000:int -- \
+  --identity attachment || fail "station E failed"
+grep -q "station: 2 succeeded, 0 failed" "$work/E.out" || fail "E did not flash the second board"
+[ "$(start_frames "$work/E.log")" -eq 2 ] || fail "E: expected two start frames"
 echo "unit-database: concurrent children, claims, done units and --max-attempts on SQLite"

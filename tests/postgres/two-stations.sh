@@ -6,7 +6,10 @@
 #      at A"); B's device never gets a start frame;
 #   2. the server stopped mid-shift and started again: a unit that arrives meanwhile waits, no
 #      unit gets a start frame without its started row, every final row arrives;
-#   3. report's totals equal the runs.
+#   3. report's totals equal the runs;
+#   4. two boards with one serial under --all: both flashed, each claimed by its port, both rows
+#      flagged duplicate.
+# The event streams of the stations and of --all are checked against their schema.
 #   two-stations.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -68,7 +71,7 @@ grep -q "already upgraded at A on " "$work/B.out" || fail "B did not leave the d
 # 2. Three units at A: one at once, one at 2.5 s, one at 5 s; the server stops at 1 s (A's first
 # run going) and comes back at 4 s.
 station A --devices 3 --on '1:--serial S1' --on '2:--serial S2' --on '3:--serial S3' \
-  --at 2500:+2 --at 5000:+3 --at 12000:int -- --max-attempts 3 &
+  --at 2500:+2 --at 5000:+3 --at 12000:int -- --max-attempts 3 --events "$work/A2.events" &
 a=$!
 sleep 1
 pg_stop
@@ -102,4 +105,13 @@ assert sum(s["runs"] for s in report["byStation"]) == runs
 assert sum(h["runs"] for h in report["byHour"]) == runs
 assert totals["interrupted"] == 0
 PY
+# 4. Two boards with one serial at once.
+"$vdev" --devices 2 --on '1:--serial SAME' --on '2:--serial SAME' --log "$work/dup.log" -- \
+  "$cli" upgrade --all --yes --db "$url" --station D --events "$work/dup.events" "$work/fw.bin" \
+  >"$work/dup.out" 2>"$work/dup.err" || fail "the two boards were not both flashed"
+[ "$(q "SELECT count(*) FROM runs WHERE serial = 'SAME' AND duplicate_serial = 1 AND result = 'ok'")" -eq 2 ] ||
+  fail "expected two ok rows of SAME flagged duplicate"
+schema=$here/../../doc/kestrel-events-v1.schema.json
+"$here/../support/validate-events" "$schema" "$work/A2.events" "$work/dup.events" ||
+  fail "an event stream broke its schema"
 echo "two-stations: moved unit claimed once, done unit skipped, server restart lost nothing ($runs runs)"

@@ -272,6 +272,13 @@ std::vector<Section> Tables(const YieldTally& t, const std::string& periodTitle,
         stations.rows.back().push_back(Seconds(station.cycle.longestSeconds));
     }
     list.push_back(stations);
+    // Lots only where a station was given --lot.
+    if (t.lots.size() > 1 || (t.lots.size() == 1 && !t.lots.begin()->first.empty())) {
+        Section lots{"Yield per lot", WithCountHeader("lot"), {}};
+        for (const auto& [lot, counts] : t.lots)
+            lots.rows.push_back(CountCells(lot.empty() ? "(no lot)" : lot, counts));
+        list.push_back(lots);
+    }
     Section periods{periodTitle, WithCountHeader(periodColumn), {}};
     for (std::size_t i = 0; i < periodKeys.size(); ++i)
         periods.rows.push_back(CountCells(periodKeys[i], periodCounts[i]));
@@ -482,6 +489,14 @@ Json YieldReport::ToJson() const {
         slots.push_back(item);
     }
     out["bySlot"] = slots;
+    Json lots = Json::array();
+    for (const auto& [lot, counts] : t.lots) {
+        Json item;
+        item["lot"] = lot.empty() ? Json(nullptr) : Json(lot);
+        item.update(CountJson(counts));
+        lots.push_back(item);
+    }
+    out["byLot"] = lots;
     const auto buckets = [this](Span span, const char* name, const char* suffix) {
         Json list = Json::array();
         for (const Bucket& b : Buckets(span)) {

@@ -66,6 +66,7 @@ void YieldTally::Add(const YieldTally& other) {
     }
     for (const auto& [slot, counts] : other.slots) slots[slot].Add(counts);
     for (const auto& [hour, counts] : other.hours) hours[hour].Add(counts);
+    for (const auto& [lot, counts] : other.lots) lots[lot].Add(counts);
     for (const auto& [message, count] : other.failures) failures[message] += count;
     unitsTried += other.unitsTried;
     unitsPassed += other.unitsPassed;
@@ -113,6 +114,7 @@ void YieldFold::Add(const RunRow& row) {
     }
     m_tally.slots[{row.station, row.port.value_or(row.drive.value_or(""))}].Count(row);
     if (when.size() >= 13) m_tally.hours[when.substr(0, 13)].Count(row);
+    m_tally.lots[row.lot.value_or("")].Count(row);
     YieldCounts one;
     one.Count(row);
     if (one.failed) ++m_tally.failures[row.message];

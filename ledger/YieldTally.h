@@ -69,10 +69,11 @@ struct YieldTally {
     std::map<std::string, Station> stations;
     std::map<std::pair<std::string, std::string>, YieldCounts> slots;  // (station, port or drive)
     std::map<std::string, YieldCounts> hours;                          // "YYYY-MM-DDTHH"
-    std::map<std::string, int> failures;                               // message -> failed runs
-    int unitsTried = 0;      // units with a run that tried them
-    int unitsPassed = 0;     // of those, units with an ok run
-    int unitsFirstPass = 0;  // units whose first try was ok
+    std::map<std::string, YieldCounts> lots;  // by --lot; "" for runs without one
+    std::map<std::string, int> failures;      // message -> failed runs
+    int unitsTried = 0;                       // units with a run that tried them
+    int unitsPassed = 0;                      // of those, units with an ok run
+    int unitsFirstPass = 0;                   // units whose first try was ok
     int unitsFailedTwice = 0;
     // The lists hold at most kListLimit each (their counts are unitsTried - unitsPassed,
     // unitsFailedTwice and totals.interrupted): a year's report stays within its memory.

@@ -221,6 +221,18 @@ private:
                 [&] { t->hours[hour].Add(c.Get()); });
         }
         {
+            std::string lot;
+            Counts c;
+            Each(
+                m_sql,
+                "SELECT COALESCE(lot, ''), " + kCounts + from + " GROUP BY COALESCE(lot, '')", w,
+                [&](soci::statement& st) {
+                    st.exchange(soci::into(lot));
+                    IntoCounts(st, c);
+                },
+                [&] { t->lots[lot].Add(c.Get()); });
+        }
+        {
             std::string message;
             long long count = 0;
             Each(

@@ -252,6 +252,7 @@ protected:
         row.unit = std::string(step.serial) + "@" + step.port;
         row.startedAt = std::string("2026-12-") + step.day + "T05:00:00.000Z";
         if (std::string(step.id) == "k") row.sha256 = "def456";
+        if (std::string(step.station) == "C") row.lot = "WO-7";
         const bool declined = std::string(step.result) == "declined";
         if (!declined) {
             ASSERT_TRUE(db.ClaimAndStart(row, {}).Allowed()) << step.id;
@@ -318,6 +319,8 @@ TEST_F(ReportSourcesTest, DatabaseAndRecordFilesGiveTheSameFigures) {
     EXPECT_EQ(all["repeatFailures"][0]["stations"], (nlohmann::json{"A", "B"}));
     EXPECT_EQ(all["byDay"].size(), 2u);
     EXPECT_EQ(all["cycleTime"]["runs"], 7);
+    EXPECT_EQ(all["byLot"][1]["lot"], "WO-7");
+    EXPECT_EQ(all["byLot"][1]["runs"], 2);
 
     ReportFilter day;
     std::string error;

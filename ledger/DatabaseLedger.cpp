@@ -27,42 +27,6 @@ CLI::Option* AddDatabaseOption(CLI::App& command, std::optional<std::string>& db
             "URL"));
 }
 
-RunRow RunRowOf(const RunRecord& record, bool final) {
-    RunRow row;
-    row.run = record.run;
-    row.station = record.station;
-    row.unit = record.identity.Unit();
-    if (record.identity.serialBytes) row.serial = record.identity.EscapedSerial();
-    row.port = record.identity.port;
-    row.duplicateSerial = record.duplicateSerial;
-    row.byAttachment = record.byAttachment;
-    row.lot = record.lot;
-    row.person = record.person;
-    row.drive = record.drive;
-    row.vendor = record.identity.vendor;
-    row.product = record.identity.product;
-    row.usb = record.identity.usb;
-    row.file = record.file;
-    row.sha256 = record.sha256;
-    row.type = record.type;
-    row.startBlock = record.startBlock;
-    row.endBlock = record.endBlock;
-    row.family = record.family;
-    row.chipId = record.chipId;
-    row.bootType = record.bootType;
-    row.versionBefore = record.versionBefore;
-    row.startedAt = record.startedAt;
-    if (final) {
-        row.finishedAt = record.time;
-        row.blocksSent = record.blocksSent;
-        row.seconds = record.seconds;
-        row.result = record.result;
-        row.code = record.code;
-        row.message = record.message;
-    }
-    return row;
-}
-
 std::unique_ptr<DatabaseLedger> DatabaseLedger::Open(const std::string& url,
                                                      const UnitPolicy& policy, std::string* error) {
     std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(url, error);
@@ -71,7 +35,7 @@ std::unique_ptr<DatabaseLedger> DatabaseLedger::Open(const std::string& url,
 }
 
 StartVerdict DatabaseLedger::Started(const RunRecord& record, std::string* error) {
-    const ClaimVerdict verdict = m_db->ClaimAndStart(RunRowOf(record, false), m_policy);
+    const ClaimVerdict verdict = m_db->ClaimAndStart(record.ToRow(false), m_policy);
     if (verdict.Allowed()) return StartVerdict::Recorded;
     // No started row was written: nothing of this run is the database's to finish.
     m_refused = true;
@@ -98,7 +62,7 @@ bool DatabaseLedger::Finished(const RunRecord& record, std::string* error) {
     // Not counted against the unit: the station that holds it, or its history, said no.
     if (m_refused) return true;
     std::string note;
-    const bool kept = m_db->Finish(RunRowOf(record, true), &note);
+    const bool kept = m_db->Finish(record.ToRow(true), &note);
     if (!kept) {
         *error = note;
         return false;

@@ -45,6 +45,3 @@ private:
     bool m_refused = false;
     const char* m_reason = "";
 };
-
-// A run record as the database stores it.
-RunRow RunRowOf(const RunRecord& record, bool final);

@@ -52,39 +52,44 @@ std::string RunRecord::StartedJsonLine() const {
     return Line(out);
 }
 
+RunRow RunRecord::ToRow(bool final) const {
+    RunRow row;
+    row.run = run;
+    row.station = station;
+    row.unit = identity.Unit();
+    if (identity.serialBytes) row.serial = identity.EscapedSerial();
+    row.port = identity.port;
+    row.duplicateSerial = duplicateSerial;
+    row.byAttachment = byAttachment;
+    row.lot = lot;
+    row.person = person;
+    row.drive = drive;
+    row.vendor = identity.vendor;
+    row.product = identity.product;
+    row.usb = identity.usb;
+    row.file = file;
+    row.sha256 = sha256;
+    row.type = type;
+    row.startBlock = startBlock;
+    row.endBlock = endBlock;
+    row.family = family;
+    row.chipId = chipId;
+    row.bootType = bootType;
+    row.versionBefore = versionBefore;
+    row.startedAt = startedAt;
+    if (final) {
+        row.finishedAt = time;
+        row.blocksSent = blocksSent;
+        row.seconds = seconds;
+        row.result = result;
+        row.code = code;
+        row.message = message;
+    }
+    return row;
+}
+
 std::string RunRecord::ToJsonLine() const {
-    Json out;
-    out["event"] = "finished";
-    out["run"] = run;
-    out["time"] = time;
-    out["drive"] = OrNull(drive);
-    out["vendor"] = OrNull(identity.vendor);
-    out["product"] = OrNull(identity.product);
-    out["serial"] = OrNull(Serial(identity));
-    out["usb"] = OrNull(identity.usb);
-    out["family"] = family;
-    out["chipId"] = chipId;
-    out["bootType"] = bootType;
-    out["versionBefore"] = OrNull(versionBefore);
-    out["file"] = file;
-    out["sha256"] = sha256;
-    out["type"] = type;
-    out["startBlock"] = startBlock;
-    out["endBlock"] = endBlock;
-    out["blocksSent"] = blocksSent;
-    // Milliseconds are all a record needs; more digits only look precise.
-    out["seconds"] = static_cast<double>(std::llround(seconds * 1000.0)) / 1000.0;
-    out["result"] = result;
-    out["message"] = message;
-    out["startedAt"] = OrNull(startedAt);
-    out["station"] = station;
-    out["unit"] = identity.Unit();
-    out["port"] = OrNull(identity.port);
-    out["duplicateSerial"] = duplicateSerial;
-    out["code"] = code;
-    out["lot"] = OrNull(lot);
-    out["operator"] = OrNull(person);
-    return Line(out);
+    return FinalJsonLine(ToRow(true));
 }
 
 std::string RunRecord::UtcNow() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "device/DriveIdentity.h"
+#include "ledger/RunRow.h"
 
 struct RunRecord {
     std::string run;      // 32 lower-case hex digits, new for every run (see NewRunId)
@@ -41,7 +42,10 @@ struct RunRecord {
     std::string message;
 
     // The final line ("event":"finished"; time is when the run ended), ending in '\n'.
+    // Written by FinalJsonLine, the one writer of final lines (the unsent rows use it too).
     std::string ToJsonLine() const;
+    // The run as the records read it back (a database row); the final fields only when final.
+    RunRow ToRow(bool final) const;
     // The started line (time is now, the start frame is next), ending in '\n'.
     std::string StartedJsonLine() const;
 

@@ -1,5 +1,7 @@
 #include "ledger/RunRow.h"
 
+#include <cmath>
+
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -14,6 +16,8 @@ Json OrNull(const std::optional<std::string>& text) {
 
 std::string FinalJsonLine(const RunRow& row) {
     Json out;
+    out["event"] = "finished";
+    out["run"] = row.run;
     out["time"] = row.finishedAt.value_or("");
     out["drive"] = OrNull(row.drive);
     out["vendor"] = OrNull(row.vendor);
@@ -30,11 +34,10 @@ std::string FinalJsonLine(const RunRow& row) {
     out["startBlock"] = row.startBlock;
     out["endBlock"] = row.endBlock;
     out["blocksSent"] = row.blocksSent;
-    out["seconds"] = row.seconds;
+    // Milliseconds are all a record needs; more digits only look precise.
+    out["seconds"] = static_cast<double>(std::llround(row.seconds * 1000.0)) / 1000.0;
     out["result"] = row.result;
     out["message"] = row.message;
-    out["event"] = "finished";
-    out["run"] = row.run;
     out["startedAt"] = OrNull(row.startedAt);
     out["station"] = row.station;
     out["unit"] = row.unit;

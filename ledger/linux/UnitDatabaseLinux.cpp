@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdlib>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "ledger/InterruptibleDatabase.h"
 #include "ledger/ReportDatabase.h"
@@ -33,9 +35,15 @@ void* LoadModule(std::string* error) {
     static std::string s_error;
     std::call_once(s_once, [] {
         const std::string folder = ProgramFolder();
-        for (const std::string& path :
-             {folder + "/kestrel-db.so", folder + "/../lib/kestrel/kestrel-db.so",
-              std::string(KESTREL_DB_MODULE_BUILT)}) {
+        // Where the package installs it, relative to the program. Only a build with the tests
+        // also looks in the build tree (beside the program, and where the build put it): an
+        // installed release never loads a module from a folder a build left behind.
+        std::vector<std::string> places{folder + "/../lib/kestrel/kestrel-db.so"};
+#ifdef KESTREL_DB_MODULE_BUILT
+        places.insert(places.begin(), folder + "/kestrel-db.so");
+        places.emplace_back(KESTREL_DB_MODULE_BUILT);
+#endif
+        for (const std::string& path : places) {
             if (::access(path.c_str(), R_OK) != 0) continue;
             void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (!module) {
@@ -72,7 +80,7 @@ std::string DatabaseArgumentForChildren(const std::string& url) {
     return "env:KESTREL_DB_URL";
 }
 
-bool DatabaseSupported(std::string*) {
+bool DatabaseSupported(std::string* /*error*/) {
     return true;
 }
 

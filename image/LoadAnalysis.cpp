@@ -19,7 +19,7 @@ bool IsValidChipFamily(std::uint8_t first, std::uint8_t second) {
 LoadAnalysisResult AnalyseImage(const FirmwareImage& image, std::uint32_t length) {
     LoadAnalysisResult result;
     for (std::uint16_t b = kBootBlocks; b < kImageBlocks; ++b) {
-        if (std::memcmp(&image.data[std::uint32_t{b} * kBlockSize], kMarker, sizeof kMarker) == 0) {
+        if (std::memcmp(&image.data[std::size_t{b} * kBlockSize], kMarker, sizeof kMarker) == 0) {
             result.startBlock = b;
             result.markerFound = true;
             break;

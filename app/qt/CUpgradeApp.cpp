@@ -7,6 +7,8 @@
 
 CUpgradeApp theApp;
 
+// A member of the application object, as the dialog's design names it, not a static function.
+// NOLINTNEXTLINE(readability-convert-member-functions-to-static)
 int CUpgradeApp::InitInstance(int& argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setWindowIcon(AppIcon());

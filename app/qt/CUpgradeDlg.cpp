@@ -54,7 +54,7 @@ CUpgradeDlg::CUpgradeDlg(QWidget* parent)
     setSizeGripEnabled(false);
 
     CreateControls();
-    PushValues();  // the base initialisation shows the constructor's values
+    CUpgradeDlg::PushValues();  // the base initialisation shows the constructor's values
     OnInitDialog();
 }
 

@@ -38,7 +38,11 @@ std::string DriveLockHolder(const DriveCandidate& drive) {
     std::string line;
     while (std::getline(locks, line)) {
         std::istringstream fields(line);
-        std::string id, kind, mode, access, where;
+        std::string id;
+        std::string kind;
+        std::string mode;
+        std::string access;
+        std::string where;
         long pid = 0;
         if (!(fields >> id >> kind) || kind == "->") continue;
         if (!(fields >> mode >> access >> pid >> where) || where != key || pid <= 0) continue;

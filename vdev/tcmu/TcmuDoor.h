@@ -13,7 +13,7 @@
 struct TcmuDoorOptions {
     std::string name = "kestrel";  // backstore name; also the LUN's VPD serial
     bool removable = true;         // clear: a fixed disk that the product must skip
-    std::uint64_t sizeBytes = 1024 * 1024;
+    std::uint64_t sizeBytes = std::uint64_t{1024} * 1024;
     std::string readyFile;  // written with the /dev path once sd has attached the disk
     std::string flashDump;  // the model's 512 KB flash, written on the way out
     bool verbose = false;   // one line per command on stderr

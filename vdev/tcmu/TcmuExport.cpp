@@ -146,8 +146,11 @@ std::string TcmuExport::WaitForDisk(std::chrono::milliseconds limit) const {
         for (const auto& entry : fs::directory_iterator(blockDir, ec))
             return "/dev/" + entry.path().filename().string();
         if (std::chrono::steady_clock::now() >= deadline)
-            throw std::runtime_error("sd did not attach " + address + ":0 in time (" + blockDir +
-                                     " stays empty)");
+            throw std::runtime_error(std::string("sd did not attach ")
+                                         .append(address)
+                                         .append(":0 in time (")
+                                         .append(blockDir)
+                                         .append(" stays empty)"));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }

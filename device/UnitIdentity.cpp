@@ -22,7 +22,7 @@ std::string UnitIdentity::LabelOf(const std::string& key) {
     const std::size_t colon = key.find(':');
     if (colon == std::string::npos) return key;
     const std::string kind = key.substr(0, colon);
-    const std::string rest = key.substr(colon + 1);
+    std::string rest = key.substr(colon + 1);
     if (kind == "serial") return rest;
     // "port:STATION/PORT" and "drive:STATION/DRIVE": a port path or drive has no '/'.
     const std::size_t slash = rest.find_last_of('/');

@@ -18,7 +18,7 @@ constexpr int kUpperAddressMask = 0x7FF;
 constexpr std::int64_t kLineOverhead = 13;
 // Positions 0..12 are all a line shorter than 13 characters can reach.
 constexpr std::size_t kHeadSize = 13;
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 static_assert(kReadChunk > kHexMaxLine);
 
 constexpr int DigitValue(unsigned char c) {
@@ -115,11 +115,11 @@ private:
     }
 
     // ParseHexDigits(p, 2) and ParseHexDigits(p, 4), table-driven: same values for every byte.
-    int Pair(const char* p) const {
+    static int Pair(const char* p) {
         return kPairs.value[static_cast<unsigned>(static_cast<unsigned char>(p[0])) << 8 |
                             static_cast<unsigned char>(p[1])];
     }
-    int Quad(const char* p) const { return Pair(p) * 256 + Pair(p + 2); }
+    static int Quad(const char* p) { return Pair(p) * 256 + Pair(p + 2); }
 
     void Store(std::int64_t first, const std::uint8_t* bytes, int count) {
         if (count <= 0) return;

@@ -13,7 +13,7 @@ constexpr unsigned kMaxDevices = 8;
 
 // The options one device takes, on the command line for all and after --on K: for device K.
 struct DeviceOptions {
-    UsbDeviceSpec spec;
+    UsbDeviceSetup setup;
     VdevDeviceOptions model;
     std::string vendorId = "1d6b";
     std::string productId = "0104";
@@ -23,24 +23,24 @@ struct DeviceOptions {
         auto usb = app.add_option_group("USB");
         usb->add_option("--vid", vendorId, "USB vendor id, 4 hex digits")->capture_default_str();
         usb->add_option("--pid", productId, "USB product id, 4 hex digits")->capture_default_str();
-        usb->add_option("--manufacturer", spec.manufacturer, "iManufacturer string")
+        usb->add_option("--manufacturer", setup.manufacturer, "iManufacturer string")
             ->capture_default_str();
-        usb->add_option("--product", spec.product, "iProduct string")->capture_default_str();
-        usb->add_option("--serial", spec.serial, "iSerial (default KV0001, KV0002, ...)");
+        usb->add_option("--product", setup.product, "iProduct string")->capture_default_str();
+        usb->add_option("--serial", setup.serial, "iSerial (default KV0001, KV0002, ...)");
         usb->add_option("--subclass", subclass,
                         "interface subclass: 06 SCSI, or 02 ATAPI (every command padded to 12)")
             ->check(CLI::IsMember({"06", "02", "6", "2"}))
             ->capture_default_str();
-        usb->add_flag("--cdrom", spec.cdrom, "a CD-ROM drive (sr) instead of a removable disk");
-        usb->add_option("--stall-at", spec.stallAt,
+        usb->add_flag("--cdrom", setup.cdrom, "a CD-ROM drive (sr) instead of a removable disk");
+        usb->add_option("--stall-at", setup.stallAt,
                         "the Nth vendor request fails with its data stage stalled");
-        usb->add_option("--phase-error-at", spec.phaseErrorAt,
+        usb->add_option("--phase-error-at", setup.phaseErrorAt,
                         "the Nth vendor request is answered with a phase error (the host then "
                         "resets the device)");
         model.AddTo(app);
     }
 
-    UsbDeviceSpec Finish() {
+    UsbDeviceSetup Finish() {
         model.Finish();
         const auto hex16 = [](const std::string& text, const char* what) {
             unsigned value = 0;
@@ -50,7 +50,7 @@ struct DeviceOptions {
                 throw CLI::ValidationError(what, "expected 4 hex digits, got '" + text + "'");
             return static_cast<std::uint16_t>(value);
         };
-        UsbDeviceSpec out = spec;
+        UsbDeviceSetup out = setup;
         out.vendorId = hex16(vendorId, "--vid");
         out.productId = hex16(productId, "--pid");
         out.subclass = static_cast<std::uint8_t>(std::stoul(subclass, nullptr, 16));
@@ -122,13 +122,13 @@ int RunUsbCommand(int argc, char** argv) {
                 one.AddTo(sub);
                 sub.parse(text.substr(static_cast<std::size_t>(used)), false);
             }
-            UsbDeviceSpec spec = one.Finish();
-            if (spec.serial.empty()) {
+            UsbDeviceSetup setup = one.Finish();
+            if (setup.serial.empty()) {
                 char serial[16];
                 std::snprintf(serial, sizeof serial, "KV%04u", i + 1);
-                spec.serial = serial;
+                setup.serial = serial;
             }
-            options.devices.push_back(spec);
+            options.devices.push_back(setup);
         }
         for (const std::string& text : plugTexts)
             options.schedule.push_back(ParsePlugEvent(text, devices));

@@ -13,7 +13,7 @@
 
 #include "vdev/DeviceModel.h"
 
-struct UsbDeviceSpec {
+struct UsbDeviceSetup {
     std::uint16_t vendorId = 0x1d6b;
     std::uint16_t productId = 0x0104;
     std::string manufacturer = "KESTREL";
@@ -34,7 +34,7 @@ struct UsbPlugEvent {
 };
 
 struct UsbDoorOptions {
-    std::vector<UsbDeviceSpec> devices;
+    std::vector<UsbDeviceSetup> devices;
     std::vector<UsbPlugEvent> schedule;  // in time order; a device whose first event plugs it
                                          // in starts out unplugged
     std::string readyFile;  // written with the /dev nodes of the devices plugged in at start

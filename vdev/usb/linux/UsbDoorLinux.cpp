@@ -136,16 +136,16 @@ std::vector<std::uint8_t> Strings() {
 // serve the control and the bulk pipes.
 class Gadget {
 public:
-    Gadget(unsigned index, const UsbDeviceSpec& spec, bool verbose)
+    Gadget(unsigned index, const UsbDeviceSetup& setup, bool verbose)
         : m_index(index),
-          m_spec(spec),
+          m_setup(setup),
           m_verbose(verbose),
           m_name("kestrel" + std::to_string(index + 1)),
           m_dir(std::string(kGadgets) + "/" + m_name),
           m_mount(std::string(kMounts) + "/" + m_name),
           m_udc("dummy_udc." + std::to_string(index)),
-          m_model(spec.config, spec.faults),
-          m_responder({true, spec.serial, kDiskBlocks, spec.cdrom},
+          m_model(setup.config, setup.faults),
+          m_responder({true, setup.serial, kDiskBlocks, setup.cdrom},
                       [this](const std::uint8_t* cdb, std::size_t cdbLength, bool toDevice,
                              std::uint8_t* buffer, std::uint32_t length) {
                           return m_model.Handle(cdb, cdbLength, toDevice, buffer, length);
@@ -169,13 +169,13 @@ public:
             return "cannot make " + m_dir + ": " + std::strerror(errno) +
                    " (configfs mounted, libcomposite loaded?)";
         m_made = true;
-        bool ok = WriteText(m_dir + "/idVendor", Hex4(m_spec.vendorId)) &&
-                  WriteText(m_dir + "/idProduct", Hex4(m_spec.productId)) &&
+        bool ok = WriteText(m_dir + "/idVendor", Hex4(m_setup.vendorId)) &&
+                  WriteText(m_dir + "/idProduct", Hex4(m_setup.productId)) &&
                   WriteText(m_dir + "/bcdDevice", "0x0100") &&
                   WriteText(m_dir + "/bcdUSB", "0x0200") && ::mkdir(strings.c_str(), 0755) == 0 &&
-                  WriteText(strings + "/manufacturer", m_spec.manufacturer) &&
-                  WriteText(strings + "/product", m_spec.product) &&
-                  WriteText(strings + "/serialnumber", m_spec.serial) &&
+                  WriteText(strings + "/manufacturer", m_setup.manufacturer) &&
+                  WriteText(strings + "/product", m_setup.product) &&
+                  WriteText(strings + "/serialnumber", m_setup.serial) &&
                   ::mkdir(config.c_str(), 0755) == 0 &&
                   ::mkdir((config + "/strings/0x409").c_str(), 0755) == 0 &&
                   WriteText(config + "/strings/0x409/configuration", "Kestrel") &&
@@ -190,7 +190,7 @@ public:
         m_mounted = true;
         m_ep0 = ::open((m_mount + "/ep0").c_str(), O_RDWR | O_CLOEXEC);
         if (m_ep0 < 0) return "cannot open " + m_mount + "/ep0: " + std::strerror(errno);
-        const std::vector<std::uint8_t> descriptors = Descriptors(m_spec.subclass);
+        const std::vector<std::uint8_t> descriptors = Descriptors(m_setup.subclass);
         const std::vector<std::uint8_t> strings_ = Strings();
         if (::write(m_ep0, descriptors.data(), descriptors.size()) !=
                 static_cast<ssize_t>(descriptors.size()) ||
@@ -261,7 +261,7 @@ public:
     const DeviceModel& Model() const { return m_model; }
     // "kestrel1 (KV0001): 420 vendor requests, 84 blocks accepted": the door's account at exit.
     std::string Summary() const {
-        return m_name + " (" + m_spec.serial + "): " + std::to_string(m_vendorRequests) +
+        return m_name + " (" + m_setup.serial + "): " + std::to_string(m_vendorRequests) +
                " vendor requests, " + std::to_string(m_model.BlocksAccepted()) +
                " blocks accepted" + (m_model.Unplugged() ? ", unplugged" : "");
     }
@@ -379,7 +379,7 @@ private:
         const bool toDevice = !block.toHost;
         const bool vendor = ScsiResponder::IsVendorOpcode(block.cdb[0]);
         const unsigned number = vendor ? ++m_vendorRequests : 0;
-        if (vendor && number == m_spec.stallAt && length > 0) {
+        if (vendor && number == m_setup.stallAt && length > 0) {
             // Refused in the data stage: the pipe the data would travel on is halted, the host
             // clears it and reads a failed status, then asks for the sense.
             Trace(block, "stalled (scripted)");
@@ -397,7 +397,7 @@ private:
         if (toDevice && length > 0 && !ReceiveData(data, length)) return;
         if (block.toHost) std::memset(data, 0, length);
 
-        if (vendor && number == m_spec.phaseErrorAt) {
+        if (vendor && number == m_setup.phaseErrorAt) {
             Trace(block, "phase error (scripted)");
             if (block.toHost && length > 0) HaltIn();
             Status(block, length, CswStatus::PhaseError);
@@ -444,7 +444,7 @@ private:
     }
 
     unsigned m_index;
-    UsbDeviceSpec m_spec;
+    UsbDeviceSetup m_setup;
     bool m_verbose;
     std::string m_name, m_dir, m_mount, m_udc;
     DeviceModel m_model;

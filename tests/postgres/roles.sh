@@ -22,14 +22,7 @@ as_admin() { pg_as "$pg_bin/$1" -h "$PG_DIR" -U "$PG_USER" "${@:2}"; }
 sql() { as_admin psql -d "$1" -v ON_ERROR_STOP=1 -qtA -c "$2"; }
 url() { echo "postgresql://$1@/$2?host=$PG_DIR"; }
 
-python3 - "$work/fw.bin" <<'PY'
-import sys
-start, end = 16, 40
-data = bytearray(((i * 7) ^ (i >> 9)) & 0xFF for i in range(end * 1024))
-data[start * 1024:start * 1024 + 4] = b"PORI"
-data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
-open(sys.argv[1], "wb").write(data)
-PY
+pg_test_image "$work/fw.bin" 40
 
 # 1. As the README says: the role, then the database owned by it. No device here: the run
 # stops at "no device" after the database took it (exit 1), and the schema is there.

@@ -46,3 +46,24 @@ pg_createdb() {
   pg_as "$pg_bin/createdb" -h "$PG_DIR" -U "$PG_USER" "$1" >&2 || return 1
   echo "$PG_URL_BASE$1$PG_HOST_QUERY"
 }
+
+# An image for the stations: blocks 16..END of a pattern, the marker at 16, family "ST".
+pg_test_image() {
+  python3 - "$1" "$2" <<'PY'
+import sys
+start, end = 16, int(sys.argv[2])
+data = bytearray(((i * 7) ^ (i >> 9)) & 0xFF for i in range(end * 1024))
+data[start * 1024:start * 1024 + 4] = b"PORI"
+data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
+open(sys.argv[1], "wb").write(data)
+PY
+}
+
+# Fails a script with its message and what its programs wrote ($work/*.out, *.err).
+pg_test_fail() {
+  local name=$1
+  shift
+  echo "$name: $*" >&2
+  for f in "$work"/*.out "$work"/*.err; do [ -f "$f" ] && sed "s|^|  $(basename "$f"): |" "$f" >&2; done
+  exit 1
+}

@@ -25,20 +25,9 @@ pg_start
 url=$(pg_createdb line)
 
 # Blocks 16..200: about 2.8 s of protocol time per unit.
-python3 - "$work/fw.bin" <<'PY'
-import sys
-start, end = 16, 200
-data = bytearray(((i * 7) ^ (i >> 9)) & 0xFF for i in range(end * 1024))
-data[start * 1024:start * 1024 + 4] = b"PORI"
-data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
-open(sys.argv[1], "wb").write(data)
-PY
+pg_test_image "$work/fw.bin" 200
 
-fail() {
-  echo "two-stations: $*" >&2
-  for f in "$work"/*.out "$work"/*.err; do [ -f "$f" ] && sed "s|^|  $(basename "$f"): |" "$f" >&2; done
-  exit 1
-}
+fail() { pg_test_fail two-stations "$@"; }
 # Start frames (command FF) in a device's request log.
 start_frames() { grep -c 'write(86) out 8 bytes: .*\[F6 00 FF ' "$1" || true; }
 # psql on the throwaway server, one value per line.

@@ -27,20 +27,9 @@ url=$(pg_createdb line)
 export KESTREL_TEST_DB=${url/:\/\/$PG_USER@/:\/\/$PG_USER:pa%25ss%40w0rd@}
 migration_lock=5432875469465021440
 
-python3 - "$work/fw.bin" <<'PY'
-import sys
-start, end = 16, 200
-data = bytearray(((i * 7) ^ (i >> 9)) & 0xFF for i in range(end * 1024))
-data[start * 1024:start * 1024 + 4] = b"PORI"
-data[end * 1024 - 8:] = b"ST" + bytes([0x41, 0x42, 0x43, 0x01, 0x44, 0x45])
-open(sys.argv[1], "wb").write(data)
-PY
+pg_test_image "$work/fw.bin" 200
 
-fail() {
-  echo "unruly-server: $*" >&2
-  for f in "$work"/*.out "$work"/*.err; do [ -f "$f" ] && sed "s|^|  $(basename "$f"): |" "$f" >&2; done
-  exit 1
-}
+fail() { pg_test_fail unruly-server "$@"; }
 q() { pg_as "$pg_bin/psql" -h "$PG_DIR" -U "$PG_USER" -d line -tA -c "$1"; }
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 # Waits up to $2 s for the shell condition $1.

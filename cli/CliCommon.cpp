@@ -22,26 +22,6 @@ void TellHexRefusal(const std::string& file, const HexLoadReport& report) {
     if (!detail.empty()) std::cerr << "kestrel-cli: " << file << ": " << detail << '\n';
 }
 
-std::string ImageFamilyText() {
-    return {static_cast<char>(TrailerByte(g_image, g_image.endBlock, 0)),
-            static_cast<char>(TrailerByte(g_image, g_image.endBlock, 1))};
-}
-
-std::string ImageChipIdText() {
-    std::string text;
-    for (unsigned i : {2u, 3u, 4u, 6u, 7u}) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, "%s%02X", text.empty() ? "" : ":",
-                      TrailerByte(g_image, g_image.endBlock, i));
-        text += byte;
-    }
-    return text;
-}
-
-unsigned ImageBootType() {
-    return TrailerByte(g_image, g_image.endBlock, 5);
-}
-
 void AddTypeOption(CLI::App& command, std::optional<std::string>& type) {
     command.add_option("--type", type, "Image file type (default: .hex is Intel HEX, else bin)")
         ->check(CLI::IsMember({"bin", "hex"}));

@@ -22,12 +22,6 @@ bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report
 // "kestrel-cli: FILE: line 12: bad checksum". Nothing when the records were not refused.
 void TellHexRefusal(const std::string& file, const HexLoadReport& report);
 
-// The loaded image's trailer: family ("ST"), chip identification (bytes 2, 3, 4, 6, 7 as
-// "41:42:43:44:45") and boot type (byte 5).
-std::string ImageFamilyText();
-std::string ImageChipIdText();
-unsigned ImageBootType();
-
 // Adds "--type bin|hex" to a sub-command.
 void AddTypeOption(CLI::App& command, std::optional<std::string>& type);
 // Adds what upgrade and station share for a production line: --record FILE, --station NAME,

@@ -153,9 +153,11 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
     ConsoleInterrupt interrupt;
     ConsoleClock clock;
     SystemDrives drives;
-    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock, out);
+    // The station's one connection: its own questions and every run's rows (see StationLedger).
     StationLedger ledger(options.db, options.approvedSha256,
                          {.skipDone = options.skipDone, .maxAttempts = options.maxAttempts});
+    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock, out,
+                       ParentLedgers(options, ledger.Runs()));
     const StationWords words(slots);
     StationConsole console(runs, words);
     StationEvents stream(events);

@@ -143,6 +143,11 @@ void LineEvents::Finished(const std::string& run, const Unit& unit, const std::s
     Emit("finished", out);
 }
 
+void LineEvents::Finished(const RunRow& row) {
+    Finished(row.run, {.unit = row.unit, .serial = row.serial, .port = row.port, .drive = row.drive},
+             row.result, row.code, row.message, row.blocksSent, row.seconds);
+}
+
 void LineEvents::Removed(const Unit& unit) {
     Json out;
     PutUnit(out, unit);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/DriveIdentity.h"
+#include "ledger/RunRow.h"
 
 class EventSink;
 
@@ -48,6 +49,8 @@ public:
     void Finished(const std::string& run, const Unit& unit, const std::string& result,
                   const std::string& code, const std::string& message, int blocksSent,
                   double seconds);
+    // The run's finished event, from its final row.
+    void Finished(const RunRow& row);
     void Removed(const Unit& unit);
     void Warning(const std::string& code, const std::string& message);
     void Closed(int succeeded, int failed, int exitStatus);

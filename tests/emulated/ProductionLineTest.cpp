@@ -705,14 +705,24 @@ TEST_F(ProductionLine, AUnitWhoseQueryReplyIsEmptyFailsInRecordsEventsCountsAndR
 }
 
 TEST_F(ProductionLine, AllCountsAChildThatWasKilledAsAFailureWithItsCause) {
+    const std::string db = "sqlite:" + m_dir.File("line.db");
     const pid_t pid = Start(2, {"--on", "2:--delay-ms 300"},
-                            {"upgrade", "--all", "--yes", "--record", Record(), Image()});
+                            {"upgrade", "--all", "--yes", "--db", db, "--record", Record(), Image()});
     const pid_t child = ChildFor(pid, "sdc");
     ASSERT_GT(child, 0);
+    // The parent is the one owner of the database: its children are never given it.
+    EXPECT_FALSE(Contains(ReadText("/proc/" + std::to_string(child) + "/cmdline"),
+                          std::string("--db\0", 5)));
     ::kill(child, SIGKILL);
     const Outcome run = Finish(pid);
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "sdc  KV0002  the run's process was ended by signal 9"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, "2 devices: 1 succeeded, 1 failed")) << run.out;
+    // The killed child's run still ends in the record, written by its parent.
+    std::map<std::string, std::string> codes;
+    for (const nlohmann::json& record : Records())
+        codes[record["drive"].get<std::string>()] = record["code"].get<std::string>();
+    EXPECT_EQ(codes["sdc"], "killed");
+    EXPECT_EQ(codes["sdb"], "ok");
 }

@@ -72,7 +72,7 @@ std::optional<int> OpenLedgers(const UpgradeArgs& args, ConsoleDialog& dlg, RunL
             *line.db, {.skipDone = line.skipDone, .maxAttempts = line.maxAttempts}, &error);
         if (!db) {
             // A set-up mistake is no outage: said with its fix, as a usage error.
-            if (const auto advice = DatabaseSetupAdvice(error)) {
+            if (const auto advice = DatabaseSetupAdvice(error, *line.db)) {
                 Refused(dlg, "cannot record the run: " + error + "; " + *advice);
                 return kExitUsage;
             }
@@ -139,7 +139,7 @@ int RunUpgrade(const UpgradeArgs& args) {
                   loaded ? std::optional(image.Sha256()) : std::nullopt);
     if (!loaded) {
         dlg.ReleaseMessages();
-        TellHexRefusal(line.file, refused);
+        TellLoadFailure(line.file, refused);
         return close(kExitFailure);
     }
     if (line.expectSha256) {

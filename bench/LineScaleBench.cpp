@@ -72,9 +72,8 @@ int main(int argc, char** argv) {
     ledgers.Add(ledger.Runs());
     ledgers.Add(std::make_shared<JsonLinesLedger>(argv[6]));
     // The station's own look before its first unit, as Station does.
-    if (!ledger.Available([](bool, const std::string& line) {
-            std::fprintf(stderr, "%s\n", line.c_str());
-        }))
+    if (!ledger.Available(
+            [](bool, const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }))
         return 1;
 
     std::mutex mutex;
@@ -118,10 +117,11 @@ int main(int argc, char** argv) {
     }
     for (std::thread& thread : threads) thread.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("runs=%d claimed=%d notclaimed=%d finished=%d p50=%.2f p95=%.2f p99=%.2f "
-                "max=%.2f seconds=%.2f\n",
-                slots * perSlot, claimed.load(), refused.load(), finished.load(),
-                Percentile(latencies, 0.50), Percentile(latencies, 0.95),
-                Percentile(latencies, 0.99), Percentile(latencies, 1.0), seconds);
+    std::printf(
+        "runs=%d claimed=%d notclaimed=%d finished=%d p50=%.2f p95=%.2f p99=%.2f "
+        "max=%.2f seconds=%.2f\n",
+        slots * perSlot, claimed.load(), refused.load(), finished.load(),
+        Percentile(latencies, 0.50), Percentile(latencies, 0.95), Percentile(latencies, 0.99),
+        Percentile(latencies, 1.0), seconds);
     return refused == 0 && finished == claimed ? 0 : 1;
 }

@@ -109,16 +109,16 @@ int RunUpgrade(const UpgradeArgs& args) {
                     if (dialog) dialog->ReleaseMessages();
                     std::cerr << text << '\n';
                 });
-    ConsoleDialog dlg({.path = line.file,
-                       .channelText = line.channel.value_or("0"),
-                       .assumeYes = args.yes,
-                       .showProgress = !args.report && IsTerminal(StandardStream::Error),
-                       .holdMessages = line.record.has_value() || line.db.has_value() || args.report,
-                       .reportToParent = args.report,
-                       .beforeStartFrame = [&run] { return run.BeforeStartFrame(); },
-                       .onProgress = [&run, &dlg](int done, int total) {
-                           run.Progress(done, total, dlg.RunSeconds());
-                       }});
+    ConsoleDialog dlg(
+        {.path = line.file,
+         .channelText = line.channel.value_or("0"),
+         .assumeYes = args.yes,
+         .showProgress = !args.report && IsTerminal(StandardStream::Error),
+         .holdMessages = line.record.has_value() || line.db.has_value() || args.report,
+         .reportToParent = args.report,
+         .beforeStartFrame = [&run] { return run.BeforeStartFrame(); },
+         .onProgress = [&run, &dlg](int done,
+                                    int total) { run.Progress(done, total, dlg.RunSeconds()); }});
     dialog = &dlg;
     // Everything that can refuse the run before a device is touched says so once; the events
     // close with the exit status.
@@ -157,7 +157,8 @@ int RunUpgrade(const UpgradeArgs& args) {
 
     // Held until the run is recorded: a second Ctrl-C must not end the process half-way.
     ConsoleInterrupt interrupt;
-    const RunResult result = run.Run(dlg, [] { return ConsoleInterrupt::Requested(); }, changed);
+    const RunResult result = run.Run(
+        dlg, [] { return ConsoleInterrupt::Requested(); }, changed);
     dlg.ReleaseMessages();
     if (changed)
         return close(

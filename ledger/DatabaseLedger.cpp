@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <iostream>
 
-
 CLI::Option* AddDatabaseOption(CLI::App& command, std::optional<std::string>& db) {
     return command
         .add_option("--db", db,

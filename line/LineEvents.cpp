@@ -144,7 +144,8 @@ void LineEvents::Finished(const std::string& run, const Unit& unit, const std::s
 }
 
 void LineEvents::Finished(const RunRow& row) {
-    Finished(row.run, {.unit = row.unit, .serial = row.serial, .port = row.port, .drive = row.drive},
+    Finished(row.run,
+             {.unit = row.unit, .serial = row.serial, .port = row.port, .drive = row.drive},
              row.result, row.code, row.message, row.blocksSent, row.seconds);
 }
 

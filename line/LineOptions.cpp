@@ -1,6 +1,5 @@
 #include "line/LineOptions.h"
 
-
 std::vector<std::string> LineOptions::ChildArguments() const {
     std::vector<std::string> args;
     if (type) args.insert(args.end(), {"--type", *type});

@@ -80,10 +80,9 @@ bool UnitRun::BeforeStartFrame() {
         std::cout << ChildReport::StartedLine(m_row.startBlock, m_row.endBlock,
                                               m_row.versionBefore.value_or(""))
                   << std::flush;
-    m_events.Started(m_row.run, EventUnit(), m_row.startBlock, m_row.endBlock,
-                     m_row.versionBefore);
-    m_events.Progress(m_row.run, EventUnit(), 0, static_cast<int>(m_row.endBlock - m_row.startBlock),
-                      0.0, true);
+    m_events.Started(m_row.run, EventUnit(), m_row.startBlock, m_row.endBlock, m_row.versionBefore);
+    m_events.Progress(m_row.run, EventUnit(), 0,
+                      static_cast<int>(m_row.endBlock - m_row.startBlock), 0.0, true);
     return true;
 }
 
@@ -148,7 +147,8 @@ void UnitRun::Finish(RunDialog& dlg, RunEnd end, RunResult& result,
     if (!m_ledgers.Empty() && !m_ledgers.Finished(m_row, &error)) {
         dlg.ReleaseMessages();
         // Said once: a started entry that failed has said it already.
-        if (m_verdict == StartVerdict::Recorded) m_say("kestrel-cli: cannot record the run: " + error);
+        if (m_verdict == StartVerdict::Recorded)
+            m_say("kestrel-cli: cannot record the run: " + error);
         end.notRecorded = true;
         result = DecideRun(end);
         m_row.result = result.Name();

@@ -769,7 +769,8 @@ bool SociUnitDatabase::Finish(const RunRow& final, std::string* note) {
 bool SociUnitDatabase::ReadRuns(RunHistory& history, std::string* error) {
     try {
         RunBinding b;
-        auto query = (m_impl->sql.prepare << "SELECT " << RunColumns() << " FROM runs ORDER BY run");
+        auto query =
+            (m_impl->sql.prepare << "SELECT " << RunColumns() << " FROM runs ORDER BY run");
         IntoRun(query, b);
         soci::statement st(query);
         st.execute();

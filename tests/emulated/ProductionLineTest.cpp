@@ -706,8 +706,9 @@ TEST_F(ProductionLine, AUnitWhoseQueryReplyIsEmptyFailsInRecordsEventsCountsAndR
 
 TEST_F(ProductionLine, AllCountsAChildThatWasKilledAsAFailureWithItsCause) {
     const std::string db = "sqlite:" + m_dir.File("line.db");
-    const pid_t pid = Start(2, {"--on", "2:--delay-ms 300"},
-                            {"upgrade", "--all", "--yes", "--db", db, "--record", Record(), Image()});
+    const pid_t pid =
+        Start(2, {"--on", "2:--delay-ms 300"},
+              {"upgrade", "--all", "--yes", "--db", db, "--record", Record(), Image()});
     const pid_t child = ChildFor(pid, "sdc");
     ASSERT_GT(child, 0);
     // The parent is the one owner of the database: its children are never given it.

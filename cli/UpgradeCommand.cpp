@@ -215,7 +215,7 @@ int RunUpgrade(const UpgradeArgs& args) {
                   loaded ? std::optional(image.Sha256()) : std::nullopt);
     if (!loaded) {
         dlg.ReleaseMessages();
-        TellHexRefusal(line.file, refused);
+        TellLoadFailure(line.file, refused);
         return close(kExitFailure);
     }
     if (line.expectSha256) {
@@ -243,7 +243,7 @@ int RunUpgrade(const UpgradeArgs& args) {
                                                         StartVerdict::Deferred)
                               << std::flush;
                 // A set-up mistake is no outage: said with its fix, as a usage error.
-                if (const auto advice = DatabaseSetupAdvice(error)) {
+                if (const auto advice = DatabaseSetupAdvice(error, *line.db)) {
                     Refused(dlg, "cannot record the run: " + error + "; " + *advice);
                     return close(kExitUsage);
                 }

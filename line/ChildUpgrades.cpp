@@ -42,6 +42,8 @@ RunResult UnitResult::Result() const {
     end.noDevice = code == "no-device";
     end.childStatus = status;
     end.childReported = reported;
+    end.childCode = code;
+    end.childDetail = detail;
     return DecideRun(end);
 }
 
@@ -210,6 +212,7 @@ void ChildUpgrades::Take(const Event& event) {
             break;
         case ChildReport::Kind::Result:
             result.code = report->message;
+            result.detail = report->detail;
             break;
         case ChildReport::Kind::Final:
         case ChildReport::Kind::Claim:
@@ -276,6 +279,7 @@ void ChildUpgrades::WriteFinal(Unit& unit) {
     const auto decide = [&row, &result](const RunResult& outcome) {
         row.result = outcome.Name();
         row.code = outcome.code;
+        row.detail = outcome.detail;
         if (!row.finishedAt) row.finishedAt = UtcNowText();
         row.message = result.Why();
     };

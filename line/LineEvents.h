@@ -19,7 +19,7 @@ class EventSink;
 
 class LineEvents {
 public:
-    static constexpr char kSchemaVersion[] = "1.0";
+    static constexpr char kSchemaVersion[] = "1.1";
     // A run's progress: at most one event per kProgressEvery, unless it is the last block.
     static constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 
@@ -47,8 +47,8 @@ public:
     void Progress(const std::string& run, const Unit& unit, int blocksSent, int blocksTotal,
                   double seconds, bool force = false);
     void Finished(const std::string& run, const Unit& unit, const std::string& result,
-                  const std::string& code, const std::string& message, int blocksSent,
-                  double seconds);
+                  const std::string& code, const std::string& detail, const std::string& message,
+                  int blocksSent, double seconds);
     // The run's finished event, from its final row.
     void Finished(const RunRow& row);
     void Removed(const Unit& unit);

@@ -57,8 +57,8 @@ void StationEvents::Ended(const UnitResult& run) {
     // A unit the database kept from starting had no run: nothing to finish.
     if (!result.Counts()) return;
     if (run.row) return m_events.Finished(*run.row);
-    m_events.Finished(run.run, UnitOf(run), result.Name(), result.code, run.Why(), run.blocks,
-                      run.seconds);
+    m_events.Finished(run.run, UnitOf(run), result.Name(), result.code, result.detail, run.Why(),
+                      run.blocks, run.seconds);
 }
 
 void StationEvents::Heartbeat() {

@@ -112,6 +112,7 @@ RunResult UnitRun::Run(RunDialog& dlg, const std::function<bool()>& stopRequeste
         end.interrupted = Upgrade(dlg, stopRequested);
         end.outcome = LastUpgradeOutcome();
         end.noDevice = LastUpgradeFoundNoDevice();
+        end.failure = LastUpgradeFailure();
     }
     end.imageChanged = imageChanged.has_value();
     end.startVerdict = m_verdict;
@@ -123,7 +124,7 @@ RunResult UnitRun::Run(RunDialog& dlg, const std::function<bool()>& stopRequeste
         m_events.Skipped(EventUnit(), database->LeftAloneReason(m_row.run), m_leftAloneBecause);
     }
     if (m_setup.report)
-        std::cout << ChildReport::ResultLine(result.code)
+        std::cout << ChildReport::ResultLine(result.code, result.detail)
                   << ChildReport::EndedLine(LastUpgradeOutcome(), dlg.BlocksStepped(),
                                             dlg.RunSeconds(), m_verdict)
                   << std::flush;
@@ -137,6 +138,7 @@ void UnitRun::Finish(RunDialog& dlg, RunEnd end, RunResult& result,
     m_row.seconds = dlg.RunSeconds();
     m_row.result = result.Name();
     m_row.code = result.code;
+    m_row.detail = result.detail;
     // How the run ended, for its final row: the last message it showed, else its cause in
     // words; a run withheld for its record keeps the reason it said.
     if (m_verdict != StartVerdict::Failed)
@@ -153,6 +155,7 @@ void UnitRun::Finish(RunDialog& dlg, RunEnd end, RunResult& result,
         result = DecideRun(end);
         m_row.result = result.Name();
         m_row.code = result.code;
+        m_row.detail = result.detail;
     }
     m_events.Finished(m_row);
 }

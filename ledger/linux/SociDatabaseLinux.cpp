@@ -107,7 +107,7 @@ struct RunBinding {
     int blocksSent = 0;
     double seconds = 0.0;
     Nullable result, message;
-    Nullable lot, person, code;
+    Nullable lot, person, code, detail;
 
     RunBinding() = default;
     explicit RunBinding(const RunRow& row)
@@ -139,7 +139,8 @@ struct RunBinding {
           message(row.finishedAt ? std::optional<std::string>(row.message) : std::nullopt),
           lot(row.lot),
           person(row.person),
-          code(row.finishedAt ? std::optional<std::string>(row.code) : std::nullopt) {}
+          code(row.finishedAt ? std::optional<std::string>(row.code) : std::nullopt),
+          detail(row.finishedAt ? std::optional<std::string>(row.detail) : std::nullopt) {}
 
     RunRow Row() const {
         RunRow row;
@@ -171,6 +172,7 @@ struct RunBinding {
         row.lot = lot.Get();
         row.person = person.Get();
         row.code = code.Get().value_or("");
+        row.detail = detail.Get().value_or("");
         return row;
     }
 };
@@ -209,6 +211,7 @@ void EachColumn(RunBinding& b, Visit&& visit) {
     visit("lot", b.lot);
     visit("operator_name", b.person);
     visit("result_code", b.code);
+    visit("detail", b.detail);
 }
 
 // The column names, comma-separated, in EachColumn's order.

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/DialogServices.h"
+#include "services/DialogServices.h"
 #include "line/Sha256.h"
 #include "image/File.h"
 #include "image/FirmwareImage.h"

@@ -29,8 +29,11 @@ void PrintEnded(ChildUpgrades& runs, const UnitResult& result) {
 std::string EndedLine(const UnitResult& result) {
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", result.blocks, result.seconds);
+    std::string why = result.Why();
+    // A unit left alone has no message of its own: its code says why ("left-alone").
+    if (why.empty()) why = result.Result().code;
     std::string line = DriveShortName(result.drive) + "  " + SerialLabel(result.identity) + "  " +
-                       result.Why() + figures +
+                       why + figures +
                        (result.duplicateSerial ? "  duplicate serial" : "");
     for (const std::string& error : result.errors) line += "\n  " + error;
     return line;

@@ -33,8 +33,7 @@ std::string EndedLine(const UnitResult& result) {
     // A unit left alone has no message of its own: its code says why ("left-alone").
     if (why.empty()) why = result.Result().code;
     std::string line = DriveShortName(result.drive) + "  " + SerialLabel(result.identity) + "  " +
-                       why + figures +
-                       (result.duplicateSerial ? "  duplicate serial" : "");
+                       why + figures + (result.duplicateSerial ? "  duplicate serial" : "");
     for (const std::string& error : result.errors) line += "\n  " + error;
     return line;
 }

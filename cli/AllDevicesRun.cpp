@@ -39,14 +39,25 @@ std::string EndedLine(const UnitResult& result) {
 std::optional<int> ApproveForChildren(LineOptions& options) {
     ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
     if (!dlg.ReadValues()) return kExitUsage;
+    std::optional<AllowedSigners> signers;
+    if (const std::optional<int> refused = ReadRunSigners(options.allowedSigners, &signers))
+        return refused;
     ApprovedImage image;
-    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file))) return kExitFailure;
+    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file), nullptr,
+                    signers ? &*signers : nullptr))
+        return kExitFailure;
     if (options.expectSha256) {
         if (auto refusal = image.Refusal(*options.expectSha256, "expected")) {
             std::cerr << "kestrel-cli: " << *refusal << "; nothing was flashed\n";
             return kExitFailure;
         }
     }
+    if (image.Signature() && !image.Signature()->Good()) {
+        std::cerr << "kestrel-cli: " << image.Signature()->Text() << "; nothing was flashed\n";
+        return kExitFailure;
+    }
+    // The children verify against the very file this run did.
+    if (signers) options.allowedSigners = signers->Path();
     options.approvedSha256 = image.Sha256();
     std::string error;
     if (options.record && !JsonLinesLedger::Writable(*options.record, &error)) {

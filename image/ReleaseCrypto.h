@@ -12,6 +12,10 @@ namespace ReleaseCrypto {
 constexpr std::size_t kEd25519KeySize = 32;
 constexpr std::size_t kEd25519SignatureSize = 64;
 
+// False in a build without the library (a Windows build made without the cross-built Nettle):
+// no signature can be checked there, and every run that asks for one is refused.
+bool Available();
+
 std::array<std::uint8_t, 32> Sha256(const std::uint8_t* data, std::size_t size);
 std::array<std::uint8_t, 64> Sha512(const std::uint8_t* data, std::size_t size);
 // True when signature (64 bytes) is key's (32 bytes) Ed25519 signature of message.

@@ -183,6 +183,8 @@ const char* ReleaseSignature::StatusName() const {
             return "not-allowed";
         case SignatureStatus::Unchecked:
             return "unchecked";
+        case SignatureStatus::Unavailable:
+            return "unavailable";
     }
     return "malformed";
 }
@@ -198,6 +200,9 @@ ReleaseSignature ReleaseSignature::Check(const std::string& imagePath, const std
         return out;
     };
 
+    if (!ReleaseCrypto::Available())
+        return verdict(SignatureStatus::Unavailable,
+                       sigPath + ": this build of Kestrel cannot check release signatures");
     // Not there at all, or there and not readable: two different things to fix.
     std::error_code error;
     if (std::filesystem::status(NativePath(sigPath), error).type() ==

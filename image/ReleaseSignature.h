@@ -32,6 +32,7 @@ enum class SignatureStatus {
     NotYetValid,     // the entry's valid-after has not come
     NotAllowed,      // the entry's namespaces= does not allow the release namespace
     Unchecked,       // right for the key it names, but no allowed signers were given (info)
+    Unavailable,     // this build cannot check signatures
 };
 
 struct ReleaseSigner {
@@ -53,7 +54,8 @@ public:
     bool Good() const { return m_status == SignatureStatus::Good; }
     SignatureStatus Status() const { return m_status; }
     // "good", "missing", "unreadable", "malformed", "unsupported-key", "other-namespace",
-    // "unknown-key", "bad-signature", "expired", "not-yet-valid", "not-allowed", "unchecked".
+    // "unknown-key", "bad-signature", "expired", "not-yet-valid", "not-allowed", "unchecked",
+    // "unavailable".
     const char* StatusName() const;
     // The signer: both fields for Good, Expired, NotYetValid, NotAllowed; the fingerprint alone
     // wherever the key could be read.

@@ -43,7 +43,8 @@ struct Outcome {
 // Runs args[0] with stdin from /dev/null (or stdinPath), stdout and stderr into files of dir,
 // and env added to the test's environment.
 Outcome Spawn(const TempDir& dir, const std::vector<std::string>& args,
-              const std::vector<std::string>& env = {}, const std::string& stdinPath = "/dev/null") {
+              const std::vector<std::string>& env = {},
+              const std::string& stdinPath = "/dev/null") {
     std::vector<std::string> argsCopy = args;
     std::vector<char*> argv;
     for (std::string& a : argsCopy) argv.push_back(a.data());
@@ -61,8 +62,7 @@ Outcome Spawn(const TempDir& dir, const std::vector<std::string>& args,
     posix_spawn_file_actions_addopen(&files, STDERR_FILENO, dir.File("err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    const int error =
-        posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data());
+    const int error = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&files);
     EXPECT_EQ(error, 0) << "cannot start " << args[0];
     Outcome outcome;
@@ -108,10 +108,19 @@ protected:
         return image;
     }
 
-    Outcome Upgrade(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-        std::vector<std::string> all{kVdev, "--log", m_dir.File("device.log"), "--flash-out",
-                                     m_dir.File("flash.bin"), "--", kCli, "upgrade", "--yes",
-                                     "--record", m_dir.File("record.jsonl")};
+    Outcome Upgrade(const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}) {
+        std::vector<std::string> all{kVdev,
+                                     "--log",
+                                     m_dir.File("device.log"),
+                                     "--flash-out",
+                                     m_dir.File("flash.bin"),
+                                     "--",
+                                     kCli,
+                                     "upgrade",
+                                     "--yes",
+                                     "--record",
+                                     m_dir.File("record.jsonl")};
         all.insert(all.end(), args.begin(), args.end());
         std::remove(m_dir.File("device.log").c_str());
         return Spawn(m_dir, all, env);
@@ -144,8 +153,9 @@ TEST_F(ReleaseSignatureCli, RefusesEveryBadSignatureBeforeTheStartFrameAndFlashe
     const std::string sig = ReadText(truncated + ".sig");
     WriteText(truncated + ".sig", sig.substr(0, sig.size() / 2));
     const std::string garbage = Signed("garbage");
-    WriteText(garbage + ".sig", "-----BEGIN SSH SIGNATURE-----\nnot base64 at all!\n"
-                                "-----END SSH SIGNATURE-----\n");
+    WriteText(garbage + ".sig",
+              "-----BEGIN SSH SIGNATURE-----\nnot base64 at all!\n"
+              "-----END SSH SIGNATURE-----\n");
     const std::string unsigned_ = m_dir.File("unsigned.bin");
     WriteBytes(unsigned_, m_image);
 
@@ -188,8 +198,9 @@ TEST_F(ReleaseSignatureCli, RefusesEveryBadSignatureBeforeTheStartFrameAndFlashe
 
     // A run its parent approved whose signature no longer verifies is recorded as a changed
     // image and flashes nothing.
-    const std::string sha = nlohmann::json::parse(ReadText(m_dir.File("record.jsonl")).substr(
-        0, ReadText(m_dir.File("record.jsonl")).find('\n')))["sha256"];
+    const std::string sha = nlohmann::json::parse(
+        ReadText(m_dir.File("record.jsonl"))
+            .substr(0, ReadText(m_dir.File("record.jsonl")).find('\n')))["sha256"];
     WriteText(good + ".sig", ReadText(m_dir.File("stranger.bin.sig")));
     run = Upgrade({"--approved-sha256", sha, "--allowed-signers", Signers(), good});
     EXPECT_EQ(run.status, 1) << run.err;

@@ -43,9 +43,12 @@ std::optional<int> ApproveForChildren(LineOptions& options) {
     if (const std::optional<int> refused = ReadRunSigners(options.allowedSigners, &signers))
         return refused;
     ApprovedImage image;
-    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file), nullptr,
-                    signers ? &*signers : nullptr))
+    HexLoadReport loadRefused;
+    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file), &loadRefused,
+                    signers ? &*signers : nullptr)) {
+        TellLoadFailure(options.file, loadRefused);
         return kExitFailure;
+    }
     if (options.expectSha256) {
         if (auto refusal = image.Refusal(*options.expectSha256, "expected")) {
             std::cerr << "kestrel-cli: " << *refusal << "; nothing was flashed\n";
@@ -95,7 +98,7 @@ int RunAllDevices(LineOptions options) {
         std::string error;
         if (!UnitDatabase::Open(*options.db, &error)) {
             // A set-up mistake is no outage: it is said with its fix, as a usage error.
-            const std::optional<std::string> advice = DatabaseSetupAdvice(error);
+            const std::optional<std::string> advice = DatabaseSetupAdvice(error, *options.db);
             std::cerr << "kestrel-cli: cannot record the runs: " << error
                       << (advice ? "; " + *advice : std::string()) << "; no device was touched\n";
             events.Warning("database", "cannot record the runs: " + error);

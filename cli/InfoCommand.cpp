@@ -66,15 +66,19 @@ int RunInfo(const InfoArgs& args) {
     ConsoleDialog dlg({.path = args.file});
     HexLoadReport report;
     if (!LoadImageFile(dlg, type, &report)) {
-        TellHexRefusal(args.file, report);
-        if (args.json && report.refusal != HexRefusal::None) {
-            // A script reads where the file was refused instead of parsing stderr.
+        TellLoadFailure(args.file, report);
+        if (args.json) {
+            // A script reads why the file did not load instead of parsing stderr.
             nlohmann::ordered_json out;
             out["file"] = args.file;
             out["type"] = ImageFileTypeName(type);
             out["error"] = dlg.Messages().empty() ? std::string() : dlg.Messages().back();
-            out["line"] = report.refusedLine;
-            out["reason"] = HexRefusalReason(report.refusal);
+            if (report.refusal != HexRefusal::None) {
+                out["line"] = report.refusedLine;
+                out["reason"] = HexRefusalReason(report.refusal);
+            } else {
+                out["reason"] = LoadFailureDetail(args.file, report);
+            }
             std::cout << out.dump(2) << '\n';
         }
         return kExitFailure;
@@ -84,7 +88,15 @@ int RunInfo(const InfoArgs& args) {
     const std::optional<ReleaseSignature> signature =
         CheckSignature(args, dlg.m_strProgramFile, &signatureError);
     if (!signatureError.empty()) {
-        std::cerr << "kestrel-cli: cannot check the release signature: " << signatureError << '\n';
+        const std::string error = "cannot check the release signature: " + signatureError;
+        std::cerr << "kestrel-cli: " << error << '\n';
+        if (args.json) {
+            nlohmann::ordered_json out;
+            out["file"] = args.file;
+            out["type"] = ImageFileTypeName(type);
+            out["error"] = error;
+            std::cout << out.dump(2) << '\n';
+        }
         return kExitFailure;
     }
     const std::uint16_t end = g_image.endBlock;

@@ -40,23 +40,37 @@ int RunReport(const ReportArgs& args) {
     filter.stations = args.stations;
     filter.image = args.image;
 
-    // Each database counts its own runs; the record files are read together, so a run found
-    // in two files is counted once.
+    // A database alone counts its own runs (GROUP BY). Given with other sources, the first
+    // database still does, and every other source drops the runs it has (by run id); the
+    // record files are read together, so a run found in two files is counted once too.
     YieldTally tally;
-    JsonLinesTally files(filter);
-    bool anyFile = false;
+    JsonLinesTally others(filter);
+    bool counted = false, anyOther = false;
     for (const std::string& source : args.sources) {
-        if (IsDatabaseUrl(source)) {
-            const std::unique_ptr<ReportDatabase> db = ReportDatabase::Open(source, &error);
-            YieldTally counted;
-            if (!db || !db->Tally(filter, &counted, &error)) return Fail(error);
-            tally.Add(counted);
-        } else {
-            if (!files.AddFile(source, &error)) return Fail(error);
-            anyFile = true;
+        if (!IsDatabaseUrl(source)) continue;
+        const std::unique_ptr<ReportDatabase> db = ReportDatabase::Open(source, &error);
+        if (!db) return Fail(error);
+        const bool alone = args.sources.size() == 1;
+        if (!counted) {
+            if (!db->Tally(filter, &tally, &error)) return Fail(error);
+            if (!alone &&
+                !db->EachRun(
+                    filter, [&](const RunRow& row) { others.CountedElsewhere(row.run); }, &error))
+                return Fail(error);
+            counted = true;
+            continue;
         }
+        if (!db->EachRun(
+                filter, [&](const RunRow& row) { others.AddRow(row); }, &error))
+            return Fail(error);
+        anyOther = true;
     }
-    if (anyFile) tally.Add(files.Finish());
+    for (const std::string& source : args.sources) {
+        if (IsDatabaseUrl(source)) continue;
+        if (!others.AddFile(source, &error)) return Fail(error);
+        anyOther = true;
+    }
+    if (anyOther) tally.Add(others.Finish());
 
     const YieldReport report(std::move(tally), RunRecord::UtcNow(), filter);
     if (args.html) {

@@ -1,13 +1,14 @@
 #include "app/UpgradeDlgHandlers.h"
 
 #include "app/ControlIds.h"
-#include "app/DialogServices.h"
+#include "services/DialogServices.h"
 #include "app/DialogTemplate.h"
 #include "device/UpgradeProtocol.h"
 #include "image/DerivedFiles.h"
 #include "image/FirmwareImage.h"
 #include "image/HexLoader.h"
 #include "image/RawBinaryLoader.h"
+#include "image/ReleaseGate.h"
 
 namespace {
 
@@ -15,6 +16,8 @@ namespace {
 // run the loader of the chosen file type.
 void Browse(DialogServices& dlg) {
     dlg.ReadValues();
+    // A site that signs its releases: the same loader, from bytes whose signature was checked.
+    if (LoadReleaseImage(dlg, dlg.m_nFileType != kFileTypeBin).has_value()) return;
     if (dlg.m_nFileType == kFileTypeBin)
         LoadProgramBinary(dlg);
     else

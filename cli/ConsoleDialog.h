@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogView.h"
 #include "line/RunDialog.h"
 
-class ConsoleDialog : public RunDialog {
+class ConsoleDialog : public DialogView, public RunDialog {
 public:
     struct Options {
         std::string path;               // what ChooseFile answers

@@ -1,16 +1,15 @@
 #pragma once
-// The dialog services as a run of one unit without a dialog needs them (see UnitRun): the
-// block timer run to the end of the run, and the messages held until the run is recorded.
-// Implemented by the console (ConsoleDialog) and by test fakes.
+// What a run of one unit without a dialog needs of its front end beside the dialog services
+// (see UnitRun): the block timer run to the end of the run, and the messages held until the
+// run is recorded. Implemented by the console (ConsoleDialog) and by test fakes.
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "app/DialogServices.h"
-
-class RunDialog : public DialogServices {
+class RunDialog {
 public:
+    virtual ~RunDialog() = default;
     // Runs the block timer while it is armed, calling onTick when it is due; returns with the
     // timer still armed when stopRequested said so.
     virtual void RunBlockTimer(const std::function<void()>& onTick,

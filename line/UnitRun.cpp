@@ -91,7 +91,8 @@ void UnitRun::Progress(int done, int total, double seconds) {
 }
 
 // Sends the image to the device; true when stopRequested cancelled the run.
-bool UnitRun::Upgrade(RunDialog& dlg, const std::function<bool()>& stopRequested) {
+bool UnitRun::Upgrade(DialogServices& dlg, RunDialog& console,
+                      const std::function<bool()>& stopRequested) {
     const auto cancel = [&] {
         m_say("Interrupted: cancelling the upgrade");
         CancelUpgrade(dlg);
@@ -100,16 +101,17 @@ bool UnitRun::Upgrade(RunDialog& dlg, const std::function<bool()>& stopRequested
     StartUpgrade(dlg);
     m_started = UpgradeStartAccepted(dlg);
     if (!m_started) return stopRequested() && cancel();
-    dlg.RunBlockTimer([&dlg] { SendNextBlock(dlg); }, stopRequested);
+    console.RunBlockTimer([&dlg] { SendNextBlock(dlg); }, stopRequested);
     // Only an interrupt leaves the loop with blocks still due.
-    return dlg.TimerArmed() && cancel();
+    return console.TimerArmed() && cancel();
 }
 
-RunResult UnitRun::Run(RunDialog& dlg, const std::function<bool()>& stopRequested,
+RunResult UnitRun::Run(DialogServices& dlg, RunDialog& console,
+                       const std::function<bool()>& stopRequested,
                        const std::optional<std::string>& imageChanged) {
     RunEnd end;
     if (!imageChanged) {
-        end.interrupted = Upgrade(dlg, stopRequested);
+        end.interrupted = Upgrade(dlg, console, stopRequested);
         end.outcome = LastUpgradeOutcome();
         end.noDevice = LastUpgradeFoundNoDevice();
         end.failure = LastUpgradeFailure();
@@ -119,35 +121,35 @@ RunResult UnitRun::Run(RunDialog& dlg, const std::function<bool()>& stopRequeste
     RunResult result = DecideRun(end);
     // A unit left alone (held elsewhere, done, held back) had no run here: nothing to record.
     if (result.Counts()) {
-        Finish(dlg, end, result, imageChanged);
+        Finish(console, end, result, imageChanged);
     } else if (const DatabaseLedger* database = m_ledgers.Database()) {
         m_events.Skipped(EventUnit(), database->LeftAloneReason(m_row.run), m_leftAloneBecause);
     }
     if (m_setup.report)
         std::cout << ChildReport::ResultLine(result.code, result.detail)
-                  << ChildReport::EndedLine(LastUpgradeOutcome(), dlg.BlocksStepped(),
-                                            dlg.RunSeconds(), m_verdict)
+                  << ChildReport::EndedLine(LastUpgradeOutcome(), console.BlocksStepped(),
+                                            console.RunSeconds(), m_verdict)
                   << std::flush;
     return result;
 }
 
-void UnitRun::Finish(RunDialog& dlg, RunEnd end, RunResult& result,
+void UnitRun::Finish(RunDialog& console, RunEnd end, RunResult& result,
                      const std::optional<std::string>& imageChanged) {
     FillUnit();
-    m_row.blocksSent = dlg.BlocksStepped();
-    m_row.seconds = dlg.RunSeconds();
+    m_row.blocksSent = console.BlocksStepped();
+    m_row.seconds = console.RunSeconds();
     m_row.result = result.Name();
     m_row.code = result.code;
     m_row.detail = result.detail;
     // How the run ended, for its final row: the last message it showed, else its cause in
     // words; a run withheld for its record keeps the reason it said.
     if (m_verdict != StartVerdict::Failed)
-        m_row.message = dlg.Messages().empty() ? result.cause : dlg.Messages().back();
+        m_row.message = console.Messages().empty() ? result.cause : console.Messages().back();
     if (imageChanged) m_row.message = *imageChanged + "; the file changed after it was approved";
     m_row.finishedAt = UtcNowText();
     std::string error;
     if (!m_ledgers.Empty() && !m_ledgers.Finished(m_row, &error)) {
-        dlg.ReleaseMessages();
+        console.ReleaseMessages();
         // Said once: a started entry that failed has said it already.
         if (m_verdict == StartVerdict::Recorded)
             m_say("kestrel-cli: cannot record the run: " + error);

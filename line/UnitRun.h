@@ -18,6 +18,7 @@
 #include "ledger/RunRow.h"
 #include "line/LineEvents.h"
 #include "line/RunDialog.h"
+#include "services/DialogServices.h"
 #include "line/RunResult.h"
 
 class UnitRun {
@@ -51,16 +52,18 @@ public:
     // does (cancelled is then said first). imageChanged: the file no longer had its approved
     // hash, the run is refused before any device is touched. Then the result, decided once,
     // and the final row written to every ledger.
-    RunResult Run(RunDialog& dlg, const std::function<bool()>& stopRequested,
+    RunResult Run(DialogServices& dlg, RunDialog& console,
+                  const std::function<bool()>& stopRequested,
                   const std::optional<std::string>& imageChanged);
     // Whether the start frame went out.
     bool Started() const { return m_started; }
 
 private:
     void FillUnit();
-    bool Upgrade(RunDialog& dlg, const std::function<bool()>& stopRequested);
+    bool Upgrade(DialogServices& dlg, RunDialog& console,
+                 const std::function<bool()>& stopRequested);
     // The final row of a run that counts, written to every ledger, and its finished event.
-    void Finish(RunDialog& dlg, RunEnd end, RunResult& result,
+    void Finish(RunDialog& console, RunEnd end, RunResult& result,
                 const std::optional<std::string>& imageChanged);
     LineEvents::Unit EventUnit() const;
 

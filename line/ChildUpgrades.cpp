@@ -60,6 +60,8 @@ std::string UnitResult::Why() const {
 }
 
 RunRow UnitResult::Row(const std::string& station) const {
+    // The row its parent wrote is the run's one row.
+    if (written) return *written;
     const RunResult result = Result();
     RunRow row;
     row.run = run;
@@ -312,7 +314,7 @@ void ChildUpgrades::WriteFinal(Unit& unit) {
         row.blocksSent = std::max(row.blocksSent, result.done);
         decide(decided);
     } else if (unit.finalWritten) {
-        result.row = row;
+        result.written = row;
         return;
     }
     std::string error;
@@ -321,7 +323,7 @@ void ChildUpgrades::WriteFinal(Unit& unit) {
         result.notRecorded = true;
         decide(result.Result());
     }
-    result.row = row;
+    result.written = row;
 }
 
 void ChildUpgrades::InterruptAll() {

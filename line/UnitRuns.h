@@ -42,7 +42,7 @@ struct UnitResult {
     bool notRecorded = false;         // its parent could not write its final row
     // The run's final row as its parent wrote it (see ChildUpgrades), once it has ended and
     // counts; the finished event is written from it.
-    std::optional<RunRow> row;
+    std::optional<RunRow> written;
 
     // The one decision of how the run ended (see DecideRun).
     RunResult Result() const;

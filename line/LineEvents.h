@@ -18,7 +18,7 @@ class EventSink;
 
 class LineEvents {
 public:
-    static constexpr char kSchemaVersion[] = "1.0";
+    static constexpr char kSchemaVersion[] = "1.1";
     // A run's progress: at most one event per kProgressEvery, unless it is the last block.
     static constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 

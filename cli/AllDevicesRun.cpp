@@ -39,10 +39,14 @@ std::string EndedLine(const UnitResult& result) {
 std::optional<int> ApproveForChildren(LineOptions& options) {
     ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
     if (!dlg.ReadValues()) return kExitUsage;
+    std::optional<AllowedSigners> signers;
+    if (const std::optional<int> refused = ReadRunSigners(options.allowedSigners, &signers))
+        return refused;
     ApprovedImage image;
-    HexLoadReport refused;
-    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file), &refused)) {
-        TellLoadFailure(options.file, refused);
+    HexLoadReport loadRefused;
+    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file), &loadRefused,
+                    signers ? &*signers : nullptr)) {
+        TellLoadFailure(options.file, loadRefused);
         return kExitFailure;
     }
     if (options.expectSha256) {
@@ -51,6 +55,12 @@ std::optional<int> ApproveForChildren(LineOptions& options) {
             return kExitFailure;
         }
     }
+    if (image.Signature() && !image.Signature()->Good()) {
+        std::cerr << "kestrel-cli: " << image.Signature()->Text() << "; nothing was flashed\n";
+        return kExitFailure;
+    }
+    // The children verify against the very file this run did.
+    if (signers) options.allowedSigners = signers->Path();
     options.approvedSha256 = image.Sha256();
     std::string error;
     if (options.record && !JsonLinesLedger::Writable(*options.record, &error)) {

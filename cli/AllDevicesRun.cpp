@@ -12,6 +12,7 @@
 #include "ledger/DatabaseLedger.h"
 #include "ledger/DatabaseSetup.h"
 #include "ledger/JsonLinesLedger.h"
+#include "ledger/RunCounts.h"
 #include "line/ApprovedImage.h"
 #include "line/ChildUpgrades.h"
 #include "line/LineEvents.h"
@@ -29,9 +30,11 @@ void PrintEnded(ChildUpgrades& runs, const UnitResult& result) {
 std::string EndedLine(const UnitResult& result) {
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", result.blocks, result.seconds);
+    std::string why = result.Why();
+    // A unit left alone has no message of its own: its code says why ("left-alone").
+    if (why.empty()) why = result.Result().code;
     std::string line = DriveShortName(result.drive) + "  " + SerialLabel(result.identity) + "  " +
-                       result.Why() + figures +
-                       (result.duplicateSerial ? "  duplicate serial" : "");
+                       why + figures + (result.duplicateSerial ? "  duplicate serial" : "");
     for (const std::string& error : result.errors) line += "\n  " + error;
     return line;
 }
@@ -140,6 +143,7 @@ int RunAllDevices(LineOptions options) {
     runs.SetOnReport([&stream](const UnitResult& run) { stream.Reported(run); });
     int succeeded = 0;
     int failed = 0;
+    RunCounter counts;  // the runs, as every view counts them
     for (const auto& [drive, identity] : devices) {
         std::string error;
         const bool duplicate = identity.serialBytes && serials[*identity.serialBytes] > 1;
@@ -156,6 +160,7 @@ int RunAllDevices(LineOptions options) {
         for (const UnitResult& result : runs.Poll(std::chrono::milliseconds(50))) {
             PrintEnded(runs, result);
             stream.Ended(result);
+            counts.Add(result.Row({}));
             ++(result.Result().Succeeded() ? succeeded : failed);
         }
         stream.Heartbeat();
@@ -167,6 +172,7 @@ int RunAllDevices(LineOptions options) {
     }
     out << devices.size() << (devices.size() == 1 ? " device: " : " devices: ") << succeeded
         << " succeeded, " << failed << " failed\n"
+        << "runs: " << counts.Counts().Summary() << '\n'
         << std::flush;
     const int status = interrupted   ? ConsoleInterrupt::ExitStatus()
                        : failed == 0 ? kExitOk

@@ -64,6 +64,10 @@ std::optional<int> ApproveForChildren(LineOptions& options) {
     }
     // The children verify against the very file this run did.
     if (signers) options.allowedSigners = signers->Path();
+    if (image.Signature()) {
+        options.signer = image.Signature()->Signer().principal;
+        options.signerFingerprint = image.Signature()->Signer().fingerprint;
+    }
     options.approvedSha256 = image.Sha256();
     std::string error;
     if (options.record && !JsonLinesLedger::Writable(*options.record, &error)) {
@@ -113,6 +117,7 @@ int RunAllDevices(LineOptions options) {
         events.Opened("upgrade-all", options.file, std::nullopt);
         return close(*refused, 0, 0);
     }
+    if (!options.signer.empty()) events.SetReleaseSigner(options.signer, options.signerFingerprint);
     events.Opened("upgrade-all", options.file, options.approvedSha256);
     // The one connection of every run (the children never connect), made before any device is
     // touched.

@@ -161,6 +161,7 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
     if (webStatus != kExitOk) return refuse(webStatus);
     // The pages follow the same stream, from its first line.
     if (pages) events.AddSink(pages.get());
+    if (!options.signer.empty()) events.SetReleaseSigner(options.signer, options.signerFingerprint);
     events.Opened("station", options.file, options.approvedSha256);
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;

@@ -164,6 +164,8 @@ int RunUpgrade(const UpgradeArgs& args) {
             return close(Refused(dlg, signature->Text() + "; nothing was flashed"));
         if (!changed) changed = signature->Text();
     }
+    if (signature && signature->Good())
+        events.SetReleaseSigner(signature->Signer().principal, signature->Signer().fingerprint);
     if (args.device) ChooseOnlyDrive(*args.device);
     if (const std::optional<int> refusedLedger = OpenLedgers(args, dlg, ledgers))
         return close(*refusedLedger);

@@ -100,6 +100,8 @@ void LineEvents::Started(const std::string& run, const Unit& unit, unsigned star
     out["endBlock"] = endBlock;
     out["blocksTotal"] = endBlock > startBlock ? endBlock - startBlock : 0;
     out["versionBefore"] = OrNull(versionBefore);
+    out["signer"] = OrNull(m_signer);
+    out["signerFingerprint"] = OrNull(m_signerFingerprint);
     Emit("started", out);
 }
 

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# kestrel-cli.exe under Wine on the unit database (the module kestrel-db.dll beside it):
+#
+#   unit-database.sh sqlite     a station's run on an SQLite file: its started and final rows;
+#                               the cross-station policy (already upgraded, held back after two
+#                               failures) and a claim another station holds leave the unit
+#                               alone; the report reads the file.
+#
+# Environment from the wine tier's CMake (kestrel_add_wine_test).
+set -euo pipefail
+source "$(dirname "$0")/scenario-common.sh"
+cli_exe="$KESTREL_MINGW_BUILD/cli/kestrel-cli.exe"
+require_built "$cli_exe" "$vdev"
+[ -f "$KESTREL_MINGW_BUILD/cli/kestrel-db.dll" ] || { echo "missing kestrel-db.dll" >&2; exit 1; }
+
+# upgrade_e DB_URL VDEV_OPTIONS... -- CLI_OPTIONS...: one run on E: as station W1.
+upgrade_e() {
+  local url=$1; shift
+  local vopts=()
+  while [ "$1" != "--" ]; do vopts+=("$1"); shift; done
+  shift
+  set +e
+  "$vdev" --wine --devices 1 "${vopts[@]}" --log "$work/log" --flash-out "$work/flash" -- \
+    "$KESTREL_WINE_RUN" "$cli_exe" upgrade --yes --device E: --station W1 --db "$url" "$@" \
+    "$(winpath "$work/sample.bin")" >"$work/out" 2>"$work/err" </dev/null
+  status=$?
+  set -e
+}
+# sql FILE QUERY: the rows, one a line, columns separated by '|'.
+sql() {
+  python3 -c 'import sqlite3, sys
+for row in sqlite3.connect(sys.argv[1]).execute(sys.argv[2]):
+    print("|".join("" if v is None else str(v) for v in row))' "$1" "$2"
+}
+
+case "${1:-}" in
+sqlite)
+  db="$work/units.db"
+  url="sqlite:$(winpath "$db")"
+  upgrade_e "$url" -- --skip-done
+  expect_eq "$status" 0 "first run's exit status"
+  flash_holds_sample "$work/flash.sdb"
+  expect_eq "$(sql "$db" "SELECT station, unit_key, result, started_at IS NOT NULL FROM runs")" \
+    "W1|drive:W1/E:|ok|1" "the first run's row"
+  expect_eq "$(sql "$db" "SELECT COUNT(*) FROM claims")" 0 "claims left after the run"
+
+  # Upgraded already: left alone, nothing written to the device or the database.
+  upgrade_e "$url" -- --skip-done
+  grep -q "already upgraded at W1 on $(date -u +%F); the unit was left alone" "$work/err" ||
+    fail "a done unit was not left alone"
+  expect_eq "$(sql "$db" "SELECT COUNT(*) FROM runs")" 1 "runs after the unit was left alone"
+
+  # Two failures: the third try is held back.
+  for try in 1 2; do
+    upgrade_e "$url" --fail-write 11 -- --max-attempts 2
+    expect_eq "$status" 1 "failing run $try's exit status"
+  done
+  upgrade_e "$url" -- --max-attempts 2
+  grep -q "held back after 2 failures; the unit was left alone" "$work/err" ||
+    fail "a unit that failed twice was not held back"
+
+  # Another station's live claim on the unit: refused while it lasts.
+  python3 -c 'import sqlite3, sys
+c = sqlite3.connect(sys.argv[1])
+c.execute("INSERT INTO claims (unit_key, station, run, claimed_at, expires_at) VALUES (?, ?, ?, ?, ?)",
+          ("drive:W1/E:", "L2", "other-run", "2026-01-01T00:00:00.000Z", "2999-01-01T00:00:00.000Z"))
+c.commit()' "$db"
+  upgrade_e "$url" --
+  grep -q "being upgraded at L2; the unit was left alone" "$work/err" ||
+    fail "a unit another station holds was not left alone"
+  expect_eq "$(sql "$db" "SELECT result, COUNT(*) FROM runs GROUP BY result ORDER BY result")" \
+    $'failed|2\nok|1' "rows by result"
+
+  # The report reads the database the Windows build wrote.
+  "$KESTREL_WINE_RUN" "$cli_exe" report --json "$url" >"$work/out" 2>"$work/err" </dev/null ||
+    fail "report on the database failed"
+  python3 -c 'import json, sys
+t = json.load(open(sys.argv[1]))["totals"]
+sys.exit(0 if (t["runs"], t["ok"], t["failed"]) == (3, 1, 2) else 1)' "$work/out" ||
+    fail "report's totals: $(tr -d '\r' <"$work/out" | head -c 400)"
+  ;;
+*)
+  echo "usage: $0 sqlite" >&2
+  exit 2
+  ;;
+esac
+if [ "$failures" -ne 0 ]; then
+  echo "--- stdout"; cat "$work/out"; echo "--- stderr"; cat "$work/err"
+  exit 1
+fi
+echo "unit database ${1}: ok"

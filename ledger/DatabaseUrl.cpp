@@ -170,12 +170,22 @@ std::string DatabaseUrl::Connect(int sqliteBusySeconds) const {
     return connect;
 }
 
-std::string DatabaseUrl::OdbcConnect(const std::string& driver) const {
-    // An ODBC value in braces: '}' doubled, so that no value can end early and add a key.
+std::optional<std::string> DatabaseUrl::OdbcConnect(const std::string& driver,
+                                                    std::string* error) const {
+    // An ODBC value in braces, '}' doubled, so that no value can end early and add a key: the
+    // driver reads the password and its libpq options so. The others it takes as they stand,
+    // so one with a character that would end or open a value is refused.
     const auto braced = [](const std::string& value) {
         std::string out = "{";
         for (const char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
         return out + "}";
+    };
+    std::string refused;
+    const auto plain = [&refused](const char* what, const std::string& value) {
+        if (value.find_first_of(";{}") != std::string::npos && refused.empty())
+            refused = std::string("the ") + what + " " + value +
+                      " has a ';', '{' or '}', which the PostgreSQL ODBC driver cannot take";
+        return value;
     };
     // A libpq keyword's value in single quotes, '\' and '\'' escaped.
     const auto quoted = [](const std::string& value) {
@@ -214,11 +224,12 @@ std::string DatabaseUrl::OdbcConnect(const std::string& driver) const {
         from = comma + 1;
     }
     std::string connect = "Driver=" + braced(driver);
-    if (!hosts.empty() && hosts != ",") connect += ";Server=" + braced(hosts);
-    if (anyPort) connect += ";Port=" + braced(ports);
+    if (!hosts.empty() && hosts != ",") connect += ";Server=" + plain("host", hosts);
+    if (anyPort) connect += ";Port=" + plain("port", ports);
     if (path < query)
-        connect += ";Database=" + braced(decoded(m_url.substr(path + 1, query - path - 1)));
-    if (!user.empty()) connect += ";Uid=" + braced(user);
+        connect +=
+            ";Database=" + plain("database", decoded(m_url.substr(path + 1, query - path - 1)));
+    if (!user.empty()) connect += ";Uid=" + plain("user", user);
     if (!password.empty()) connect += ";Pwd=" + braced(password);
     std::string sslmode, libpq;
     const auto option = [&libpq, &quoted](const std::string& key, const std::string& value) {
@@ -237,9 +248,13 @@ std::string DatabaseUrl::OdbcConnect(const std::string& driver) const {
         else if (name == "password")
             connect += ";Pwd=" + braced(value);
         else if (name == "dbname")
-            connect += ";Database=" + braced(value);
+            connect += ";Database=" + plain("database", value);
         else if (name == "user")
-            connect += ";Uid=" + braced(value);
+            connect += ";Uid=" + plain("user", value);
+        else if (name == "host")
+            connect += ";Server=" + plain("host", value);
+        else if (name == "port")
+            connect += ";Port=" + plain("port", value);
         else if (!name.empty())
             option(name, value);
     }
@@ -256,7 +271,11 @@ std::string DatabaseUrl::OdbcConnect(const std::string& driver) const {
     // else PGSSLMODE, else verify-full over TCP (the driver's own default would not check).
     if (sslmode.empty() && HasEnv("PGSSLMODE")) sslmode = std::getenv("PGSSLMODE");
     if (sslmode.empty()) sslmode = m_network || !m_statesHost ? "verify-full" : "prefer";
-    connect += ";SSLmode=" + braced(sslmode) + ";pqopt=" + braced(libpq);
+    connect += ";SSLmode=" + plain("sslmode", sslmode) + ";pqopt=" + braced(libpq);
+    if (!refused.empty()) {
+        *error = refused;
+        return std::nullopt;
+    }
     return connect;
 }
 

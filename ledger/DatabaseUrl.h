@@ -27,8 +27,9 @@ public:
     // user and password, the URL's other parameters and what Connect adds as libpq options
     // (pqopt), and TLS with the server's certificate checked (verify-full) unless the URL or
     // PGSSLMODE says otherwise or the host is a Unix socket folder: without a host the driver
-    // connects to localhost over TCP. Every value is written in braces.
-    std::string OdbcConnect(const std::string& driver) const;
+    // connects to localhost over TCP. Nothing, with the reason in *error, when a host, user or
+    // database name has a character the driver cannot take.
+    std::optional<std::string> OdbcConnect(const std::string& driver, std::string* error) const;
     // The URL as messages show it.
     std::string Shown() const;
     // text with every spelling of the password replaced by "***".

@@ -12,6 +12,7 @@
 #include <sqlext.h>
 
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -60,8 +61,10 @@ soci::connection_parameters SociConnection(const DatabaseUrl& url, int sqliteBus
     if (url.IsSqlite())
         return {*soci::factory_sqlite3(),
                 url.Connect(sqliteBusySeconds) + (readOnly ? " readonly=1" : "")};
-    soci::connection_parameters parameters(*soci::factory_odbc(),
-                                           url.OdbcConnect(PostgresDriver()));
+    std::string error;
+    const std::optional<std::string> connect = url.OdbcConnect(PostgresDriver(), &error);
+    if (!connect) throw std::runtime_error(error);
+    soci::connection_parameters parameters(*soci::factory_odbc(), *connect);
     // Never a dialog asking for what the URL lacks: a station has no one to answer it.
     parameters.set_option(soci::odbc_option_driver_complete, "0");  // SQL_DRIVER_NOPROMPT
     return parameters;

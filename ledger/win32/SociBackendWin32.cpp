@@ -33,8 +33,8 @@ std::vector<std::string> InstalledDrivers() {
     SQLSMALLINT nameLength = 0;
     SQLSMALLINT attributesLength = 0;
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (SQL_SUCCEEDED(SQLDriversA(env, direction, name, sizeof name, &nameLength, attributes,
-                                     sizeof attributes, &attributesLength))) {
+    while (SQL_SUCCEEDED(SQLDrivers(env, direction, name, sizeof name, &nameLength, attributes,
+                                    sizeof attributes, &attributesLength))) {
         names.emplace_back(reinterpret_cast<const char*>(name));
         direction = SQL_FETCH_NEXT;
     }

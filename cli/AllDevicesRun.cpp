@@ -40,7 +40,11 @@ std::optional<int> ApproveForChildren(LineOptions& options) {
     ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
     if (!dlg.ReadValues()) return kExitUsage;
     ApprovedImage image;
-    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file))) return kExitFailure;
+    HexLoadReport refused;
+    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file), &refused)) {
+        TellLoadFailure(options.file, refused);
+        return kExitFailure;
+    }
     if (options.expectSha256) {
         if (auto refusal = image.Refusal(*options.expectSha256, "expected")) {
             std::cerr << "kestrel-cli: " << *refusal << "; nothing was flashed\n";
@@ -84,7 +88,7 @@ int RunAllDevices(LineOptions options) {
         std::string error;
         if (!UnitDatabase::Open(*options.db, &error)) {
             // A set-up mistake is no outage: it is said with its fix, as a usage error.
-            const std::optional<std::string> advice = DatabaseSetupAdvice(error);
+            const std::optional<std::string> advice = DatabaseSetupAdvice(error, *options.db);
             std::cerr << "kestrel-cli: cannot record the runs: " << error
                       << (advice ? "; " + *advice : std::string()) << "; no device was touched\n";
             events.Warning("database", "cannot record the runs: " + error);

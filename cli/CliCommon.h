@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/ConsoleDialog.h"
 #include "image/HexLoader.h"
@@ -18,15 +19,23 @@ class App;
 // Loads the image through the same loader Browse runs. True when the analysis accepted it.
 // report, when given, receives what the HEX loader counted (zero for a raw binary).
 bool LoadImageFile(ConsoleDialog& dlg, ImageFileType type, HexLoadReport* report = nullptr);
-// After the dialog's message for a refused HEX file, where and why on stderr:
-// "kestrel-cli: FILE: line 12: bad checksum". Nothing when the records were not refused.
-void TellHexRefusal(const std::string& file, const HexLoadReport& report);
+// What the dialog's words for a file that did not load leave out: where and why a HEX file was
+// refused ("FILE: line 12: bad checksum"), or the path and the system's reason for a file that
+// does not open ("cannot open \"FILE\": No such file or directory"); "" when neither applies.
+std::string LoadFailureDetail(const std::string& file, const HexLoadReport& report);
+// After the dialog's message for a file that did not load, LoadFailureDetail on stderr:
+// "kestrel-cli: FILE: line 12: bad checksum".
+void TellLoadFailure(const std::string& file, const HexLoadReport& report);
 
 // The loaded image's trailer: family ("ST"), chip identification (bytes 2, 3, 4, 6, 7 as
 // "41:42:43:44:45") and boot type (byte 5).
 std::string ImageFamilyText();
 std::string ImageChipIdText();
 unsigned ImageBootType();
+
+// "unknown command 'upgarde'; did you mean 'upgrade'? ..." when the first word of args after the
+// program that is not an option names no sub-command of app; nothing otherwise.
+std::optional<std::string> UnknownCommandText(CLI::App& app, const std::vector<std::string>& args);
 
 // Adds "--type bin|hex" to a sub-command.
 void AddTypeOption(CLI::App& command, std::optional<std::string>& type);

@@ -28,15 +28,19 @@ int RunInfo(const InfoArgs& args) {
     ConsoleDialog dlg({.path = args.file});
     HexLoadReport report;
     if (!LoadImageFile(dlg, type, &report)) {
-        TellHexRefusal(args.file, report);
-        if (args.json && report.refusal != HexRefusal::None) {
-            // A script reads where the file was refused instead of parsing stderr.
+        TellLoadFailure(args.file, report);
+        if (args.json) {
+            // A script reads why the file did not load instead of parsing stderr.
             nlohmann::ordered_json out;
             out["file"] = args.file;
             out["type"] = ImageFileTypeName(type);
             out["error"] = dlg.Messages().empty() ? std::string() : dlg.Messages().back();
-            out["line"] = report.refusedLine;
-            out["reason"] = HexRefusalReason(report.refusal);
+            if (report.refusal != HexRefusal::None) {
+                out["line"] = report.refusedLine;
+                out["reason"] = HexRefusalReason(report.refusal);
+            } else {
+                out["reason"] = LoadFailureDetail(args.file, report);
+            }
             std::cout << out.dump(2) << '\n';
         }
         return kExitFailure;

@@ -65,6 +65,13 @@ int RunReport(const ReportArgs& args) {
         if (!out.CreateForWriting(*args.html) || !out.Write(page.data(), page.size()) ||
             !out.Commit())
             return Fail(out.ErrorText());
+        // Said on stderr: standard output may carry the JSON.
+        const YieldCounts& totals = report.Totals();
+        std::cerr << "kestrel-cli: wrote the report to " << PrintableText(*args.html) << ": "
+                  << totals.runs << " runs (" << totals.ok << " ok, " << totals.failed
+                  << " failed) of " << report.Tally().unitsTried << " units, from "
+                  << args.sources.size() << (args.sources.size() == 1 ? " source" : " sources")
+                  << (filter.Any() ? ", filtered" : "") << '\n';
     }
     if (args.json)
         std::cout << report.ToJson().dump(2, ' ', false,

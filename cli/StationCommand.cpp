@@ -137,7 +137,7 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
         // its fix; one that is away is waited for (StationLedger).
         std::string error;
         if (!UnitDatabase::Open(*options.db, &error)) {
-            if (const auto advice = DatabaseSetupAdvice(error)) {
+            if (const auto advice = DatabaseSetupAdvice(error, *options.db)) {
                 std::cerr << "kestrel-cli: station: " << error << "; " << *advice << '\n';
                 return refuse(kExitUsage);
             }

@@ -103,6 +103,7 @@ void FillOutcome(RunRecord& record, const ConsoleDialog& dlg, const RunResult& r
     record.seconds = dlg.RunSeconds();
     record.result = result.Name();
     record.code = result.code;
+    record.detail = result.detail;
     record.message = dlg.Messages().empty() ? result.cause : dlg.Messages().back();
     record.time = RunRecord::UtcNow();
 }
@@ -111,7 +112,7 @@ void FillOutcome(RunRecord& record, const ConsoleDialog& dlg, const RunResult& r
 void ReportEnd(const UpgradeArgs& args, const ConsoleDialog& dlg, const RunResult& result,
                StartVerdict startVerdict) {
     if (!args.report) return;
-    std::cout << ChildReport::ResultLine(result.code)
+    std::cout << ChildReport::ResultLine(result.code, result.detail)
               << ChildReport::EndedLine(LastUpgradeOutcome(), dlg.BlocksStepped(), dlg.RunSeconds(),
                                         startVerdict)
               << std::flush;
@@ -214,7 +215,7 @@ int RunUpgrade(const UpgradeArgs& args) {
                   loaded ? std::optional(image.Sha256()) : std::nullopt);
     if (!loaded) {
         dlg.ReleaseMessages();
-        TellHexRefusal(line.file, refused);
+        TellLoadFailure(line.file, refused);
         return close(kExitFailure);
     }
     if (line.expectSha256) {
@@ -242,7 +243,7 @@ int RunUpgrade(const UpgradeArgs& args) {
                                                         StartVerdict::Deferred)
                               << std::flush;
                 // A set-up mistake is no outage: said with its fix, as a usage error.
-                if (const auto advice = DatabaseSetupAdvice(error)) {
+                if (const auto advice = DatabaseSetupAdvice(error, *line.db)) {
                     Refused(dlg, "cannot record the run: " + error + "; " + *advice);
                     return close(kExitUsage);
                 }
@@ -263,6 +264,7 @@ int RunUpgrade(const UpgradeArgs& args) {
         end.interrupted = Upgrade(dlg, &started);
         end.outcome = LastUpgradeOutcome();
         end.noDevice = LastUpgradeFoundNoDevice();
+        end.failure = LastUpgradeFailure();
     }
     end.imageChanged = changed.has_value();
     end.startVerdict = startVerdict;
@@ -283,8 +285,8 @@ int RunUpgrade(const UpgradeArgs& args) {
             end.notRecorded = true;
             result = DecideRun(end);
         }
-        events.Finished(record.run, unit(), result.Name(), result.code, record.message,
-                        record.blocksSent, record.seconds);
+        events.Finished(record.run, unit(), result.Name(), result.code, result.detail,
+                        record.message, record.blocksSent, record.seconds);
     } else if (database != nullptr) {
         events.Skipped(unit(), database->LeftAloneReason(), leftAloneBecause);
     }

@@ -12,6 +12,7 @@
 #include "ledger/DatabaseLedger.h"
 #include "ledger/DatabaseSetup.h"
 #include "ledger/JsonLinesLedger.h"
+#include "ledger/RunCounts.h"
 #include "line/ApprovedImage.h"
 #include "line/ChildUpgrades.h"
 #include "line/LineEvents.h"
@@ -29,9 +30,11 @@ void PrintEnded(ChildUpgrades& runs, const UnitResult& result) {
 std::string EndedLine(const UnitResult& result) {
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", result.blocks, result.seconds);
+    std::string why = result.Why();
+    // A unit left alone has no message of its own: its code says why ("left-alone").
+    if (why.empty()) why = result.Result().code;
     std::string line = DriveShortName(result.drive) + "  " + SerialLabel(result.identity) + "  " +
-                       result.Why() + figures +
-                       (result.duplicateSerial ? "  duplicate serial" : "");
+                       why + figures + (result.duplicateSerial ? "  duplicate serial" : "");
     for (const std::string& error : result.errors) line += "\n  " + error;
     return line;
 }
@@ -39,10 +42,14 @@ std::string EndedLine(const UnitResult& result) {
 std::optional<int> ApproveForChildren(LineOptions& options) {
     ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
     if (!dlg.ReadValues()) return kExitUsage;
+    std::optional<AllowedSigners> signers;
+    if (const std::optional<int> refused = ReadRunSigners(options.allowedSigners, &signers))
+        return refused;
     ApprovedImage image;
-    HexLoadReport refused;
-    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file), &refused)) {
-        TellLoadFailure(options.file, refused);
+    HexLoadReport loadRefused;
+    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file), &loadRefused,
+                    signers ? &*signers : nullptr)) {
+        TellLoadFailure(options.file, loadRefused);
         return kExitFailure;
     }
     if (options.expectSha256) {
@@ -51,6 +58,12 @@ std::optional<int> ApproveForChildren(LineOptions& options) {
             return kExitFailure;
         }
     }
+    if (image.Signature() && !image.Signature()->Good()) {
+        std::cerr << "kestrel-cli: " << image.Signature()->Text() << "; nothing was flashed\n";
+        return kExitFailure;
+    }
+    // The children verify against the very file this run did.
+    if (signers) options.allowedSigners = signers->Path();
     options.approvedSha256 = image.Sha256();
     std::string error;
     if (options.record && !JsonLinesLedger::Writable(*options.record, &error)) {
@@ -125,6 +138,7 @@ int RunAllDevices(LineOptions options) {
     runs.SetOnReport([&stream](const UnitResult& run) { stream.Reported(run); });
     int succeeded = 0;
     int failed = 0;
+    RunCounter counts;  // the runs, as every view counts them
     for (const auto& [drive, identity] : devices) {
         std::string error;
         const bool duplicate = identity.serialBytes && serials[*identity.serialBytes] > 1;
@@ -141,6 +155,7 @@ int RunAllDevices(LineOptions options) {
         for (const UnitResult& result : runs.Poll(std::chrono::milliseconds(50))) {
             PrintEnded(runs, result);
             stream.Ended(result);
+            counts.Add(result.Row({}));
             ++(result.Result().Succeeded() ? succeeded : failed);
         }
         stream.Heartbeat();
@@ -152,6 +167,7 @@ int RunAllDevices(LineOptions options) {
     }
     out << devices.size() << (devices.size() == 1 ? " device: " : " devices: ") << succeeded
         << " succeeded, " << failed << " failed\n"
+        << "runs: " << counts.Counts().Summary() << '\n'
         << std::flush;
     const int status = interrupted   ? ConsoleInterrupt::ExitStatus()
                        : failed == 0 ? kExitOk

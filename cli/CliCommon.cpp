@@ -111,6 +111,10 @@ void AddLineOptions(CLI::App& command, LineOptions& options) {
                                                          : std::string("expected 64 hex digits");
             },
             "HEX"));
+    command.add_option("--allowed-signers", options.allowedSigners,
+                       "Refuse FILE, before any device is touched, unless FILE.sig is its release "
+                       "signature by a key in this allowed-signers file (OpenSSH format; default: "
+                       "the site-wide file when there)");
     command.add_option("--events", options.events,
                        "Append the line's events to FILE as versioned JSON Lines; - writes them "
                        "to standard output, which then carries nothing else");
@@ -124,6 +128,19 @@ void AddLineOptions(CLI::App& command, LineOptions& options) {
             "serial: a unit is its serial and port (default); attachment: every plug-in is a "
             "new unit, for units that share one serial")
         ->check(CLI::IsMember({"serial", "attachment"}));
+}
+
+std::optional<int> ReadRunSigners(const std::optional<std::string>& named,
+                                  std::optional<AllowedSigners>* signers) {
+    signers->reset();
+    const std::optional<std::string> path = AllowedSigners::FileForRun(named);
+    if (!path) return std::nullopt;
+    std::string error;
+    *signers = AllowedSigners::Read(*path, &error);
+    if (*signers) return std::nullopt;
+    std::cerr << "kestrel-cli: cannot check the release signature: " << error
+              << "; nothing was flashed\n";
+    return kExitFailure;
 }
 
 bool OpenEventFile(LineOptions& options, EventFile& file) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/ConsoleDialog.h"
+#include "image/AllowedSigners.h"
 #include "image/HexLoader.h"
 #include "line/ApprovedImage.h"
 #include "line/EventFile.h"
@@ -42,6 +43,12 @@ void AddTypeOption(CLI::App& command, std::optional<std::string>& type);
 // Adds what upgrade and station share for a production line: --record FILE, --station NAME,
 // --expect-sha256 HEX, --events FILE|-, --lot TEXT, --operator TEXT, --identity serial|attachment.
 void AddLineOptions(CLI::App& command, LineOptions& options);
+
+// The allowed signers a run checks its image's release signature against: the file named
+// (--allowed-signers), else the site-wide file when it is there, else none (*signers empty).
+// An exit status after saying on stderr why the file cannot be used: nothing is flashed then.
+std::optional<int> ReadRunSigners(const std::optional<std::string>& named,
+                                  std::optional<AllowedSigners>* signers);
 
 // Opens --events FILE|- when given and adds it to options.sinks; false after saying on stderr
 // why it cannot be written (before any device is touched).

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "ledger/ReportDatabase.h"
 #include "ledger/UnitDatabase.h"
 #include "ledger/YieldReport.h"
+#include "web/Slots.h"
 
 namespace {
 
@@ -24,6 +26,7 @@ struct ReportArgs {
     std::optional<std::string> since, until, image;
     std::vector<std::string> stations;
     std::vector<std::string> sources;
+    std::optional<std::string> slotsFile;
 };
 
 int Fail(const std::string& message, int status = kExitFailure) {
@@ -38,25 +41,65 @@ int RunReport(const ReportArgs& args) {
         (args.until && !filter.SetUntil(*args.until, &error)))
         return Fail(error, kExitUsage);
     filter.stations = args.stations;
+    std::vector<WebSlot> slots;
+    if (args.slotsFile && !ReadSlotsFile(*args.slotsFile, &slots, &error))
+        return Fail(error, kExitUsage);
     filter.image = args.image;
 
-    // Each database counts its own runs; the record files are read together, so a run found
-    // in two files is counted once.
+    // A database alone counts its own runs (GROUP BY). Given with other sources, the first
+    // database still does, and every other source drops the runs it has (by run id); the
+    // record files are read together, so a run found in two files is counted once too.
     YieldTally tally;
-    JsonLinesTally files(filter);
-    bool anyFile = false;
+    JsonLinesTally others(filter);
+    bool counted = false, anyOther = false;
     for (const std::string& source : args.sources) {
-        if (IsDatabaseUrl(source)) {
-            const std::unique_ptr<ReportDatabase> db = ReportDatabase::Open(source, &error);
-            YieldTally counted;
-            if (!db || !db->Tally(filter, &counted, &error)) return Fail(error);
-            tally.Add(counted);
-        } else {
-            if (!files.AddFile(source, &error)) return Fail(error);
-            anyFile = true;
+        if (!IsDatabaseUrl(source)) continue;
+        const std::unique_ptr<ReportDatabase> db = ReportDatabase::Open(source, &error);
+        if (!db) return Fail(error);
+        const bool alone = args.sources.size() == 1;
+        if (!counted) {
+            if (!db->Tally(filter, &tally, &error)) return Fail(error);
+            if (!alone &&
+                !db->EachRun(
+                    filter, [&](const RunRow& row) { others.CountedElsewhere(row.run); }, &error))
+                return Fail(error);
+            counted = true;
+            continue;
         }
+        if (!db->EachRun(
+                filter, [&](const RunRow& row) { others.AddRow(row); }, &error))
+            return Fail(error);
+        anyOther = true;
     }
-    if (anyFile) tally.Add(files.Finish());
+    for (const std::string& source : args.sources) {
+        if (IsDatabaseUrl(source)) continue;
+        if (!others.AddFile(source, &error)) return Fail(error);
+        anyOther = true;
+    }
+    if (anyOther) tally.Add(others.Finish());
+    // The records keep the USB port; the operators know the slot by the name the station's
+    // slots file gives it.
+    if (!slots.empty()) {
+        const auto name = [&](const std::string& port) {
+            const std::string label = SlotLabel(slots, port);
+            return label.empty() ? port : label;
+        };
+        std::map<std::pair<std::string, std::string>, YieldCounts> named;
+        for (const auto& [key, counts] : tally.slots)
+            named[{key.first, name(key.second)}].Add(counts);
+        tally.slots = std::move(named);
+        std::map<std::tuple<std::string, std::string, std::string>, YieldTally::Cause> causes;
+        for (const auto& [key, cause] : tally.causes) {
+            YieldTally::Cause& mine =
+                causes[{std::get<0>(key), name(std::get<1>(key)), std::get<2>(key)}];
+            mine.runs += cause.runs;
+            if (cause.when >= mine.when) {
+                mine.when = cause.when;
+                mine.detail = cause.detail;
+            }
+        }
+        tally.causes = std::move(causes);
+    }
 
     const YieldReport report(std::move(tally), RunRecord::UtcNow(), filter);
     if (args.html) {
@@ -97,6 +140,8 @@ void RegisterReportCommand(CLI::App& app, std::function<int()>* run) {
                        "Only runs from this UTC date or time on (2026-12-01, 2026-12-01T06:00)");
     report->add_option("--until", args->until,
                        "Only runs before this UTC time, or up to the end of this UTC date");
+    report->add_option("--slots", args->slotsFile,
+                       "Name the slots as the stations' --slots FILE does (PORT LABEL lines)");
     report->add_option("--station", args->stations, "Only runs of this station (repeatable)");
     report->add_option("--image", args->image,
                        "Only runs of this image: a SHA-256 prefix or the file's name");

@@ -208,9 +208,15 @@ int RunUpgrade(const UpgradeArgs& args) {
         dlg.ReleaseMessages();
         return close(kExitUsage);
     }
+    std::optional<AllowedSigners> signers;
+    if (const std::optional<int> refusedSigners = ReadRunSigners(line.allowedSigners, &signers)) {
+        events.Opened("upgrade", line.file, std::nullopt);
+        dlg.ReleaseMessages();
+        return close(*refusedSigners);
+    }
     ApprovedImage image;
     HexLoadReport refused;
-    const bool loaded = image.Load(dlg, type, &refused);
+    const bool loaded = image.Load(dlg, type, &refused, signers ? &*signers : nullptr);
     events.Opened("upgrade", image.Path().empty() ? line.file : image.Path(),
                   loaded ? std::optional(image.Sha256()) : std::nullopt);
     if (!loaded) {
@@ -226,6 +232,14 @@ int RunUpgrade(const UpgradeArgs& args) {
     std::optional<std::string> changed;
     if (!line.approvedSha256.empty())
         changed = image.Refusal(line.approvedSha256, "but it was approved with");
+    // A release signature that does not verify: refused before any device is touched; in a
+    // child, whose parent verified it, the file or its signature changed since.
+    const std::optional<ReleaseSignature>& signature = image.Signature();
+    if (signature && !signature->Good()) {
+        if (line.approvedSha256.empty())
+            return close(Refused(dlg, signature->Text() + "; nothing was flashed"));
+        if (!changed) changed = signature->Text();
+    }
     if (args.device) ChooseOnlyDrive(*args.device);
 
     if (recording) {

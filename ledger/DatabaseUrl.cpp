@@ -141,6 +141,7 @@ std::optional<DatabaseUrl> DatabaseUrl::Parse(const std::string& url, std::strin
     }
     // Without a host libpq takes PGHOST, else the Unix socket.
     if (!statedHost && HasEnv("PGHOST")) out.m_network = network(std::getenv("PGHOST"));
+    out.m_statesHost = statedHost || HasEnv("PGHOST");
     out.m_statesTls = out.m_statesTls || HasEnv("PGSSLMODE") || HasEnv("PGSERVICE");
     for (std::size_t i = 0, n = out.m_secrets.size(); i < n; ++i) {
         const std::optional<std::string> plain = Decoded(out.m_secrets[i]);
@@ -167,6 +168,115 @@ std::string DatabaseUrl::Connect(int sqliteBusySeconds) const {
     // Without TLS and a verified certificate anyone on the network path could pose as the
     // server and collect the password and every row.
     if (m_network && !m_statesTls) add("sslmode=verify-full");
+    return connect;
+}
+
+std::optional<std::string> DatabaseUrl::OdbcConnect(const std::string& driver,
+                                                    std::string* error) const {
+    // An ODBC value in braces, '}' doubled, so that no value can end early and add a key: the
+    // driver reads the password and its libpq options so. The others it takes as they stand,
+    // so one with a character that would end or open a value is refused.
+    const auto braced = [](const std::string& value) {
+        std::string out = "{";
+        for (const char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
+        return out + "}";
+    };
+    std::string refused;
+    const auto plain = [&refused](const char* what, const std::string& value) {
+        if (value.find_first_of(";{}") != std::string::npos && refused.empty())
+            refused = std::string("the ") + what + " " + value +
+                      " has a ';', '{' or '}', which the PostgreSQL ODBC driver cannot take";
+        return value;
+    };
+    // A libpq keyword's value in single quotes, '\' and '\'' escaped.
+    const auto quoted = [](const std::string& value) {
+        std::string out = "'";
+        for (const char c : value) {
+            if (c == '\\' || c == '\'') out += '\\';
+            out += c;
+        }
+        return out + "'";
+    };
+    const auto decoded = [](const std::string& text) { return Decoded(text).value_or(text); };
+    const std::size_t scheme = m_url.find("://") + 3;
+    const std::size_t query = std::min(m_url.find('?', scheme), m_url.size());
+    const std::size_t path = std::min(m_url.find('/', scheme), query);
+    const std::string authority = m_url.substr(scheme, path - scheme);
+    const std::size_t at = authority.find('@');
+    std::string user, password;
+    if (at != std::string::npos) {
+        const std::string userinfo = authority.substr(0, at);
+        const std::size_t colon = userinfo.find(':');
+        user = decoded(userinfo.substr(0, colon));
+        if (colon != std::string::npos) password = decoded(userinfo.substr(colon + 1));
+    }
+    // "h1:5432,h2" -> hosts "h1,h2", ports "5432,5432" (libpq takes both lists).
+    std::string hosts, ports;
+    bool anyPort = false;
+    const std::string hostList = at == std::string::npos ? authority : authority.substr(at + 1);
+    for (std::size_t from = 0; !hostList.empty() && from <= hostList.size();) {
+        const std::size_t comma = std::min(hostList.find(',', from), hostList.size());
+        const std::string host = hostList.substr(from, comma - from);
+        const std::size_t colon = host.find(':');
+        const std::string port = colon == std::string::npos ? "" : host.substr(colon + 1);
+        anyPort = anyPort || !port.empty();
+        hosts += (from ? "," : "") + decoded(host.substr(0, colon));
+        ports += (from ? "," : "") + (port.empty() ? std::string("5432") : port);
+        from = comma + 1;
+    }
+    std::string connect = "Driver=" + braced(driver);
+    if (!hosts.empty() && hosts != ",") connect += ";Server=" + plain("host", hosts);
+    if (anyPort) connect += ";Port=" + plain("port", ports);
+    if (path < query)
+        connect +=
+            ";Database=" + plain("database", decoded(m_url.substr(path + 1, query - path - 1)));
+    if (!user.empty()) connect += ";Uid=" + plain("user", user);
+    if (!password.empty()) connect += ";Pwd=" + braced(password);
+    std::string sslmode, libpq;
+    const auto option = [&libpq, &quoted](const std::string& key, const std::string& value) {
+        libpq += (libpq.empty() ? "" : " ") + key + "=" + quoted(value);
+    };
+    for (std::size_t key = query + 1; key < m_url.size();) {
+        const std::size_t end = std::min(m_url.find('&', key), m_url.size());
+        const std::string pair = m_url.substr(key, end - key);
+        const std::size_t equals = pair.find('=');
+        const std::string name = pair.substr(0, equals);
+        const std::string value =
+            equals == std::string::npos ? "" : decoded(pair.substr(equals + 1));
+        key = end + 1;
+        if (name == "sslmode")
+            sslmode = value;
+        else if (name == "password")
+            connect += ";Pwd=" + braced(value);
+        else if (name == "dbname")
+            connect += ";Database=" + plain("database", value);
+        else if (name == "user")
+            connect += ";Uid=" + plain("user", value);
+        else if (name == "host")
+            connect += ";Server=" + plain("host", value);
+        else if (name == "port")
+            connect += ";Port=" + plain("port", value);
+        else if (!name.empty())
+            option(name, value);
+    }
+    for (const auto& [name, value] : {std::pair<const char*, const char*>{"connect_timeout", "5"},
+                                      {"keepalives_idle", "4"},
+                                      {"keepalives_interval", "2"},
+                                      {"keepalives_count", "3"}})
+        if (libpq.find(std::string(name) + "=") == std::string::npos) option(name, value);
+    if (!m_statesOptions)
+        option("options",
+               "-c lock_timeout=5s -c statement_timeout=30s "
+               "-c idle_in_transaction_session_timeout=30s");
+    // The driver sets libpq's sslmode itself, so the one in force is always stated: the URL's,
+    // else PGSSLMODE, else verify-full over TCP (the driver's own default would not check).
+    if (sslmode.empty() && HasEnv("PGSSLMODE")) sslmode = std::getenv("PGSSLMODE");
+    if (sslmode.empty()) sslmode = m_network || !m_statesHost ? "verify-full" : "prefer";
+    connect += ";SSLmode=" + plain("sslmode", sslmode) + ";pqopt=" + braced(libpq);
+    if (!refused.empty()) {
+        *error = refused;
+        return std::nullopt;
+    }
     return connect;
 }
 

@@ -22,6 +22,14 @@ public:
     // server-side time limits on locks, statements and idle transactions, and, for a server
     // reached over the network, sslmode=verify-full (the server proves who it is).
     std::string Connect(int sqliteBusySeconds) const;
+    // The same server through the PostgreSQL ODBC driver named driver (psqlODBC, which hands
+    // the connection to libpq): an ODBC connection string with the URL's host, port, database,
+    // user and password, the URL's other parameters and what Connect adds as libpq options
+    // (pqopt), and TLS with the server's certificate checked (verify-full) unless the URL or
+    // PGSSLMODE says otherwise or the host is a Unix socket folder: without a host the driver
+    // connects to localhost over TCP. Nothing, with the reason in *error, when a host, user or
+    // database name has a character the driver cannot take.
+    std::optional<std::string> OdbcConnect(const std::string& driver, std::string* error) const;
     // The URL as messages show it.
     std::string Shown() const;
     // text with every spelling of the password replaced by "***".
@@ -40,4 +48,5 @@ private:
     bool m_network = false;    // a host that is not a Unix socket folder
     bool m_statesTls = false;  // sslmode given (URL, PGSSLMODE, or a service file)
     bool m_statesOptions = false;
+    bool m_statesHost = false;  // a host in the URL or its query, or PGHOST
 };

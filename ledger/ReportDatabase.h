@@ -2,7 +2,7 @@
 // A unit database opened only to be read, for the report: nothing is created or migrated, so a
 // manager's read-only role can run it, and a path or database that is not there is an error,
 // never a new empty database. The figures are counted by the database's own GROUP BY queries
-// (in the database module, ledger/linux/ReportDatabaseLinux.cpp); only the groups and the
+// (in the database module, ledger/SociReportDatabase.cpp); only the groups and the
 // report's lists come back.
 
 #include <functional>

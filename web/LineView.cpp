@@ -1,8 +1,8 @@
 #include "web/LineView.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <set>
 
@@ -43,18 +43,26 @@ struct Tally {
 // "YYYY-MM-DDTHH:MM:SS..." moved back by `seconds`, in the same spelling up to the seconds;
 // the text itself when it is not such a time.
 std::string SecondsBefore(const std::string& time, int seconds) {
-    std::tm parts{};
-    if (time.size() < 19 ||
-        std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &parts.tm_year, &parts.tm_mon,
-                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6)
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (time.size() < 19 || std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month,
+                                        &day, &hour, &minute, &second) != 6)
         return time;
-    parts.tm_year -= 1900;
-    parts.tm_mon -= 1;
-    const std::time_t at = timegm(&parts) - seconds;
-    std::tm back{};
-    gmtime_r(&at, &back);
+    // <chrono>'s calendar: the same on every platform (Windows' C library has no timegm).
+    using namespace std::chrono;
+    const year_month_day date{std::chrono::year(year),
+                              std::chrono::month(static_cast<unsigned>(month)),
+                              std::chrono::day(static_cast<unsigned>(day))};
+    const sys_seconds at = sys_days(date) + hours(hour) + minutes(minute) +
+                           std::chrono::seconds(second) - std::chrono::seconds(seconds);
+    const auto midnight = floor<days>(at);
+    const year_month_day backDate{midnight};
+    const hh_mm_ss backTime{at - midnight};
     char text[24];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &back);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d",
+                  static_cast<int>(backDate.year()), static_cast<unsigned>(backDate.month()),
+                  static_cast<unsigned>(backDate.day()), static_cast<int>(backTime.hours().count()),
+                  static_cast<int>(backTime.minutes().count()),
+                  static_cast<int>(backTime.seconds().count()));
     return text;
 }
 

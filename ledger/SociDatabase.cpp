@@ -1,18 +1,16 @@
-// The unit database on SOCI (Debian's libsoci with its sqlite3 and postgresql backends): the
-// kestrel-db.so module that UnitDatabase::Open loads (see UnitDatabaseLinux.cpp). Only plain SQL
-// both databases take is used; where they differ (transactions that must take the write lock at
-// once on SQLite, advisory locks on PostgreSQL) the Kind says which.
+// The unit database on SOCI: the database module (kestrel-db.so, kestrel-db.dll) that
+// UnitDatabase::Open loads, the same code on both platforms; SociBackend says which backend
+// reaches the database. Only plain SQL both databases take is used; where they differ
+// (transactions that must take the write lock at once on SQLite, advisory locks on PostgreSQL)
+// the Kind says which: the server's, whatever the client's platform.
 
-#include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
-#include <soci/sqlite3/soci-sqlite3.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -24,6 +22,7 @@
 #include "ledger/DatabaseUrl.h"
 #include "ledger/Migrations.h"
 #include "ledger/PrintableText.h"
+#include "ledger/SociBackend.h"
 #include "ledger/UnitDatabase.h"
 #include "ledger/UnsentRows.h"
 
@@ -40,17 +39,19 @@ constexpr long long kMigrationLock = 0x4b65737472656c00LL;
 
 enum class Kind { Sqlite, Postgres };
 
+// From any thread (the heartbeat's too): the calendar of <chrono>, no C library state.
 std::string UtcText(Clock::time_point when) {
-    const std::time_t seconds = Clock::to_time_t(when);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() %
-        1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    using namespace std::chrono;
+    const auto millis = floor<milliseconds>(when);
+    const auto day = floor<days>(millis);
+    const year_month_day date{day};
+    const hh_mm_ss time{millis - day};
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(millis));
+    std::snprintf(
+        text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+        static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
     return text;
 }
 
@@ -349,8 +350,7 @@ void WriteFinalOn(soci::session& sql, Kind kind, const RunRow& final) {
 
 struct SociImpl {
     Kind kind = Kind::Sqlite;
-    const soci::backend_factory* factory = nullptr;
-    std::string connect;
+    soci::connection_parameters connect;
     std::optional<DatabaseUrl> url;
     std::optional<UnsentRows> unsent;  // final rows waiting for the database
     soci::session sql;
@@ -521,7 +521,7 @@ struct SociImpl {
             std::unique_lock lock(heartbeatMutex);
             while (!heartbeatWake.wait_for(lock, kHeartbeat, [this] { return heartbeatStop; })) {
                 try {
-                    if (!own) own.emplace(*factory, connect);
+                    if (!own) own.emplace(connect);
                     for (const auto& [key, run] : claims) {
                         std::string expires = UtcText(Clock::now() + kClaimLifetime);
                         std::string k = key;
@@ -636,7 +636,7 @@ struct SociImpl {
             while (!resendWake.wait_for(lock, kResendEvery, [this] { return resendStop; })) {
                 if (!unsent->Waiting()) continue;
                 try {
-                    if (!own) own.emplace(*factory, connect);
+                    if (!own) own.emplace(connect);
                     SendUnsent(*own);
                 } catch (const std::exception&) {
                     own.reset();  // tried again at the next round
@@ -673,22 +673,20 @@ private:
 };
 
 // The module's one entry point, looked up by name.
-extern "C" __attribute__((visibility("default"))) UnitDatabase* KestrelOpenUnitDatabase(
-    const std::string& url, std::string* error) {
+extern "C" KESTREL_MODULE_EXPORT UnitDatabase* KestrelOpenUnitDatabase(const std::string& url,
+                                                                       std::string* error) {
     auto impl = std::make_unique<SociImpl>();
     impl->url = DatabaseUrl::Parse(url, error);
     if (!impl->url) return nullptr;
     impl->kind = impl->url->IsSqlite() ? Kind::Sqlite : Kind::Postgres;
-    impl->factory =
-        impl->kind == Kind::Sqlite ? soci::factory_sqlite3() : soci::factory_postgresql();
-    impl->connect = impl->url->Connect(kBusySeconds);
     impl->unsent = UnsentRows::For(url, error);
     if (!impl->unsent) {
         *error = "cannot use the database " + impl->url->Shown() + ": " + *error;
         return nullptr;
     }
     try {
-        impl->sql.open(*impl->factory, impl->connect);
+        impl->connect = SociConnection(*impl->url, kBusySeconds);
+        impl->sql.open(impl->connect);
         if (impl->kind == Kind::Sqlite) {
             // Readers never wait for the writer, and the children of --all and a station write
             // one after another within the busy timeout.
@@ -828,7 +826,7 @@ bool SociUnitDatabase::ReadRunsSince(const std::string& since, std::vector<RunRo
     return false;
 }
 
-// Shared with the report's queries (ReportDatabaseLinux.cpp).
+// Shared with the report's queries (SociReportDatabase.cpp).
 std::string SociOneLine(const std::string& text) {
     return OneLine(text);
 }

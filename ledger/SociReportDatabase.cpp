@@ -5,9 +5,7 @@
 // runs that tried a unit are all but the declined ones. The report's tests hold the two to the
 // same numbers.
 
-#include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
-#include <soci/sqlite3/soci-sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -19,10 +17,10 @@
 #include <set>
 
 #include "ledger/DatabaseUrl.h"
-#include "ledger/DatabaseUrl.h"
 #include "ledger/ReportDatabase.h"
+#include "ledger/SociBackend.h"
 
-// From SociDatabaseLinux.cpp: a URL without its password, a server message on one printable line.
+// From SociDatabase.cpp: a URL without its password, a server message on one printable line.
 std::string SociOneLine(const std::string& text);
 
 namespace {
@@ -439,8 +437,8 @@ private:
 }  // namespace
 
 // The module's entry point for the report, looked up by name.
-extern "C" __attribute__((visibility("default"))) ReportDatabase* KestrelOpenReportDatabase(
-    const std::string& text, std::string* error) {
+extern "C" KESTREL_MODULE_EXPORT ReportDatabase* KestrelOpenReportDatabase(const std::string& text,
+                                                                           std::string* error) {
     const std::optional<DatabaseUrl> url = DatabaseUrl::Parse(text, error);
     if (!url) return nullptr;
     auto db = std::make_unique<SociReportDatabase>(!url->IsSqlite());
@@ -453,9 +451,9 @@ extern "C" __attribute__((visibility("default"))) ReportDatabase* KestrelOpenRep
                 *error = "cannot read the database " + url->Shown() + ": " + std::strerror(errno);
                 return nullptr;
             }
-            db->Session().open(*soci::factory_sqlite3(), url->Connect(30) + " readonly=1");
+            db->Session().open(SociConnection(*url, 30, true));
         } else {
-            db->Session().open(*soci::factory_postgresql(), url->Connect(30));
+            db->Session().open(SociConnection(*url, 30));
             // A year of runs may take the server longer than a station's statements may.
             db->Session() << "SET statement_timeout = 0";
         }

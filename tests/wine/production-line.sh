@@ -4,7 +4,7 @@
 # flashes every device at once, each in a child process started with CreateProcess, and names
 # the one that failed; both append their records.
 #
-#   production-line.sh device|all      (environment from the wine tier's CMake)
+#   production-line.sh device|all|station      (environment from the wine tier's CMake)
 set -euo pipefail
 source "$(dirname "$0")/scenario-common.sh"
 cli_exe="$KESTREL_MINGW_BUILD/cli/kestrel-cli.exe"
@@ -47,6 +47,13 @@ device)
   flash_holds_sample "$work/flash.sdb"
   [ ! -s "$work/log.sdc" ] || fail "F: was touched"
   expect_eq "$(records)" "E: ok Finish OK!" "records"
+  # The unit by its USB serial and port, so that claims and policy across stations know it.
+  expect_eq "$(python3 -c 'import json, sys
+for line in open(sys.argv[1]):
+    r = json.loads(line)
+    print(r["event"], r["serial"], r["unit"])' "$work/record.jsonl")" \
+    $'started KV0001 KV0001@Port_#0002.Hub_#0002\nfinished KV0001 KV0001@Port_#0002.Hub_#0002' \
+    "records' unit"
   ;;
 all)
   run 3 --on '2:--fail-write 11' -- upgrade --all --yes
@@ -59,8 +66,27 @@ all)
   flash_holds_sample "$work/flash.sdd"
   expect_eq "$(records)" $'E: ok Finish OK!\nF: failed Send Error!\nG: ok Finish OK!' "records"
   ;;
+station)
+  # A station is told of drive letters as they come (WM_DEVICECHANGE, which Wine's mount
+  # manager broadcasts), so it does not rescan every 500 ms; F: is plugged in while it waits
+  # and flashed on that notice alone. It is stopped with Ctrl-C once both runs are recorded.
+  "$vdev" --wine --devices 2 --at 2500:+2 --log "$work/log" --flash-out "$work/flash" -- \
+    "$KESTREL_WINE_RUN" "$cli_exe" station --record "$(winpath "$work/record.jsonl")" \
+    "$(winpath "$work/sample.bin")" >"$work/out" 2>"$work/err" </dev/null &
+  station=$!
+  for _ in $(seq 600); do
+    [ "$(grep -c '"event":"finished"' "$work/record.jsonl" 2>/dev/null)" -ge 2 ] && break
+    kill -0 "$station" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -INT "$station" 2>/dev/null || true
+  wait "$station" || true
+  grep -q "500 ms" "$work/out" "$work/err" && fail "the station rescans on a timer"
+  expect_eq "$(records)" $'E: ok Finish OK!\nF: ok Finish OK!' "records"
+  flash_holds_sample "$work/flash.sdc"
+  ;;
 *)
-  echo "usage: $0 device|all" >&2
+  echo "usage: $0 device|all|station" >&2
   exit 2
   ;;
 esac

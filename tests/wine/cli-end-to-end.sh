@@ -100,7 +100,7 @@ list)
   identity() {
     python3 -c 'import json, sys
 for d in json.load(open(sys.argv[1]))["drives"]:
-    if d["name"] in ("sdb", "E:"):
+    if d["name"].strip() in ("sdb", "E:"):
         print(d["serial"], d["usb"], d["port"])' "$1"
   }
   expect_eq "$(identity "$work/identity.linux.out")" "WS-0042 1d6b:0104 3-1.4" "Linux identity"

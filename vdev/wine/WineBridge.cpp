@@ -181,7 +181,8 @@ bool WineBridge::Plug(const std::string& drive) {
     if (letter == nullptr ||
         std::find(m_defined.begin(), m_defined.end(), letter->letter) != m_defined.end())
         return true;
-    return Define({letter});
+    return Define({letter}) &&
+           RunHelper({"announce", "arrival", std::string(1, letter->letter)}) == 0;
 }
 
 bool WineBridge::Unplug(const std::string& drive) {
@@ -189,7 +190,8 @@ bool WineBridge::Unplug(const std::string& drive) {
     if (letter == nullptr ||
         std::find(m_defined.begin(), m_defined.end(), letter->letter) == m_defined.end())
         return true;
-    return Remove({letter});
+    return Remove({letter}) &&
+           RunHelper({"announce", "removal", std::string(1, letter->letter)}) == 0;
 }
 
 // The letters first, then the USB devices Windows would know them by.

@@ -40,9 +40,9 @@ public:
     // Gives every testbed drive its letter and defines those of the drives plugged in at the
     // start; throws VirtualTestbedError on failure.
     void Attach(const std::string& testbedRoot, const std::vector<VirtualDrive>& drives);
-    // A drive plugged in or pulled out later: its letter comes or goes, as Windows' mount
-    // manager adds and removes it (and announces it with WM_DEVICECHANGE). False when the
-    // helper failed.
+    // A drive plugged in or pulled out later: its letter (and USB identity) comes or goes, and
+    // the running programs are told with WM_DEVICECHANGE, as Windows' mount manager tells them,
+    // once the drive is complete. False when the helper failed.
     bool Plug(const std::string& drive);
     bool Unplug(const std::string& drive);
     // Removes every letter still defined; quiet when there are none.

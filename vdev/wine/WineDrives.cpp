@@ -5,6 +5,7 @@
 //   kestrel-wine-drives.exe remove LETTER [LETTER ...]
 //   kestrel-wine-drives.exe usb LETTER USB_ID DISK_ID LOCATION [...]
 //   kestrel-wine-drives.exe forget USB_ID DISK_ID [...]
+//   kestrel-wine-drives.exe announce arrival|removal LETTER [LETTER ...]
 //
 // TYPE is fixed, removable or cdrom; FOLDER the Unix folder the drive's root maps to; DEVICE the
 // Unix device node that "\\.\E:" opens (the testbed's node). Wine's mount manager keeps drive
@@ -18,8 +19,15 @@
 // mount manager's name of the letter's volume, the disk's interface path. Wine's own Plug and
 // Play manager knows nothing of the testbed's drives, but its SetupAPI reads devices from the
 // registry. "forget" removes the two devices again (the letter's name goes with the letter).
+//
+// "announce" tells the running programs that letters came or went, as Windows' mount manager
+// does: WM_DEVICECHANGE (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE) with the letters' volume,
+// broadcast to the top-level windows of every desktop. Wine's mount manager announces only the
+// drives it found itself, not the ones defined through its extension.
 
 #include <windows.h>
+
+#include <dbt.h>
 #include <winioctl.h>
 
 #include <algorithm>
@@ -143,12 +151,26 @@ void Forget(const std::string& id) {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, parent.c_str());
 }
 
+bool Announce(bool arrival, DWORD letters) {
+    DEV_BROADCAST_VOLUME volume{};
+    volume.dbcv_size = sizeof volume;
+    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    volume.dbcv_unitmask = letters;
+    // Sent, not posted (BSF_QUERY): the volume travels by pointer, which only a sent message
+    // carries to another process.
+    DWORD recipients = BSM_ALLDESKTOPS | BSM_APPLICATIONS;
+    return BroadcastSystemMessageW(BSF_QUERY | BSF_FORCEIFHUNG, &recipients, WM_DEVICECHANGE,
+                                   arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                                   reinterpret_cast<LPARAM>(&volume)) > 0;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: kestrel-wine-drives.exe set LETTER fixed|removable|cdrom FOLDER DEVICE "
                  "...\n       kestrel-wine-drives.exe remove LETTER ...\n"
                  "       kestrel-wine-drives.exe usb LETTER USB_ID DISK_ID LOCATION ...\n"
-                 "       kestrel-wine-drives.exe forget USB_ID DISK_ID ...\n");
+                 "       kestrel-wine-drives.exe forget USB_ID DISK_ID ...\n"
+                 "       kestrel-wine-drives.exe announce arrival|removal LETTER ...\n");
     return 2;
 }
 
@@ -165,6 +187,16 @@ int main(int argc, char** argv) {
         for (int i = 2; i < argc; i += 4)
             ok = AddUsb(argv[i][0], argv[i + 1], argv[i + 2], argv[i + 3]) && ok;
         return ok ? 0 : 1;
+    }
+    if (verb == "announce") {
+        const std::string what = argc > 2 ? argv[2] : "";
+        if (argc < 4 || (what != "arrival" && what != "removal")) return Usage();
+        DWORD letters = 0;
+        for (int i = 3; i < argc; ++i) {
+            if (!ValidLetter(argv[i])) return Usage();
+            letters |= 1UL << ((argv[i][0] | 0x20) - 'a');
+        }
+        return Announce(what == "arrival", letters) ? 0 : 1;
     }
     if (verb == "forget") {
         if ((argc - 2) % 2 != 0) return Usage();

@@ -8,6 +8,7 @@
 #include "image/FirmwareImage.h"
 #include "image/HexLoader.h"
 #include "image/RawBinaryLoader.h"
+#include "image/ReleaseGate.h"
 
 namespace {
 
@@ -15,6 +16,8 @@ namespace {
 // run the loader of the chosen file type.
 void Browse(DialogServices& dlg) {
     dlg.ReadValues();
+    // A site that signs its releases: the same loader, from bytes whose signature was checked.
+    if (LoadReleaseImage(dlg, dlg.m_nFileType != kFileTypeBin).has_value()) return;
     if (dlg.m_nFileType == kFileTypeBin)
         LoadProgramBinary(dlg);
     else

@@ -29,9 +29,11 @@ void PrintEnded(ChildUpgrades& runs, const UnitResult& result) {
 std::string EndedLine(const UnitResult& result) {
     char figures[64];
     std::snprintf(figures, sizeof figures, "  %d blocks  %.3f s", result.blocks, result.seconds);
+    std::string why = result.Why();
+    // A unit left alone has no message of its own: its code says why ("left-alone").
+    if (why.empty()) why = result.Result().code;
     std::string line = DriveShortName(result.drive) + "  " + SerialLabel(result.identity) + "  " +
-                       result.Why() + figures +
-                       (result.duplicateSerial ? "  duplicate serial" : "");
+                       why + figures + (result.duplicateSerial ? "  duplicate serial" : "");
     for (const std::string& error : result.errors) line += "\n  " + error;
     return line;
 }
@@ -39,14 +41,28 @@ std::string EndedLine(const UnitResult& result) {
 std::optional<int> ApproveForChildren(LineOptions& options) {
     ConsoleDialog dlg({.path = options.file, .channelText = options.channel.value_or("0")});
     if (!dlg.ReadValues()) return kExitUsage;
+    std::optional<AllowedSigners> signers;
+    if (const std::optional<int> refused = ReadRunSigners(options.allowedSigners, &signers))
+        return refused;
     ApprovedImage image;
-    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file))) return kExitFailure;
+    HexLoadReport loadRefused;
+    if (!image.Load(dlg, ResolveImageFileType(options.type, options.file), &loadRefused,
+                    signers ? &*signers : nullptr)) {
+        TellLoadFailure(options.file, loadRefused);
+        return kExitFailure;
+    }
     if (options.expectSha256) {
         if (auto refusal = image.Refusal(*options.expectSha256, "expected")) {
             std::cerr << "kestrel-cli: " << *refusal << "; nothing was flashed\n";
             return kExitFailure;
         }
     }
+    if (image.Signature() && !image.Signature()->Good()) {
+        std::cerr << "kestrel-cli: " << image.Signature()->Text() << "; nothing was flashed\n";
+        return kExitFailure;
+    }
+    // The children verify against the very file this run did.
+    if (signers) options.allowedSigners = signers->Path();
     options.approvedSha256 = image.Sha256();
     std::string error;
     if (options.record && !JsonLinesLedger::Writable(*options.record, &error)) {
@@ -84,7 +100,7 @@ int RunAllDevices(LineOptions options) {
         std::string error;
         if (!UnitDatabase::Open(*options.db, &error)) {
             // A set-up mistake is no outage: it is said with its fix, as a usage error.
-            const std::optional<std::string> advice = DatabaseSetupAdvice(error);
+            const std::optional<std::string> advice = DatabaseSetupAdvice(error, *options.db);
             std::cerr << "kestrel-cli: cannot record the runs: " << error
                       << (advice ? "; " + *advice : std::string()) << "; no device was touched\n";
             events.Warning("database", "cannot record the runs: " + error);

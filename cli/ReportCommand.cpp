@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "ledger/ReportDatabase.h"
 #include "ledger/UnitDatabase.h"
 #include "ledger/YieldReport.h"
+#include "web/Slots.h"
 
 namespace {
 
@@ -24,6 +26,7 @@ struct ReportArgs {
     std::optional<std::string> since, until, image;
     std::vector<std::string> stations;
     std::vector<std::string> sources;
+    std::optional<std::string> slotsFile;
 };
 
 int Fail(const std::string& message, int status = kExitFailure) {
@@ -38,6 +41,9 @@ int RunReport(const ReportArgs& args) {
         (args.until && !filter.SetUntil(*args.until, &error)))
         return Fail(error, kExitUsage);
     filter.stations = args.stations;
+    std::vector<WebSlot> slots;
+    if (args.slotsFile && !ReadSlotsFile(*args.slotsFile, &slots, &error))
+        return Fail(error, kExitUsage);
     filter.image = args.image;
 
     // Each database counts its own runs; the record files are read together, so a run found
@@ -57,6 +63,16 @@ int RunReport(const ReportArgs& args) {
         }
     }
     if (anyFile) tally.Add(files.Finish());
+    // The records keep the USB port; the operators know the slot by the name the station's
+    // slots file gives it.
+    if (!slots.empty()) {
+        std::map<std::pair<std::string, std::string>, YieldCounts> named;
+        for (const auto& [key, counts] : tally.slots) {
+            const std::string label = SlotLabel(slots, key.second);
+            named[{key.first, label.empty() ? key.second : label}].Add(counts);
+        }
+        tally.slots = std::move(named);
+    }
 
     const YieldReport report(std::move(tally), RunRecord::UtcNow(), filter);
     if (args.html) {
@@ -65,6 +81,13 @@ int RunReport(const ReportArgs& args) {
         if (!out.CreateForWriting(*args.html) || !out.Write(page.data(), page.size()) ||
             !out.Commit())
             return Fail(out.ErrorText());
+        // Said on stderr: standard output may carry the JSON.
+        const YieldCounts& totals = report.Totals();
+        std::cerr << "kestrel-cli: wrote the report to " << PrintableText(*args.html) << ": "
+                  << totals.runs << " runs (" << totals.ok << " ok, " << totals.failed
+                  << " failed) of " << report.Tally().unitsTried << " units, from "
+                  << args.sources.size() << (args.sources.size() == 1 ? " source" : " sources")
+                  << (filter.Any() ? ", filtered" : "") << '\n';
     }
     if (args.json)
         std::cout << report.ToJson().dump(2, ' ', false,
@@ -90,6 +113,8 @@ void RegisterReportCommand(CLI::App& app, std::function<int()>* run) {
                        "Only runs from this UTC date or time on (2026-12-01, 2026-12-01T06:00)");
     report->add_option("--until", args->until,
                        "Only runs before this UTC time, or up to the end of this UTC date");
+    report->add_option("--slots", args->slotsFile,
+                       "Name the slots as the stations' --slots FILE does (PORT LABEL lines)");
     report->add_option("--station", args->stations, "Only runs of this station (repeatable)");
     report->add_option("--image", args->image,
                        "Only runs of this image: a SHA-256 prefix or the file's name");

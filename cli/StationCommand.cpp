@@ -81,9 +81,10 @@ public:
                 return;
             case StationNote::Kind::Warning:
                 // The database's comings and goings speak for the station, not for a drive.
-                m_runs.Print(label + (note.code == "database-away" || note.code == "database-back"
-                                          ? note.message
-                                          : "station: warning: " + note.message));
+                if (note.code == "database-away" || note.code == "database-back")
+                    m_runs.Print(StationWords::Time() + note.message);
+                else
+                    m_runs.Print(label + "station: warning: " + note.message);
                 return;
             case StationNote::Kind::Ended:
                 Ended(*note.result);
@@ -137,7 +138,7 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
         // its fix; one that is away is waited for (StationLedger).
         std::string error;
         if (!UnitDatabase::Open(*options.db, &error)) {
-            if (const auto advice = DatabaseSetupAdvice(error)) {
+            if (const auto advice = DatabaseSetupAdvice(error, *options.db)) {
                 std::cerr << "kestrel-cli: station: " << error << "; " << *advice << '\n';
                 return refuse(kExitUsage);
             }
@@ -162,6 +163,10 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
     runs.SetOnReport([&stream](const UnitResult& run) { stream.Reported(run); });
     Station station({.name = name, .byAttachment = options.byAttachment}, drives, clock, runs,
                     ledger, {&console, &stream});
+    // What the line runs, once, where the operator and the shift's log see it.
+    std::cerr << "station " << name << ": " << options.file << " (SHA-256 "
+              << options.approvedSha256 << ")" << (options.lot ? ", lot " + *options.lot : "")
+              << (options.person ? ", operator " + *options.person : "") << '\n';
     std::cerr << "station: waiting for devices"
               << (drives.EventDriven() ? "" : " (looking every 500 ms)") << "; Ctrl-C stops\n";
     bool said = false;

@@ -103,6 +103,7 @@ void FillOutcome(RunRecord& record, const ConsoleDialog& dlg, const RunResult& r
     record.seconds = dlg.RunSeconds();
     record.result = result.Name();
     record.code = result.code;
+    record.detail = result.detail;
     record.message = dlg.Messages().empty() ? result.cause : dlg.Messages().back();
     record.time = RunRecord::UtcNow();
 }
@@ -111,7 +112,7 @@ void FillOutcome(RunRecord& record, const ConsoleDialog& dlg, const RunResult& r
 void ReportEnd(const UpgradeArgs& args, const ConsoleDialog& dlg, const RunResult& result,
                StartVerdict startVerdict) {
     if (!args.report) return;
-    std::cout << ChildReport::ResultLine(result.code)
+    std::cout << ChildReport::ResultLine(result.code, result.detail)
               << ChildReport::EndedLine(LastUpgradeOutcome(), dlg.BlocksStepped(), dlg.RunSeconds(),
                                         startVerdict)
               << std::flush;
@@ -207,14 +208,20 @@ int RunUpgrade(const UpgradeArgs& args) {
         dlg.ReleaseMessages();
         return close(kExitUsage);
     }
+    std::optional<AllowedSigners> signers;
+    if (const std::optional<int> refusedSigners = ReadRunSigners(line.allowedSigners, &signers)) {
+        events.Opened("upgrade", line.file, std::nullopt);
+        dlg.ReleaseMessages();
+        return close(*refusedSigners);
+    }
     ApprovedImage image;
     HexLoadReport refused;
-    const bool loaded = image.Load(dlg, type, &refused);
+    const bool loaded = image.Load(dlg, type, &refused, signers ? &*signers : nullptr);
     events.Opened("upgrade", image.Path().empty() ? line.file : image.Path(),
                   loaded ? std::optional(image.Sha256()) : std::nullopt);
     if (!loaded) {
         dlg.ReleaseMessages();
-        TellHexRefusal(line.file, refused);
+        TellLoadFailure(line.file, refused);
         return close(kExitFailure);
     }
     if (line.expectSha256) {
@@ -225,6 +232,14 @@ int RunUpgrade(const UpgradeArgs& args) {
     std::optional<std::string> changed;
     if (!line.approvedSha256.empty())
         changed = image.Refusal(line.approvedSha256, "but it was approved with");
+    // A release signature that does not verify: refused before any device is touched; in a
+    // child, whose parent verified it, the file or its signature changed since.
+    const std::optional<ReleaseSignature>& signature = image.Signature();
+    if (signature && !signature->Good()) {
+        if (line.approvedSha256.empty())
+            return close(Refused(dlg, signature->Text() + "; nothing was flashed"));
+        if (!changed) changed = signature->Text();
+    }
     if (args.device) ChooseOnlyDrive(*args.device);
 
     if (recording) {
@@ -242,7 +257,7 @@ int RunUpgrade(const UpgradeArgs& args) {
                                                         StartVerdict::Deferred)
                               << std::flush;
                 // A set-up mistake is no outage: said with its fix, as a usage error.
-                if (const auto advice = DatabaseSetupAdvice(error)) {
+                if (const auto advice = DatabaseSetupAdvice(error, *line.db)) {
                     Refused(dlg, "cannot record the run: " + error + "; " + *advice);
                     return close(kExitUsage);
                 }
@@ -263,6 +278,7 @@ int RunUpgrade(const UpgradeArgs& args) {
         end.interrupted = Upgrade(dlg, &started);
         end.outcome = LastUpgradeOutcome();
         end.noDevice = LastUpgradeFoundNoDevice();
+        end.failure = LastUpgradeFailure();
     }
     end.imageChanged = changed.has_value();
     end.startVerdict = startVerdict;
@@ -283,8 +299,8 @@ int RunUpgrade(const UpgradeArgs& args) {
             end.notRecorded = true;
             result = DecideRun(end);
         }
-        events.Finished(record.run, unit(), result.Name(), result.code, record.message,
-                        record.blocksSent, record.seconds);
+        events.Finished(record.run, unit(), result.Name(), result.code, result.detail,
+                        record.message, record.blocksSent, record.seconds);
     } else if (database != nullptr) {
         events.Skipped(unit(), database->LeftAloneReason(), leftAloneBecause);
     }

@@ -1,5 +1,6 @@
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
     std::vector<char*> utf8Argv;
     for (std::string& arg : args) utf8Argv.push_back(arg.data());
     utf8Argv.push_back(nullptr);
+    if (const auto unknown = UnknownCommandText(app, args)) {
+        std::cerr << "kestrel-cli: " << *unknown << '\n';
+        return kExitUsage;
+    }
     try {
         app.parse(static_cast<int>(args.size()), utf8Argv.data());
     } catch (const CLI::ParseError& e) {

@@ -41,5 +41,14 @@ bool SendPassThrough(DriveHandle handle, const PassThroughRequest& request,
 // CAP_SYS_RAWIO), or "" when the platform has no such advice for it.
 std::string PassThroughFailureHint(const PassThroughResult& result);
 
+// A failed request's cause by its OS name, for records and reports: the errno's name on Linux
+// ("ENODEV", "EIO") or the host adapter's or driver's status when the call itself succeeded
+// ("DID_ERROR"); the error's name on Windows ("ERROR_DEVICE_NOT_CONNECTED"). "" for a request
+// that reached the device.
+std::string PassThroughErrorName(const PassThroughResult& result);
+// True when the request failed because the device is no longer attached (unplugged, reset
+// away), as opposed to an error on a device still there.
+bool PassThroughDeviceGone(const PassThroughResult& result);
+
 // Releases a handle from OpenDriveReadWrite.
 void CloseDriveHandle(DriveHandle handle);

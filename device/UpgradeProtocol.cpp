@@ -49,14 +49,37 @@ UpgradeRun s_run;
 struct RunResult {
     UpgradeOutcome outcome = UpgradeOutcome::None;
     std::optional<std::string> versionBefore;
-    bool noDevice = false;
+    UpgradeFailure failure;
 };
 RunResult s_result;
 
-// Shows a failure message and records the run as failed.
-void Fail(DialogServices& dlg, const char* message) {
+// Shows a failure message and records the run as failed, with its cause.
+void Fail(DialogServices& dlg, const char* message, UpgradeFailure failure = {}) {
     s_result.outcome = UpgradeOutcome::Failed;
+    s_result.failure = std::move(failure);
     dlg.ShowMessage(message);
+}
+
+// A request that did not come back: the device gone, or an I/O error on one still there.
+UpgradeFailure RequestFailed(const PassThroughResult& result) {
+    UpgradeFailure failure;
+    failure.kind = PassThroughDeviceGone(result) ? UpgradeFailure::Kind::DeviceGone
+                                                 : UpgradeFailure::Kind::IoError;
+    failure.osError = PassThroughErrorName(result);
+    return failure;
+}
+
+UpgradeFailure Failure(UpgradeFailure::Kind kind) {
+    UpgradeFailure failure;
+    failure.kind = kind;
+    return failure;
+}
+
+UpgradeFailure CheckFailed(UpgradeFailure::Check check) {
+    UpgradeFailure failure;
+    failure.kind = UpgradeFailure::Kind::CheckFailed;
+    failure.check = check;
+    return failure;
 }
 
 using QueryReply = std::array<std::uint8_t, kQueryReplySize>;
@@ -68,11 +91,17 @@ bool AllZero(const QueryReply& reply, std::size_t first, std::size_t count) {
     return true;
 }
 
-bool ChipMatches(const QueryReply& reply) {
-    if (!IsValidChipFamily(reply[kReplyFamily], reply[kReplyFamily + 1])) return false;
-    return std::all_of(kChipIdChecks.begin(), kChipIdChecks.end(), [&](const ChipIdCheck& check) {
-        return reply[check.replyByte] == TrailerByte(g_image, g_image.endBlock, check.trailerByte);
-    });
+// The check of the chip that failed, or nothing when the chip matches the image.
+std::optional<UpgradeFailure::Check> ChipMismatch(const QueryReply& reply) {
+    if (!IsValidChipFamily(reply[kReplyFamily], reply[kReplyFamily + 1]))
+        return UpgradeFailure::Check::Family;
+    const bool idMatches =
+        std::all_of(kChipIdChecks.begin(), kChipIdChecks.end(), [&](const ChipIdCheck& check) {
+            return reply[check.replyByte] ==
+                   TrailerByte(g_image, g_image.endBlock, check.trailerByte);
+        });
+    if (!idMatches) return UpgradeFailure::Check::ChipId;
+    return std::nullopt;
 }
 
 std::string ReportedVersion(const QueryReply& reply) {
@@ -87,8 +116,8 @@ std::string ReportedVersion(const QueryReply& reply) {
     return version;
 }
 
-bool SendFrame(DriveHandle handle, const CommandFrame& frame) {
-    return VendorWrite(handle, CommandFrame::Size(), frame.Data());
+bool SendFrame(DriveHandle handle, const CommandFrame& frame, PassThroughResult* result) {
+    return VendorWrite(handle, CommandFrame::Size(), frame.Data(), result);
 }
 
 // Ends a run's sending phase: the machine may sleep and the buttons follow the normal rule
@@ -114,7 +143,11 @@ const std::optional<std::string>& LastReportedVersion() {
 }
 
 bool LastUpgradeFoundNoDevice() {
-    return s_result.noDevice;
+    return s_result.failure.kind == UpgradeFailure::Kind::NoDevice;
+}
+
+const UpgradeFailure& LastUpgradeFailure() {
+    return s_result.failure;
 }
 
 const char* UpgradeOutcomeName(UpgradeOutcome outcome) {
@@ -163,18 +196,18 @@ void StartUpgrade(DialogServices& dlg) {
 
     dlg.m_hDevice = FindUpgradeDrive(dlg.m_nChannel);
     if (dlg.m_hDevice == kInvalidDrive) {
-        s_result.noDevice = true;
-        Fail(dlg, kMsgDeviceOpenFail);
+        Fail(dlg, kMsgDeviceOpenFail, Failure(UpgradeFailure::Kind::NoDevice));
         return;
     }
     // From here on every stop leaves the handle open until the next ResetUi.
-    if (!SendFrame(dlg.m_hDevice, CommandFrame::Query())) {
-        Fail(dlg, kMsgSendError);
+    PassThroughResult sent;
+    if (!SendFrame(dlg.m_hDevice, CommandFrame::Query(), &sent)) {
+        Fail(dlg, kMsgSendError, RequestFailed(sent));
         return;
     }
     QueryReply reply{};
-    if (!VendorRead(dlg.m_hDevice, kQueryReplySize, reply.data())) {
-        Fail(dlg, kMsgReadError);
+    if (!VendorRead(dlg.m_hDevice, kQueryReplySize, reply.data(), &sent)) {
+        Fail(dlg, kMsgReadError, RequestFailed(sent));
         return;
     }
     if (AllZero(reply, kReplyHeader, kReplyHeaderSize)) {
@@ -188,12 +221,12 @@ void StartUpgrade(DialogServices& dlg) {
         prompt = kMsgCodeEmpty;
         s_result.versionBefore = std::string();
     } else {
-        if (!ChipMatches(reply)) {
-            Fail(dlg, kMsgChipTypeMismatch);
+        if (const auto mismatch = ChipMismatch(reply)) {
+            Fail(dlg, kMsgChipTypeMismatch, CheckFailed(*mismatch));
             return;
         }
         if (reply[kReplyBootType] != TrailerByte(g_image, g_image.endBlock, kTrailerBootType)) {
-            Fail(dlg, kMsgBootTypeMismatch);
+            Fail(dlg, kMsgBootTypeMismatch, CheckFailed(UpgradeFailure::Check::BootType));
             return;
         }
         s_result.versionBefore = ReportedVersion(reply);
@@ -212,9 +245,10 @@ void StartUpgrade(DialogServices& dlg) {
     // Taken before the start frame, so that a slow system bus delays the frame, never the
     // blocks the device waits for once it has accepted it.
     s_run.sleepInhibitor.Acquire();
-    if (!SendFrame(dlg.m_hDevice, CommandFrame::Start(g_image.startBlock, g_image.endBlock))) {
+    if (!SendFrame(dlg.m_hDevice, CommandFrame::Start(g_image.startBlock, g_image.endBlock),
+                   &sent)) {
         s_run.sleepInhibitor.Release();
-        Fail(dlg, kMsgSendError);
+        Fail(dlg, kMsgSendError, RequestFailed(sent));
         return;
     }
     g_image.busy = 1;
@@ -235,28 +269,32 @@ void SendNextBlock(DialogServices& dlg) {
     const std::size_t blockOffset = std::size_t{g_image.currentBlock} * kBlockSize;
 
     std::array<std::uint8_t, kChunkSize + 1> chunk{};
+    PassThroughResult sent;
     for (unsigned i = 0; i < kBlockChunks; ++i) {
         const std::uint32_t size = i + 1 < kBlockChunks ? kChunkSize : kLastChunkSize;
         std::memcpy(chunk.data(), g_image.data + blockOffset + std::size_t{i} * kChunkSize, size);
         chunk[size] = XorCheck(chunk.data(), size);
-        if (!VendorWrite(handle, size + 1, chunk.data())) {
+        if (!VendorWrite(handle, size + 1, chunk.data(), &sent)) {
             StopSending(dlg);
-            Fail(dlg, kMsgSendError);
+            Fail(dlg, kMsgSendError, RequestFailed(sent));
             return;
         }
     }
 
     std::array<std::uint8_t, kBlockStatusSize> status{};
-    if (!VendorRead(handle, kBlockStatusSize, status.data())) {
+    if (!VendorRead(handle, kBlockStatusSize, status.data(), &sent)) {
         StopSending(dlg);
-        Fail(dlg, kMsgSendError);
+        Fail(dlg, kMsgSendError, RequestFailed(sent));
         return;
     }
     const unsigned acceptedBlock = status[kStatusBlockHigh] * 256u + status[kStatusBlockLow];
     if (status[kStatusAccepted] != kBlockAccepted || acceptedBlock != g_image.currentBlock ||
         status[kStatusZero] != 0) {
         StopSending(dlg);
-        Fail(dlg, kMsgSendError);
+        UpgradeFailure refused = Failure(UpgradeFailure::Kind::BlockRefused);
+        refused.block = g_image.currentBlock;
+        refused.status = status;
+        Fail(dlg, kMsgSendError, std::move(refused));
         return;
     }
 

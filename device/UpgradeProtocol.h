@@ -9,6 +9,7 @@
 // a run; a tick sends only on the handle that accepted the start frame, and a run needs
 // startBlock < endBlock <= 512.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -57,6 +58,26 @@ enum class UpgradeOutcome {
     Withheld,         // the front end kept the start frame back (BeforeStartFrame said no)
 };
 UpgradeOutcome LastUpgradeOutcome();
+
+// Why the last run failed, as a value beside its outcome: the message a run shows is the
+// dialog's and says "Send Error!" for several causes; records and reports need the cause.
+struct UpgradeFailure {
+    enum class Kind {
+        None,          // no failure (or one with no cause of its own, like the block range)
+        NoDevice,      // no drive answered as the device ("Device Open Fail!")
+        BlockRefused,  // the device's block status did not accept the block sent
+        DeviceGone,    // a request failed because the device is no longer attached
+        IoError,       // a request failed on a device still attached
+        CheckFailed,   // the device's query reply does not match the image
+    };
+    enum class Check { Family, ChipId, BootType };
+    Kind kind = Kind::None;
+    unsigned block = 0;                                   // BlockRefused: the block sent
+    std::array<std::uint8_t, kBlockStatusSize> status{};  // BlockRefused: its status as read
+    std::string osError;          // DeviceGone, IoError: the OS's name for it ("ENODEV", "EIO")
+    Check check = Check::Family;  // CheckFailed
+};
+const UpgradeFailure& LastUpgradeFailure();
 // The version the device reported before the last run, as its prompt shows it; "" for a device
 // with no program, nothing when the run never got that far.
 const std::optional<std::string>& LastReportedVersion();

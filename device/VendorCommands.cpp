@@ -47,15 +47,18 @@ std::array<std::uint8_t, kCdbLength> BuildVendorCdb(std::uint8_t opcode, std::ui
             0};
 }
 
-bool VendorWrite(DriveHandle handle, std::uint32_t length, const std::uint8_t* buffer) {
+bool VendorWrite(DriveHandle handle, std::uint32_t length, const std::uint8_t* buffer,
+                 PassThroughResult* result) {
     // The pass-through takes a mutable buffer for both directions; a write never changes it.
     auto request = MakeRequest(kOpVendorWrite, DataDirection::ToDevice, length,
                                const_cast<std::uint8_t*>(buffer));
-    return Send(handle, request);
+    return Send(handle, request, result);
 }
 
-bool VendorRead(DriveHandle handle, std::uint32_t length, std::uint8_t* buffer) {
-    return Send(handle, MakeRequest(kOpVendorRead, DataDirection::FromDevice, length, buffer));
+bool VendorRead(DriveHandle handle, std::uint32_t length, std::uint8_t* buffer,
+                PassThroughResult* result) {
+    return Send(handle, MakeRequest(kOpVendorRead, DataDirection::FromDevice, length, buffer),
+                result);
 }
 
 IdentifyAnswer ProbeIdentify(DriveHandle handle, std::array<std::uint8_t, 2>* reply,

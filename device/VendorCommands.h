@@ -15,8 +15,11 @@ inline constexpr std::uint8_t kOpVendorIdentify = 0x87;
 // 10-byte CDB: opcode, 0, big-endian length in bytes 2-5, 0, 2, 0, 0.
 std::array<std::uint8_t, kCdbLength> BuildVendorCdb(std::uint8_t opcode, std::uint32_t length);
 
-bool VendorWrite(DriveHandle handle, std::uint32_t length, const std::uint8_t* buffer);
-bool VendorRead(DriveHandle handle, std::uint32_t length, std::uint8_t* buffer);
+// What the OS said goes to *result when given, so that a failure can name its cause.
+bool VendorWrite(DriveHandle handle, std::uint32_t length, const std::uint8_t* buffer,
+                 PassThroughResult* result = nullptr);
+bool VendorRead(DriveHandle handle, std::uint32_t length, std::uint8_t* buffer,
+                PassThroughResult* result = nullptr);
 // True only for the answer AA 55.
 bool VendorIdentify(DriveHandle handle);
 void CloseDevice(DriveHandle handle);

@@ -50,12 +50,21 @@ FirmwareImage& BeginImageLoad() {
     return g_loadScratch;
 }
 
+namespace {
+LoadCommitCheck g_commitCheck = nullptr;
+}  // namespace
+
+void SetLoadCommitCheck(LoadCommitCheck check) {
+    g_commitCheck = check;
+}
+
 bool FinishImageLoad(DialogServices& dlg, std::uint32_t length, const std::string& path) {
     const LoadAnalysisResult analysis = AnalyseImage(g_loadScratch, length);
     if (!analysis.Accepted()) {
         dlg.ShowMessage(kMsgFileReadError);
         return false;
     }
+    if (g_commitCheck != nullptr && !g_commitCheck(dlg)) return false;
 
     std::memcpy(g_image.data, g_loadScratch.data, sizeof g_image.data);
     g_image.startBlock = analysis.startBlock;

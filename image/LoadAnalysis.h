@@ -35,3 +35,8 @@ FirmwareImage& BeginImageLoad();
 // and the dialog shows the loaded image (DialogServices::ShowLoadedImage). On
 // failure "File read error!" is shown and g_image, the path and the space text stay as they were.
 bool FinishImageLoad(DialogServices& dlg, std::uint32_t length, const std::string& path);
+
+// A check between a load's own checks and its commit (the dialog's release signature, see
+// ReleaseGate): when set, an image it refuses is not committed; it has shown why.
+using LoadCommitCheck = bool (*)(DialogServices& dlg);
+void SetLoadCommitCheck(LoadCommitCheck check);

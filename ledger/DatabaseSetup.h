@@ -8,6 +8,12 @@
 #include <optional>
 #include <string>
 
+// A host name that does not resolve, a server without TLS where the URL asks for it, a missing
+// or wrong CA certificate, and a URL refused as written are set-up mistakes as well: no wait
+// brings a name into the DNS or a certificate onto the PC.
+
 // What fixes the set-up mistake that `error` (UnitDatabase::Open's message) describes; nothing
-// when the error may pass by itself. Reads PostgreSQL's and SQLite's English messages.
-std::optional<std::string> DatabaseSetupAdvice(const std::string& error);
+// when the error may pass by itself. Reads PostgreSQL's and SQLite's English messages. With
+// the --db URL, a password libpq found nowhere names the ~/.pgpass line it looked for.
+std::optional<std::string> DatabaseSetupAdvice(const std::string& error,
+                                               const std::string& url = {});

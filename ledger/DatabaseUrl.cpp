@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 
 namespace {
 
@@ -186,4 +187,60 @@ std::string DatabaseUrl::Scrub(std::string text) const {
             text.replace(at, secret.size(), "***");
     }
     return text;
+}
+
+std::string DatabaseUrl::PasswordFileKey() const {
+    const auto env = [](std::initializer_list<const char*> names) {
+        for (const char* name : names)
+            if (HasEnv(name)) return std::string(std::getenv(name));
+        return std::string();
+    };
+    const auto plain = [](const std::string& text) { return Decoded(text).value_or(text); };
+    std::string user, host, port, database;
+    const std::size_t scheme = m_url.find("://");
+    if (!m_sqlite && scheme != std::string::npos) {
+        const std::size_t from = scheme + 3;
+        const std::size_t query = std::min(m_url.find('?', from), m_url.size());
+        const std::size_t path = std::min(m_url.find('/', from), query);
+        std::string authority = m_url.substr(from, path - from);
+        if (const std::size_t at = authority.rfind('@'); at != std::string::npos) {
+            user = plain(authority.substr(0, std::min(authority.find(':'), at)));
+            authority = authority.substr(at + 1);
+        }
+        authority = authority.substr(0, authority.find(','));  // the first host
+        // "[::1]:5432" keeps its brackets' inside; "host:5432" splits at the colon.
+        std::size_t colon = authority.rfind(':');
+        if (!authority.empty() && authority.front() == '[') {
+            const std::size_t close = authority.find(']');
+            colon = authority.find(':', close);
+            host = authority.substr(1, close == std::string::npos ? close : close - 1);
+        } else {
+            host = authority.substr(0, colon);
+        }
+        if (colon != std::string::npos) port = authority.substr(colon + 1);
+        host = plain(host);
+        if (path < query) database = plain(m_url.substr(path + 1, query - path - 1));
+        for (std::size_t key = query + 1; key < m_url.size();) {
+            const std::size_t end = std::min(m_url.find('&', key), m_url.size());
+            const std::string pair = m_url.substr(key, end - key);
+            const std::size_t equals = pair.find('=');
+            const std::string name = pair.substr(0, equals);
+            const std::string value =
+                equals == std::string::npos ? "" : plain(pair.substr(equals + 1));
+            if (name == "host") host = value.substr(0, value.find(','));
+            if (name == "hostaddr" && host.empty()) host = value;
+            if (name == "port") port = value;
+            if (name == "dbname") database = value;
+            if (name == "user") user = value;
+            key = end + 1;
+        }
+    }
+    if (host.empty()) host = env({"PGHOST"});
+    if (host.empty()) host = "localhost";
+    if (port.empty()) port = env({"PGPORT"});
+    if (port.empty()) port = "5432";
+    if (user.empty()) user = env({"PGUSER", "USER", "LOGNAME", "USERNAME"});
+    if (database.empty()) database = env({"PGDATABASE"});
+    if (database.empty()) database = user;
+    return host + ":" + port + ":" + database + ":" + user;
 }

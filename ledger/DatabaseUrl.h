@@ -26,6 +26,10 @@ public:
     std::string Shown() const;
     // text with every spelling of the password replaced by "***".
     std::string Scrub(std::string text) const;
+    // HOST:PORT:DB:USER as libpq looks it up in ~/.pgpass, with libpq's defaults for what the
+    // URL leaves out (PGHOST, PGPORT, PGDATABASE, PGUSER, then localhost, 5432, the user, the
+    // login name). PostgreSQL only.
+    std::string PasswordFileKey() const;
 
 private:
     std::string m_url;

@@ -81,6 +81,7 @@ bool ApplyRecordLine(const std::string& text, const std::string& origin,
         row.result = TextOr(line, "result", "");
         row.message = TextOr(line, "message", "");
         row.code = TextOr(line, "code", "");
+        row.detail = TextOr(line, "detail", "");
     }
     if (line.contains("lot")) row.lot = Text(line, "lot");
     if (line.contains("operator")) row.person = Text(line, "operator");

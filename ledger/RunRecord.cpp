@@ -83,6 +83,7 @@ RunRow RunRecord::ToRow(bool final) const {
         row.seconds = seconds;
         row.result = result;
         row.code = code;
+        row.detail = detail;
         row.message = message;
     }
     return row;

@@ -39,6 +39,7 @@ struct RunRecord {
     double seconds = 0.0;
     std::string result;  // "ok", "failed", "declined", "cancelled"
     std::string code;    // stable, with the result (see RunResult)
+    std::string detail;  // what goes with the code (see RunResult); "" when none
     std::string message;
 
     // The final line ("event":"finished"; time is when the run ended), ending in '\n'.

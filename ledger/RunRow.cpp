@@ -44,6 +44,7 @@ std::string FinalJsonLine(const RunRow& row) {
     out["port"] = OrNull(row.port);
     out["duplicateSerial"] = row.duplicateSerial;
     out["code"] = row.code;
+    out["detail"] = row.detail;
     out["lot"] = OrNull(row.lot);
     out["operator"] = OrNull(row.person);
     return out.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -39,6 +39,7 @@ struct RunRow {
     double seconds = 0.0;
     std::string result;  // "ok", "failed", "declined", "cancelled"; "" without a final line
     std::string code;    // the result's stable code ("ok", "empty-query-reply", ...); "" if older
+    std::string detail;  // what goes with the code ("block 17, status ...", "ENODEV"); or ""
     std::string message;
 
     // Started without a final line (anywhere): the station stopped, or its record was lost.

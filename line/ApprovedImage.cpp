@@ -4,10 +4,12 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "app/DialogServices.h"
 #include "line/Sha256.h"
+#include "image/AllowedSigners.h"
 #include "image/File.h"
 #include "image/FirmwareImage.h"
 #include "image/HexLoader.h"
@@ -54,7 +56,8 @@ const char* ImageFileTypeName(ImageFileType type) {
     return type == ImageFileType::Hex ? "hex" : "bin";
 }
 
-bool ApprovedImage::Load(DialogServices& dlg, ImageFileType type, HexLoadReport* report) {
+bool ApprovedImage::Load(DialogServices& dlg, ImageFileType type, HexLoadReport* report,
+                         const AllowedSigners* signers) {
     if (report != nullptr) *report = {};
     const bool hex = type == ImageFileType::Hex;
     const std::optional<std::string> path =
@@ -62,6 +65,7 @@ bool ApprovedImage::Load(DialogServices& dlg, ImageFileType type, HexLoadReport*
                        hex ? kHexOpenFilter : kBinOpenFilter);
     if (!path) return false;
     m_path = *path;
+    m_signature.reset();
     File file;
     if (!file.OpenForReading(m_path)) {
         dlg.ShowMessage(hex ? kMsgHexOpenError : kMsgBinOpenError);
@@ -88,6 +92,9 @@ bool ApprovedImage::Load(DialogServices& dlg, ImageFileType type, HexLoadReport*
         std::snprintf(digits, sizeof digits, "%02x", b);
         m_sha256 += digits;
     }
+    if (signers != nullptr)
+        m_signature = ReleaseSignature::Check(m_path, bytes.data(), bytes.size(), signers,
+                                              static_cast<std::int64_t>(std::time(nullptr)));
 
     if (hex) {
         MemorySource source(bytes);

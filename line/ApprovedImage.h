@@ -8,7 +8,9 @@
 #include <string>
 
 #include "image/HexLoader.h"
+#include "image/ReleaseSignature.h"
 
+class AllowedSigners;
 class DialogServices;
 
 enum class ImageFileType { Bin, Hex };
@@ -22,10 +24,15 @@ public:
     // Reads the file the way Browse names it (the default extension of its type added) and
     // loads it. False when it could not be read (the dialog's open-error message, or the
     // file layer's text) or the loader refused it; the dialog has shown why.
-    bool Load(DialogServices& dlg, ImageFileType type, HexLoadReport* report = nullptr);
+    // With signers, the release signature beside the file is checked over the same bytes
+    // (Signature()); the load itself does not depend on it.
+    bool Load(DialogServices& dlg, ImageFileType type, HexLoadReport* report = nullptr,
+              const AllowedSigners* signers = nullptr);
 
     // The file's SHA-256 as 64 lower-case hex digits, once loaded.
     const std::string& Sha256() const { return m_sha256; }
+    // The release signature's check, when Load was given allowed signers.
+    const std::optional<ReleaseSignature>& Signature() const { return m_signature; }
     // The path that was read.
     const std::string& Path() const { return m_path; }
 
@@ -39,4 +46,5 @@ public:
 private:
     std::string m_path;
     std::string m_sha256;
+    std::optional<ReleaseSignature> m_signature;
 };

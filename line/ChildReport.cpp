@@ -28,8 +28,11 @@ std::string ChildReport::StartedLine(unsigned startBlock, unsigned endBlock,
            version + "\n";
 }
 
-std::string ChildReport::ResultLine(const std::string& code) {
-    return kResult + code + "\n";
+std::string ChildReport::ResultLine(const std::string& code, const std::string& detail) {
+    // A detail is one line of its own making (see RunResult); a line break would end the report.
+    std::string line = kResult + code;
+    if (!detail.empty()) line += " " + detail.substr(0, detail.find_first_of("\r\n"));
+    return line + "\n";
 }
 
 std::string ChildReport::ProgressLine(int done, int total) {
@@ -53,10 +56,19 @@ std::optional<ChildReport> ChildReport::Parse(const std::string& line) {
         report.message = line.substr(sizeof kMessage - 1);
         return report;
     }
-    if (line.rfind(kRun, 0) == 0 || line.rfind(kResult, 0) == 0) {
-        const bool run = line.rfind(kRun, 0) == 0;
-        report.kind = run ? Kind::Run : Kind::Result;
-        report.message = line.substr(run ? sizeof kRun - 1 : sizeof kResult - 1);
+    if (line.rfind(kRun, 0) == 0) {
+        report.kind = Kind::Run;
+        report.message = line.substr(sizeof kRun - 1);
+        if (!Word(report.message)) return std::nullopt;
+        return report;
+    }
+    if (line.rfind(kResult, 0) == 0) {
+        // The code, then its detail as it came, spaces and all.
+        report.kind = Kind::Result;
+        const std::string rest = line.substr(sizeof kResult - 1);
+        const std::size_t space = rest.find(' ');
+        report.message = rest.substr(0, space);
+        if (space != std::string::npos) report.detail = rest.substr(space + 1);
         if (!Word(report.message)) return std::nullopt;
         return report;
     }

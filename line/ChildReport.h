@@ -11,8 +11,8 @@
 //                                    device accepted and the seconds of the block transfer; for a
 //                                    run whose start frame was withheld, what its ledgers said
 //                                    (see StartVerdictName)
-//   @result CODE                     the run's result code as the child decided it (see
-//                                    RunResult), before @ended
+//   @result CODE [DETAIL]            the run's result code as the child decided it and its
+//                                    detail, the rest of the line (see RunResult), before @ended
 // Any other line is the child's own text for a person and is left alone.
 
 #include <optional>
@@ -27,6 +27,7 @@ struct ChildReport {
     std::string message;                                 // Message; Run: the id; Result: code
     unsigned startBlock = 0, endBlock = 0;               // Started
     std::string version;                                 // Started
+    std::string detail;                                  // Result
     int done = 0;                                        // Progress
     int total = 0;                                       // Progress
     UpgradeOutcome outcome = UpgradeOutcome::None;       // Ended
@@ -39,7 +40,7 @@ struct ChildReport {
     static std::string StartedLine(unsigned startBlock, unsigned endBlock,
                                    const std::string& version);
     static std::string MessageLine(const std::string& text);
-    static std::string ResultLine(const std::string& code);
+    static std::string ResultLine(const std::string& code, const std::string& detail = {});
     static std::string ProgressLine(int done, int total);
     static std::string EndedLine(UpgradeOutcome outcome, int blocks, double seconds,
                                  StartVerdict startVerdict = StartVerdict::Recorded);

@@ -33,6 +33,8 @@ RunResult UnitResult::Result() const {
     end.noDevice = code == "no-device";
     end.childStatus = status;
     end.childReported = reported;
+    end.childCode = code;
+    end.childDetail = detail;
     return DecideRun(end);
 }
 
@@ -149,6 +151,7 @@ void ChildUpgrades::Take(const Event& event) {
             break;
         case ChildReport::Kind::Result:
             result.code = report->message;
+            result.detail = report->detail;
             break;
         case ChildReport::Kind::Ended:
             unit.result.reported = true;

@@ -128,8 +128,8 @@ std::optional<std::chrono::steady_clock::time_point> LineEvents::LastProgress(
 }
 
 void LineEvents::Finished(const std::string& run, const Unit& unit, const std::string& result,
-                          const std::string& code, const std::string& message, int blocksSent,
-                          double seconds) {
+                          const std::string& code, const std::string& detail,
+                          const std::string& message, int blocksSent, double seconds) {
     m_lastProgress.erase(run);
     Json out;
     // A child that died before it named its run.
@@ -137,6 +137,7 @@ void LineEvents::Finished(const std::string& run, const Unit& unit, const std::s
     PutUnit(out, unit);
     out["result"] = result;
     out["code"] = code;
+    out["detail"] = detail;
     out["message"] = message;
     out["blocksSent"] = blocksSent;
     out["seconds"] = Rounded(seconds);

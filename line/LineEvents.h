@@ -18,7 +18,7 @@ class EventSink;
 
 class LineEvents {
 public:
-    static constexpr char kSchemaVersion[] = "1.0";
+    static constexpr char kSchemaVersion[] = "1.1";
     // A run's progress: at most one event per kProgressEvery, unless it is the last block.
     static constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 
@@ -46,8 +46,8 @@ public:
     void Progress(const std::string& run, const Unit& unit, int blocksSent, int blocksTotal,
                   double seconds, bool force = false);
     void Finished(const std::string& run, const Unit& unit, const std::string& result,
-                  const std::string& code, const std::string& message, int blocksSent,
-                  double seconds);
+                  const std::string& code, const std::string& detail, const std::string& message,
+                  int blocksSent, double seconds);
     void Removed(const Unit& unit);
     void Warning(const std::string& code, const std::string& message);
     void Closed(int succeeded, int failed, int exitStatus);

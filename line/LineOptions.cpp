@@ -17,6 +17,7 @@ std::vector<std::string> LineOptions::ChildArguments() const {
     if (person) args.insert(args.end(), {"--operator", *person});
     if (byAttachment) args.insert(args.end(), {"--identity", "attachment"});
     if (verbose) args.push_back("--verbose");
+    if (allowedSigners) args.insert(args.end(), {"--allowed-signers", *allowedSigners});
     if (!approvedSha256.empty()) args.insert(args.end(), {"--approved-sha256", approvedSha256});
     // "--" keeps a file name that starts with '-' a file name.
     args.insert(args.end(), {"--", file});

@@ -14,6 +14,9 @@ struct LineOptions {
     std::optional<std::string> record;
     std::optional<std::string> station;
     std::optional<std::string> expectSha256;
+    // --allowed-signers FILE; the parent passes on the file it verified with (the site-wide
+    // one when none was named), so every child checks against the same list.
+    std::optional<std::string> allowedSigners;
     std::optional<std::string> db;  // --db URL (see DatabaseLedger)
     int maxAttempts = 0;            // station --max-attempts
     bool skipDone = false;          // station: a unit done with this image anywhere is left alone

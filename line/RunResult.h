@@ -28,18 +28,31 @@ struct RunEnd {
     bool notRecorded = false;   // its final entry could not be stored
     bool imageChanged = false;  // refused: the file no longer had the approved hash
     bool noDevice = false;      // no drive answered as the device ("Device Open Fail!")
+    // Why the protocol failed (see LastUpgradeFailure), read after the run.
+    UpgradeFailure failure;
     // A run in a child: its exit status (128 + the signal that ended it), and whether it
     // reported its end at all.
     std::optional<int> childStatus;
     bool childReported = true;
+    // A run in a child: the code and detail it decided itself (see ChildReport's @result),
+    // which carry the device's cause across the process boundary.
+    std::string childCode;
+    std::string childDetail;
 };
 
 struct RunResult {
     enum class Kind { Ok, Failed, Declined, Cancelled, LeftAlone };
     Kind kind = Kind::Failed;
-    // Stable: "ok", "failed", "no-device", "empty-query-reply", "declined", "cancelled",
-    // "not-recorded", "image-changed", "killed", "child-failed", "left-alone".
+    // Stable (the README's table): "ok", "declined", "cancelled", "left-alone",
+    // "block-refused", "device-gone", "io-error", "check-failed", "no-device",
+    // "empty-query-reply", "not-recorded", "image-changed", "killed", "child-failed", and
+    // "failed" for a failure with no cause of its own.
     const char* code = "failed";
+    // What goes with the code, short and stable in form; "" when the code says it all:
+    // "block 17, status 01 00 00 00 00 00 00 00" (block-refused), the OS's name of the error
+    // ("ENODEV", "EIO") for device-gone and io-error, "family" / "chip id" / "boot type"
+    // (check-failed), "signal 9" (killed), "status 1" (child-failed, failed after the run).
+    std::string detail;
     // Why, in words, for a run that ended without a message of its own; "" otherwise.
     std::string cause;
 

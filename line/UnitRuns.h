@@ -32,6 +32,7 @@ struct UnitResult {
     bool reported = false;                               // the child said how its run ended
     UpgradeOutcome outcome = UpgradeOutcome::None;       // as the child reported it
     std::string code;                                    // the child's own result code, if any
+    std::string detail;                                  // and its detail
     StartVerdict startVerdict = StartVerdict::Recorded;  // what its ledgers said of the start
     std::string message;   // the last message the run showed ("Finish OK!", "Send Error!", ...)
     int blocks = 0;        // blocks the device accepted

@@ -352,6 +352,7 @@ int RunVdevCommand(int argc, char** argv) {
     std::string logPath;
     std::string flashPath;
     unsigned devices = 1;
+    std::string serialPrefix = "KV";
     std::vector<std::string> perDevice;
     std::vector<std::string> plugTexts;
     std::vector<std::string> command;
@@ -379,6 +380,9 @@ int RunVdevCommand(int argc, char** argv) {
         "write the programmed flash (512 KB) to FILE at exit (FILE.sdb, ... with several)");
     app.add_option("--devices", devices, "serve N devices, each with its own flash, log and serial")
         ->check(CLI::Range(1, 24));
+    app.add_option("--serial-prefix", serialPrefix,
+                   "the devices' serials are PREFIX0001, PREFIX0002, ... (default KV); give each "
+                   "instance its own when several share one unit database");
     app.add_option("--on", perDevice,
                    "K:OPTIONS  device K (from 1) also gets these device and fault options, and "
                    "--serial S or --open-fails; e.g. --on '2:--fw-version V2.0 --fail-write 7'")
@@ -402,9 +406,9 @@ int RunVdevCommand(int argc, char** argv) {
                 DeviceName(cdrom, i), options.config, options.faults,
                 cdrom ? VirtualDriveKind::CdRom : VirtualDriveKind::Removable);
             device.openReadWriteFails = openFails;
-            char serial[16];
-            std::snprintf(serial, sizeof serial, "KV%04u", i + 1);
-            device.serial = serial;
+            char number[16];
+            std::snprintf(number, sizeof number, "%04u", i + 1);
+            device.serial = serialPrefix + number;
             drives.push_back(device);
         }
         for (const std::string& text : perDevice) ApplyDeviceOptions(text, devices, drives);

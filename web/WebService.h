@@ -8,6 +8,7 @@
 // answered; a Host header that is not the bound address, localhost or 127.0.0.1 is refused
 // (DNS rebinding); nothing on the pages is fetched from elsewhere.
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ struct WebOptions {
     int port = 0;       // 0: any free port (the tests)
     std::string token;  // empty: no token (loopback only)
     std::vector<WebSlot> slots;
+    // A request's head (its line and headers) must arrive whole within this.
+    std::chrono::milliseconds headDeadline{10000};
 };
 
 class UnitDatabase;

@@ -99,12 +99,13 @@ std::string DirectDriveAccess::OpenFailureHint(int osError) const {
 }
 
 std::string DirectDriveAccess::PrivilegeHint() const {
-    const std::string helper = InstalledHelperPath();
+    // No helper beside this program (a build tree, or an install without it).
     return "the vendor SCSI commands need the CAP_SYS_RAWIO capability, which only Kestrel's "
-           "helper holds, and it is not installed at " +
-           helper +
-           ": install the kestrel package and join the group kestrel (`sudo usermod -aG kestrel "
-           "$USER`, then log in again); a build from source installs it and gives it the "
-           "capability with `sudo setcap cap_sys_rawio+ep " +
-           helper + "`; or run as root";
+           "helper holds, and this program finds none beside it (" +
+           InstalledHelperPath() +
+           "): install the kestrel package and join the group kestrel (`sudo usermod -aG "
+           "kestrel $USER`, then log in again); from a build, `sudo cmake --install BUILD` puts "
+           "the helper at " KESTREL_DEVIO_INSTALLED
+           ", which then needs `sudo setcap cap_sys_rawio+ep " KESTREL_DEVIO_INSTALLED
+           "`, and the installed kestrel-cli uses it; or run as root";
 }

@@ -16,6 +16,7 @@
 
 #include <array>
 #include <climits>
+#include <filesystem>
 
 #include "device/linux/DirectDriveAccess.h"
 #include "device/linux/HelperDriveAccess.h"
@@ -50,7 +51,11 @@ std::string InstalledHelperPath() {
     const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
     if (n <= 0) return {};
     const std::string program(exe.data(), static_cast<std::size_t>(n));
-    return program.substr(0, program.rfind('/') + 1) + KESTREL_DEVIO_FROM_BINDIR;
+    // "/usr/bin/../libexec/..." as "/usr/libexec/...": the path a message shows.
+    return (std::filesystem::path(program.substr(0, program.rfind('/') + 1)) /
+            KESTREL_DEVIO_FROM_BINDIR)
+        .lexically_normal()
+        .string();
 }
 
 DriveAccess& CurrentDriveAccess() {

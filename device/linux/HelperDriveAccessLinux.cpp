@@ -228,8 +228,14 @@ std::string HelperDriveAccess::OpenRefusal(int osError) const {
 }
 
 std::string HelperDriveAccess::PrivilegeHint() const {
-    return "Kestrel's helper " + m_path +
-           " lacks the CAP_SYS_RAWIO capability that the vendor SCSI commands need: reinstall the "
-           "kestrel package (a build from source: `sudo setcap cap_sys_rawio+ep " +
-           m_path + "`), or run as root";
+    const std::string lacks = "Kestrel's helper " + m_path +
+                              " lacks the CAP_SYS_RAWIO capability that the vendor SCSI commands "
+                              "need: ";
+    // The package's helper (under /usr, not /usr/local) gets its capability from the package;
+    // one that `cmake --install` put elsewhere gets it by hand.
+    if (m_path.rfind("/usr/", 0) == 0 && m_path.rfind("/usr/local/", 0) != 0)
+        return lacks +
+               "reinstall the kestrel package (sudo apt install --reinstall kestrel), "
+               "or run as root";
+    return lacks + "give it with `sudo setcap cap_sys_rawio+ep " + m_path + "`, or run as root";
 }

@@ -20,6 +20,7 @@
 #include <ntddscsi.h>
 
 #include <cstring>
+#include <string>
 
 #include "device/PassThrough.h"
 
@@ -71,4 +72,41 @@ std::string PassThroughFailureHint(const PassThroughResult& result) {
 
 void CloseDriveHandle(DriveHandle handle) {
     CloseHandle(ToHandle(handle));
+}
+
+std::string PassThroughErrorName(const PassThroughResult& result) {
+    if (result.reachedDevice) return {};
+    switch (static_cast<DWORD>(result.osError)) {
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return "ERROR_DEVICE_NOT_CONNECTED";
+        case ERROR_DEV_NOT_EXIST:
+            return "ERROR_DEV_NOT_EXIST";
+        case ERROR_NOT_READY:
+            return "ERROR_NOT_READY";
+        case ERROR_IO_DEVICE:
+            return "ERROR_IO_DEVICE";
+        case ERROR_CRC:
+            return "ERROR_CRC";
+        case ERROR_SEM_TIMEOUT:
+            return "ERROR_SEM_TIMEOUT";
+        case ERROR_ACCESS_DENIED:
+            return "ERROR_ACCESS_DENIED";
+        case ERROR_INVALID_FUNCTION:
+            return "ERROR_INVALID_FUNCTION";
+        case ERROR_INVALID_HANDLE:
+            return "ERROR_INVALID_HANDLE";
+        default:
+            break;
+    }
+    return "error " + std::to_string(result.osError);
+}
+
+bool PassThroughDeviceGone(const PassThroughResult& result) {
+    switch (static_cast<DWORD>(result.osError)) {
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEV_NOT_EXIST:
+            return true;
+        default:
+            return false;
+    }
 }

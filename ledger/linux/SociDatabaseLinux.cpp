@@ -105,7 +105,7 @@ struct RunBinding {
     int blocksSent = 0;
     double seconds = 0.0;
     Nullable result, message;
-    Nullable lot, person, code;
+    Nullable lot, person, code, detail;
 
     RunBinding() = default;
     explicit RunBinding(const RunRow& row)
@@ -137,7 +137,8 @@ struct RunBinding {
           message(row.finishedAt ? std::optional<std::string>(row.message) : std::nullopt),
           lot(row.lot),
           person(row.person),
-          code(row.finishedAt ? std::optional<std::string>(row.code) : std::nullopt) {}
+          code(row.finishedAt ? std::optional<std::string>(row.code) : std::nullopt),
+          detail(row.finishedAt ? std::optional<std::string>(row.detail) : std::nullopt) {}
 
     RunRow Row() const {
         RunRow row;
@@ -169,6 +170,7 @@ struct RunBinding {
         row.lot = lot.Get();
         row.person = person.Get();
         row.code = code.Get().value_or("");
+        row.detail = detail.Get().value_or("");
         return row;
     }
 };
@@ -177,8 +179,8 @@ constexpr const char* kRunColumns =
     "run, station, unit, unit_key, serial, port, duplicate_serial, drive, vendor, product, usb, "
     "file, sha256, type, start_block, end_block, family, chip_id, boot_type, version_before, "
     "started_at, finished_at, blocks_sent, seconds, result, message, lot, operator_name, "
-    "result_code";
-constexpr int kRunColumnCount = 29;
+    "result_code, detail";
+constexpr int kRunColumnCount = 30;
 
 // Binds every column of the run, in kRunColumns' order, to a statement being built.
 template <typename Statement>
@@ -195,7 +197,8 @@ void UseRun(Statement&& st, RunBinding& b) {
         soci::use(b.finishedAt.value, b.finishedAt.ind), soci::use(b.blocksSent),
         soci::use(b.seconds), soci::use(b.result.value, b.result.ind),
         soci::use(b.message.value, b.message.ind), soci::use(b.lot.value, b.lot.ind),
-        soci::use(b.person.value, b.person.ind), soci::use(b.code.value, b.code.ind);
+        soci::use(b.person.value, b.person.ind), soci::use(b.code.value, b.code.ind),
+        soci::use(b.detail.value, b.detail.ind);
 }
 
 std::string Placeholders(int count) {
@@ -288,7 +291,8 @@ void WriteFinalOn(soci::session& sql, Kind kind, const RunRow& final) {
                                    "message",
                                    "lot",
                                    "operator_name",
-                                   "result_code"})
+                                   "result_code",
+                                   "detail"})
             update += std::string(update.empty() ? "" : ", ") + column + " = excluded." + column;
         update += ", started_at = COALESCE(runs.started_at, excluded.started_at)";
         UseRun(sql << "INSERT INTO runs (" << kRunColumns << ") VALUES ("
@@ -716,7 +720,8 @@ bool SociUnitDatabase::ReadRuns(RunHistory& history, std::string* error) {
              soci::into(b.finishedAt.value, b.finishedAt.ind), soci::into(b.blocksSent),
              soci::into(b.seconds), soci::into(b.result.value, b.result.ind),
              soci::into(b.message.value, b.message.ind), soci::into(b.lot.value, b.lot.ind),
-             soci::into(b.person.value, b.person.ind), soci::into(b.code.value, b.code.ind));
+             soci::into(b.person.value, b.person.ind), soci::into(b.code.value, b.code.ind),
+             soci::into(b.detail.value, b.detail.ind));
         st.execute();
         while (st.fetch()) history.Add(b.Row());
         return true;
@@ -769,7 +774,9 @@ bool SociUnitDatabase::ReadRunsSince(const std::string& since, std::vector<RunRo
                  soci::into(b.startedAt.value, b.startedAt.ind),
                  soci::into(b.finishedAt.value, b.finishedAt.ind), soci::into(b.blocksSent),
                  soci::into(b.seconds), soci::into(b.result.value, b.result.ind),
-                 soci::into(b.message.value, b.message.ind));
+                 soci::into(b.message.value, b.message.ind), soci::into(b.lot.value, b.lot.ind),
+                 soci::into(b.person.value, b.person.ind), soci::into(b.code.value, b.code.ind),
+                 soci::into(b.detail.value, b.detail.ind));
             st.execute();
             while (st.fetch()) rows->push_back(b.Row());
             return true;

@@ -1,7 +1,7 @@
 // The browser tier: the station's and the line's pages in Debian's headless chromium, driven by
 // puppeteer-core, against stations on the virtual device. Every request the pages make must go
 // to the station itself, and nothing may reach the console as an error while the station runs.
-//   node pages.mjs BUILD_DIR WORK_DIR [station|line|all] [SCREENSHOT_DIR]
+//   node pages.mjs BUILD_DIR WORK_DIR [station|line|wall|all] [SCREENSHOT_DIR]
 import {spawn} from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -151,6 +151,70 @@ async function stationPart(browser) {
     'recorded, disconnected and recovered');
 }
 
+// 24 slots on one 1920x1080 screen: every tile's state and serial in view without scrolling, no
+// text out of its box (a 32-character serial, a failure's words), bars of at least 24 px, and
+// "Finish OK!" in the OK tiles' green.
+async function wallPart(browser) {
+  const port = await freePort();
+  const url = `http://127.0.0.1:${port}/`;
+  const image = path.join(work, 'fw.bin');
+  const slots = path.join(work, 'slots24.txt');
+  writeImage(image);
+  fs.writeFileSync(slots, Array.from({length: 24}, (_, i) => `2-${i + 2} Slot ${i + 1}\n`).join(''));
+  const long = 'KV-LONG-SERIAL-NUMBER-0123456789';
+  const station = start('wall', ['--devices', '24', '--delay-ms', '1', '--on', `5:--serial ${long}`,
+    '--on', '9:--fail-write 40', '--', cli, 'station', '--station', 'wall', '--web',
+    `127.0.0.1:${port}`, '--slots', slots, '--lot', 'LOT-7', '--operator', 'Ana', image]);
+  await waitFor('the station page', async () => {
+    try { return (await fetch(url + 'api/v1/state')).ok; } catch { return false; }
+  });
+  const problems = [];
+  const page = await browser.newPage();
+  await page.setViewport({width: 1920, height: 1080});
+  page.on('pageerror', error => problems.push('page error: ' + error.message));
+  await page.goto(url, {waitUntil: 'load'});
+  await waitFor('24 units to end', async () =>
+    (await text(page, '.tile .state')).filter(t => /^(OK|FAILED)$/.test(t)).length === 24, 240000);
+  if (shots) await page.screenshot({path: path.join(shots, 'station-24.png')});
+  const look = await page.evaluate(() => {
+    const out = [];
+    const root = document.scrollingElement;
+    if (root.scrollHeight > window.innerHeight || root.scrollWidth > window.innerWidth)
+      out.push(`the page scrolls: ${root.scrollWidth}x${root.scrollHeight}`);
+    const inside = (a, b) => a.left >= b.left - 1 && a.right <= b.right + 1 &&
+      a.top >= b.top - 1 && a.bottom <= b.bottom + 1;
+    const view = {left: 0, top: 0, right: window.innerWidth, bottom: window.innerHeight};
+    const tiles = [...document.querySelectorAll('.tile')];
+    if (tiles.length !== 24) out.push(tiles.length + ' tiles');
+    for (const tile of tiles) {
+      const box = tile.getBoundingClientRect();
+      const name = tile.querySelector('h2').textContent;
+      for (const part of tile.querySelectorAll('.state, .serial'))
+        if (!part.textContent || !inside(part.getBoundingClientRect(), view))
+          out.push(`${name}: ${part.className} not in view`);
+      for (const part of tile.children) {
+        if (!part.getClientRects().length) continue;  // not shown
+        if (!inside(part.getBoundingClientRect(), box)) out.push(`${name}: ${part.className || part.tagName} leaves its tile`);
+        if (part.scrollWidth > part.clientWidth + 1) out.push(`${name}: ${part.className} overflows`);
+      }
+      const bar = tile.querySelector('progress').getBoundingClientRect();
+      if (bar.height < 24) out.push(`${name}: bar ${bar.height} px`);
+    }
+    for (const part of document.querySelectorAll('header *, .counts *'))
+      if (part.scrollWidth > part.clientWidth + 1) out.push(`header: ${part.id || part.tagName} overflows`);
+    const okMessage = document.querySelector('.tile.s-ok .message');
+    if (!okMessage || getComputedStyle(okMessage).color !== 'rgb(27, 110, 42)')
+      out.push('"Finish OK!" is not green: ' + (okMessage && getComputedStyle(okMessage).color));
+    return out;
+  });
+  if (!(await text(page, '.tile .serial')).some(t => t.includes(long))) look.push('no long serial');
+  await interrupt(station);
+  if (look.length || problems.length) fail([...look, ...problems].join('\n'));
+  await page.close();
+  console.log('browser tier: 24 slots on 1920x1080: every state and serial in view, nothing ' +
+    'out of its box');
+}
+
 async function linePart(browser) {
   const db = 'sqlite:' + path.join(work, 'line.db');
   const image = path.join(work, 'fw.bin');
@@ -198,6 +262,7 @@ let status = 0;
 try {
   if (part === 'all' || part === 'line') await linePart(browser);
   if (part === 'all' || part === 'station') await stationPart(browser);
+  if (part === 'all' || part === 'wall') await wallPart(browser);
 } catch (e) {
   if (!String(e.message).length) console.error(e);
   status = 1;

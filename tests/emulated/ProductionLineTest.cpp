@@ -716,3 +716,33 @@ TEST_F(ProductionLine, AllCountsAChildThatWasKilledAsAFailureWithItsCause) {
         << run.out;
     EXPECT_TRUE(Contains(run.out, "2 devices: 1 succeeded, 1 failed")) << run.out;
 }
+
+TEST_F(ProductionLine, AFailureNamesItsCauseInTheRecordAndTheEventWhileTheDialogWordsStay) {
+    // sdb refuses block 20, sdc is pulled out after block 18, sdd fails a transfer, sde is a
+    // board of another boot type.
+    const Outcome run =
+        Run(4,
+            {"--on", "1:--bad-status-byte2 20 --bad-status-byte2-value 1", "--on",
+             "2:--unplug-after 18", "--on", "3:--fail-write 11", "--on", "4:--boot 99"},
+            {"upgrade", "--all", "--yes", "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "sdb  KV0001  Send Error!")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "sdc  KV0002  Send Error!")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "sde  KV0004  Boot Type Mismatch!")) << run.out;
+    std::map<std::string, std::string> causes;
+    for (const nlohmann::json& record : Records())
+        causes[record["drive"].get<std::string>()] =
+            record["code"].get<std::string>() + " / " + record["detail"].get<std::string>();
+    EXPECT_EQ(causes, (std::map<std::string, std::string>{
+                          {"sdb", "block-refused / block 20, status 00 00 01 00 14 00 00 00"},
+                          {"sdc", "device-gone / ENODEV"},
+                          {"sdd", "io-error / DID_ERROR"},
+                          {"sde", "check-failed / boot type"}}));
+    // The parent's events carry the cause its children found.
+    std::map<std::string, std::string> told;
+    for (const nlohmann::json& event : JsonLines(m_dir.File("events.checked")))
+        if (event["event"] == "finished")
+            told[event["drive"].get<std::string>()] =
+                event["code"].get<std::string>() + " / " + event["detail"].get<std::string>();
+    EXPECT_EQ(told, causes);
+}

@@ -3,7 +3,9 @@
 #   1. the README's set-up (a role, the database owned by it) makes the schema on first use;
 #   2. set-up mistakes stop a station at once with their fix, exit 2: no such database, a role
 #      without rights on schema public (PostgreSQL 15's default for a database it does not own),
-#      a wrong password;
+#      a wrong password, a typo in the database's name that no ~/.pgpass line matches, a host
+#      name that does not resolve, a server without TLS, no CA certificate, a password with '@'
+#      in the URL (the last four against a stand-in that only answers TLS requests, or none);
 #   3. a manager's role with SELECT only runs the report, with the owner's figures.
 #   roles.sh BUILD_DIR
 set -euo pipefail
@@ -32,7 +34,9 @@ status=0
 "$cli" upgrade --all --yes --db "$(url line kestrel)" "$work/fw.bin" 2>"$work/readme.err" || status=$?
 [ "$status" -eq 1 ] || fail "README set-up: exit $status, expected 1 (no device)"
 v=$(sql kestrel "SELECT MAX(version) FROM schema_version" 2>&1) || true
-[ "$v" = 3 ] || fail "no schema made: $v"
+# Every migration of the source tree applied, whichever is the latest.
+latest=$(ls "$here/../../ledger/migrations" | sed -n 's/^0*\([0-9][0-9]*\)-.*\.sql$/\1/p' | sort -n | tail -n 1)
+[ "$v" = "$latest" ] || fail "no schema made: version $v, expected $latest"
 
 # 2. Set-up mistakes: exit 2 at once (a time limit stands for "not for ever"), with the fix.
 mistake() {  # NAME EXPECTED_WORDS URL
@@ -47,6 +51,43 @@ as_admin createuser guest
 mistake no-rights "GRANT CREATE ON SCHEMA public" "$(url guest kestrel)"
 sql postgres "CREATE ROLE pw LOGIN PASSWORD 'right'" >/dev/null
 PGPASSWORD=wrong mistake wrong-password "password" "$(url pw kestrel)"
+printf '%s\n' "$PG_DIR:5432:kestrel:pw:right" >"$work/pgpass"
+chmod 600 "$work/pgpass"
+PGPASSFILE=$work/pgpass mistake pgpass-typo "no .pgpass line matched $PG_DIR:5432:kestrl:pw" \
+  "$(url pw kestrl)"
+mistake no-such-host "no such host name" "postgresql://line@db.line.invalid/kestrel"
+mistake at-in-password "write '@' as %40" "postgresql://line:p@ss@db.line.invalid/kestrel"
+# The stand-in answers a TLS request with "N" (TLS off) or "S" (TLS on, then nothing more).
+tls_stand_in() {  # ANSWER -> the port, in $work/ANSWER.port once it listens
+  python3 - "$1" "$work/$1.port" <<'PY' &
+import socket, struct, sys
+answer, port_file = sys.argv[1].encode(), sys.argv[2]
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen()
+open(port_file + ".tmp", "w").write(str(server.getsockname()[1]))
+__import__("os").rename(port_file + ".tmp", port_file)
+while True:
+    peer, _ = server.accept()
+    with peer:
+        while len(request := peer.recv(8)) == 8:
+            code = struct.unpack("!I", request[4:])[0]
+            peer.sendall(b"N" if code == 80877104 else answer)  # no GSS encryption here
+            if code == 80877103:
+                peer.recv(1)  # until the client gives up
+                break
+PY
+  stand_ins+=("$!")
+  while [ ! -s "$work/$1.port" ]; do kill -0 "${stand_ins[-1]}" || fail "stand-in $1 died"; sleep 0.1; done
+}
+stand_ins=()
+trap 'kill "${stand_ins[@]}" 2>/dev/null; pg_cleanup; [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+tls_stand_in N
+tls_stand_in S
+mkdir -p "$work/home"
+mistake no-tls "turn TLS on at the server" "postgresql://line@127.0.0.1:$(cat "$work/N.port")/kestrel"
+HOME=$work/home mistake no-ca "copy the certificate of the CA" \
+  "postgresql://line@127.0.0.1:$(cat "$work/S.port")/kestrel"
 
 # 3. Runs in the database, and a manager who may only read them.
 sql kestrel "SET ROLE line;
@@ -69,4 +110,4 @@ for r in (a, b): r.pop("generatedAt")
 assert a == b, (a, b)
 assert a["totals"]["runs"] == 2 and a["units"]["tried"] == 2 and len(a["rework"]) == 2, a
 PY
-echo "roles: README set-up works, three set-up mistakes exit 2 with their fix, read-only report"
+echo "roles: README set-up works, eight set-up mistakes exit 2 with their fix, read-only report"

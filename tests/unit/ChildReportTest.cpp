@@ -31,6 +31,12 @@ TEST(ChildReport, LinesReadBackAsWrittenAndOtherTextIsNoReport) {
     ASSERT_TRUE(result);
     EXPECT_EQ(result->kind, ChildReport::Kind::Result);
     EXPECT_EQ(result->message, "empty-query-reply");
+    EXPECT_EQ(result->detail, "");
+    const auto refused =
+        read(ChildReport::ResultLine("block-refused", "block 17, status 01 00 00 00 00 00 00 00"));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->message, "block-refused");
+    EXPECT_EQ(refused->detail, "block 17, status 01 00 00 00 00 00 00 00");
 
     const auto progress = read(ChildReport::ProgressLine(17, 84));
     ASSERT_TRUE(progress);
@@ -61,6 +67,6 @@ TEST(ChildReport, LinesReadBackAsWrittenAndOtherTextIsNoReport) {
     for (const char* text :
          {"84 of 84 blocks sent in 7.512 s (transfers 0.1 s)", "@progress 1", "@progress 1 2 3",
           "@ended won 1 2.0", "@ended failed 0 0 maybe", "@messages x", "@started 1 2",
-          "@started x 2 V", "@run ", "@result a b", ""})
+          "@started x 2 V", "@run ", "@run a b", "@result ", "@result  a", ""})
         EXPECT_FALSE(ChildReport::Parse(text)) << text;
 }

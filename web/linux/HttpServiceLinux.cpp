@@ -1,7 +1,7 @@
-// The pages over HTTP (cpp-httplib, Debian's libcpp-httplib), in the module kestrel-web.so.
-// cpp-httplib serves each connection on a thread of a pool; a follower of the event stream holds
-// its thread while it follows, so followers are counted and refused beyond a bound, and
-// connections beyond the pool's size are answered 503 by one spare thread and closed.
+// The pages over HTTP in the module kestrel-web.so: the routes and the request rules on
+// cpp-httplib (Debian's libcpp-httplib), which parses and answers heads that HttpConnections
+// has read within bounds. A follower of the event stream holds its worker while it follows, so
+// followers are counted and refused beyond a bound.
 
 #include <httplib.h>
 
@@ -9,7 +9,6 @@
 #include <charconv>
 #include <condition_variable>
 #include <ctime>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -19,14 +18,12 @@
 #include "web/WebPages.h"
 #include "web/WebRequestRules.h"
 #include "web/WebService.h"
+#include "web/linux/HttpConnections.h"
 
 namespace {
 
-// Connections served at once; more wait for none of them, they are told to come back.
-constexpr std::size_t kConnections = 16;
 // Followers of the event stream at once (five pages, a few tools, and room for the rest).
 constexpr int kFollowers = 10;
-constexpr std::size_t kOverflowQueued = 64;
 // A follower that hears nothing for this long is sent a comment, which also tells a closed
 // connection from an idle one.
 constexpr auto kKeepAlive = std::chrono::seconds(10);
@@ -36,75 +33,17 @@ constexpr auto kGather = std::chrono::milliseconds(100);
 // How often the line's page reads the database.
 constexpr auto kLineRefresh = std::chrono::seconds(1);
 
-thread_local bool t_overflow = false;
-
-// The pool: kConnections workers, and one spare thread that answers the connections beyond
-// them with 503 (t_overflow) so that none waits unseen.
-class BoundedPool : public httplib::TaskQueue {
+// httplib's server used for what it does well: parsing a head, routing, writing the answer.
+// The sockets are HttpConnections'.
+class Router : public httplib::Server {
 public:
-    BoundedPool() {
-        for (std::size_t i = 0; i < kConnections; ++i)
-            m_threads.emplace_back([this] { Work(false); });
-        m_threads.emplace_back([this] { Work(true); });
+    // httplib stops a streamed answer when it believes its own socket closed: it has none, so
+    // it is told of a valid one until Stop.
+    Router() { svr_sock_ = 0; }
+    void Stop() { svr_sock_ = INVALID_SOCKET; }
+    bool Serve(httplib::Stream& stream, bool closeAfter, bool& clientClosed) {
+        return process_request(stream, closeAfter, clientClosed, nullptr);
     }
-    ~BoundedPool() override { shutdown(); }
-
-    void enqueue(std::function<void()> fn) override {
-        std::unique_lock lock(m_mutex);
-        if (m_busy + m_queue.size() < kConnections) {
-            m_queue.push_back(std::move(fn));
-        } else if (m_overflow.size() < kOverflowQueued) {
-            m_overflow.push_back(std::move(fn));
-        } else {
-            // Even the spare thread is behind: answer on the accepting thread, which keeps
-            // new connections waiting in the kernel's queue meanwhile.
-            lock.unlock();
-            t_overflow = true;
-            fn();
-            t_overflow = false;
-            return;
-        }
-        m_ready.notify_all();
-    }
-
-    void shutdown() override {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping) return;
-            m_stopping = true;
-        }
-        m_ready.notify_all();
-        for (std::thread& thread : m_threads) thread.join();
-    }
-
-private:
-    void Work(bool overflow) {
-        t_overflow = overflow;
-        for (;;) {
-            std::function<void()> fn;
-            {
-                std::unique_lock lock(m_mutex);
-                auto& queue = overflow ? m_overflow : m_queue;
-                m_ready.wait(lock, [&] { return m_stopping || !queue.empty(); });
-                if (queue.empty()) return;
-                fn = std::move(queue.front());
-                queue.pop_front();
-                if (!overflow) ++m_busy;
-            }
-            fn();
-            if (!overflow) {
-                std::lock_guard lock(m_mutex);
-                --m_busy;
-            }
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<std::function<void()>> m_queue, m_overflow;
-    std::size_t m_busy = 0;
-    bool m_stopping = false;
-    std::vector<std::thread> m_threads;
 };
 
 std::uint64_t ParseSeq(const std::string& text) {
@@ -128,7 +67,12 @@ public:
         : m_options(options),
           m_rules(options.address, options.token),
           m_view(options.slots),
-          m_database(std::move(database)) {}
+          m_database(std::move(database)),
+          m_connections(
+              [this](httplib::Stream& stream, bool closeAfter, bool& clientClosed) {
+                  return m_server.Serve(stream, closeAfter, clientClosed);
+              },
+              options.headDeadline) {}
 
     ~HttpService() override {
         m_view.Close();
@@ -137,8 +81,8 @@ public:
             m_stopping = true;
         }
         m_refreshWake.notify_all();
-        m_server.stop();
-        if (m_listener.joinable()) m_listener.join();
+        m_server.Stop();
+        m_connections.Stop();
         if (m_refresher.joinable()) m_refresher.join();
     }
 
@@ -153,10 +97,7 @@ public:
     }
 
     bool Start(std::string* error) {
-        m_server.new_task_queue = [] { return new BoundedPool; };
         m_server.set_keep_alive_timeout(5);
-        m_server.set_read_timeout(5, 0);
-        m_server.set_write_timeout(5, 0);
         m_server.set_payload_max_length(0);
         m_server.set_default_headers({{"Content-Security-Policy", "default-src 'self'"},
                                       {"Cache-Control", "no-store"},
@@ -167,43 +108,30 @@ public:
                 return Admit(req, res);
             });
         Route();
-        if (m_options.port == 0) {
-            m_port = m_server.bind_to_any_port(m_options.address);
-        } else if (m_server.bind_to_port(m_options.address, m_options.port)) {
-            m_port = m_options.port;
-        }
-        if (m_port <= 0) {
-            *error = "cannot listen on " + m_options.address + " port " +
-                     std::to_string(m_options.port) + ": " + std::strerror(errno) +
-                     " (another program on that port, or an address this computer does not have)";
-            return false;
-        }
+        if (!m_connections.Listen(m_options.address, m_options.port, error)) return false;
+        m_port = m_connections.Port();
+        m_rules.SetPort(m_port);
         if (m_database) {
             m_view.Close();
             m_lineView.Refresh(*m_database, NowUtc());
             m_refresher = std::thread([this] { RefreshLine(); });
         }
-        m_listener = std::thread([this] { m_server.listen_after_bind(); });
+        m_connections.Start();
         return true;
     }
 
 private:
     httplib::Server::HandlerResponse Admit(const httplib::Request& req, httplib::Response& res) {
         using Handled = httplib::Server::HandlerResponse;
-        if (t_overflow) {
-            res.status = 503;
-            res.set_header("Retry-After", "2");
-            res.set_header("Connection", "close");
-            res.set_content("too many connections\n", "text/plain");
-            return Handled::Handled;
-        }
         const WebRequestFacts facts{
             .method = req.method,
             .host = req.get_header_value("Host"),
             .localAddress = req.local_addr,
             .authorization = req.get_header_value("Authorization"),
             .cookie = req.get_header_value("Cookie"),
-            .queryToken = req.path == "/" ? req.get_param_value("token") : std::string()};
+            .queryToken = req.path == "/" ? req.get_param_value("token") : std::string(),
+            .origin = req.get_header_value("Origin"),
+            .fetchSite = req.get_header_value("Sec-Fetch-Site")};
         switch (m_rules.Judge(facts)) {
             case WebVerdict::Allowed:
                 return Handled::Unhandled;
@@ -215,6 +143,11 @@ private:
             case WebVerdict::MisdirectedHost:
                 res.status = 421;
                 res.set_content("this station does not answer to that host name\n", "text/plain");
+                break;
+            case WebVerdict::CrossSite:
+                res.status = 403;
+                res.set_content("the pages answer their own page only, not another site's\n",
+                                "text/plain");
                 break;
             case WebVerdict::Unauthorized:
                 res.status = 401;
@@ -270,6 +203,7 @@ private:
             res.set_content("too many followers of the event stream\n", "text/plain");
             return;
         }
+        HttpConnections::FollowerHere();
         std::uint64_t after = ParseSeq(req.get_header_value("Last-Event-ID"));
         if (!req.has_header("Last-Event-ID") && req.has_param("after"))
             after = ParseSeq(req.get_param_value("after"));
@@ -309,10 +243,11 @@ private:
     StationSnapshot m_view;
     LineView m_lineView;
     std::unique_ptr<UnitDatabase> m_database;
-    httplib::Server m_server;
+    Router m_server;
+    HttpConnections m_connections;  // after the router: stopped and gone before it
     int m_port = 0;
     std::atomic<int> m_followers{0};
-    std::thread m_listener, m_refresher;
+    std::thread m_refresher;
     std::mutex m_refreshMutex;
     std::condition_variable m_refreshWake;
     bool m_stopping = false;

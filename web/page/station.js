@@ -65,7 +65,8 @@ function tileFor(slot) {
     return node;
   };
   tile = {root, title: part('h2'), state: part('span', 'state'), serial: part('div', 'serial'),
-    bar: part('progress'), blocks: part('div', 'meta'), message: part('p', 'message')};
+    bar: part('progress'), blocks: part('div', 'meta'), message: part('p', 'message'),
+    cause: part('p', 'cause'), todo: part('p', 'todo')};
   tile.bar.max = 1;
   tile.bar.value = 0;
   tiles.set(slot.key, tile);
@@ -87,6 +88,27 @@ function renderUnit(tile, slot) {
   if (tile.bar.value !== sent) tile.bar.value = sent;
   setText(tile.blocks, total ? sent + ' of ' + total + ' blocks \u00b7 ' + seconds(u.seconds) : '');
   setText(tile.message, u ? u.message : '');
+  // A failed unit's cause and what to do, as the console says them, where the station sends
+  // them (older stations do not: the tile then shows the message alone).
+  const failed = st === 'failed';
+  setText(tile.cause, failed ? causeOf(u) : '');
+  const todo = failed ? firstOf(u, ['whatToDo', 'advice', 'todo']) : '';
+  setText(tile.todo, todo);
+  if (tile.todo.title !== (todo || '')) tile.todo.title = todo || '';
+}
+
+function firstOf(object, keys) {
+  for (const key of keys)
+    if (object && typeof object[key] === 'string' && object[key]) return object[key];
+  return '';
+}
+
+// "io-error (EIO)", "block-refused (block 17, status 01 ...)": the code with its detail.
+function causeOf(u) {
+  const code = firstOf(u, ['code', 'cause']);
+  const detail = firstOf(u, ['detail']);
+  if (!code || code === 'failed') return detail;
+  return code.replace(/-/g, ' ') + (detail ? ' (' + detail + ')' : '');
 }
 
 function render() {
@@ -97,6 +119,11 @@ function render() {
   }
   $('paused').hidden = true;
   setText($('station'), state.station || 'Station');
+  for (const key of ['lot', 'operator']) {
+    const value = typeof state[key] === 'string' ? state[key] : '';
+    $(key + '-part').hidden = !value;
+    setText($(key), value);
+  }
   setText($('file'), state.file || '-');
   setText($('sha'), state.sha256 ? state.sha256.slice(0, 12) : '-');
   const c = state.counts;
@@ -112,7 +139,10 @@ function render() {
     if (!alarms.children[i]) alarms.appendChild(document.createElement('li'));
     setText(alarms.children[i], text);
   });
-  for (const slot of slotsOf(state).values()) renderUnit(tileFor(slot), slot);
+  const slots = slotsOf(state);
+  // Up to 24 slots on one 1080p screen: smaller tiles in six columns from 13 on.
+  document.body.classList.toggle('dense', slots.size > 12);
+  for (const slot of slots.values()) renderUnit(tileFor(slot), slot);
   if (!state.running && state.station !== null) setLink(true, 'station stopped');
 }
 

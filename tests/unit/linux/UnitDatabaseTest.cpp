@@ -3,6 +3,8 @@
 // with KESTREL_TEST_DATABASE naming a fresh database on its throwaway server.
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,6 +118,29 @@ TEST_F(UnitDatabaseTest, ClaimsKeepTwoStationsOffOneUnitAndEndWithTheRun) {
         if (row.run == "a2") {
             EXPECT_FALSE(row.startedAt);
         }
+    }
+
+    // Both readers give every column back, the line page's too: the work order, the person,
+    // the code and its detail.
+    RunRow traced = Ended(Run("b4", "B", "2-5"), "failed");
+    traced.lot = "WO-7";
+    traced.person = "ann";
+    traced.code = "block-refused";
+    traced.detail = "block 17, status 01 00 00 00 11 00 00 00";
+    ASSERT_TRUE(stationB->Finish(traced, &error)) << error;
+    RunHistory all;
+    ASSERT_TRUE(stationA->ReadRuns(all, &error)) << error;
+    std::vector<RunRow> today;
+    ASSERT_TRUE(stationA->ReadRunsSince("2026-12-08", &today, &error)) << error;
+    ASSERT_EQ(today.size(), 5u);
+    for (const std::vector<RunRow>& read : {all.Rows(), today}) {
+        const auto b4 = std::find_if(read.begin(), read.end(),
+                                     [](const RunRow& row) { return row.run == "b4"; });
+        ASSERT_NE(b4, read.end());
+        EXPECT_EQ(b4->lot, traced.lot);
+        EXPECT_EQ(b4->person, traced.person);
+        EXPECT_EQ(b4->code, traced.code);
+        EXPECT_EQ(b4->detail, traced.detail);
     }
 }
 

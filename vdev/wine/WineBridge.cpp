@@ -15,8 +15,6 @@
 
 #include "vdev/ScsiResponder.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -81,13 +79,20 @@ std::string Underscored(std::string text) {
     return text;
 }
 
-// "Port_#0003.Hub_#0002" for "2-1.3": the last port on the path and the bus.
+// "Port_#0003.Hub_#0002" for "2-1.3": the last port on the path and the bus; "" for a path
+// that is not one.
 std::string LocationOf(const std::string& port) {
     const auto dash = port.find('-');
     const auto last = port.find_last_of("-.");
-    const unsigned long bus = std::stoul(port.substr(0, dash));
-    const unsigned long number = std::stoul(port.substr(last + 1));
-    char text[32];
+    unsigned long bus = 0;
+    unsigned long number = 0;
+    try {
+        bus = std::stoul(port.substr(0, dash));
+        number = std::stoul(port.substr(last == std::string::npos ? 0 : last + 1));
+    } catch (const std::exception&) {
+        return {};
+    }
+    char text[48];
     std::snprintf(text, sizeof text, "Port_#%04lu.Hub_#%04lu", number, bus);
     return text;
 }
@@ -141,6 +146,8 @@ int WineBridge::RunHelper(const std::vector<std::string>& args) {
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argp;
     std::vector<char*> envp;
+    argp.reserve(argv.size() + 1);
+    envp.reserve(env.size() + 1);
     for (auto& a : argv) argp.push_back(a.data());
     for (auto& e : env) envp.push_back(e.data());
     argp.push_back(nullptr);

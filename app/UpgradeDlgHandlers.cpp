@@ -1,7 +1,7 @@
 #include "app/UpgradeDlgHandlers.h"
 
 #include "app/ControlIds.h"
-#include "app/DialogServices.h"
+#include "services/DialogServices.h"
 #include "app/DialogTemplate.h"
 #include "device/UpgradeProtocol.h"
 #include "image/DerivedFiles.h"

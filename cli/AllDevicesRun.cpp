@@ -12,6 +12,7 @@
 #include "ledger/DatabaseLedger.h"
 #include "ledger/DatabaseSetup.h"
 #include "ledger/JsonLinesLedger.h"
+#include "ledger/RunCounts.h"
 #include "line/ApprovedImage.h"
 #include "line/ChildUpgrades.h"
 #include "line/LineEvents.h"
@@ -137,6 +138,7 @@ int RunAllDevices(LineOptions options) {
     runs.SetOnReport([&stream](const UnitResult& run) { stream.Reported(run); });
     int succeeded = 0;
     int failed = 0;
+    RunCounter counts;  // the runs, as every view counts them
     for (const auto& [drive, identity] : devices) {
         std::string error;
         const bool duplicate = identity.serialBytes && serials[*identity.serialBytes] > 1;
@@ -153,6 +155,7 @@ int RunAllDevices(LineOptions options) {
         for (const UnitResult& result : runs.Poll(std::chrono::milliseconds(50))) {
             PrintEnded(runs, result);
             stream.Ended(result);
+            counts.Add(result.Row({}));
             ++(result.Result().Succeeded() ? succeeded : failed);
         }
         stream.Heartbeat();
@@ -164,6 +167,7 @@ int RunAllDevices(LineOptions options) {
     }
     out << devices.size() << (devices.size() == 1 ? " device: " : " devices: ") << succeeded
         << " succeeded, " << failed << " failed\n"
+        << "runs: " << counts.Counts().Summary() << '\n'
         << std::flush;
     const int status = interrupted   ? ConsoleInterrupt::ExitStatus()
                        : failed == 0 ? kExitOk

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogServices.h"
+#include "app/DialogView.h"
 
-class ConsoleDialog : public DialogServices {
+class ConsoleDialog : public DialogView {
 public:
     struct Options {
         std::string path;               // what ChooseFile answers

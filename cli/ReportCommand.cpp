@@ -46,32 +46,59 @@ int RunReport(const ReportArgs& args) {
         return Fail(error, kExitUsage);
     filter.image = args.image;
 
-    // Each database counts its own runs; the record files are read together, so a run found
-    // in two files is counted once.
+    // A database alone counts its own runs (GROUP BY). Given with other sources, the first
+    // database still does, and every other source drops the runs it has (by run id); the
+    // record files are read together, so a run found in two files is counted once too.
     YieldTally tally;
-    JsonLinesTally files(filter);
-    bool anyFile = false;
+    JsonLinesTally others(filter);
+    bool counted = false, anyOther = false;
     for (const std::string& source : args.sources) {
-        if (IsDatabaseUrl(source)) {
-            const std::unique_ptr<ReportDatabase> db = ReportDatabase::Open(source, &error);
-            YieldTally counted;
-            if (!db || !db->Tally(filter, &counted, &error)) return Fail(error);
-            tally.Add(counted);
-        } else {
-            if (!files.AddFile(source, &error)) return Fail(error);
-            anyFile = true;
+        if (!IsDatabaseUrl(source)) continue;
+        const std::unique_ptr<ReportDatabase> db = ReportDatabase::Open(source, &error);
+        if (!db) return Fail(error);
+        const bool alone = args.sources.size() == 1;
+        if (!counted) {
+            if (!db->Tally(filter, &tally, &error)) return Fail(error);
+            if (!alone &&
+                !db->EachRun(
+                    filter, [&](const RunRow& row) { others.CountedElsewhere(row.run); }, &error))
+                return Fail(error);
+            counted = true;
+            continue;
         }
+        if (!db->EachRun(
+                filter, [&](const RunRow& row) { others.AddRow(row); }, &error))
+            return Fail(error);
+        anyOther = true;
     }
-    if (anyFile) tally.Add(files.Finish());
+    for (const std::string& source : args.sources) {
+        if (IsDatabaseUrl(source)) continue;
+        if (!others.AddFile(source, &error)) return Fail(error);
+        anyOther = true;
+    }
+    if (anyOther) tally.Add(others.Finish());
     // The records keep the USB port; the operators know the slot by the name the station's
     // slots file gives it.
     if (!slots.empty()) {
+        const auto name = [&](const std::string& port) {
+            const std::string label = SlotLabel(slots, port);
+            return label.empty() ? port : label;
+        };
         std::map<std::pair<std::string, std::string>, YieldCounts> named;
-        for (const auto& [key, counts] : tally.slots) {
-            const std::string label = SlotLabel(slots, key.second);
-            named[{key.first, label.empty() ? key.second : label}].Add(counts);
-        }
+        for (const auto& [key, counts] : tally.slots)
+            named[{key.first, name(key.second)}].Add(counts);
         tally.slots = std::move(named);
+        std::map<std::tuple<std::string, std::string, std::string>, YieldTally::Cause> causes;
+        for (const auto& [key, cause] : tally.causes) {
+            YieldTally::Cause& mine =
+                causes[{std::get<0>(key), name(std::get<1>(key)), std::get<2>(key)}];
+            mine.runs += cause.runs;
+            if (cause.when >= mine.when) {
+                mine.when = cause.when;
+                mine.detail = cause.detail;
+            }
+        }
+        tally.causes = std::move(causes);
     }
 
     const YieldReport report(std::move(tally), RunRecord::UtcNow(), filter);

@@ -17,7 +17,9 @@
 #include "ledger/DatabaseLedger.h"
 #include "ledger/RunId.h"
 #include "cli/Terminal.h"
+#include "ledger/RunCounts.h"
 #include "ledger/StationLedger.h"
+#include "ledger/UtcTime.h"
 #include "line/ChildUpgrades.h"
 #include "line/EventFile.h"
 #include "line/LineEvents.h"
@@ -69,6 +71,12 @@ public:
                 if (note.code == "busy" || note.code == "done" || note.code == "held-back" ||
                     note.code == "not-device" || note.code == "running")
                     m_waiting.erase(drive);
+                if (note.kind == StationNote::Kind::Skipped && IsLeftAloneReason(note.code)) {
+                    RunRow row;
+                    row.finishedAt = UtcNowText();
+                    row.code = kLeftAloneCode;
+                    m_counts.Add(row);
+                }
                 m_runs.Print(label + "attached: " + note.message);
                 return;
             case StationNote::Kind::Unusable:
@@ -94,21 +102,25 @@ public:
 
 private:
     void Ended(const UnitResult& result) {
-        const RunResult decided = result.Result();
-        if (decided.Counts()) ++(decided.Succeeded() ? m_ok : m_failed);
+        const RunRow row = result.Row({});
+        m_counts.Add(row);
         std::string line = m_words.Prefix(result.identity) + EndedLine(result);
-        const std::string advice = StationWords::Advice(result);
+        const std::string advice = WhatToDo(row);
         if (!advice.empty()) line += "\n  " + advice;
         m_runs.Print(line);
-        m_runs.Print(StationWords::Time() + "station: " + std::to_string(m_ok) + " ok, " +
-                     std::to_string(m_failed) + " failed, " + std::to_string(m_runs.Running()) +
-                     " flashing, " + std::to_string(m_waiting.size()) + " waiting");
+        m_runs.Print(StationWords::Time() + "station: " + m_counts.Counts().Summary() + ", " +
+                     std::to_string(m_runs.Running()) + " flashing, " +
+                     std::to_string(m_waiting.size()) + " waiting");
     }
 
+public:
+    const RunCounter& Counts() const { return m_counts; }
+
+private:
     ChildUpgrades& m_runs;
     const StationWords& m_words;
     std::set<std::string> m_waiting;  // drives attached, not yet flashed nor left alone
-    int m_ok = 0, m_failed = 0;
+    RunCounter m_counts;  // the runs and the units left alone, as every view counts them
 };
 
 int RunStation(LineOptions options, const WebCliOptions& web) {
@@ -179,6 +191,7 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
         return true;
     });
     out << "station: " << counts.succeeded << " succeeded, " << counts.failed << " failed\n"
+        << "station: runs: " << console.Counts().Counts().Summary() << '\n'
         << std::flush;
     const int status = counts.failed == 0 ? kExitOk : kExitFailure;
     events.Closed(counts.succeeded, counts.failed, status);

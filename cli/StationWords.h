@@ -20,8 +20,6 @@ public:
     std::string Prefix(const DriveIdentity& identity) const;
     // "10:42:07  " alone, for the station's own lines.
     static std::string Time();
-    // What an operator can do after a failed run, in one line; "" when nothing useful applies.
-    static std::string Advice(const UnitResult& result);
 
 private:
     std::vector<WebSlot> m_slots;

@@ -1,24 +1,11 @@
-# One static library per folder of the program (image, device, app, ui, line, ledger, and the
-# front ends above them); the libraries each one links are the edges the layering allows (see
-# README, Layout). Every library sees the whole tree's headers; scripts/check-layering keeps
+# One static library per folder of the program (services, image, device, app, ui, line, ledger,
+# and the front ends above them); the libraries each one links are the edges the layering allows
+# (see README, Layout). Every library sees the whole tree's headers; scripts/check-layering keeps
 # the includes to the same edges.
-# UBSan's vptr check makes every call through DialogServices reference its type information,
-# which lives with its key function in app/: image/, device/ and line/ would then need app/ to
-# link. Those calls are checked in app/ and the front ends; in the libraries below app/ the
-# vptr check is off.
-function(kestrel_calls_dialog_services name)
-  if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=[^ ]*undefined")
-    target_compile_options(${name} PRIVATE -fno-sanitize=vptr)
-  endif()
-endfunction()
-
 function(kestrel_library name)
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/generated)
   target_link_libraries(${name} PRIVATE kestrel_warnings)
-  if(name MATCHES "^kestrel_(image|device)$")
-    kestrel_calls_dialog_services(${name})
-  endif()
 endfunction()
 
 # A static library links nothing by itself, so a call across a forbidden edge would only show

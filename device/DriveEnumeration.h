@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/DriveHandle.h"
+#include "services/DriveHandle.h"
 
 // Removable disks and CD-ROM drives are candidates; the rest are listed only so that a
 // diagnosis can say they were skipped, and are never opened.

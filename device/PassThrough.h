@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/DriveHandle.h"
+#include "services/DriveHandle.h"
 
 enum class DataDirection { ToDevice, FromDevice };
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/DialogServices.h"
+#include "services/DialogServices.h"
 #include "device/CommandFrame.h"
 #include "device/DriveDiscovery.h"
 #include "device/SleepInhibitor.h"

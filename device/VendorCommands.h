@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "device/DriveHandle.h"
+#include "services/DriveHandle.h"
 #include "device/PassThrough.h"
 
 inline constexpr std::uint8_t kOpVendorRead = 0x85;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "app/DialogServices.h"
+#include "services/DialogServices.h"
 #include "image/File.h"
 #include "image/FirmwareImage.h"
 

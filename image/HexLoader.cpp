@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/DialogServices.h"
+#include "services/DialogServices.h"
 #include "image/File.h"
 #include "image/LoadAnalysis.h"
 

@@ -1,6 +1,6 @@
 #include "image/RawBinaryLoader.h"
 
-#include "app/DialogServices.h"
+#include "services/DialogServices.h"
 #include "image/File.h"
 #include "image/LoadAnalysis.h"
 

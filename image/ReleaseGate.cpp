@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogServices.h"
+#include "services/DialogServices.h"
 #include "image/AllowedSigners.h"
 #include "image/File.h"
 #include "image/FirmwareImage.h"

@@ -60,7 +60,11 @@ bool JsonLinesTally::AddLine(const std::string& text, const std::string& origin)
         },
         &final);
     if (!record) return false;
-    if (target == &scratch && Counted(scratch.run)) return true;
+    if (target == &scratch && Counted(scratch.run)) {
+        // A copy of a run counted already: said once, at its final line.
+        if (final) ++m_duplicates;
+        return true;
+    }
     if (!final) {
         if (target == &scratch) m_open.emplace(scratch.run, std::move(scratch));
         return true;
@@ -69,6 +73,21 @@ bool JsonLinesTally::AddLine(const std::string& text, const std::string& origin)
     MarkCounted(target->run);
     if (target != &scratch) m_open.erase(target->run);
     return true;
+}
+
+void JsonLinesTally::AddRow(const RunRow& row) {
+    if (Counted(row.run)) {
+        ++m_duplicates;
+        return;
+    }
+    if (row.Interrupted()) {
+        // Its final line may still come from a record file.
+        if (!m_open.emplace(row.run, row).second) ++m_duplicates;
+        return;
+    }
+    if (m_open.erase(row.run) > 0) ++m_duplicates;
+    Count(row);
+    MarkCounted(row.run);
 }
 
 bool JsonLinesTally::AddFile(const std::string& path, std::string* error) {
@@ -109,5 +128,6 @@ YieldTally JsonLinesTally::Finish() {
     m_open.clear();
     YieldTally tally = m_fold.Finish();
     tally.skippedLines = m_skipped;
+    tally.duplicates = m_duplicates;
     return tally;
 }

@@ -1,8 +1,9 @@
 #pragma once
-// The report over JSON Lines record files, read line by line: a final line is counted as soon as
-// it is read; a started line waits (alone) for its final line, and one that none ever follows
-// is an interrupted run. Besides the groups, only the ids of the runs already counted are kept
-// (16 bytes each), so that a run recorded in two files is counted once.
+// The report over JSON Lines record files (and the rows of databases read beside them), read
+// line by line: a final line is counted as soon as it is read; a started line waits (alone) for
+// its final line, and one that none ever follows is an interrupted run. Besides the groups,
+// only the ids of the runs already counted are kept (16 bytes each), so that a run recorded in
+// two files, or in a file and a database, is counted once; the copies dropped are counted.
 
 #include <string>
 #include <unordered_map>
@@ -20,6 +21,10 @@ public:
     // One line's text; `origin` names it for a record without a run id ("FILE:LINE"). False for
     // a line that is not a record.
     bool AddLine(const std::string& text, const std::string& origin);
+    // A database's row of a run (started or final).
+    void AddRow(const RunRow& row);
+    // A run counted elsewhere (a database's own figures): its lines and rows here are copies.
+    void CountedElsewhere(const std::string& run) { MarkCounted(run); }
     // The runs counted, the interrupted ones with them.
     YieldTally Finish();
 
@@ -41,4 +46,5 @@ private:
     std::unordered_set<RunId, RunIdHash> m_counted;  // run ids of 32 hex digits
     std::unordered_set<std::string> m_countedOther;  // older lines' "FILE:LINE" ids
     int m_skipped = 0;
+    int m_duplicates = 0;
 };

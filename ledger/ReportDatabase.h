@@ -5,6 +5,7 @@
 // (in the database module, ledger/linux/ReportDatabaseLinux.cpp); only the groups and the
 // report's lists come back.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,4 +20,8 @@ public:
     virtual ~ReportDatabase() = default;
 
     virtual bool Tally(const ReportFilter& filter, YieldTally* tally, std::string* error) = 0;
+    // Every run the filter keeps, one row at a time, with the fields the report counts; for a
+    // report that reads this database beside other sources and counts each run once.
+    virtual bool EachRun(const ReportFilter& filter, const std::function<void(const RunRow&)>& row,
+                         std::string* error) = 0;
 };

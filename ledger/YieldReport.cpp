@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <tuple>
 
 #include "ledger/PrintableText.h"
 
@@ -299,6 +300,15 @@ std::vector<Section> Tables(const YieldTally& t, const std::string& periodTitle,
                               std::to_string(counts.interrupted), Percent(counts)});
     }
     list.push_back(slots);
+    Section causes{"Failures by cause, station and slot",
+                   {"station", "slot", "cause", "runs", "latest detail"},
+                   {}};
+    for (const auto& [key, cause] : t.causes)
+        causes.rows.push_back({StationLabel(std::get<0>(key)),
+                               std::get<1>(key).empty() ? "-" : std::get<1>(key), std::get<2>(key),
+                               std::to_string(cause.runs),
+                               cause.detail.empty() ? "-" : cause.detail});
+    list.push_back(causes);
     Section messages{"Failures by message", {"message", "runs"}, {}};
     for (const auto& [message, count] : SortedFailures(t))
         messages.rows.push_back(
@@ -418,6 +428,10 @@ std::vector<std::string> YieldReport::Summary() const {
     if (t.skippedLines > 0)
         lines.push_back("Skipped " + std::to_string(t.skippedLines) +
                         " lines that are not records");
+    if (t.duplicates > 0)
+        lines.push_back("Dropped " + std::to_string(t.duplicates) +
+                        (t.duplicates == 1 ? " run" : " runs") +
+                        " found again in another source (the same run id): each run counts once");
     lines.push_back(kNotRecorded);
     return lines;
 }
@@ -450,6 +464,10 @@ Json YieldReport::ToJson() const {
                      {"stations", m_filter.stations},
                      {"image", m_filter.image ? Json(*m_filter.image) : Json(nullptr)}};
     out["totals"] = CountJson(t.totals);
+    Json causes = Json::object();
+    for (const auto& [code, count] : t.totals.causes) causes[code] = count;
+    out["totals"]["causes"] = causes;
+    out["duplicatesDropped"] = t.duplicates;
     const double tried = Ratio(t.unitsPassed, t.unitsTried);
     const double first = Ratio(t.unitsFirstPass, t.unitsTried);
     out["units"] = {{"tried", t.unitsTried},
@@ -513,6 +531,15 @@ Json YieldReport::ToJson() const {
     for (const auto& [message, count] : SortedFailures(t))
         failures.push_back({{"message", message}, {"runs", count}});
     out["failuresByMessage"] = failures;
+    Json byCause = Json::array();
+    for (const auto& [key, cause] : t.causes)
+        byCause.push_back(
+            {{"station", std::get<0>(key)},
+             {"slot", std::get<1>(key).empty() ? Json(nullptr) : Json(std::get<1>(key))},
+             {"code", std::get<2>(key)},
+             {"runs", cause.runs},
+             {"detail", cause.detail}});
+    out["failuresByCause"] = byCause;
     Json rework = Json::array();
     for (const UnitLine& unit : t.rework) rework.push_back(UnitJson(unit));
     out["rework"] = rework;

@@ -3,39 +3,12 @@
 #include <algorithm>
 
 bool IsOk(const RunRow& row) {
-    return !row.Interrupted() && row.result == "ok";
+    return KindOf(row) == RunKind::Ok;
 }
 
 bool IsAttempt(const RunRow& row) {
-    return row.Interrupted() || row.result != "declined";
-}
-
-void YieldCounts::Count(const RunRow& row) {
-    ++runs;
-    if (row.Interrupted())
-        ++interrupted;
-    else if (row.result == "ok")
-        ++ok;
-    else if (row.result == "declined")
-        ++declined;
-    else if (row.result == "cancelled")
-        ++cancelled;
-    else
-        ++failed;  // "failed", and a result this report does not know: never counted ok
-}
-
-void YieldCounts::Add(const YieldCounts& other) {
-    runs += other.runs;
-    ok += other.ok;
-    failed += other.failed;
-    cancelled += other.cancelled;
-    declined += other.declined;
-    interrupted += other.interrupted;
-}
-
-double YieldCounts::YieldPercent() const {
-    const int attempts = Attempts();
-    return attempts == 0 ? -1.0 : 100.0 * ok / attempts;
+    const RunKind kind = KindOf(row);
+    return kind != RunKind::Declined && kind != RunKind::LeftAlone;
 }
 
 void CycleTime::Add(double seconds) {
@@ -68,6 +41,14 @@ void YieldTally::Add(const YieldTally& other) {
     for (const auto& [hour, counts] : other.hours) hours[hour].Add(counts);
     for (const auto& [lot, counts] : other.lots) lots[lot].Add(counts);
     for (const auto& [message, count] : other.failures) failures[message] += count;
+    for (const auto& [key, cause] : other.causes) {
+        Cause& mine = causes[key];
+        mine.runs += cause.runs;
+        if (cause.when >= mine.when) {
+            mine.when = cause.when;
+            mine.detail = cause.detail;
+        }
+    }
     unitsTried += other.unitsTried;
     unitsPassed += other.unitsPassed;
     unitsFirstPass += other.unitsFirstPass;
@@ -76,6 +57,7 @@ void YieldTally::Add(const YieldTally& other) {
     repeats.insert(repeats.end(), other.repeats.begin(), other.repeats.end());
     interrupted.insert(interrupted.end(), other.interrupted.begin(), other.interrupted.end());
     skippedLines += other.skippedLines;
+    duplicates += other.duplicates;
     SortLists();
 }
 
@@ -100,6 +82,7 @@ void YieldTally::SortLists() {
 void YieldFold::Add(const RunRow& row) {
     const std::string when = row.When();
     m_tally.totals.Count(row);
+    m_counter.Add(row);
     if (!when.empty() && (m_tally.first.empty() || when < m_tally.first)) m_tally.first = when;
     if (when > m_tally.last) m_tally.last = when;
     const bool finishedTry = !row.Interrupted() && IsAttempt(row);
@@ -112,12 +95,21 @@ void YieldFold::Add(const RunRow& row) {
         station.cycle.Add(row.seconds);
         m_tally.cycle.Add(row.seconds);
     }
-    m_tally.slots[{row.station, row.port.value_or(row.drive.value_or(""))}].Count(row);
+    const std::string slot = row.port.value_or(row.drive.value_or(""));
+    m_tally.slots[{row.station, slot}].Count(row);
     if (when.size() >= 13) m_tally.hours[when.substr(0, 13)].Count(row);
     m_tally.lots[row.lot.value_or("")].Count(row);
     YieldCounts one;
     one.Count(row);
-    if (one.failed) ++m_tally.failures[row.message];
+    if (one.failed) {
+        ++m_tally.failures[row.message];
+        YieldTally::Cause& cause = m_tally.causes[{row.station, slot, CauseOf(row)}];
+        ++cause.runs;
+        if (when >= cause.when) {
+            cause.when = when;
+            cause.detail = row.detail;
+        }
+    }
     if (row.Interrupted())
         m_tally.interrupted.push_back({row.run, row.station, row.unit, row.startedAt.value_or("")});
 
@@ -126,16 +118,15 @@ void YieldFold::Add(const RunRow& row) {
     unit.stations.insert(row.station);
     if (unit.firstSeen.empty() || when < unit.firstSeen) unit.firstSeen = when;
     if (when > unit.lastSeen) unit.lastSeen = when;
-    if (IsAttempt(row) && (unit.firstTry.empty() || when < unit.firstTry)) unit.firstTry = when;
-    if (IsOk(row) && (unit.firstOk.empty() || when < unit.firstOk)) unit.firstOk = when;
 }
 
 YieldTally YieldFold::Finish() {
+    const RunCounts counts = m_counter.Counts();
+    m_tally.unitsTried = counts.unitsTried;
+    m_tally.unitsPassed = counts.unitsPassed;
+    m_tally.unitsFirstPass = counts.unitsFirstPass;
     for (const auto& [key, unit] : m_units) {
         if (unit.counts.Attempts() == 0) continue;
-        ++m_tally.unitsTried;
-        if (unit.counts.ok > 0) ++m_tally.unitsPassed;
-        if (unit.counts.ok > 0 && unit.firstOk == unit.firstTry) ++m_tally.unitsFirstPass;
         const bool rework = unit.counts.ok == 0;
         const bool repeat = unit.counts.failed >= 2;
         if (repeat) ++m_tally.unitsFailedTwice;

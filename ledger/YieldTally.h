@@ -9,26 +9,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "ledger/RunCounts.h"
 #include "ledger/RunRow.h"
-
-struct YieldCounts {
-    int runs = 0;
-    int ok = 0;
-    int failed = 0;  // and finished runs whose result is none of the known ones
-    int cancelled = 0;
-    int declined = 0;
-    int interrupted = 0;
-
-    void Count(const RunRow& row);
-    void Add(const YieldCounts& other);
-    // Runs that tried the unit: declined runs never sent a start frame.
-    int Attempts() const { return ok + failed + cancelled + interrupted; }
-    // ok / attempts in percent; negative when nothing was attempted.
-    double YieldPercent() const;
-};
 
 // How long the finished runs that tried a unit took (ok, failed or cancelled).
 struct CycleTime {
@@ -71,9 +57,16 @@ struct YieldTally {
     std::map<std::string, YieldCounts> hours;                          // "YYYY-MM-DDTHH"
     std::map<std::string, YieldCounts> lots;  // by --lot; "" for runs without one
     std::map<std::string, int> failures;      // message -> failed runs
-    int unitsTried = 0;                       // units with a run that tried them
-    int unitsPassed = 0;                      // of those, units with an ok run
-    int unitsFirstPass = 0;                   // units whose first try was ok
+    // Failed runs by cause, by station and slot: (station, port or drive, code) -> the runs
+    // and the latest run's detail.
+    struct Cause {
+        int runs = 0;
+        std::string detail, when;
+    };
+    std::map<std::tuple<std::string, std::string, std::string>, Cause> causes;
+    int unitsTried = 0;      // units with a run that tried them
+    int unitsPassed = 0;     // of those, units with an ok run
+    int unitsFirstPass = 0;  // units whose first try was ok
     int unitsFailedTwice = 0;
     // The lists hold at most kListLimit each (their counts are unitsTried - unitsPassed,
     // unitsFailedTwice and totals.interrupted): a year's report stays within its memory.
@@ -82,6 +75,7 @@ struct YieldTally {
     std::vector<UnitLine> repeats;            // failed twice or more, most failures first
     std::vector<InterruptedRun> interrupted;  // by when they started
     int skippedLines = 0;
+    int duplicates = 0;  // runs dropped because their run id was counted from another source
 
     // Runs from another source (a second database, a Windows station's files).
     void Add(const YieldTally& other);
@@ -89,7 +83,8 @@ struct YieldTally {
     void SortLists();
 };
 
-// Folds runs one at a time into a tally; per unit only a few counters are kept.
+// Folds runs one at a time into a tally (its counts by RunCounter's rule); per unit only a few
+// counters are kept.
 class YieldFold {
 public:
     void Add(const RunRow& row);
@@ -99,9 +94,10 @@ private:
     struct UnitState {
         YieldCounts counts;
         std::set<std::string> stations;
-        std::string firstSeen, lastSeen, firstTry, firstOk;
+        std::string firstSeen, lastSeen;
     };
     YieldTally m_tally;
+    RunCounter m_counter;  // the unit figures, as every view counts them
     std::map<std::string, UnitState> m_units;
 };
 

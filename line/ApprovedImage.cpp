@@ -7,7 +7,7 @@
 #include <ctime>
 #include <vector>
 
-#include "app/DialogServices.h"
+#include "services/DialogServices.h"
 #include "line/Sha256.h"
 #include "image/AllowedSigners.h"
 #include "image/File.h"

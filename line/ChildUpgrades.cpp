@@ -5,6 +5,8 @@
 #include <string_view>
 #include <thread>
 
+#include "ledger/RunCounts.h"
+#include "ledger/UtcTime.h"
 #include "line/ChildProcess.h"
 #include "line/ChildReport.h"
 
@@ -46,6 +48,29 @@ std::string UnitResult::Why() const {
         std::string_view(result.code) == "child-failed")
         return result.cause;
     return message;
+}
+
+RunRow UnitResult::Row(const std::string& station) const {
+    const RunResult result = Result();
+    RunRow row;
+    row.run = run;
+    row.station = station;
+    row.unit = identity.Unit();
+    if (identity.serialBytes) row.serial = identity.EscapedSerial();
+    row.port = identity.port;
+    row.drive = DriveShortName(drive);
+    row.duplicateSerial = duplicateSerial;
+    row.finishedAt = UtcNowText();
+    if (started) row.startedAt = row.finishedAt;
+    row.startBlock = startBlock;
+    row.endBlock = endBlock;
+    row.blocksSent = blocks;
+    row.seconds = seconds;
+    row.result = result.Name();
+    row.code = result.Counts() ? result.code : kLeftAloneCode;
+    row.detail = result.detail;
+    row.message = Why();
+    return row;
 }
 
 ChildUpgrades::ChildUpgrades(std::vector<std::string> upgradeArgs, bool showProgress,

@@ -12,6 +12,7 @@
 
 #include "device/DriveEnumeration.h"
 #include "device/DriveIdentity.h"
+#include "ledger/RunRow.h"
 #include "line/RunResult.h"
 
 // A run as far as the parent knows it, while it goes and once it has ended.
@@ -43,6 +44,9 @@ struct UnitResult {
     RunResult Result() const;
     // The message to record and show: the run's own, else the cause in words.
     std::string Why() const;
+    // The run as a row of `station`, ended now, for the counts (see RunCounts) and the "what to
+    // do" line; a unit left alone is a row with the code "left-alone".
+    RunRow Row(const std::string& station) const;
 };
 
 class UnitRuns {

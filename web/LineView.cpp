@@ -1,10 +1,13 @@
 #include "web/LineView.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <map>
 
 #include <nlohmann/json.hpp>
 
+#include "ledger/RunCounts.h"
 #include "ledger/UnitDatabase.h"
 
 using Json = nlohmann::json;
@@ -22,30 +25,51 @@ std::string StateOf(const RunRow& row) {
     if (row.Interrupted()) return "flashing";
     if (row.result == "ok") return "ok";
     if (row.result == "declined") return "left alone";
+    if (row.result == "cancelled") return "cancelled";
     return "failed";
 }
 
+// The runs that ended, counted the way every view counts them; a run still going (no final
+// row yet) is shown flashing and counted once it ends.
 struct Tally {
-    int ok = 0, failed = 0;
+    RunCounter counter;
     void Count(const RunRow& row) {
-        if (row.Interrupted() || row.result == "declined" || row.result == "cancelled") return;
-        row.result == "ok" ? ++ok : ++failed;
+        if (!row.Interrupted()) counter.Add(row);
     }
-    Json ToJson() const {
-        const int attempts = ok + failed;
-        return {{"ok", ok},
-                {"failed", failed},
-                {"yieldPercent", attempts == 0 ? Json(nullptr) : Json(100.0 * ok / attempts)}};
-    }
+    Json ToJson() const { return counter.Counts().ToJson(); }
 };
+
+// "YYYY-MM-DDTHH:MM:SS..." moved back by `seconds`, in the same spelling up to the seconds;
+// the text itself when it is not such a time.
+std::string SecondsBefore(const std::string& time, int seconds) {
+    std::tm parts{};
+    if (time.size() < 19 ||
+        std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &parts.tm_year, &parts.tm_mon,
+                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6)
+        return time;
+    parts.tm_year -= 1900;
+    parts.tm_mon -= 1;
+    const std::time_t at = timegm(&parts) - seconds;
+    std::tm back{};
+    gmtime_r(&at, &back);
+    char text[24];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &back);
+    return text;
+}
 
 }  // namespace
 
 std::string LineView::Build(const std::vector<RunRow>& rows, const std::string& nowUtc,
                             const std::string& databaseError) {
+    std::vector<const RunRow*> pointers;
+    for (const RunRow& row : rows) pointers.push_back(&row);
+    return Build(pointers, nowUtc, databaseError);
+}
+
+std::string LineView::Build(const std::vector<const RunRow*>& rows, const std::string& nowUtc,
+                            const std::string& databaseError) {
     // Oldest first, so that "in a row" and "changed" read the day in order.
-    std::vector<const RunRow*> ordered;
-    for (const RunRow& row : rows) ordered.push_back(&row);
+    std::vector<const RunRow*> ordered = rows;
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const RunRow* a, const RunRow* b) { return a->When() < b->When(); });
 
@@ -63,7 +87,9 @@ std::string LineView::Build(const std::vector<RunRow>& rows, const std::string& 
         alarms.push_back({{"code", "database-away"},
                           {"message", "the unit database does not answer: " + databaseError}});
     std::map<std::string, bool> duplicates;
+    Tally line;
     for (const RunRow* row : ordered) {
+        line.Count(*row);
         Station& station = stations[row->station];
         station.runs.push_back(row);
         station.total.Count(*row);
@@ -108,6 +134,8 @@ std::string LineView::Build(const std::vector<RunRow>& rows, const std::string& 
                              {"port", Optional(row.port)},
                              {"state", StateOf(row)},
                              {"result", row.result.empty() ? Json(nullptr) : Json(row.result)},
+                             {"code", row.code.empty() ? Json(nullptr) : Json(row.code)},
+                             {"detail", row.detail},
                              {"message", row.message},
                              {"blocksSent", row.blocksSent},
                              {"blocksTotal", row.endBlock - row.startBlock},
@@ -127,17 +155,50 @@ std::string LineView::Build(const std::vector<RunRow>& rows, const std::string& 
                         {"images", images}});
     }
     out["stations"] = list;
+    out["counts"] = line.ToJson();
     out["alarms"] = alarms;
     return out.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 void LineView::Refresh(UnitDatabase& database, const std::string& nowUtc) {
+    const std::string day = nowUtc.substr(0, 10);
+    std::string since = day;
+    {
+        std::lock_guard lock(m_mutex);
+        const bool wholeDay = day != m_day || m_newest.empty() || m_sinceWholeDay >= kWholeDayEvery;
+        // Never past the page's own clock: a station whose clock runs ahead must not hide the
+        // others' runs.
+        if (!wholeDay)
+            since = std::max(day, SecondsBefore(std::min(m_newest, nowUtc), kOverlapSeconds));
+    }
     std::vector<RunRow> rows;
     std::string error;
-    const bool answered = database.ReadRunsSince(nowUtc.substr(0, 10), &rows, &error);
+    const bool answered = database.ReadRunsSince(since, &rows, &error);
     std::lock_guard lock(m_mutex);
-    if (answered) m_rows = std::move(rows);
-    m_json = Build(m_rows, nowUtc, answered ? std::string() : error);
+    if (answered) {
+        if (since == day) {
+            m_rows.clear();
+            m_day = day;
+            m_newest.clear();
+            m_sinceWholeDay = 0;
+        }
+        ++m_sinceWholeDay;
+        for (RunRow& row : rows) {
+            const std::string when = row.When();
+            if (when > m_newest) m_newest = when;
+            std::string run = row.run;
+            m_rows.insert_or_assign(std::move(run), std::move(row));
+        }
+    }
+    std::vector<const RunRow*> held;
+    held.reserve(m_rows.size());
+    for (const auto& [run, row] : m_rows) held.push_back(&row);
+    m_json = Build(held, nowUtc, answered ? std::string() : error);
+}
+
+std::size_t LineView::Runs() const {
+    std::lock_guard lock(m_mutex);
+    return m_rows.size();
 }
 
 std::string LineView::Snapshot() const {

@@ -23,6 +23,8 @@ Json Field(const Json& event, const char* key) {
 std::string StateOf(const std::string& result) {
     if (result == "ok") return "ok";
     if (result == "declined") return "left alone";
+    // Stopped by the operator: not passed, yet no failure of the unit.
+    if (result == "cancelled") return "cancelled";
     return "failed";
 }
 
@@ -60,7 +62,8 @@ void StationSnapshot::Forget() {
     m_units.clear();
     m_failuresInARow.clear();
     m_alarms.clear();
-    m_ok = m_failed = m_cancelled = m_declined = 0;
+    m_counter = {};
+    m_started.clear();
 }
 
 std::string StationSnapshot::SlotLabel(const std::string& port) const {
@@ -70,6 +73,37 @@ std::string StationSnapshot::SlotLabel(const std::string& port) const {
 void StationSnapshot::SetAlarm(const std::string& key, const std::string& code,
                                const std::string& message) {
     m_alarms[key] = {{"code", code}, {"message", message}};
+}
+
+// The run (or the unit left alone) an event tells of, as a row: what the counts and the "what to
+// do" line read.
+RunRow StationSnapshot::RowOf(const Json& event, const Json& unit) const {
+    const auto optional = [&](const char* key) {
+        const Json value = Field(unit, key);
+        return value.is_string() ? std::optional<std::string>(value.get<std::string>())
+                                 : std::nullopt;
+    };
+    RunRow row;
+    row.run = Text(event, "run");
+    row.station = Text(event, "station");
+    row.unit = Text(event, "unit");
+    row.serial = optional("serial");
+    row.port = optional("port");
+    row.drive = optional("drive");
+    row.duplicateSerial = Field(event, "duplicateSerial") == true;
+    row.finishedAt = Text(event, "time");
+    row.result = Text(event, "result");
+    row.code = Text(event, "code");
+    row.detail = Text(event, "detail");
+    row.message = Text(event, "message");
+    if (const Json sent = Field(event, "blocksSent"); sent.is_number_integer())
+        row.blocksSent = sent.get<int>();
+    if (const auto started = m_started.find(row.unit); started != m_started.end()) {
+        row.startedAt = row.finishedAt;
+        row.startBlock = started->second.startBlock;
+        row.endBlock = started->second.endBlock;
+    }
+    return row;
 }
 
 Json& StationSnapshot::UnitFor(const Json& event) {
@@ -89,6 +123,9 @@ Json& StationSnapshot::UnitFor(const Json& event) {
                                     {"blocksSent", 0},
                                     {"blocksTotal", nullptr},
                                     {"result", nullptr},
+                                    {"code", nullptr},
+                                    {"detail", nullptr},
+                                    {"whatToDo", nullptr},
                                     {"message", nullptr},
                                     {"seconds", nullptr}})
                  .first;
@@ -146,10 +183,19 @@ void StationSnapshot::Apply(const Json& event) {
     if (Text(event, "unit").empty()) return;
     Json& unit = UnitFor(event);
     const std::string port = unit["port"].is_string() ? unit["port"].get<std::string>() : "";
+    const std::string key = Text(event, "unit");
+    // A new run, or none: the last one's outcome leaves the tile.
+    const auto clearOutcome = [&unit] {
+        unit["result"] = nullptr;
+        unit["code"] = nullptr;
+        unit["detail"] = nullptr;
+        unit["whatToDo"] = nullptr;
+    };
     if (kind == "attached") {
         unit["state"] = "waiting";
         unit["run"] = nullptr;
-        unit["result"] = nullptr;
+        clearOutcome();
+        m_started.erase(key);
         unit["message"] = nullptr;
         unit["blocksSent"] = 0;
         unit["blocksTotal"] = nullptr;
@@ -160,14 +206,23 @@ void StationSnapshot::Apply(const Json& event) {
     } else if (kind == "skipped") {
         unit["state"] = "left alone";
         unit["message"] = Field(event, "message");
-        unit["result"] = nullptr;
+        clearOutcome();
+        if (IsLeftAloneReason(Text(event, "reason"))) {
+            RunRow row = RowOf(event, unit);
+            row.code = kLeftAloneCode;
+            m_counter.Add(row);
+        }
     } else if (kind == "started") {
         unit["state"] = "flashing";
         unit["blocksSent"] = 0;
         unit["blocksTotal"] = Field(event, "blocksTotal");
         unit["seconds"] = 0;
-        unit["result"] = nullptr;
+        clearOutcome();
         unit["message"] = nullptr;
+        Started& started = m_started[key];
+        const Json first = Field(event, "startBlock"), end = Field(event, "endBlock");
+        started.startBlock = first.is_number_unsigned() ? first.get<unsigned>() : 0;
+        started.endBlock = end.is_number_unsigned() ? end.get<unsigned>() : 0;
     } else if (kind == "progress") {
         for (const char* name : {"blocksSent", "blocksTotal", "seconds"})
             if (const Json value = Field(event, name); !value.is_null()) unit[name] = value;
@@ -183,15 +238,14 @@ void StationSnapshot::Apply(const Json& event) {
         unit["message"] = Field(event, "message");
         for (const char* name : {"blocksSent", "seconds"})
             if (const Json value = Field(event, name); !value.is_null()) unit[name] = value;
-        // Counted as the yield report counts the record's final lines.
-        if (result == "ok")
-            ++m_ok;
-        else if (result == "declined")
-            ++m_declined;
-        else if (result == "cancelled")
-            ++m_cancelled;
-        else
-            ++m_failed;
+        const RunRow row = RowOf(event, unit);
+        m_started.erase(key);
+        m_counter.Add(row);
+        // The cause and what the console says to do about it, for the tile.
+        unit["code"] = row.code.empty() ? Json(nullptr) : Json(row.code);
+        unit["detail"] = row.detail;
+        const std::string whatToDo = WhatToDo(row);
+        unit["whatToDo"] = whatToDo.empty() ? Json(nullptr) : Json(whatToDo);
         if (port.empty()) return;
         int& inARow = m_failuresInARow[port];
         inARow = result == "ok" ? 0 : result == "failed" ? inARow + 1 : inARow;
@@ -220,25 +274,19 @@ std::string StationSnapshot::StateJson() const {
         slots.push_back({{"port", slot.port}, {"label", slot.label}});
     Json alarms = Json::array();
     for (const auto& [key, alarm] : m_alarms) alarms.push_back(alarm);
-    const int attempts = m_ok + m_failed;
-    const Json state = {
-        {"v", 1},
-        {"station", m_station["station"]},
-        {"file", m_station["file"]},
-        {"sha256", m_station["sha256"]},
-        {"running", m_station["running"]},
-        {"seq", m_lastSeq},
-        {"units", units},
-        {"counts",
-         {{"ok", m_ok},
-          {"failed", m_failed},
-          {"cancelled", m_cancelled},
-          {"declined", m_declined},
-          {"waiting", waiting},
-          {"flashing", flashing},
-          {"yieldPercent", attempts == 0 ? Json(nullptr) : Json(100.0 * m_ok / attempts)}}},
-        {"slots", slots},
-        {"alarms", alarms}};
+    Json counts = m_counter.Counts().ToJson();
+    counts["waiting"] = waiting;
+    counts["flashing"] = flashing;
+    const Json state = {{"v", 1},
+                        {"station", m_station["station"]},
+                        {"file", m_station["file"]},
+                        {"sha256", m_station["sha256"]},
+                        {"running", m_station["running"]},
+                        {"seq", m_lastSeq},
+                        {"units", units},
+                        {"counts", counts},
+                        {"slots", slots},
+                        {"alarms", alarms}};
     return state.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ledger/RunCounts.h"
 #include "line/EventSink.h"
 #include "web/Slots.h"
 
@@ -46,6 +47,7 @@ private:
     std::string SlotLabel(const std::string& port) const;
     void SetAlarm(const std::string& key, const std::string& code, const std::string& message);
     void Forget();
+    RunRow RowOf(const nlohmann::json& event, const nlohmann::json& unit) const;
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_arrived;
@@ -60,5 +62,10 @@ private:
     std::map<std::string, nlohmann::json> m_units;
     std::map<std::string, int> m_failuresInARow;     // by port
     std::map<std::string, nlohmann::json> m_alarms;  // by key, in a stable order
-    int m_ok = 0, m_failed = 0, m_cancelled = 0, m_declined = 0;
+    // The shift's runs and the units left alone, as rows, counted the way every view counts.
+    RunCounter m_counter;
+    struct Started {
+        unsigned startBlock = 0, endBlock = 0;
+    };
+    std::map<std::string, Started> m_started;  // by unit: the run going or just ended
 };

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/DialogServices.h"
+#include "app/DialogView.h"
 #include "app/UpgradeDlgHandlers.h"
 #include "app/qt/DialogFont.h"
 #include "ui/qt/CCoolButton.h"
@@ -22,7 +22,7 @@ class QProgressBar;
 class QRadioButton;
 class TemplateWidgets;
 
-class CUpgradeDlg : public QDialog, public DialogServices {
+class CUpgradeDlg : public QDialog, public DialogView {
     Q_OBJECT
 
 public:

@@ -3,13 +3,13 @@
 // the dialog state, provides the dialog services with its controls and the window timer, and
 // forwards each button, timer tick and the About item to the handlers both dialogs share.
 
-#include "app/DialogServices.h"
+#include "app/DialogView.h"
 #include "app/UpgradeDlgHandlers.h"
 #include "ui/win32/CCoolButton.h"
 
 #include <windows.h>
 
-class CUpgradeDlg : public DialogServices {
+class CUpgradeDlg : public DialogView {
 public:
     CUpgradeDlg();
     ~CUpgradeDlg() override;

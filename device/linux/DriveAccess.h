@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "device/DriveHandle.h"
+#include "services/DriveHandle.h"
 #include "device/DriveLock.h"
 #include "device/PassThrough.h"
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -137,6 +138,72 @@ public:
         }
     }
 
+    bool EachRun(const ReportFilter& filter, const std::function<void(const RunRow&)>& each,
+                 std::string* error) override {
+        try {
+            Where w = WhereOf(filter);
+            RunRow row;
+            std::string serial, port, drive, startedAt, finishedAt, result, message, lot, code,
+                detail;
+            soci::indicator serialInd{}, portInd{}, driveInd{}, startedInd{}, finishedInd{},
+                resultInd{}, messageInd{}, lotInd{}, codeInd{}, detailInd{};
+            int duplicate = 0, startBlock = 0, endBlock = 0, blocksSent = 0;
+            const auto text = [](const std::string& value, soci::indicator ind) {
+                return ind == soci::i_ok ? std::optional<std::string>(value) : std::nullopt;
+            };
+            Each(
+                m_sql,
+                "SELECT run, station, unit, serial, port, drive, duplicate_serial, file, sha256, "
+                "start_block, end_block, started_at, finished_at, blocks_sent, seconds, result, "
+                "message, lot, result_code, detail FROM runs WHERE " +
+                    w.sql,
+                w,
+                [&](soci::statement& st) {
+                    st.exchange(soci::into(row.run));
+                    st.exchange(soci::into(row.station));
+                    st.exchange(soci::into(row.unit));
+                    st.exchange(soci::into(serial, serialInd));
+                    st.exchange(soci::into(port, portInd));
+                    st.exchange(soci::into(drive, driveInd));
+                    st.exchange(soci::into(duplicate));
+                    st.exchange(soci::into(row.file));
+                    st.exchange(soci::into(row.sha256));
+                    st.exchange(soci::into(startBlock));
+                    st.exchange(soci::into(endBlock));
+                    st.exchange(soci::into(startedAt, startedInd));
+                    st.exchange(soci::into(finishedAt, finishedInd));
+                    st.exchange(soci::into(blocksSent));
+                    st.exchange(soci::into(row.seconds));
+                    st.exchange(soci::into(result, resultInd));
+                    st.exchange(soci::into(message, messageInd));
+                    st.exchange(soci::into(lot, lotInd));
+                    st.exchange(soci::into(code, codeInd));
+                    st.exchange(soci::into(detail, detailInd));
+                },
+                [&] {
+                    row.serial = text(serial, serialInd);
+                    row.port = text(port, portInd);
+                    row.drive = text(drive, driveInd);
+                    row.duplicateSerial = duplicate != 0;
+                    row.startBlock = static_cast<unsigned>(startBlock);
+                    row.endBlock = static_cast<unsigned>(endBlock);
+                    row.startedAt = text(startedAt, startedInd);
+                    row.finishedAt = text(finishedAt, finishedInd);
+                    row.blocksSent = blocksSent;
+                    row.result = text(result, resultInd).value_or("");
+                    row.message = text(message, messageInd).value_or("");
+                    row.lot = text(lot, lotInd);
+                    row.code = text(code, codeInd).value_or("");
+                    row.detail = text(detail, detailInd).value_or("");
+                    each(row);
+                });
+            return true;
+        } catch (const std::exception& e) {
+            *error = "cannot read the runs: " + SociOneLine(e.what());
+            return false;
+        }
+    }
+
 private:
     void Query(const ReportFilter& filter, YieldTally* t) {
         Where w = WhereOf(filter);
@@ -245,6 +312,37 @@ private:
                     st.exchange(soci::into(count));
                 },
                 [&] { t->failures[message] += static_cast<int>(count); });
+        }
+        // Failures by cause, station and slot, with the latest run's detail.
+        {
+            std::string station, slot, code, detail;
+            long long runs = 0;
+            const std::string cause =
+                "CASE WHEN result_code IS NULL OR result_code = '' THEN 'failed' ELSE "
+                "result_code END";
+            const std::string group = "station, COALESCE(port, drive, ''), " + cause;
+            Each(
+                m_sql,
+                "SELECT station, slot, code, runs, detail FROM (SELECT station, COALESCE(port, "
+                "drive, '') AS slot, " +
+                    cause + " AS code, COUNT(*) OVER (PARTITION BY " + group +
+                    ") AS runs, COALESCE(detail, '') AS detail, ROW_NUMBER() OVER (PARTITION BY " +
+                    group + " ORDER BY " + kWhen + " DESC) AS n" + from + " AND " + kFailed +
+                    ") AS failed_runs WHERE n = 1",
+                w,
+                [&](soci::statement& st) {
+                    st.exchange(soci::into(station));
+                    st.exchange(soci::into(slot));
+                    st.exchange(soci::into(code));
+                    st.exchange(soci::into(runs));
+                    st.exchange(soci::into(detail));
+                },
+                [&] {
+                    YieldTally::Cause& c = t->causes[{station, slot, code}];
+                    c.runs += static_cast<int>(runs);
+                    c.detail = detail;
+                    t->totals.causes[code] += static_cast<int>(runs);
+                });
         }
         // Units: counted per unit inside the database; only the sums come back.
         {

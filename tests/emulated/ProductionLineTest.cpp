@@ -22,9 +22,13 @@
 #include <thread>
 #include <vector>
 
+#include "ledger/UnitDatabase.h"
+#include "ledger/UtcTime.h"
 #include "line/Sha256.h"
 #include "image/FirmwareImage.h"
 #include "tests/support/ImageBuilder.h"
+#include "web/LineView.h"
+#include "web/StationSnapshot.h"
 
 namespace {
 
@@ -745,4 +749,74 @@ TEST_F(ProductionLine, AFailureNamesItsCauseInTheRecordAndTheEventWhileTheDialog
             told[event["drive"].get<std::string>()] =
                 event["code"].get<std::string>() + " / " + event["detail"].get<std::string>();
     EXPECT_EQ(told, causes);
+}
+
+TEST_F(ProductionLine, OneShiftCountsTheSameInTheConsoleBothPagesAndTheReport) {
+    // A station on one unit database and record file: KV0001 ok, then plugged back (left
+    // alone: done); KV0002 fails a transfer; KV0003 is slow and Ctrl-C cancels it. Then one
+    // upgrade at the same station is declined at its prompt.
+    const std::string db = "sqlite:" + m_dir.File("line.db");
+    Outcome run = Run(3,
+                      {"--on", "2:--fail-write 11", "--on", "3:--delay-ms 200", "--at", "1500:-1",
+                       "--at", "2500:+1", "--at", "4500:int"},
+                      {"station", "--station", "L1", "--db", db, "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    std::string console;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("station: runs: ", 0) == 0) console = line.substr(15);
+    EXPECT_EQ(console,
+              "1 ok, 1 failed, 1 cancelled, 0 declined, 1 left alone; yield 33.3 % of 3 runs")
+        << run.out;
+    StationSnapshot page({});
+    std::istringstream events(ReadText(m_dir.File("events.checked")));
+    for (std::string event; std::getline(events, event);) page.OnEvent(event);
+    const nlohmann::json state = nlohmann::json::parse(page.StateJson())["counts"];
+
+    run = Run(1, {}, {"upgrade", "--station", "L1", "--db", db, "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 3) << run.err;
+
+    std::string error;
+    const std::unique_ptr<UnitDatabase> database = UnitDatabase::Open(db, &error);
+    ASSERT_TRUE(database) << error;
+    LineView view;
+    view.Refresh(*database, UtcNowText());
+    const nlohmann::json line = nlohmann::json::parse(view.Snapshot());
+    ASSERT_EQ(line["stations"].size(), 1u) << line;
+
+    // The records and the database hold the same four runs: counted once, the copies said.
+    run = Shell(kCli + " report --json " + Record() + " " + db);
+    const nlohmann::json both = nlohmann::json::parse(run.out, nullptr, false);
+    EXPECT_EQ(both["duplicatesDropped"], 4) << run.out << run.err;
+    for (const std::string& sources : {Record(), db}) {
+        run = Shell(kCli + " report --json " + sources);
+        const nlohmann::json alone = nlohmann::json::parse(run.out, nullptr, false);
+        EXPECT_EQ(alone["totals"], both["totals"]) << sources;
+        EXPECT_EQ(alone["units"], both["units"]) << sources;
+        EXPECT_EQ(alone["duplicatesDropped"], 0) << sources;
+    }
+    const nlohmann::json& report = both["totals"];
+
+    for (const nlohmann::json* counts : {&state, &line["counts"], &line["stations"][0]["counts"]}) {
+        SCOPED_TRACE(counts->dump());
+        for (const char* key : {"ok", "failed", "cancelled"})
+            EXPECT_EQ((*counts)[key], report[key]) << key;
+        EXPECT_DOUBLE_EQ((*counts)["yieldPercent"].get<double>(),
+                         report["yieldPercent"].get<double>());
+        EXPECT_EQ((*counts)["units"]["tried"], both["units"]["tried"]);
+        EXPECT_EQ((*counts)["units"]["passed"], both["units"]["passed"]);
+        EXPECT_EQ((*counts)["units"]["firstPass"], both["units"]["firstPass"]);
+        EXPECT_EQ((*counts)["causes"], report["causes"]);
+    }
+    EXPECT_EQ(report["ok"], 1);
+    EXPECT_EQ(report["failed"], 1);
+    EXPECT_EQ(report["cancelled"], 1);
+    EXPECT_EQ(report["causes"], (nlohmann::json{{"io-error", 1}}));
+    // The declined run is in the records (the report and the line page), not the station's.
+    EXPECT_EQ(report["declined"], 1);
+    EXPECT_EQ(line["counts"]["declined"], 1);
+    EXPECT_EQ(state["declined"], 0);
+    // A unit left alone has no record: only the station that left it alone counts it.
+    EXPECT_EQ(state["leftAlone"], 1);
+    EXPECT_EQ(line["counts"]["leftAlone"], 0);
 }

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogServices.h"
+#include "app/DialogView.h"
 
-class FakeDialog : public DialogServices {
+class FakeDialog : public DialogView {
 public:
     struct FileRequest {
         FileDialogMode mode;

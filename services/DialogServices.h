@@ -1,22 +1,24 @@
 #pragma once
-// The dialog state and the services the image and device code may use: the one seam between
-// them and every front end. The Qt dialog, the Win32 dialog, the console front end and the test
-// fakes each implement the services; what the view does on a reset, a finished load and while
-// sending is written once, here, over them. image/ and device/ include nothing else of app/
-// (a test over the includes keeps it so); the handlers that call them live a layer above, in
-// UpgradeDlgHandlers. Strings are UTF-8; only the Qt side converts.
+// The dialog state and the services the image, device and line code call: the one seam between
+// them and every front end, declared here, below its callers, as a table they call through and
+// never link. app/ implements it: DialogView writes what the view does on a reset, a finished
+// load and while sending once over the services, and the Qt dialog, the Win32 dialog, the
+// console front end and the test fakes provide the rest. No file below the front ends includes
+// app/ (scripts/check-layering keeps it so). Strings are UTF-8; only the Qt side converts.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "device/DriveHandle.h"
+#include "services/DriveHandle.h"
 
 enum class FileDialogMode { Open, Save };
 
 class DialogServices {
 public:
-    virtual ~DialogServices() = default;
+    // Defined in DialogServices.cpp: the table and its type information live in kestrel_services,
+    // which every caller links, so a sanitizer's check of a call through it needs nothing above.
+    virtual ~DialogServices();
 
     // Dialog state.
     DriveHandle m_hDevice = kInvalidDrive;
@@ -58,21 +60,18 @@ public:
     // could not be written). The dialogs have nothing to do here.
     virtual bool BeforeStartFrame() { return true; }
 
-    // What the view does, written once over the services (DialogServices.cpp) and never
-    // overridden. They are virtual only so that image/ and device/, which call them, reach them
-    // through this table and not by link: ResetUi needs the image record and closes the drive,
-    // so a direct call would tie the image and device libraries to app/ and app/ back to them.
+    // What the view does, written once in app/ (DialogView) over the services above.
 
     // Resets the upgrade view: the buttons follow whether a file is loaded, the values are
     // shown, currentBlock goes back to startBlock, the progress bar to its range, and an open
     // drive handle is closed.
-    virtual void ResetUi();
+    virtual void ResetUi() = 0;
 
     // Enables or disables Browse, Upgrade and both Generate buttons while blocks are being
     // sent; Cancel stays usable. Restored to the ResetUi rule when the run stops.
-    virtual void LockForSending(bool locked);
+    virtual void LockForSending(bool locked) = 0;
 
     // What a finished load does to the view: the Generate buttons are enabled, the space text
     // and the path are taken and shown, the view is reset, and Upgrade is enabled.
-    virtual void ShowLoadedImage(const std::string& path, const std::string& space);
+    virtual void ShowLoadedImage(const std::string& path, const std::string& space) = 0;
 };

@@ -1,10 +1,10 @@
-#include "app/DialogServices.h"
+#include "app/DialogView.h"
 
 #include "app/ControlIds.h"
 #include "device/VendorCommands.h"
 #include "image/FirmwareImage.h"
 
-void DialogServices::ResetUi() {
+void DialogView::ResetUi() {
     const bool enabled = !m_strProgramFile.empty();
     EnableButton(IDC_UPGRADE, enabled);
     EnableButton(IDC_CANCEL_UPGRADE, enabled);
@@ -21,7 +21,7 @@ void DialogServices::ResetUi() {
     }
 }
 
-void DialogServices::LockForSending(bool locked) {
+void DialogView::LockForSending(bool locked) {
     const bool loaded = !m_strProgramFile.empty();
     EnableButton(IDC_BROWSE, !locked);
     EnableButton(IDC_UPGRADE, !locked && loaded);
@@ -29,7 +29,7 @@ void DialogServices::LockForSending(bool locked) {
     EnableButton(IDC_GEN_BODY, !locked && loaded);
 }
 
-void DialogServices::ShowLoadedImage(const std::string& path, const std::string& space) {
+void DialogView::ShowLoadedImage(const std::string& path, const std::string& space) {
     EnableButton(IDC_GEN_BIN, true);
     EnableButton(IDC_GEN_BODY, true);
     m_strSpace = space;

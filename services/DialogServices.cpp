@@ -1,0 +1,3 @@
+#include "services/DialogServices.h"
+
+DialogServices::~DialogServices() = default;

@@ -1,6 +1,7 @@
 #include "web/LineView.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -42,18 +43,30 @@ struct Tally {
 // "YYYY-MM-DDTHH:MM:SS..." moved back by `seconds`, in the same spelling up to the seconds;
 // the text itself when it is not such a time.
 std::string SecondsBefore(const std::string& time, int seconds) {
-    std::tm parts{};
+    int y = 0;
+    unsigned mo = 0;
+    unsigned d = 0;
+    int h = 0;
+    int mi = 0;
+    int s = 0;
     if (time.size() < 19 ||
-        std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &parts.tm_year, &parts.tm_mon,
-                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec) != 6)
+        std::sscanf(time.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s) != 6)
         return time;
-    parts.tm_year -= 1900;
-    parts.tm_mon -= 1;
-    const std::time_t at = timegm(&parts) - seconds;
-    std::tm back{};
-    gmtime_r(&at, &back);
+    // Calendar arithmetic in UTC with <chrono> alone: timegm and gmtime_r are not on Windows.
+    using namespace std::chrono;
+    const year_month_day date{year{y}, month{mo}, day{d}};
+    if (!date.ok()) return time;
+    const sys_seconds at = sys_days{date} + hours{h} + minutes{mi} + std::chrono::seconds{s} -
+                           std::chrono::seconds{seconds};
+    const sys_days backDay = floor<days>(at);
+    const year_month_day back{backDay};
+    const hh_mm_ss clock{at - backDay};
     char text[24];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &back);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(back.year()),
+                  static_cast<unsigned>(back.month()), static_cast<unsigned>(back.day()),
+                  static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
     return text;
 }
 

@@ -7,6 +7,8 @@
 #include "cli/CliCommon.h"
 #include "cli/ConsoleInterrupt.h"
 #include "ledger/DatabaseLedger.h"
+#include "ledger/ReportDatabase.h"
+#include "ledger/RunHistory.h"
 #include "ledger/UnitDatabase.h"
 
 namespace {
@@ -23,11 +25,53 @@ bool ReadWebOptions(const WebCliOptions& cli, WebOptions* options) {
     return true;
 }
 
+// The line's page only reads: the database opened as the report opens it (no schema created or
+// migrated, no pragma that writes, no unsent rows sent, a missing SQLite file an error, no
+// private folder), seen through the one call the page makes.
+class ReadOnlyLine : public UnitDatabase {
+public:
+    explicit ReadOnlyLine(std::unique_ptr<ReportDatabase> database)
+        : m_database(std::move(database)) {}
+
+    ClaimVerdict Check(const std::string&, const std::string&, const UnitPolicy&) override {
+        return Refused();
+    }
+    ClaimVerdict ClaimAndStart(const RunRow&, const UnitPolicy&) override { return Refused(); }
+    bool Finish(const RunRow&, std::string* note) override {
+        *note = "the line's page does not write";
+        return false;
+    }
+    bool ReadRuns(RunHistory& history, std::string* error) override {
+        return m_database->EachRun(
+            ReportFilter{}, [&history](const RunRow& row) { history.Add(row); }, error);
+    }
+    bool ReadRunsSince(const std::string& since, std::vector<RunRow>* rows,
+                       std::string* error) override {
+        ReportFilter filter;
+        filter.since = since;
+        return m_database->EachRun(
+            filter, [rows](const RunRow& row) { rows->push_back(row); }, error);
+    }
+    bool Ping(std::string*) override { return true; }
+
+private:
+    static ClaimVerdict Refused() {
+        ClaimVerdict verdict;
+        verdict.outcome = ClaimVerdict::Outcome::Error;
+        verdict.error = "the line's page does not claim units";
+        return verdict;
+    }
+
+    std::unique_ptr<ReportDatabase> m_database;
+};
+
 int RunLine(const WebCliOptions& cli, const std::string& url) {
     WebOptions options;
     if (!ReadWebOptions(cli, &options)) return kExitUsage;
     std::string error;
-    std::unique_ptr<UnitDatabase> database = UnitDatabase::Open(url, &error);
+    std::unique_ptr<ReportDatabase> reader = ReportDatabase::Open(url, &error);
+    std::unique_ptr<UnitDatabase> database =
+        reader ? std::make_unique<ReadOnlyLine>(std::move(reader)) : nullptr;
     if (!database) {
         std::cerr << "kestrel-cli: " << error << "\n";
         return kExitUsage;

@@ -74,6 +74,13 @@ double YieldCounts::YieldPercent() const {
     return Ratio(ok, Attempts());
 }
 
+void RunCounts::Add(const RunCounts& other) {
+    runs.Add(other.runs);
+    unitsTried += other.unitsTried;
+    unitsPassed += other.unitsPassed;
+    unitsFirstPass += other.unitsFirstPass;
+}
+
 double RunCounts::UnitYieldPercent() const {
     return Ratio(unitsPassed, unitsTried);
 }

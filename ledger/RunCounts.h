@@ -54,6 +54,8 @@ struct RunCounts {
     int unitsPassed = 0;
     int unitsFirstPass = 0;
 
+    // Another set's counts added (another station's: a unit counts at each station).
+    void Add(const RunCounts& other);
     double UnitYieldPercent() const;  // negative when no unit was tried
     double FirstPassYieldPercent() const;
     // {"ok", "failed", "cancelled", "declined", "leftAlone", "interrupted", "tries",

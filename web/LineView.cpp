@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -74,101 +75,107 @@ std::string SecondsBefore(const std::string& time, int seconds) {
 
 std::string LineView::Build(const std::vector<RunRow>& rows, const std::string& nowUtc,
                             const std::string& databaseError) {
-    std::vector<const RunRow*> pointers;
-    for (const RunRow& row : rows) pointers.push_back(&row);
-    return Build(pointers, nowUtc, databaseError);
+    std::map<std::string, std::vector<const RunRow*>> byStation;
+    for (const RunRow& row : rows) byStation[row.station].push_back(&row);
+    std::map<std::string, Card> cards;
+    for (const auto& [name, runs] : byStation) cards[name] = BuildStation(name, runs);
+    return Assemble(cards, nowUtc, databaseError);
 }
 
-std::string LineView::Build(const std::vector<const RunRow*>& rows, const std::string& nowUtc,
-                            const std::string& databaseError) {
+LineView::Card LineView::BuildStation(const std::string& name, std::vector<const RunRow*> runs) {
     // Oldest first, so that "in a row" and "changed" read the day in order.
-    std::vector<const RunRow*> ordered = rows;
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const RunRow* a, const RunRow* b) { return a->When() < b->When(); });
-
-    struct Station {
-        std::vector<const RunRow*> runs;
-        Tally total;
-        std::map<std::string, Tally> images;  // by SHA-256
-        std::map<std::string, std::string> files;
-        std::map<std::string, int> failuresInARow;  // by port
-        std::string lastSha256;
+    const auto when = [](const RunRow* row) -> const std::string& {
+        static const std::string kNever;
+        return row->finishedAt ? *row->finishedAt : row->startedAt ? *row->startedAt : kNever;
     };
-    std::map<std::string, Station> stations;
+    std::stable_sort(runs.begin(), runs.end(),
+                     [&](const RunRow* a, const RunRow* b) { return when(a) < when(b); });
+    Tally total;
+    std::map<std::string, Tally> images;  // by SHA-256
+    std::map<std::string, std::string> files;
+    std::map<std::string, int> failuresInARow;  // by port
+    std::string lastSha256;
+    std::map<std::string, bool> duplicates;
+    Card card;
+    card.alarms = Json::array();
+    for (const RunRow* row : runs) {
+        total.Count(*row);
+        images[row->sha256].Count(*row);
+        files[row->sha256] = row->file;
+        if (!lastSha256.empty() && lastSha256 != row->sha256)
+            card.alarms.push_back({{"code", "image-changed"},
+                                   {"station", name},
+                                   {"message", name + " changed its image to " + row->file + " (" +
+                                                   row->sha256.substr(0, 12) + ")"}});
+        lastSha256 = row->sha256;
+        if (row->duplicateSerial && row->serial && !duplicates[*row->serial]) {
+            duplicates[*row->serial] = true;
+            card.alarms.push_back(
+                {{"code", "duplicate-serial"},
+                 {"station", name},
+                 {"message", "serial " + *row->serial + " is on two ports at " + name}});
+        }
+        if (row->Interrupted() || !row->port) continue;
+        int& inARow = failuresInARow[*row->port];
+        inARow = row->result == "ok" ? 0 : row->result == "failed" ? inARow + 1 : inARow;
+    }
+    for (const auto& [port, inARow] : failuresInARow)
+        if (inARow >= 2)
+            card.alarms.push_back({{"code", "slot-failing"},
+                                   {"station", name},
+                                   {"message", name + " port " + port + " failed " +
+                                                   std::to_string(inARow) + " times in a row"}});
+    Json units = Json::array();
+    for (auto it = runs.rbegin(); it != runs.rend() && units.size() < kRecentUnits; ++it) {
+        const RunRow& row = **it;
+        units.push_back({{"unit", row.unit},
+                         {"serial", Optional(row.serial)},
+                         {"port", Optional(row.port)},
+                         {"state", StateOf(row)},
+                         {"result", row.result.empty() ? Json(nullptr) : Json(row.result)},
+                         {"code", row.code.empty() ? Json(nullptr) : Json(row.code)},
+                         {"detail", row.detail},
+                         {"message", row.message},
+                         {"blocksSent", row.blocksSent},
+                         {"blocksTotal", row.endBlock - row.startBlock},
+                         {"seconds", row.seconds},
+                         {"when", row.When()}});
+    }
+    Json imageList = Json::array();
+    for (const auto& [sha256, tally] : images) {
+        Json image = tally.ToJson();
+        image["file"] = files.at(sha256);
+        image["sha256"] = sha256;
+        imageList.push_back(image);
+    }
+    card.counts = total.counter.Counts();
+    card.card = {{"station", name},
+                 {"units", units},
+                 {"counts", Json(card.counts.ToJson())},
+                 {"images", imageList}};
+    return card;
+}
+
+std::string LineView::Assemble(const std::map<std::string, Card>& cards, const std::string& nowUtc,
+                               const std::string& databaseError) {
     Json alarms = Json::array();
     if (!databaseError.empty())
         alarms.push_back({{"code", "database-away"},
                           {"message", "the unit database does not answer: " + databaseError}});
-    std::map<std::string, bool> duplicates;
-    Tally line;
-    for (const RunRow* row : ordered) {
-        line.Count(*row);
-        Station& station = stations[row->station];
-        station.runs.push_back(row);
-        station.total.Count(*row);
-        station.images[row->sha256].Count(*row);
-        station.files[row->sha256] = row->file;
-        if (!station.lastSha256.empty() && station.lastSha256 != row->sha256)
-            alarms.push_back({{"code", "image-changed"},
-                              {"station", row->station},
-                              {"message", row->station + " changed its image to " + row->file +
-                                              " (" + row->sha256.substr(0, 12) + ")"}});
-        station.lastSha256 = row->sha256;
-        if (row->duplicateSerial && row->serial && !duplicates[row->station + *row->serial]) {
-            duplicates[row->station + *row->serial] = true;
-            alarms.push_back(
-                {{"code", "duplicate-serial"},
-                 {"station", row->station},
-                 {"message", "serial " + *row->serial + " is on two ports at " + row->station}});
-        }
-        if (row->Interrupted() || !row->port) continue;
-        int& inARow = station.failuresInARow[*row->port];
-        inARow = row->result == "ok" ? 0 : row->result == "failed" ? inARow + 1 : inARow;
-    }
-
     Json out = {{"v", 1},
                 {"updated", nowUtc},
                 {"since", nowUtc.substr(0, 10)},
                 {"database", databaseError.empty() ? "ok" : "away"}};
     Json list = Json::array();
-    for (const auto& [name, station] : stations) {
-        for (const auto& [port, inARow] : station.failuresInARow)
-            if (inARow >= 2)
-                alarms.push_back({{"code", "slot-failing"},
-                                  {"station", name},
-                                  {"message", name + " port " + port + " failed " +
-                                                  std::to_string(inARow) + " times in a row"}});
-        Json units = Json::array();
-        for (auto it = station.runs.rbegin();
-             it != station.runs.rend() && units.size() < kRecentUnits; ++it) {
-            const RunRow& row = **it;
-            units.push_back({{"unit", row.unit},
-                             {"serial", Optional(row.serial)},
-                             {"port", Optional(row.port)},
-                             {"state", StateOf(row)},
-                             {"result", row.result.empty() ? Json(nullptr) : Json(row.result)},
-                             {"code", row.code.empty() ? Json(nullptr) : Json(row.code)},
-                             {"detail", row.detail},
-                             {"message", row.message},
-                             {"blocksSent", row.blocksSent},
-                             {"blocksTotal", row.endBlock - row.startBlock},
-                             {"seconds", row.seconds},
-                             {"when", row.When()}});
-        }
-        Json images = Json::array();
-        for (const auto& [sha256, tally] : station.images) {
-            Json image = tally.ToJson();
-            image["file"] = station.files.at(sha256);
-            image["sha256"] = sha256;
-            images.push_back(image);
-        }
-        list.push_back({{"station", name},
-                        {"units", units},
-                        {"counts", station.total.ToJson()},
-                        {"images", images}});
+    // The line's counts add up its stations' (a unit counts at each station it was tried at).
+    RunCounts line;
+    for (const auto& [name, card] : cards) {
+        list.push_back(card.card);
+        for (const Json& alarm : card.alarms) alarms.push_back(alarm);
+        line.Add(card.counts);
     }
     out["stations"] = list;
-    out["counts"] = line.ToJson();
+    out["counts"] = Json(line.ToJson());
     out["alarms"] = alarms;
     return out.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -191,27 +198,35 @@ void LineView::Refresh(UnitDatabase& database, const std::string& nowUtc) {
     if (answered) {
         if (since == day) {
             m_rows.clear();
+            m_cards.clear();
             m_day = day;
             m_newest.clear();
             m_sinceWholeDay = 0;
         }
         ++m_sinceWholeDay;
+        // Only the stations whose runs changed are counted and built again.
+        std::set<std::string> changed;
         for (RunRow& row : rows) {
             const std::string when = row.When();
             if (when > m_newest) m_newest = when;
+            changed.insert(row.station);
             std::string run = row.run;
-            m_rows.insert_or_assign(std::move(run), std::move(row));
+            m_rows[row.station].insert_or_assign(std::move(run), std::move(row));
+        }
+        for (const std::string& name : changed) {
+            std::vector<const RunRow*> runs;
+            for (const auto& [run, row] : m_rows[name]) runs.push_back(&row);
+            m_cards[name] = BuildStation(name, std::move(runs));
         }
     }
-    std::vector<const RunRow*> held;
-    held.reserve(m_rows.size());
-    for (const auto& [run, row] : m_rows) held.push_back(&row);
-    m_json = Build(held, nowUtc, answered ? std::string() : error);
+    m_json = Assemble(m_cards, nowUtc, answered ? std::string() : error);
 }
 
 std::size_t LineView::Runs() const {
     std::lock_guard lock(m_mutex);
-    return m_rows.size();
+    std::size_t runs = 0;
+    for (const auto& [name, station] : m_rows) runs += station.size();
+    return runs;
 }
 
 std::string LineView::Snapshot() const {

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "ledger/RunCounts.h"
 #include "ledger/RunRow.h"
 
 class UnitDatabase;
@@ -32,14 +35,23 @@ public:
     // when the database did not answer the last time.
     static std::string Build(const std::vector<RunRow>& rows, const std::string& nowUtc,
                              const std::string& databaseError);
-    static std::string Build(const std::vector<const RunRow*>& rows, const std::string& nowUtc,
-                             const std::string& databaseError);
 
 private:
+    // One station's card, its alarms and its counts, built from its runs of the day.
+    struct Card {
+        nlohmann::json card;
+        nlohmann::json alarms;
+        RunCounts counts;
+    };
+    static Card BuildStation(const std::string& name, std::vector<const RunRow*> runs);
+    static std::string Assemble(const std::map<std::string, Card>& cards, const std::string& nowUtc,
+                                const std::string& databaseError);
+
     mutable std::mutex m_mutex;
-    std::string m_day;                     // "YYYY-MM-DD" of the runs held
-    std::map<std::string, RunRow> m_rows;  // today's runs by run id
-    std::string m_newest;                  // the latest time a run held was placed at
-    int m_sinceWholeDay = 0;               // refreshes since the whole day was read
+    std::string m_day;                                            // "YYYY-MM-DD" of the runs held
+    std::map<std::string, std::map<std::string, RunRow>> m_rows;  // by station, by run id
+    std::map<std::string, Card> m_cards;                          // by station
+    std::string m_newest;     // the latest time a run held was placed at
+    int m_sinceWholeDay = 0;  // refreshes since the whole day was read
     std::string m_json = "{\"v\":1,\"stations\":[],\"alarms\":[]}";
 };

@@ -4,10 +4,6 @@
 
 #include "web/WebService.h"
 
-bool IsLoopbackAddress(const std::string& address) {
-    return address == "localhost" || address == "::1" || address.rfind("127.", 0) == 0;
-}
-
 bool ParseWebOptions(const std::string& listen, const std::string& tokenFile, WebOptions* options,
                      std::string* error) {
     std::string address = "127.0.0.1";
@@ -29,6 +25,7 @@ bool ParseWebOptions(const std::string& listen, const std::string& tokenFile, We
     options->address = address;
     options->port = number;
     if (!tokenFile.empty()) {
+        if (!TokenFileIsPrivate(tokenFile, error)) return false;
         std::ifstream in(tokenFile);
         std::string token;
         if (!in || !std::getline(in, token)) {

@@ -47,6 +47,10 @@ public:
 // token, an unreadable or empty token file.
 bool ParseWebOptions(const std::string& listen, const std::string& tokenFile, WebOptions* options,
                      std::string* error);
+// Whether every address `address` resolves to is a loopback one (one platform file each).
 bool IsLoopbackAddress(const std::string& address);
+// False, with the fix in *error, when others than the owner may read the token file (as ssh
+// refuses a private key).
+bool TokenFileIsPrivate(const std::string& path, std::string* error);
 // Whether this build has the pages at all; else the reason to show for --web.
 bool WebSupported(std::string* reason);

@@ -208,6 +208,10 @@ async function wallPart(browser) {
     return out;
   });
   if (!(await text(page, '.tile .serial')).some(t => t.includes(long))) look.push('no long serial');
+  // The failed tile says why and what to do, as the console does.
+  const [cause, todo] = [await text(page, '.tile.s-failed .cause'), await text(page, '.tile.s-failed .todo')];
+  if (cause.length !== 1 || !cause[0] || !/^what to do/.test(todo[0] || ''))
+    look.push(`failed tile without its cause and what to do: ${cause} / ${todo}`);
   await interrupt(station);
   if (look.length || problems.length) fail([...look, ...problems].join('\n'));
   await page.close();

@@ -1,6 +1,9 @@
 // Production line end to end: kestrel-cli upgrade --device, --all and station under kestrel-vdev
 // serving several devices, with their record files, request logs and flashes.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -819,4 +822,87 @@ TEST_F(ProductionLine, OneShiftCountsTheSameInTheConsoleBothPagesAndTheReport) {
     // A unit left alone has no record: only the station that left it alone counts it.
     EXPECT_EQ(state["leftAlone"], 1);
     EXPECT_EQ(line["counts"]["leftAlone"], 0);
+}
+
+namespace {
+
+// The processes whose parent is `parent`.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = ReadText(entry.path().string() + "/stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        std::string state;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent) children.push_back(std::stoi(name));
+    }
+    return children;
+}
+
+// What each descriptor of `pid` names ("/path", "socket:[INODE]", ...).
+std::vector<std::string> Descriptors(pid_t pid) {
+    std::vector<std::string> targets;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        targets.push_back(std::filesystem::read_symlink(entry.path(), error).string());
+    return targets;
+}
+
+}  // namespace
+
+TEST_F(ProductionLine, AUnitsChildHoldsNoneOfTheStationsFilesOrSockets) {
+    // A slow unit plugged in once the pages on a free port have a client connected: the child
+    // that flashes it holds neither the events file nor a socket of the pages.
+    const pid_t vdev = Start(1, {"--delay-ms", "20", "--at", "4000:+1"},
+                             {"station", "--web", "0", "--record", Record(), Image()});
+    std::string url;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (url.empty() && std::chrono::steady_clock::now() < until) {
+        const std::string err = ReadText(m_dir.File("err"));
+        if (const std::size_t at = err.find("live page at http://127.0.0.1:");
+            at != std::string::npos)
+            url = err.substr(at + 30, err.find('/', at + 30) - at - 30);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_FALSE(url.empty());
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(std::stoi(url)));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    pid_t station = 0, child = 0;
+    while (child == 0 && std::chrono::steady_clock::now() < until + std::chrono::seconds(30)) {
+        for (const pid_t pid : ChildrenOf(vdev)) station = pid;
+        if (station != 0 && !ChildrenOf(station).empty()) child = ChildrenOf(station).front();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_NE(child, 0);
+    // The station's TCP sockets (the pages' listening and accepted ones).
+    std::vector<std::string> tcp;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::istringstream lines(ReadText(table));
+        std::string line;
+        std::getline(lines, line);
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string field;
+            for (int i = 0; i < 10 && fields >> field; ++i) {
+            }
+            tcp.push_back("socket:[" + field + "]");
+        }
+    }
+    for (const std::string& target : Descriptors(child)) {
+        EXPECT_EQ(target.find(Events()), std::string::npos) << "the child holds the events file";
+        EXPECT_EQ(std::count(tcp.begin(), tcp.end(), target), 0) << "the child holds " << target;
+    }
+    ::close(client);
+    ::kill(station, SIGINT);
+    Finish(vdev);
 }

@@ -11,7 +11,8 @@
 #   6. two boards with one serial under --all: both flashed, each claimed by its port, both rows
 #      flagged duplicate;
 #   7. --identity attachment: a board plugged in where one with its serial was just flashed is
-#      flashed too (by serial it would be "already upgraded").
+#      flashed too (by serial it would be "already upgraded");
+#   8. line --web on a read-only file leaves it unchanged; a missing file is refused.
 #   unit-database.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -119,4 +120,20 @@ station E --devices 1 --on '1:--serial SAME' --at 5000:-1 --at 6000:+1 --at 1100
   --identity attachment || fail "station E failed"
 grep -q "station: 2 succeeded, 0 failed" "$work/E.out" || fail "E did not flash the second board"
 [ "$(start_frames "$work/E.log")" -eq 2 ] || fail "E: expected two start frames"
-echo "unit-database: concurrent children, claims, done units and --max-attempts on SQLite"
+# 8. The line's page only reads: a read-only file is served and stays as it was; a mistyped
+# path is refused without a database made for it.
+chmod 0444 "$work/line.db"
+before=$(sha256sum < "$work/line.db")
+"$cli" line --db "$db" --web 0 2> "$work/line.err" &
+line=$!
+for _ in $(seq 300); do grep -q "page is at" "$work/line.err" && break; sleep 0.1; done
+url=$(grep -o 'http://[0-9.:]*/' "$work/line.err") || fail "no line page: $(cat "$work/line.err")"
+python3 -c 'import sys, urllib.request; urllib.request.urlopen(sys.argv[1] + "api/v1/line")' \
+  "$url" || fail "the line page did not answer"
+kill -INT "$line"
+wait "$line" || fail "line --web ended with status $?"
+[ "$(sha256sum < "$work/line.db")" = "$before" ] || fail "line --web changed the database"
+status=0
+"$cli" line --db "sqlite:$work/no-such.db" --web 0 2> "$work/missing.err" || status=$?
+[ "$status" = 2 ] && [ ! -e "$work/no-such.db" ] || fail "a missing database was served ($status)"
+echo "unit-database: concurrent children, claims, done units --max-attempts and a read-only line page on SQLite"

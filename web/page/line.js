@@ -89,8 +89,10 @@ function number(object, keys) {
 // The counts the station's JSON gives, else what its recent rows show: a unit passed first
 // time when its earliest run here was ok.
 function firstPassOf(counts, units) {
-  const given = number(counts, ['firstPassYieldPercent', 'firstPassPercent', 'firstPassYield']);
-  if (given !== null) return given;
+  // counts.units.firstPassYieldPercent: null when no unit was tried.
+  if (counts && counts.units && typeof counts.units === 'object' &&
+      'firstPassYieldPercent' in counts.units)
+    return counts.units.firstPassYieldPercent;
   const first = new Map();
   for (const u of units) {
     if (!u.result || u.result === 'declined') continue;
@@ -138,7 +140,7 @@ function render(line) {
     const c = s.counts;
     ok += c.ok;
     failed += c.failed;
-    attempts += c.ok + c.failed + (c.cancelled || 0);
+    attempts += number(c, ['tries']) ?? c.ok + c.failed + (c.cancelled || 0);
     for (const u of s.units) units.add(s.station + '\n' + (u.serial || u.unit));
     causesOf(c, s.units, causes);
     setText(card.ok, c.ok);
@@ -166,7 +168,7 @@ function render(line) {
       u.blocksSent + ' / ' + u.blocksTotal, u.message]), s.units.map(u => STATE_CLASS[u.state] || ''));
   }
   const totals = line.totals || line.counts;
-  setText($('units'), number(totals, ['units', 'unitsToday', 'unitsTried']) ?? units.size);
+  setText($('units'), number(totals && totals.units, ['tried']) ?? units.size);
   const allUnits = line.stations.flatMap(s => s.units);
   setText($('first-pass'), percent(totals ? firstPassOf(totals, allUnits) : firstPassOf({}, allUnits)));
   setText($('yield'), percent(number(totals, ['yieldPercent']) ??

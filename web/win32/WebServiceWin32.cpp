@@ -2,6 +2,14 @@
 #include "ledger/UnitDatabase.h"
 #include "web/WebService.h"
 
+bool IsLoopbackAddress(const std::string& address) {
+    return address == "localhost" || address == "::1" || address.rfind("127.", 0) == 0;
+}
+
+bool TokenFileIsPrivate(const std::string&, std::string*) {
+    return true;
+}
+
 bool WebSupported(std::string* reason) {
     *reason =
         "--web is available on Linux only for now; on Windows, follow the station with "

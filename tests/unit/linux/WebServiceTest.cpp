@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -171,6 +172,11 @@ TEST(WebService, TokenRulesBeyondLoopback) {
     std::ofstream(file) << "short\n";
     EXPECT_FALSE(ParseWebOptions("0.0.0.0:8080", file, &options, &error));
     std::ofstream(file) << "0123456789abcdef-token\n";
+    // Readable by the group or others: refused, as ssh refuses a private key.
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    EXPECT_FALSE(ParseWebOptions("0.0.0.0:8080", file, &options, &error));
+    EXPECT_NE(error.find("chmod 600"), std::string::npos) << error;
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
     ASSERT_TRUE(ParseWebOptions("0.0.0.0:8080", file, &options, &error)) << error;
     EXPECT_EQ(options.token, "0123456789abcdef-token");
 

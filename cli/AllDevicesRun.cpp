@@ -64,6 +64,10 @@ std::optional<int> ApproveForChildren(LineOptions& options) {
     }
     // The children verify against the very file this run did.
     if (signers) options.allowedSigners = signers->Path();
+    if (image.Signature()) {
+        options.signer = image.Signature()->Signer().principal;
+        options.signerFingerprint = image.Signature()->Signer().fingerprint;
+    }
     options.approvedSha256 = image.Sha256();
     std::string error;
     if (options.record && !JsonLinesLedger::Writable(*options.record, &error)) {
@@ -76,6 +80,25 @@ std::optional<int> ApproveForChildren(LineOptions& options) {
         return kExitUsage;
     }
     return std::nullopt;
+}
+
+ChildUpgrades::Ledgers ParentLedgers(const LineOptions& options,
+                                     std::shared_ptr<DatabaseLedger> database) {
+    ChildUpgrades::Ledgers ledgers;
+    ledgers.byAttachment = options.byAttachment;
+    RunRow& seed = ledgers.seed;
+    seed.station = options.station.value_or(DefaultStationName());
+    seed.lot = options.lot;
+    seed.person = options.person;
+    seed.file = options.file;
+    seed.sha256 = options.approvedSha256;
+    seed.type = ImageFileTypeName(ResolveImageFileType(options.type, options.file));
+    if (!database && !options.record) return ledgers;
+    ledgers.runs = std::make_shared<RunLedgers>();
+    // The database first: its claim decides whether the unit is this run's at all.
+    if (database) ledgers.runs->Add(std::move(database));
+    if (options.record) ledgers.runs->Add(std::make_shared<JsonLinesLedger>(*options.record));
+    return ledgers;
 }
 
 int RunAllDevices(LineOptions options) {
@@ -94,12 +117,17 @@ int RunAllDevices(LineOptions options) {
         events.Opened("upgrade-all", options.file, std::nullopt);
         return close(*refused, 0, 0);
     }
+    if (!options.signer.empty()) events.SetReleaseSigner(options.signer, options.signerFingerprint);
     events.Opened("upgrade-all", options.file, options.approvedSha256);
+    // The one connection of every run (the children never connect), made before any device is
+    // touched.
+    std::shared_ptr<DatabaseLedger> database;
     if (options.db) {
-        // One look at the database first (and its schema made), so that every child does not
-        // say on its own that it does not answer.
         std::string error;
-        if (!UnitDatabase::Open(*options.db, &error)) {
+        database = DatabaseLedger::Open(
+            *options.db, {.skipDone = options.skipDone, .maxAttempts = options.maxAttempts},
+            &error);
+        if (!database) {
             // A set-up mistake is no outage: it is said with its fix, as a usage error.
             const std::optional<std::string> advice = DatabaseSetupAdvice(error, *options.db);
             std::cerr << "kestrel-cli: cannot record the runs: " << error
@@ -133,7 +161,8 @@ int RunAllDevices(LineOptions options) {
             ++serials[*identity.serialBytes];
 
     ConsoleClock clock;
-    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock, out);
+    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock, out,
+                       ParentLedgers(options, std::move(database)));
     StationEvents stream(events);
     runs.SetOnReport([&stream](const UnitResult& run) { stream.Reported(run); });
     int succeeded = 0;

@@ -2,12 +2,14 @@
 // kestrel-cli upgrade --all --yes: every attached device at once, each in its own child
 // process (see ChildUpgrades).
 
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "line/ChildUpgrades.h"
 #include "line/LineOptions.h"
 
-class ChildUpgrades;
+class DatabaseLedger;
 struct UnitResult;
 
 // What the parent of --all and station does once, before any device is touched: the
@@ -20,6 +22,11 @@ std::optional<int> ApproveForChildren(LineOptions& options);
 // attached unit had the same serial, and the child's own error lines below it.
 void PrintEnded(ChildUpgrades& runs, const UnitResult& result);
 std::string EndedLine(const UnitResult& result);
+
+// The ledgers of a parent's runs (the unit database through its one connection, the record
+// file), written by the parent alone (see ChildUpgrades).
+ChildUpgrades::Ledgers ParentLedgers(const LineOptions& options,
+                                     std::shared_ptr<DatabaseLedger> database);
 
 // Exit status: 0 when every device succeeded, 1 when any failed or none was found, 130 (143)
 // after an interrupt cancelled the runs.

@@ -33,26 +33,6 @@ void TellLoadFailure(const std::string& file, const HexLoadReport& report) {
     if (!detail.empty()) std::cerr << "kestrel-cli: " << detail << '\n';
 }
 
-std::string ImageFamilyText() {
-    return {static_cast<char>(TrailerByte(g_image, g_image.endBlock, 0)),
-            static_cast<char>(TrailerByte(g_image, g_image.endBlock, 1))};
-}
-
-std::string ImageChipIdText() {
-    std::string text;
-    for (unsigned i : {2u, 3u, 4u, 6u, 7u}) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, "%s%02X", text.empty() ? "" : ":",
-                      TrailerByte(g_image, g_image.endBlock, i));
-        text += byte;
-    }
-    return text;
-}
-
-unsigned ImageBootType() {
-    return TrailerByte(g_image, g_image.endBlock, 5);
-}
-
 namespace {
 
 // Edits (insert, delete, replace, swap two neighbours) from a to b.

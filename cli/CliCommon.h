@@ -28,12 +28,6 @@ std::string LoadFailureDetail(const std::string& file, const HexLoadReport& repo
 // "kestrel-cli: FILE: line 12: bad checksum".
 void TellLoadFailure(const std::string& file, const HexLoadReport& report);
 
-// The loaded image's trailer: family ("ST"), chip identification (bytes 2, 3, 4, 6, 7 as
-// "41:42:43:44:45") and boot type (byte 5).
-std::string ImageFamilyText();
-std::string ImageChipIdText();
-unsigned ImageBootType();
-
 // "unknown command 'upgarde'; did you mean 'upgrade'? ..." when the first word of args after the
 // program that is not an option names no sub-command of app; nothing otherwise.
 std::optional<std::string> UnknownCommandText(CLI::App& app, const std::vector<std::string>& args);

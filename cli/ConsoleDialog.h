@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "app/DialogView.h"
+#include "line/RunDialog.h"
 
-class ConsoleDialog : public DialogView {
+class ConsoleDialog : public DialogView, public RunDialog {
 public:
     struct Options {
         std::string path;               // what ChooseFile answers
@@ -58,8 +59,8 @@ public:
     // tick stops and re-arms it. stopRequested is polled between ticks; an interrupt (see
     // ConsoleInterrupt) also ends the sleeps. Returns with the timer still armed when stopped.
     void RunBlockTimer(const std::function<void()>& onTick,
-                       const std::function<bool()>& stopRequested);
-    bool TimerArmed() const { return m_timerInterval.has_value(); }
+                       const std::function<bool()>& stopRequested) override;
+    bool TimerArmed() const override { return m_timerInterval.has_value(); }
 
     // What the next ChooseFile answers: a sub-command that loads FILE and then saves to OUT
     // switches the answer between the two dialogs.
@@ -67,13 +68,13 @@ public:
     // The run as the progress bar saw it: from the first arming of the timer after the bar was
     // reset, the blocks stepped, the time from then to the end of the last tick, and the time
     // spent inside ticks (the transfers themselves).
-    int BlocksStepped() const { return m_blocksStepped; }
-    double RunSeconds() const;
+    int BlocksStepped() const override { return m_blocksStepped; }
+    double RunSeconds() const override;
     double TickSeconds() const;
 
-    const std::vector<std::string>& Messages() const { return m_messages; }
+    const std::vector<std::string>& Messages() const override { return m_messages; }
     // Shows the messages held back so far (see Options::holdMessages).
-    void ReleaseMessages();
+    void ReleaseMessages() override;
     bool ButtonEnabled(int id) const;
     int ProgressPos() const { return m_progressPos; }
     int ProgressMin() const { return m_progressMin; }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/CliCommon.h"
-#include "ledger/RunRecord.h"
+#include "ledger/UtcTime.h"
 #include "image/File.h"
 #include "ledger/JsonLinesTally.h"
 #include "ledger/PrintableText.h"
@@ -101,7 +101,7 @@ int RunReport(const ReportArgs& args) {
         tally.causes = std::move(causes);
     }
 
-    const YieldReport report(std::move(tally), RunRecord::UtcNow(), filter);
+    const YieldReport report(std::move(tally), UtcNowText(), filter);
     if (args.html) {
         const std::string page = report.ToHtml();
         File out;

@@ -161,14 +161,17 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
     if (webStatus != kExitOk) return refuse(webStatus);
     // The pages follow the same stream, from its first line.
     if (pages) events.AddSink(pages.get());
+    if (!options.signer.empty()) events.SetReleaseSigner(options.signer, options.signerFingerprint);
     events.Opened("station", options.file, options.approvedSha256);
     // Blocks SIGINT/SIGTERM before any reader thread exists, so only the waits take them.
     ConsoleInterrupt interrupt;
     ConsoleClock clock;
     SystemDrives drives;
-    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock, out);
+    // The station's one connection: its own questions and every run's rows (see StationLedger).
     StationLedger ledger(options.db, options.approvedSha256,
                          {.skipDone = options.skipDone, .maxAttempts = options.maxAttempts});
+    ChildUpgrades runs(options.ChildArguments(), IsTerminal(StandardStream::Error), clock, out,
+                       ParentLedgers(options, ledger.Runs()));
     const StationWords words(slots);
     StationConsole console(runs, words);
     StationEvents stream(events);

@@ -13,7 +13,6 @@
 #include "ledger/DatabaseSetup.h"
 #include "ledger/JsonLinesLedger.h"
 #include "ledger/RunId.h"
-#include "ledger/RunRecord.h"
 #include "cli/Terminal.h"
 #include "device/DriveDiscovery.h"
 #include "device/UpgradeProtocol.h"
@@ -23,6 +22,8 @@
 #include "line/ChildReport.h"
 #include "line/EventFile.h"
 #include "line/LineEvents.h"
+#include "line/ParentLedger.h"
+#include "line/UnitRun.h"
 
 namespace {
 
@@ -45,79 +46,6 @@ void PrintSummary(std::ostream& out, const ConsoleDialog& dlg, int totalBlocks) 
     out << text << std::flush;
 }
 
-// Stops the run the way the Cancel button does (waiting 2 s when the device was busy), which
-// also closes the drive handle.
-void Cancel(ConsoleDialog& dlg) {
-    std::cerr << "Interrupted: cancelling the upgrade\n";
-    CancelUpgrade(dlg);
-}
-
-// Sends the image to the device; true when an interrupt cancelled the run. How it ended is
-// LastUpgradeOutcome().
-bool Upgrade(ConsoleDialog& dlg, bool* started) {
-    StartUpgrade(dlg);
-    *started = UpgradeStartAccepted(dlg);
-    if (!*started) {
-        if (!ConsoleInterrupt::Requested()) return false;
-        Cancel(dlg);
-        return true;
-    }
-    dlg.RunBlockTimer([&dlg] { SendNextBlock(dlg); }, [] { return ConsoleInterrupt::Requested(); });
-    // Only an interrupt leaves the loop with blocks still due.
-    if (!dlg.TimerArmed()) return false;
-    Cancel(dlg);
-    return true;
-}
-
-// The unit and what it reported, as far as the run got: the drive found (else the one named),
-// the image, the device's version before.
-void FillUnit(RunRecord& record, const UpgradeArgs& args, const ConsoleDialog& dlg,
-              ImageFileType type) {
-    const std::optional<DriveCandidate>& found = LastFoundDrive();
-    if (found) {
-        record.drive = DriveShortName(*found);
-        record.identity = ReadDriveIdentity(*found);
-    } else if (args.device) {
-        // Not the device, or gone: the drive as named, and what the OS knows of it.
-        record.drive = *args.device;
-        record.identity = {};
-        for (const DriveCandidate& drive : EnumerateDrives()) {
-            if (!DriveNamed(drive, *args.device)) continue;
-            record.drive = DriveShortName(drive);
-            record.identity = ReadDriveIdentity(drive);
-        }
-    }
-    record.family = ImageFamilyText();
-    record.chipId = ImageChipIdText();
-    record.bootType = ImageBootType();
-    record.versionBefore = LastReportedVersion();
-    record.file = dlg.m_strProgramFile;
-    record.type = ImageFileTypeName(type);
-    record.startBlock = g_image.startBlock;
-    record.endBlock = g_image.endBlock;
-}
-
-// How the run ended, for its final line: the last message it showed, else its cause in words.
-void FillOutcome(RunRecord& record, const ConsoleDialog& dlg, const RunResult& result) {
-    record.blocksSent = dlg.BlocksStepped();
-    record.seconds = dlg.RunSeconds();
-    record.result = result.Name();
-    record.code = result.code;
-    record.detail = result.detail;
-    record.message = dlg.Messages().empty() ? result.cause : dlg.Messages().back();
-    record.time = RunRecord::UtcNow();
-}
-
-// Tells a parent how the run ended (see ChildReport).
-void ReportEnd(const UpgradeArgs& args, const ConsoleDialog& dlg, const RunResult& result,
-               StartVerdict startVerdict) {
-    if (!args.report) return;
-    std::cout << ChildReport::ResultLine(result.code, result.detail)
-              << ChildReport::EndedLine(LastUpgradeOutcome(), dlg.BlocksStepped(), dlg.RunSeconds(),
-                                        startVerdict)
-              << std::flush;
-}
-
 // A refusal before any device is touched.
 int Refused(ConsoleDialog& dlg, const std::string& text) {
     dlg.ReleaseMessages();
@@ -125,76 +53,72 @@ int Refused(ConsoleDialog& dlg, const std::string& text) {
     return kExitFailure;
 }
 
-int RunUpgrade(const UpgradeArgs& args) {
-    LineOptions line = args.line;
+// The ledgers of a run on its own (the record file, the unit database); a child's are its
+// parent's. Nothing, with the exit status, when one cannot be used.
+std::optional<int> OpenLedgers(const UpgradeArgs& args, ConsoleDialog& dlg, RunLedgers& ledgers) {
+    const LineOptions& line = args.line;
+    if (args.report) {
+        ledgers.Add(std::make_shared<ParentLedger>(line.record));
+        return std::nullopt;
+    }
+    // A record file that takes no append at all stops the run before the device is touched.
+    std::string error;
+    if (line.record && !JsonLinesLedger::Writable(*line.record, &error))
+        return Refused(dlg, "cannot record the run: " + error);
     // The database comes first: its claim decides whether the unit is this run's at all, so a
     // unit another station holds leaves no started line in the record file.
-    RunLedgers ledgers;
-    const bool recording = line.record.has_value() || line.db.has_value();
-    const ImageFileType type = ResolveImageFileType(line.type, line.file);
-    RunRecord record;
-    record.run = NewRunId();
-    record.station = line.station.value_or(DefaultStationName());
-    record.lot = line.lot;
-    record.person = line.person;
-    record.byAttachment = line.byAttachment;
-    record.duplicateSerial = args.duplicateSerial;
-    StartVerdict startVerdict = StartVerdict::Recorded;
-    std::string leftAloneBecause;  // what the unit database said of a unit it kept back
-    DatabaseLedger* database = nullptr;
-    if (args.report) std::cout << ChildReport::RunLine(record.run) << std::flush;
+    if (line.db) {
+        auto db = DatabaseLedger::Open(
+            *line.db, {.skipDone = line.skipDone, .maxAttempts = line.maxAttempts}, &error);
+        if (!db) {
+            // A set-up mistake is no outage: said with its fix, as a usage error.
+            if (const auto advice = DatabaseSetupAdvice(error, *line.db)) {
+                Refused(dlg, "cannot record the run: " + error + "; " + *advice);
+                return kExitUsage;
+            }
+            return Refused(dlg, "cannot record the run: " + error);
+        }
+        ledgers.Add(std::move(db));
+    }
+    if (line.record) ledgers.Add(std::make_shared<JsonLinesLedger>(*line.record));
+    return std::nullopt;
+}
 
+int RunUpgrade(const UpgradeArgs& args) {
+    LineOptions line = args.line;
+    const ImageFileType type = ResolveImageFileType(line.type, line.file);
     // A child's events are its parent's to write (its parent passes no --events).
     EventFile eventFile;
     if (!OpenEventFile(line, eventFile)) return kExitFailure;
-    LineEvents events(record.station, line.lot, line.person, line.sinks);
+    const std::string station = line.station.value_or(DefaultStationName());
+    LineEvents events(station, line.lot, line.person, line.sinks);
     // With the events on standard output, everything for a person goes to stderr.
     std::ostream& out = line.events == "-" ? std::cerr : std::cout;
-    const auto unit = [&] { return LineEvents::UnitOf(record.identity, record.drive); };
 
+    RunLedgers ledgers;
     ConsoleDialog* dialog = nullptr;
-    // The started entry, written once the run is confirmed and before its start frame: a
-    // unit that could not be recorded is not flashed.
-    const auto recordStart = [&]() {
-        if (recording || events.Active()) FillUnit(record, args, *dialog, type);
-        if (recording) {
-            record.startedAt = RunRecord::UtcNow();
-            std::string error;
-            startVerdict = ledgers.Started(record, &error);
-            if (startVerdict != StartVerdict::Recorded) {
-                record.startedAt.reset();
-                dialog->ReleaseMessages();
-                if (startVerdict == StartVerdict::Failed) {
-                    record.message = "cannot record the run: " + error;
-                    std::cerr << "kestrel-cli: " << record.message
-                              << "; the unit was not flashed\n";
-                } else {
-                    leftAloneBecause = error;
-                    std::cerr << "kestrel-cli: " << error << "; the unit was left alone\n";
-                }
-                return false;
-            }
-        }
-        if (args.report)
-            std::cout << ChildReport::StartedLine(g_image.startBlock, g_image.endBlock,
-                                                  LastReportedVersion().value_or(""))
-                      << std::flush;
-        events.Started(record.run, unit(), g_image.startBlock, g_image.endBlock,
-                       LastReportedVersion());
-        events.Progress(record.run, unit(), 0, g_image.endBlock - g_image.startBlock, 0.0, true);
-        return true;
-    };
-    const auto progress = [&](int done, int total) {
-        events.Progress(record.run, unit(), done, total, dialog->RunSeconds());
-    };
-    ConsoleDialog dlg({.path = line.file,
-                       .channelText = line.channel.value_or("0"),
-                       .assumeYes = args.yes,
-                       .showProgress = !args.report && IsTerminal(StandardStream::Error),
-                       .holdMessages = recording,
-                       .reportToParent = args.report,
-                       .beforeStartFrame = recordStart,
-                       .onProgress = progress});
+    UnitRun run({.station = station,
+                 .lot = line.lot,
+                 .person = line.person,
+                 .byAttachment = line.byAttachment,
+                 .duplicateSerial = args.duplicateSerial,
+                 .device = args.device,
+                 .type = ImageFileTypeName(type),
+                 .report = args.report},
+                ledgers, events, [&dialog](const std::string& text) {
+                    if (dialog) dialog->ReleaseMessages();
+                    std::cerr << text << '\n';
+                });
+    ConsoleDialog dlg(
+        {.path = line.file,
+         .channelText = line.channel.value_or("0"),
+         .assumeYes = args.yes,
+         .showProgress = !args.report && IsTerminal(StandardStream::Error),
+         .holdMessages = line.record.has_value() || line.db.has_value() || args.report,
+         .reportToParent = args.report,
+         .beforeStartFrame = [&run] { return run.BeforeStartFrame(); },
+         .onProgress = [&run, &dlg](int done,
+                                    int total) { run.Progress(done, total, dlg.RunSeconds()); }});
     dialog = &dlg;
     // Everything that can refuse the run before a device is touched says so once; the events
     // close with the exit status.
@@ -240,78 +164,24 @@ int RunUpgrade(const UpgradeArgs& args) {
             return close(Refused(dlg, signature->Text() + "; nothing was flashed"));
         if (!changed) changed = signature->Text();
     }
+    if (signature && signature->Good())
+        events.SetReleaseSigner(signature->Signer().principal, signature->Signer().fingerprint);
     if (args.device) ChooseOnlyDrive(*args.device);
+    if (const std::optional<int> refusedLedger = OpenLedgers(args, dlg, ledgers))
+        return close(*refusedLedger);
+    run.SetImage(dlg.m_strProgramFile, image.Sha256());
 
-    if (recording) {
-        // A record file that takes no append at all stops the run before the device is touched.
-        std::string error;
-        if (line.record && !JsonLinesLedger::Writable(*line.record, &error))
-            return close(Refused(dlg, "cannot record the run: " + error));
-        if (line.db) {
-            auto db = DatabaseLedger::Open(
-                *line.db, {.skipDone = line.skipDone, .maxAttempts = line.maxAttempts}, &error);
-            if (!db) {
-                // Not the unit's failure: a station tries it again once the database answers.
-                if (args.report)
-                    std::cout << ChildReport::EndedLine(UpgradeOutcome::None, 0, 0.0,
-                                                        StartVerdict::Deferred)
-                              << std::flush;
-                // A set-up mistake is no outage: said with its fix, as a usage error.
-                if (const auto advice = DatabaseSetupAdvice(error, *line.db)) {
-                    Refused(dlg, "cannot record the run: " + error + "; " + *advice);
-                    return close(kExitUsage);
-                }
-                return close(Refused(dlg, "cannot record the run: " + error));
-            }
-            database = db.get();
-            ledgers.Add(std::move(db));
-        }
-        if (line.record) ledgers.Add(std::make_unique<JsonLinesLedger>(*line.record));
-    }
-    record.sha256 = image.Sha256();
-
-    RunEnd end;
-    bool started = false;
     // Held until the run is recorded: a second Ctrl-C must not end the process half-way.
     ConsoleInterrupt interrupt;
-    if (!changed) {
-        end.interrupted = Upgrade(dlg, &started);
-        end.outcome = LastUpgradeOutcome();
-        end.noDevice = LastUpgradeFoundNoDevice();
-        end.failure = LastUpgradeFailure();
-    }
-    end.imageChanged = changed.has_value();
-    end.startVerdict = startVerdict;
-    RunResult result = DecideRun(end);
-    // A unit left alone (held elsewhere, done, held back) had no run here: nothing to record.
-    if (result.Counts()) {
-        FillUnit(record, args, dlg, type);
-        const std::string withheldBecause = record.message;
-        FillOutcome(record, dlg, result);
-        if (startVerdict == StartVerdict::Failed) record.message = withheldBecause;
-        if (changed) record.message = *changed + "; the file changed after it was approved";
-        std::string error;
-        if (recording && !ledgers.Finished(record, &error)) {
-            dlg.ReleaseMessages();
-            // Said once: a started entry that failed has said it already.
-            if (startVerdict == StartVerdict::Recorded)
-                std::cerr << "kestrel-cli: cannot record the run: " << error << '\n';
-            end.notRecorded = true;
-            result = DecideRun(end);
-        }
-        events.Finished(record.run, unit(), result.Name(), result.code, result.detail,
-                        record.message, record.blocksSent, record.seconds);
-    } else if (database != nullptr) {
-        events.Skipped(unit(), database->LeftAloneReason(), leftAloneBecause);
-    }
+    const RunResult result = run.Run(
+        dlg, dlg, [] { return ConsoleInterrupt::Requested(); }, changed);
     dlg.ReleaseMessages();
-    ReportEnd(args, dlg, result, startVerdict);
     if (changed)
         return close(
             Refused(dlg, *changed + "; the file changed after it was approved, the unit was "
                                     "not flashed"),
             0, 1);
-    if (started) PrintSummary(out, dlg, g_image.endBlock - g_image.startBlock);
+    if (run.Started()) PrintSummary(out, dlg, g_image.endBlock - g_image.startBlock);
     // No device: say which drives could not even be opened, and how to get the rights.
     if (LastUpgradeFoundNoDevice()) std::cerr << UnopenedDrivesAdvice();
     return close(result.ExitStatus(ConsoleInterrupt::ExitStatus()), result.Succeeded() ? 1 : 0,

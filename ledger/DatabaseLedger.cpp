@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "ledger/RunRecord.h"
-
 CLI::Option* AddDatabaseOption(CLI::App& command, std::optional<std::string>& db) {
     return command
         .add_option("--db", db,
@@ -29,45 +27,78 @@ CLI::Option* AddDatabaseOption(CLI::App& command, std::optional<std::string>& db
 
 std::unique_ptr<DatabaseLedger> DatabaseLedger::Open(const std::string& url,
                                                      const UnitPolicy& policy, std::string* error) {
-    std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(url, error);
-    if (!db) return nullptr;
-    return std::unique_ptr<DatabaseLedger>(new DatabaseLedger(std::move(db), policy));
+    auto ledger = std::make_unique<DatabaseLedger>(url, policy);
+    if (!ledger->Connection(error)) return nullptr;
+    return ledger;
 }
 
-StartVerdict DatabaseLedger::Started(const RunRecord& record, std::string* error) {
-    const ClaimVerdict verdict = m_db->ClaimAndStart(record.ToRow(false), m_policy);
+UnitDatabase* DatabaseLedger::Connection(std::string* error) {
+    if (!m_db) m_db = UnitDatabase::Open(m_url, error);
+    return m_db.get();
+}
+
+StartVerdict DatabaseLedger::Started(const RunRow& row, std::string* error) {
+    std::lock_guard lock(m_mutex);
+    ClaimVerdict verdict;
+    if (UnitDatabase* db = Connection(&verdict.error)) verdict = db->ClaimAndStart(row, m_policy);
     if (verdict.Allowed()) return StartVerdict::Recorded;
     // No started row was written: nothing of this run is the database's to finish.
-    m_refused = true;
     *error = verdict.Message();
+    std::string& reason = m_leftAlone[row.run];
     switch (verdict.outcome) {
         case ClaimVerdict::Outcome::Done:
-            m_reason = "done";
+            reason = "done";
             return StartVerdict::Refused;
         case ClaimVerdict::Outcome::HeldBack:
-            m_reason = "held-back";
+            reason = "held-back";
             return StartVerdict::Refused;
         case ClaimVerdict::Outcome::Busy:
-            m_reason = "claimed";
+            reason = "claimed";
             break;
         case ClaimVerdict::Outcome::Claimed:
         case ClaimVerdict::Outcome::Error:
-            m_reason = "database";
+            reason = "database";
             break;
     }
     return StartVerdict::Deferred;
 }
 
-bool DatabaseLedger::Finished(const RunRecord& record, std::string* error) {
+bool DatabaseLedger::Finished(const RunRow& row, std::string* error) {
+    std::lock_guard lock(m_mutex);
     // Not counted against the unit: the station that holds it, or its history, said no.
-    if (m_refused) return true;
+    if (m_leftAlone.erase(row.run) > 0) return true;
+    // A connection that stopped answering still keeps the row for later (see UnitDatabase).
     std::string note;
-    const bool kept = m_db->Finish(record.ToRow(true), &note);
-    if (!kept) {
+    UnitDatabase* db = Connection(&note);
+    if (!db || !db->Finish(row, &note)) {
         *error = note;
         return false;
     }
     // Not lost, only late: the run's outcome stands.
     if (!note.empty()) std::cerr << "kestrel-cli: " << note << '\n';
     return true;
+}
+
+std::string DatabaseLedger::LeftAloneReason(const std::string& run) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_leftAlone.find(run);
+    return it == m_leftAlone.end() ? std::string() : it->second;
+}
+
+bool DatabaseLedger::Ping(std::string* error) {
+    std::lock_guard lock(m_mutex);
+    if (m_db && m_db->Ping(error)) return true;
+    // A new connection replaces the old one only once it answers: until then the old one keeps
+    // what the runs still going give it (see UnitDatabase::Finish).
+    std::unique_ptr<UnitDatabase> fresh = UnitDatabase::Open(m_url, error);
+    if (!fresh) return false;
+    m_db = std::move(fresh);
+    return true;
+}
+
+ClaimVerdict DatabaseLedger::Check(const std::string& unitKey, const std::string& sha256) {
+    std::lock_guard lock(m_mutex);
+    ClaimVerdict verdict;
+    UnitDatabase* db = Connection(&verdict.error);
+    return db ? db->Check(unitKey, sha256, m_policy) : verdict;
 }

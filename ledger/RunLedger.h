@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-struct RunRecord;
+struct RunRow;
 
 // What a ledger made of a run's started entry. Anything but Recorded keeps the start frame back.
 enum class StartVerdict {
@@ -26,8 +26,8 @@ public:
     virtual ~RunLedger() = default;
     // Before the start frame; anything but Recorded comes with its cause in *error, and the
     // start frame is then never sent.
-    virtual StartVerdict Started(const RunRecord& record, std::string* error) = 0;
-    // After the run, whatever its outcome (record.startedAt is null when the run ended before
+    virtual StartVerdict Started(const RunRow& row, std::string* error) = 0;
+    // After the run, whatever its outcome (row.startedAt is null when the run ended before
     // its started entry).
-    virtual bool Finished(const RunRecord& record, std::string* error) = 0;
+    virtual bool Finished(const RunRow& row, std::string* error) = 0;
 };

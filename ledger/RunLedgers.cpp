@@ -1,5 +1,7 @@
 #include "ledger/RunLedgers.h"
 
+#include "ledger/DatabaseLedger.h"
+
 const char* StartVerdictName(StartVerdict verdict) {
     switch (verdict) {
         case StartVerdict::Recorded:
@@ -21,21 +23,27 @@ std::optional<StartVerdict> StartVerdictFromName(const std::string& name) {
     return std::nullopt;
 }
 
-StartVerdict RunLedgers::Started(const RunRecord& record, std::string* error) {
+StartVerdict RunLedgers::Started(const RunRow& row, std::string* error) {
     for (const auto& ledger : m_ledgers) {
-        const StartVerdict verdict = ledger->Started(record, error);
+        const StartVerdict verdict = ledger->Started(row, error);
         if (verdict != StartVerdict::Recorded) return verdict;
     }
     return StartVerdict::Recorded;
 }
 
-bool RunLedgers::Finished(const RunRecord& record, std::string* error) {
+bool RunLedgers::Finished(const RunRow& row, std::string* error) {
     bool ok = true;
     for (const auto& ledger : m_ledgers) {
         std::string cause;
-        if (ledger->Finished(record, &cause)) continue;
+        if (ledger->Finished(row, &cause)) continue;
         *error += (ok ? "" : "; ") + cause;
         ok = false;
     }
     return ok;
+}
+
+void RunLedgers::Add(std::shared_ptr<RunLedger> ledger) {
+    if (const auto* database = dynamic_cast<const DatabaseLedger*>(ledger.get()))
+        m_database = database;
+    m_ledgers.push_back(std::move(ledger));
 }

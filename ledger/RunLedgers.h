@@ -7,17 +7,23 @@
 
 #include "ledger/RunLedger.h"
 
+class DatabaseLedger;
+
+// Its calls may come from several threads at once (a station's runs) when every ledger's may.
 class RunLedgers {
 public:
-    void Add(std::unique_ptr<RunLedger> ledger) { m_ledgers.push_back(std::move(ledger)); }
+    void Add(std::shared_ptr<RunLedger> ledger);
     bool Empty() const { return m_ledgers.empty(); }
+    // The unit database among them, if any.
+    const DatabaseLedger* Database() const { return m_database; }
 
     // Every ledger must take the started entry; stops at the first that does not and gives its
     // verdict.
-    StartVerdict Started(const RunRecord& record, std::string* error);
+    StartVerdict Started(const RunRow& row, std::string* error);
     // Every ledger is given the final entry; false when any did not take it (causes joined).
-    bool Finished(const RunRecord& record, std::string* error);
+    bool Finished(const RunRow& row, std::string* error);
 
 private:
-    std::vector<std::unique_ptr<RunLedger>> m_ledgers;
+    std::vector<std::shared_ptr<RunLedger>> m_ledgers;
+    const DatabaseLedger* m_database = nullptr;
 };

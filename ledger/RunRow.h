@@ -1,11 +1,15 @@
 #pragma once
-// One run of one unit as the records know it: what the started line (or row) said before the
-// start frame, and what the final line said when the run ended. Both the JSON Lines reader and
-// the unit database fill this, and the yield report reads only this.
+// One run of one unit: the one row type. The run (see UnitRun) fills it, its started line (or
+// row) is written from it before the start frame and its final line (or row) when the run has
+// ended; the JSON Lines reader and the unit database read it back, and the yield report reads
+// only this. A field added to the run is added here, to FinalJsonLine (and StartedJsonLine when
+// the started line carries it), to ApplyRecordLine (RunHistory.cpp) and to the database's
+// column list (EachColumn in SociDatabaseLinux.cpp, with a migration).
 
 #include <optional>
 #include <string>
 
+#include "device/DriveIdentity.h"
 #include "device/UnitIdentity.h"
 
 struct RunRow {
@@ -48,9 +52,17 @@ struct RunRow {
     std::string When() const { return finishedAt.value_or(startedAt.value_or("")); }
 };
 
+// The run's started JSON Lines record (event "started", time startedAt), one line ending in
+// '\n': written before the start frame.
+std::string StartedJsonLine(const RunRow& row);
+
 // The run as a final JSON Lines record (event "finished"), one line ending in '\n': what a run
 // whose final row could not reach the database keeps until it can.
 std::string FinalJsonLine(const RunRow& row);
+
+// Sets the unit's fields (unit, serial, port, vendor, product, usb) from what the OS said of
+// the drive.
+void SetUnit(RunRow& row, const DriveIdentity& identity);
 
 // The unit of the run (see UnitIdentity): its Key() follows the unit from station to station.
 UnitIdentity UnitOf(const RunRow& row);

@@ -2,9 +2,12 @@
 // A station's own view of the unit database (station --db URL): before a unit's child is
 // started, whether the database answers at all and what the cross-station policy says of the
 // unit. While the database does not answer the station starts no new unit: it says so once,
-// tries the connection again every few seconds and says when it answers again. The child
-// repeats the policy in the transaction that claims the unit, so two stations deciding at
-// once still flash a unit only once.
+// tries the connection again every few seconds and says when it answers again. The run repeats
+// the policy in the transaction that claims the unit, so two stations deciding at once still
+// flash a unit only once.
+//
+// The station's one connection: Runs() is the ledger through which every run of the station
+// claims its unit and writes its rows (its children never connect), on the same connection.
 
 #include <chrono>
 #include <functional>
@@ -13,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ledger/DatabaseLedger.h"
 #include "ledger/UnitDatabase.h"
 
 class StationLedger {
@@ -31,8 +35,8 @@ public:
     // The policy's verdict on a unit (by UnitIdentity::Key); Claimed means go ahead.
     virtual ClaimVerdict Admit(const std::string& unitKey);
     virtual bool Enabled() const { return m_url.has_value(); }
-    // The connection is to be made anew before the next unit (a child could not use it).
-    virtual void Lost() { m_db.reset(); }
+    // The runs' ledger on the station's connection; nothing without a URL.
+    const std::shared_ptr<DatabaseLedger>& Runs() const { return m_runs; }
 
     static constexpr std::chrono::seconds kRetry{2};
 
@@ -40,7 +44,7 @@ private:
     std::optional<std::string> m_url;
     std::string m_sha256;
     UnitPolicy m_policy;
-    std::unique_ptr<UnitDatabase> m_db;
+    std::shared_ptr<DatabaseLedger> m_runs;
     bool m_away = false;
     std::chrono::steady_clock::time_point m_nextTry{};
 };

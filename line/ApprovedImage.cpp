@@ -116,3 +116,23 @@ bool ApprovedImage::IsSha256Text(const std::string& text) {
     return text.size() == 64 && std::all_of(text.begin(), text.end(),
                                             [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
+
+std::string ImageFamilyText() {
+    return {static_cast<char>(TrailerByte(g_image, g_image.endBlock, 0)),
+            static_cast<char>(TrailerByte(g_image, g_image.endBlock, 1))};
+}
+
+std::string ImageChipIdText() {
+    std::string text;
+    for (unsigned i : {2u, 3u, 4u, 6u, 7u}) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, "%s%02X", text.empty() ? "" : ":",
+                      TrailerByte(g_image, g_image.endBlock, i));
+        text += byte;
+    }
+    return text;
+}
+
+unsigned ImageBootType() {
+    return TrailerByte(g_image, g_image.endBlock, 5);
+}

@@ -19,6 +19,12 @@ enum class ImageFileType { Bin, Hex };
 ImageFileType ResolveImageFileType(const std::optional<std::string>& type, const std::string& path);
 const char* ImageFileTypeName(ImageFileType type);
 
+// The loaded image's trailer: family ("ST"), chip identification (bytes 2, 3, 4, 6, 7 as
+// "41:42:43:44:45") and boot type (byte 5).
+std::string ImageFamilyText();
+std::string ImageChipIdText();
+unsigned ImageBootType();
+
 class ApprovedImage {
 public:
     // Reads the file the way Browse names it (the default extension of its type added) and

@@ -15,8 +15,8 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts args[0] with args; its stdin is empty, its stdout and stderr come to us. False,
-    // with the cause in *error, when it could not be started.
+    // Starts args[0] with args; its stdin, stdout and stderr are pipes to us. False, with the
+    // cause in *error, when it could not be started.
     bool Start(const std::vector<std::string>& args, std::string* error);
     // Starts a copy of this very program, the way Start does; args[0] is only the name it is
     // given. Linux: the executable this process runs, even when its file has been replaced or
@@ -27,6 +27,10 @@ public:
     enum class Stream { Out, Err };
     // Blocks until the stream has bytes; 0 at its end (or on an error).
     std::size_t Read(Stream stream, char* buffer, std::size_t size);
+
+    // Writes to the child's stdin (one line of its parent's answers); false when the child no
+    // longer reads it.
+    bool Write(const std::string& bytes);
 
     // Waits for the child to end; its exit status, 128 + the signal when a signal ended it.
     int Wait();

@@ -1,12 +1,25 @@
 #include "line/ChildReport.h"
 
 #include <cstdio>
+#include <string_view>
+
+#include "ledger/RunHistory.h"
 
 namespace {
 
 constexpr char kMessage[] = "@message ";
 constexpr char kRun[] = "@run ";
 constexpr char kResult[] = "@result ";
+constexpr char kClaim[] = "@claim ";
+constexpr char kFinal[] = "@final ";
+constexpr char kVerdict[] = "@verdict ";
+
+// A line break in a cause would end the line early.
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    return text;
+}
 
 bool Word(const std::string& text) {
     return !text.empty() && text.find_first_of(" \t") == std::string::npos;
@@ -49,8 +62,41 @@ std::string ChildReport::EndedLine(UpgradeOutcome outcome, int blocks, double se
     return line + "\n";
 }
 
+std::string ChildReport::ClaimLine(const RunRow& started) {
+    return kClaim + StartedJsonLine(started);
+}
+
+std::string ChildReport::FinalLine(const RunRow& final) {
+    return kFinal + FinalJsonLine(final);
+}
+
+std::string ChildReport::VerdictLine(StartVerdict verdict, const std::string& cause) {
+    return kVerdict + std::string(StartVerdictName(verdict)) + " " + OneLine(cause) + "\n";
+}
+
 std::optional<ChildReport> ChildReport::Parse(const std::string& line) {
     ChildReport report;
+    for (const char* prefix : {kClaim, kFinal}) {
+        if (line.rfind(prefix, 0) != 0) continue;
+        bool final = false;
+        if (!ApplyRecordLine(
+                line.substr(std::string_view(prefix).size()), "",
+                [&report](const std::string&) -> RunRow& { return report.row; }, &final) ||
+            final != (prefix == kFinal) || report.row.run.empty())
+            return std::nullopt;
+        report.kind = final ? Kind::Final : Kind::Claim;
+        return report;
+    }
+    if (line.rfind(kVerdict, 0) == 0) {
+        const std::string rest = line.substr(sizeof kVerdict - 1);
+        const std::size_t space = rest.find(' ');
+        const std::optional<StartVerdict> verdict = StartVerdictFromName(rest.substr(0, space));
+        if (!verdict) return std::nullopt;
+        report.kind = Kind::Verdict;
+        report.startVerdict = *verdict;
+        report.message = space == std::string::npos ? "" : rest.substr(space + 1);
+        return report;
+    }
     if (line.rfind(kMessage, 0) == 0) {
         report.kind = Kind::Message;
         report.message = line.substr(sizeof kMessage - 1);

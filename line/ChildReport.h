@@ -13,6 +13,14 @@
 //                                    (see StartVerdictName)
 //   @result CODE [DETAIL]            the run's result code as the child decided it and its
 //                                    detail, the rest of the line (see RunResult), before @ended
+//   @claim STARTED-LINE              the run's started row (its JSON Lines started record): the
+//                                    child waits for the parent's @verdict on stdin before its
+//                                    start frame
+//   @final FINAL-LINE                the run's final row (its JSON Lines final record), which the
+//                                    parent writes to its ledgers, before @ended
+// and what the parent answers on the child's stdin:
+//   @verdict VERDICT TEXT            what its ledgers made of the started row (see
+//                                    StartVerdictName), with the cause when not recorded
 // Any other line is the child's own text for a person and is left alone.
 
 #include <optional>
@@ -20,11 +28,13 @@
 
 #include "device/UpgradeProtocol.h"
 #include "ledger/RunLedger.h"
+#include "ledger/RunRow.h"
 
 struct ChildReport {
-    enum class Kind { Run, Started, Message, Progress, Result, Ended };
+    enum class Kind { Run, Started, Message, Progress, Result, Ended, Claim, Final, Verdict };
     Kind kind = Kind::Message;
-    std::string message;                                 // Message; Run: the id; Result: code
+    std::string message;  // Message; Run: the id; Result: code; Verdict: the cause
+    RunRow row;           // Claim, Final
     unsigned startBlock = 0, endBlock = 0;               // Started
     std::string version;                                 // Started
     std::string detail;                                  // Result
@@ -33,7 +43,7 @@ struct ChildReport {
     UpgradeOutcome outcome = UpgradeOutcome::None;       // Ended
     int blocks = 0;                                      // Ended
     double seconds = 0.0;                                // Ended
-    StartVerdict startVerdict = StartVerdict::Recorded;  // Ended
+    StartVerdict startVerdict = StartVerdict::Recorded;  // Ended, Verdict
 
     // The lines, each ending in '\n'.
     static std::string RunLine(const std::string& run);
@@ -44,6 +54,9 @@ struct ChildReport {
     static std::string ProgressLine(int done, int total);
     static std::string EndedLine(UpgradeOutcome outcome, int blocks, double seconds,
                                  StartVerdict startVerdict = StartVerdict::Recorded);
+    static std::string ClaimLine(const RunRow& started);
+    static std::string FinalLine(const RunRow& final);
+    static std::string VerdictLine(StartVerdict verdict, const std::string& cause);
     // One line as read (without its '\n'); nothing when it is not a report line.
     static std::optional<ChildReport> Parse(const std::string& line);
 };

@@ -1,5 +1,6 @@
 #include "line/ChildUpgrades.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string_view>
@@ -8,6 +9,8 @@
 #include "ledger/RunCounts.h"
 #include "ledger/UtcTime.h"
 #include "line/ChildProcess.h"
+#include "ledger/RunId.h"
+#include "ledger/UtcTime.h"
 #include "line/ChildReport.h"
 
 struct ChildUpgrades::Unit {
@@ -20,6 +23,12 @@ struct ChildUpgrades::Unit {
     bool interrupted = false;
     UnitResult result;
     LineClock::TimePoint sending{};  // when its start frame went out, for the time left
+    // Its rows as the child reported them: the started row once its parent's ledgers took it
+    // (written by the stdout reader), the final row.
+    std::optional<RunRow> startedRow;
+    std::optional<StartVerdict> verdict;  // what the parent answered its claim
+    std::optional<RunRow> finalRow;
+    bool finalWritten = false;  // by the stdout reader, as the child reported it
 };
 
 std::string SerialLabel(const DriveIdentity& identity) {
@@ -30,7 +39,7 @@ RunResult UnitResult::Result() const {
     RunEnd end;
     end.outcome = outcome;
     end.startVerdict = startVerdict;
-    end.notRecorded = code == "not-recorded";
+    end.notRecorded = notRecorded || code == "not-recorded";
     end.imageChanged = code == "image-changed";
     end.noDevice = code == "no-device";
     end.childStatus = status;
@@ -51,6 +60,8 @@ std::string UnitResult::Why() const {
 }
 
 RunRow UnitResult::Row(const std::string& station) const {
+    // The row its parent wrote is the run's one row.
+    if (written) return *written;
     const RunResult result = Result();
     RunRow row;
     row.run = run;
@@ -74,8 +85,12 @@ RunRow UnitResult::Row(const std::string& station) const {
 }
 
 ChildUpgrades::ChildUpgrades(std::vector<std::string> upgradeArgs, bool showProgress,
-                             LineClock& clock, std::ostream& out)
-    : m_args(std::move(upgradeArgs)), m_showProgress(showProgress), m_clock(clock), m_out(out) {}
+                             LineClock& clock, std::ostream& out, Ledgers ledgers)
+    : m_args(std::move(upgradeArgs)),
+      m_showProgress(showProgress),
+      m_clock(clock),
+      m_out(out),
+      m_ledgers(std::move(ledgers)) {}
 
 ChildUpgrades::~ChildUpgrades() {
     InterruptAll();
@@ -122,6 +137,8 @@ void ChildUpgrades::Reader(Unit* unit, bool err) {
             std::string line = pending.substr(0, newline);
             pending.erase(0, newline + 1);
             if (!line.empty() && line.back() == '\r') line.pop_back();
+            // A claim is answered at once, here: the child waits for it before its start frame.
+            if (!err && Claim(unit, line)) continue;
             std::lock_guard lock(m_mutex);
             m_events.push_back({unit, err, false, std::move(line)});
         }
@@ -129,6 +146,52 @@ void ChildUpgrades::Reader(Unit* unit, bool err) {
     std::lock_guard lock(m_mutex);
     if (!pending.empty()) m_events.push_back({unit, err, false, pending});
     m_events.push_back({unit, err, true, {}});
+}
+
+bool ChildUpgrades::Claim(Unit* unit, const std::string& line) {
+    if (line.rfind("@final ", 0) == 0) return Final(unit, line);
+    if (line.rfind("@claim ", 0) != 0) return false;
+    std::optional<ChildReport> report = ChildReport::Parse(line);
+    StartVerdict verdict = StartVerdict::Failed;
+    std::string error = "the run's started row could not be read";
+    if (report && report->kind == ChildReport::Kind::Claim) {
+        RunRow& row = report->row;
+        // What the parent knows better than the child's record line says.
+        row.duplicateSerial = unit->result.duplicateSerial;
+        row.byAttachment = m_ledgers.byAttachment;
+        error.clear();
+        verdict = m_ledgers.runs ? m_ledgers.runs->Started(row, &error) : StartVerdict::Recorded;
+        std::lock_guard lock(m_mutex);
+        unit->verdict = verdict;
+        if (verdict == StartVerdict::Recorded) unit->startedRow = row;
+    }
+    // A child gone meanwhile finds no answer; its final row is written when it has ended.
+    unit->child.Write(ChildReport::VerdictLine(verdict, error));
+    return true;
+}
+
+// The child's final row, written at once (the child waits for the answer before it ends) with
+// what the parent knows better.
+bool ChildUpgrades::Final(Unit* unit, const std::string& line) {
+    std::optional<ChildReport> report = ChildReport::Parse(line);
+    if (!report || report->kind != ChildReport::Kind::Final) {
+        unit->child.Write(ChildReport::VerdictLine(StartVerdict::Failed,
+                                                   "the run's final row could not be read"));
+        return true;
+    }
+    RunRow& row = report->row;
+    row.duplicateSerial = unit->result.duplicateSerial;
+    row.byAttachment = m_ledgers.byAttachment;
+    std::string error;
+    const bool written = !m_ledgers.runs || m_ledgers.runs->Finished(row, &error);
+    {
+        std::lock_guard lock(m_mutex);
+        unit->finalRow = row;
+        unit->finalWritten = written;
+    }
+    unit->child.Write(
+        ChildReport::VerdictLine(written ? StartVerdict::Recorded : StartVerdict::Failed, error));
+    return true;
 }
 
 void ChildUpgrades::Take(const Event& event) {
@@ -178,6 +241,10 @@ void ChildUpgrades::Take(const Event& event) {
             result.code = report->message;
             result.detail = report->detail;
             break;
+        case ChildReport::Kind::Final:
+        case ChildReport::Kind::Claim:
+        case ChildReport::Kind::Verdict:
+            break;
         case ChildReport::Kind::Ended:
             unit.result.reported = true;
             unit.result.outcome = report->outcome;
@@ -207,6 +274,7 @@ std::vector<UnitResult> ChildUpgrades::Poll(std::chrono::milliseconds wait) {
         unit.outReader.join();
         unit.errReader.join();
         unit.result.status = unit.child.Wait();
+        WriteFinal(unit);
         ended.push_back(unit.result);
         it = m_units.erase(it);
     }
@@ -215,6 +283,47 @@ std::vector<UnitResult> ChildUpgrades::Poll(std::chrono::milliseconds wait) {
         DrawBoard();
     }
     return ended;
+}
+
+// The run's final row, written by the parent: the child's own, with what only the process
+// boundary knows (killed, ended without a report) put in; the started row, or what the parent
+// knows of the unit, for a child that reported none.
+void ChildUpgrades::WriteFinal(Unit& unit) {
+    UnitResult& result = unit.result;
+    // The parent's own answer to the claim stands, whatever the child said or did not say.
+    if (unit.verdict && *unit.verdict != StartVerdict::Recorded)
+        result.startVerdict = *unit.verdict;
+    RunResult decided = result.Result();
+    if (!decided.Counts()) return;
+    RunRow row = unit.finalRow ? *unit.finalRow : unit.startedRow.value_or(m_ledgers.seed);
+    if (row.run.empty()) row.run = result.run.empty() ? NewRunId() : result.run;
+    if (!unit.finalRow && !unit.startedRow) {
+        row.drive = DriveShortName(unit.drive);
+        SetUnit(row, unit.identity);
+    }
+    row.duplicateSerial = result.duplicateSerial;
+    row.byAttachment = m_ledgers.byAttachment;
+    const auto decide = [&row, &result](const RunResult& outcome) {
+        row.result = outcome.Name();
+        row.code = outcome.code;
+        row.detail = outcome.detail;
+        if (!row.finishedAt) row.finishedAt = UtcNowText();
+        row.message = result.Why();
+    };
+    if (!unit.finalRow || row.code != decided.code) {
+        row.blocksSent = std::max(row.blocksSent, result.done);
+        decide(decided);
+    } else if (unit.finalWritten) {
+        result.written = row;
+        return;
+    }
+    std::string error;
+    if (m_ledgers.runs && !m_ledgers.runs->Finished(row, &error)) {
+        result.errors.push_back("kestrel-cli: cannot record the run: " + error);
+        result.notRecorded = true;
+        decide(result.Result());
+    }
+    result.written = row;
 }
 
 void ChildUpgrades::InterruptAll() {

@@ -100,6 +100,8 @@ void LineEvents::Started(const std::string& run, const Unit& unit, unsigned star
     out["endBlock"] = endBlock;
     out["blocksTotal"] = endBlock > startBlock ? endBlock - startBlock : 0;
     out["versionBefore"] = OrNull(versionBefore);
+    out["signer"] = OrNull(m_signer);
+    out["signerFingerprint"] = OrNull(m_signerFingerprint);
     Emit("started", out);
 }
 
@@ -142,6 +144,12 @@ void LineEvents::Finished(const std::string& run, const Unit& unit, const std::s
     out["blocksSent"] = blocksSent;
     out["seconds"] = Rounded(seconds);
     Emit("finished", out);
+}
+
+void LineEvents::Finished(const RunRow& row) {
+    Finished(row.run,
+             {.unit = row.unit, .serial = row.serial, .port = row.port, .drive = row.drive},
+             row.result, row.code, row.detail, row.message, row.blocksSent, row.seconds);
 }
 
 void LineEvents::Removed(const Unit& unit) {

@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "device/DriveIdentity.h"
+#include "ledger/RunRow.h"
 
 class EventSink;
 
 class LineEvents {
 public:
-    static constexpr char kSchemaVersion[] = "1.1";
+    static constexpr char kSchemaVersion[] = "1.2";
     // A run's progress: at most one event per kProgressEvery, unless it is the last block.
     static constexpr auto kProgressEvery = std::chrono::milliseconds(100);
 
@@ -40,6 +41,12 @@ public:
     void Attached(const Unit& unit, const std::optional<std::string>& usb, bool duplicateSerial);
     // reason: done, claimed, held-back, not-device, busy, database, running, unusable, ...
     void Skipped(const Unit& unit, const std::string& reason, const std::string& message);
+    // The image's release signer (see ReleaseSignature), in every started event from here on;
+    // null there while none is set (no allowed signers in force).
+    void SetReleaseSigner(std::string principal, std::string fingerprint) {
+        m_signer = std::move(principal);
+        m_signerFingerprint = std::move(fingerprint);
+    }
     void Started(const std::string& run, const Unit& unit, unsigned startBlock, unsigned endBlock,
                  const std::optional<std::string>& versionBefore);
     // Throttled per run (see kProgressEvery); force sends it anyway (a heartbeat).
@@ -48,6 +55,8 @@ public:
     void Finished(const std::string& run, const Unit& unit, const std::string& result,
                   const std::string& code, const std::string& detail, const std::string& message,
                   int blocksSent, double seconds);
+    // The run's finished event, from its final row.
+    void Finished(const RunRow& row);
     void Removed(const Unit& unit);
     void Warning(const std::string& code, const std::string& message);
     void Closed(int succeeded, int failed, int exitStatus);
@@ -63,5 +72,6 @@ private:
     std::optional<std::string> m_lot, m_operator;
     std::vector<EventSink*> m_sinks;
     long long m_seq = 0;
+    std::optional<std::string> m_signer, m_signerFingerprint;
     std::map<std::string, std::chrono::steady_clock::time_point> m_lastProgress;
 };

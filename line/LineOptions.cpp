@@ -1,18 +1,14 @@
 #include "line/LineOptions.h"
 
-#include "ledger/UnitDatabase.h"
-
 std::vector<std::string> LineOptions::ChildArguments() const {
     std::vector<std::string> args;
     if (type) args.insert(args.end(), {"--type", *type});
     if (channel) args.insert(args.end(), {"--channel", *channel});
-    if (record) args.insert(args.end(), {"--record", *record});
     if (station) args.insert(args.end(), {"--station", *station});
-    // The URL (and a password in it) reaches the children through their environment, never a
-    // command line that every user of the machine can read.
-    if (db) args.insert(args.end(), {"--db", DatabaseArgumentForChildren(*db)});
-    if (maxAttempts > 0) args.insert(args.end(), {"--max-attempts", std::to_string(maxAttempts)});
-    if (skipDone) args.push_back("--skip-done");
+    // The record file and the unit database are the parent's alone (see ChildUpgrades): a
+    // child reports its rows and never connects. The record file is named only for a parent
+    // killed before the run's end (see ParentLedger).
+    if (record) args.insert(args.end(), {"--record", *record});
     if (lot) args.insert(args.end(), {"--lot", *lot});
     if (person) args.insert(args.end(), {"--operator", *person});
     if (byAttachment) args.insert(args.end(), {"--identity", "attachment"});

@@ -31,6 +31,8 @@ struct LineOptions {
     // The file's hash as the parent read it (see ApprovedImage); every child refuses a file
     // that no longer has it.
     std::string approvedSha256 = {};
+    // Who signed it, as the parent verified it (see ReleaseSignature); "" when unchecked.
+    std::string signer = {}, signerFingerprint = {};
     // Where the line's events go besides the --events stream (a web view, a test).
     std::vector<EventSink*> sinks = {};
 

@@ -260,7 +260,6 @@ void Station::Ended(const UnitResult& result) {
     // the unit first) waits like a unit not yet started.
     if (result.startVerdict == StartVerdict::Deferred) {
         m_units.erase(result.unit);
-        m_ledger.Lost();
         for (auto& [name, attached] : m_attached) {
             if (attached.unit != result.unit) continue;
             attached.pending = true;

@@ -56,6 +56,7 @@ void StationEvents::Ended(const UnitResult& run) {
     m_going.erase(run.run);
     // A unit the database kept from starting had no run: nothing to finish.
     if (!result.Counts()) return;
+    if (run.written) return m_events.Finished(*run.written);
     m_events.Finished(run.run, UnitOf(run), result.Name(), result.code, result.detail, run.Why(),
                       run.blocks, run.seconds);
 }

@@ -39,6 +39,10 @@ struct UnitResult {
     int blocks = 0;        // blocks the device accepted
     double seconds = 0.0;  // of the block transfer, 0 when it never started
     std::vector<std::string> errors;  // the child's own "kestrel-cli: ..." lines
+    bool notRecorded = false;         // its parent could not write its final row
+    // The run's final row as its parent wrote it (see ChildUpgrades), once it has ended and
+    // counts; the finished event is written from it.
+    std::optional<RunRow> written;
 
     // The one decision of how the run ended (see DecideRun).
     RunResult Result() const;

@@ -19,6 +19,7 @@
 #include <map>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +96,72 @@ struct PlugEvent {
     int signal = SIGINT;     // sent to the command when name is empty
 };
 
+// A state of the run: a device has accepted `count` blocks (or received `count` requests of
+// any kind), or the watched files (--watch: the
+// command's record or event stream, or a test's own steps) hold `count` lines of the event
+// `event` (for `drive` alone when it is set).
+struct StateCondition {
+    std::string blocksOf;
+    bool requests = false;  // blocksOf's requests instead of its blocks
+    std::string event;
+    std::string drive;
+    unsigned count = 1;
+};
+
+// An event due `delay` after every one of its conditions holds.
+struct StateTrigger {
+    std::string text;  // as given, for the message when it is never reached
+    std::vector<StateCondition> conditions;
+    std::chrono::milliseconds delay{0};
+    PlugEvent then;
+};
+
+// A trigger not reached this long after the command started fires anyway, with a message, so
+// that a test waiting on it ends and fails instead of hanging.
+constexpr std::chrono::seconds kTriggerLimit{120};
+
+// The lines of `path` that are the event `event` (of `drive`, when given), as the compact JSON
+// of record and event files writes them.
+unsigned CountEventLines(const std::string& path, const std::string& event,
+                         const std::string& drive) {
+    std::ifstream in(path);
+    const std::string eventKey = "\"event\":\"" + event + "\"";
+    const std::string driveKey = "\"drive\":\"" + drive + "\"";
+    unsigned count = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(eventKey) == std::string::npos) continue;
+        if (!drive.empty() && line.find(driveKey) == std::string::npos) continue;
+        ++count;
+    }
+    return count;
+}
+
+bool Reached(VirtualTestbed& testbed, const StateTrigger& trigger,
+             const std::vector<std::string>& watched) {
+    for (const StateCondition& condition : trigger.conditions) {
+        if (!condition.blocksOf.empty()) {
+            std::size_t reached = 0;
+            testbed.WithModel(condition.blocksOf, [&](DeviceModel& model) {
+                reached = condition.requests ? model.Log().size() : model.BlocksAccepted();
+            });
+            if (reached < condition.count) return false;
+        } else {
+            unsigned lines = 0;
+            for (const std::string& path : watched)
+                lines += CountEventLines(path, condition.event, condition.drive);
+            if (lines < condition.count) return false;
+        }
+    }
+    return true;
+}
+
+void Schedule(std::vector<PlugEvent>& schedule, std::size_t next, PlugEvent event) {
+    auto at =
+        std::upper_bound(schedule.begin() + static_cast<std::ptrdiff_t>(next), schedule.end(),
+                         event, [](const PlugEvent& a, const PlugEvent& b) { return a.at < b.at; });
+    schedule.insert(at, std::move(event));
+}
+
 // A drive with denyOpenMs refuses opens for that long after a plug-in: its node's mode is 000
 // (which stops only a process without CAP_DAC_OVERRIDE) until an allowOpen event puts it back.
 void DenyOpen(const VirtualTestbed& testbed, const std::map<std::string, unsigned>& denyOpenMs,
@@ -103,16 +170,15 @@ void DenyOpen(const VirtualTestbed& testbed, const std::map<std::string, unsigne
     const auto deny = denyOpenMs.find(name);
     if (deny == denyOpenMs.end()) return;
     ::chmod((testbed.RootDir() + "/dev/" + name).c_str(), 0);
-    PlugEvent allow{now + std::chrono::milliseconds(deny->second), name, false, true, 0};
-    auto at =
-        std::upper_bound(schedule.begin() + static_cast<std::ptrdiff_t>(next), schedule.end(),
-                         allow, [](const PlugEvent& a, const PlugEvent& b) { return a.at < b.at; });
-    schedule.insert(at, allow);
+    Schedule(schedule, next,
+             PlugEvent{now + std::chrono::milliseconds(deny->second), name, false, true, 0});
 }
 
 int RunChild(const std::vector<std::string>& command, const std::string& root,
              const std::string& firstPreload, VirtualTestbed& testbed,
-             std::vector<PlugEvent> schedule, const std::map<std::string, unsigned>& denyOpenMs,
+             std::vector<PlugEvent> schedule, std::vector<StateTrigger> triggers,
+             const std::vector<std::string>& watched,
+             const std::map<std::string, unsigned>& denyOpenMs,
              const std::vector<std::string>& attachedAtStart, WineBridge* wine) {
     std::vector<std::string> env = ChildEnvironment(root, firstPreload);
     std::vector<char*> envp;
@@ -195,6 +261,23 @@ int RunChild(const std::vector<std::string>& command, const std::string& root,
                 }
             }
             if (next > schedule.size()) break;
+            // A state reached puts its event on the schedule, `delay` from now.
+            const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - started);
+            for (auto trigger = triggers.begin(); !commandEnded && trigger != triggers.end();) {
+                const bool late = elapsed >= kTriggerLimit;
+                if (!late && !Reached(testbed, *trigger, watched)) {
+                    ++trigger;
+                    continue;
+                }
+                if (late)
+                    std::cerr << "kestrel-vdev: " << trigger->text << " not reached within "
+                              << kTriggerLimit.count() << " s; its event goes ahead\n";
+                PlugEvent event = trigger->then;
+                event.at = elapsed + (late ? std::chrono::milliseconds(0) : trigger->delay);
+                Schedule(schedule, next, std::move(event));
+                trigger = triggers.erase(trigger);
+            }
             if (next < schedule.size() &&
                 std::chrono::steady_clock::now() >= started + schedule[next].at) {
                 const PlugEvent event = schedule[next++];
@@ -306,36 +389,102 @@ void ApplyDeviceOptions(const std::string& text, unsigned devices,
     drive.faults = options.faults;
 }
 
-// "MS:+K" plugs device K in MS ms after the command started, "MS:-K" pulls it out, "MS:int"
-// interrupts the command as Ctrl-C does.
-PlugEvent ParsePlugEvent(const std::string& text, bool cdrom, unsigned devices) {
-    unsigned long ms = 0;
-    int end = 0;
-    char word[8] = {};
-    if (std::sscanf(text.c_str(), "%lu:%7[a-z]%n", &ms, word, &end) == 2 &&
-        static_cast<std::size_t>(end) == text.size()) {
-        const std::string name = word;
-        const int signal = name == "int"    ? SIGINT
-                           : name == "hup"  ? SIGHUP
-                           : name == "term" ? SIGTERM
-                           : name == "kill" ? SIGKILL
-                                            : 0;
-        if (signal == 0)
-            throw CLI::ValidationError("--at",
-                                       "expected int, hup, term or kill, got '" + text + "'");
-        return {std::chrono::milliseconds(ms), {}, false, false, signal};
-    }
+// The action of "--at WHEN:ACTION": "+K" plugs device K in, "-K" pulls it out, "int" (or
+// hup, term, kill) sends the command that signal.
+PlugEvent ParseAction(const std::string& text, const std::string& action, bool cdrom,
+                      unsigned devices) {
+    const int signal = action == "int"    ? SIGINT
+                       : action == "hup"  ? SIGHUP
+                       : action == "term" ? SIGTERM
+                       : action == "kill" ? SIGKILL
+                                          : 0;
+    if (signal != 0) return {std::chrono::milliseconds(0), {}, false, false, signal};
     unsigned long k = 0;
     char sign = 0;
     int used = 0;
-    if (std::sscanf(text.c_str(), "%lu:%c%lu%n", &ms, &sign, &k, &used) != 3 ||
-        static_cast<std::size_t>(used) != text.size() || (sign != '+' && sign != '-') || k < 1 ||
+    if (std::sscanf(action.c_str(), "%c%lu%n", &sign, &k, &used) != 2 ||
+        static_cast<std::size_t>(used) != action.size() || (sign != '+' && sign != '-') || k < 1 ||
         k > devices) {
-        throw CLI::ValidationError("--at", "expected MS:+K or MS:-K with K from 1 to " +
-                                               std::to_string(devices) + ", got '" + text + "'");
+        throw CLI::ValidationError("--at", "expected +K or -K with K from 1 to " +
+                                               std::to_string(devices) +
+                                               ", or int, hup, term or kill, got '" + text + "'");
     }
-    return {std::chrono::milliseconds(ms), DeviceName(cdrom, static_cast<unsigned>(k - 1)),
+    return {std::chrono::milliseconds(0), DeviceName(cdrom, static_cast<unsigned>(k - 1)),
             sign == '+', false, 0};
+}
+
+// A whole number of the text, all of it; false for anything else.
+bool ParseCount(const std::string& text, unsigned long* value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *value = std::stoul(text);
+    return true;
+}
+
+// "--at WHEN:ACTION". WHEN is MS (milliseconds after the command started), or states joined
+// by '&' with an optional "+MS" after them: "K/N" once device K has accepted N blocks, "K#N"
+// once it has received N requests (the Nth is being served), "EVENT"
+// or "EVENT*N" once the --watch file holds one (N) lines of that event, "K.EVENT[*N]" the same
+// for device K's drive alone. Timed events go to `schedule`, the others to `triggers`.
+void ParseAt(const std::string& text, bool cdrom, unsigned devices,
+             std::vector<PlugEvent>& schedule, std::vector<StateTrigger>& triggers) {
+    const auto colon = text.rfind(':');
+    const auto bad = [&] {
+        return CLI::ValidationError(
+            "--at",
+            "expected MS, or K/N, K#N, EVENT[*N] and K.EVENT[*N] joined by & with an "
+            "optional +MS, before the ':', with K from 1 to " +
+                std::to_string(devices) + ", got '" + text + "'");
+    };
+    if (colon == std::string::npos || colon == 0) throw bad();
+    PlugEvent then = ParseAction(text, text.substr(colon + 1), cdrom, devices);
+    std::string when = text.substr(0, colon);
+    unsigned long number = 0;
+    if (ParseCount(when, &number)) {
+        then.at = std::chrono::milliseconds(number);
+        schedule.push_back(then);
+        return;
+    }
+    StateTrigger trigger;
+    trigger.text = when;
+    const auto plus = when.rfind('+');
+    if (plus != std::string::npos) {
+        if (!ParseCount(when.substr(plus + 1), &number)) throw bad();
+        trigger.delay = std::chrono::milliseconds(number);
+        when.resize(plus);
+    }
+    const auto device = [&](const std::string& k) {
+        unsigned long index = 0;
+        if (!ParseCount(k, &index) || index < 1 || index > devices) throw bad();
+        return DeviceName(cdrom, static_cast<unsigned>(index - 1));
+    };
+    std::stringstream parts(when);
+    for (std::string part; std::getline(parts, part, '&');) {
+        StateCondition condition;
+        if (const auto slash = part.find_first_of("/#"); slash != std::string::npos) {
+            condition.blocksOf = device(part.substr(0, slash));
+            condition.requests = part[slash] == '#';
+            if (!ParseCount(part.substr(slash + 1), &number) || number == 0) throw bad();
+            condition.count = static_cast<unsigned>(number);
+        } else {
+            if (const auto star = part.find('*'); star != std::string::npos) {
+                if (!ParseCount(part.substr(star + 1), &number) || number == 0) throw bad();
+                condition.count = static_cast<unsigned>(number);
+                part.resize(star);
+            }
+            if (const auto dot = part.find('.'); dot != std::string::npos) {
+                condition.drive = device(part.substr(0, dot));
+                part.erase(0, dot + 1);
+            }
+            if (part.empty() ||
+                part.find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos)
+                throw bad();
+            condition.event = part;
+        }
+        trigger.conditions.push_back(condition);
+    }
+    if (trigger.conditions.empty()) throw bad();
+    trigger.then = then;
+    triggers.push_back(trigger);
 }
 
 }  // namespace
@@ -355,6 +504,7 @@ int RunVdevCommand(int argc, char** argv) {
     std::string serialPrefix = "KV";
     std::vector<std::string> perDevice;
     std::vector<std::string> plugTexts;
+    std::vector<std::string> watched;
     std::vector<std::string> command;
 
     app.set_version_flag("--version", std::string("kestrel-vdev ") + kKestrelVersion);
@@ -388,14 +538,22 @@ int RunVdevCommand(int argc, char** argv) {
                    "--serial S or --open-fails; e.g. --on '2:--fw-version V2.0 --fail-write 7'")
         ->allow_extra_args(false);
     app.add_option("--at", plugTexts,
-                   "MS:+K / MS:-K / MS:int|hup|term|kill  plug device K in / pull it out / send "
-                   "COMMAND that signal, MS ms after it starts; a device whose first event is + "
-                   "starts unplugged")
+                   "WHEN:+K / WHEN:-K / WHEN:int|hup|term|kill  plug device K in / pull it out / "
+                   "send COMMAND that signal; WHEN is MS (ms after COMMAND starts), K/N (device K "
+                   "has accepted N blocks), K#N (it has received N requests), EVENT[*N] (the "
+                   "--watch files hold N lines of that "
+                   "event) or K.EVENT[*N] (of device K's drive), or such states joined by &, "
+                   "optionally +MS later; a device whose first event is + starts unplugged")
+        ->allow_extra_args(false);
+    app.add_option("--watch", watched,
+                   "a file that EVENT conditions of --at read (JSON Lines: COMMAND's record or "
+                   "event stream, or a test's own steps); may be repeated")
         ->allow_extra_args(false);
     app.add_option("command", command, "the command to run, after --")->required();
 
     std::vector<VirtualDrive> drives;
     std::vector<PlugEvent> schedule;
+    std::vector<StateTrigger> triggers;
     try {
         app.parse(argc, argv);
         options.Finish();
@@ -412,16 +570,28 @@ int RunVdevCommand(int argc, char** argv) {
             drives.push_back(device);
         }
         for (const std::string& text : perDevice) ApplyDeviceOptions(text, devices, drives);
-        for (const std::string& text : plugTexts)
-            schedule.push_back(ParsePlugEvent(text, cdrom, devices));
+        for (const std::string& text : plugTexts) ParseAt(text, cdrom, devices, schedule, triggers);
+        for (const StateTrigger& trigger : triggers) {
+            for (const StateCondition& condition : trigger.conditions) {
+                if (!condition.event.empty() && watched.empty())
+                    throw CLI::ValidationError("--at", "'" + trigger.text + "' needs --watch FILE");
+            }
+        }
         std::stable_sort(schedule.begin(), schedule.end(),
                          [](const PlugEvent& a, const PlugEvent& b) { return a.at < b.at; });
-        // A device first plugged in by the schedule starts out unplugged.
+        // A device first plugged in starts out unplugged: its first timed event, or without
+        // one, its first event on a state.
         for (VirtualDrive& drive : drives) {
             const auto first =
                 std::find_if(schedule.begin(), schedule.end(),
                              [&](const PlugEvent& e) { return e.name == drive.name; });
-            if (first != schedule.end() && first->attach) drive.attached = false;
+            const auto firstOnState =
+                std::find_if(triggers.begin(), triggers.end(),
+                             [&](const StateTrigger& t) { return t.then.name == drive.name; });
+            if (first != schedule.end()
+                    ? first->attach
+                    : firstOnState != triggers.end() && firstOnState->then.attach)
+                drive.attached = false;
         }
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
@@ -447,7 +617,7 @@ int RunVdevCommand(int argc, char** argv) {
         }
         const int code =
             RunChild(command, testbed.RootDir(), bridge ? bridge->PreloadLibrary() : "", testbed,
-                     schedule, denyOpenMs, attachedAtStart, bridge.get());
+                     schedule, triggers, watched, denyOpenMs, attachedAtStart, bridge.get());
         bridge.reset();
         for (std::size_t i = 1; i < drives.size(); ++i) {
             const std::string& name = drives[i].name;

@@ -209,9 +209,15 @@ void LineView::Refresh(UnitDatabase& database, const std::string& nowUtc) {
         for (RunRow& row : rows) {
             const std::string when = row.When();
             if (when > m_newest) m_newest = when;
+            auto& held = m_rows[row.station];
+            const auto known = held.find(row.run);
+            // The overlap reads runs again that have not changed since.
+            if (known != held.end() && known->second.finishedAt == row.finishedAt &&
+                known->second.result == row.result)
+                continue;
             changed.insert(row.station);
             std::string run = row.run;
-            m_rows[row.station].insert_or_assign(std::move(run), std::move(row));
+            held.insert_or_assign(std::move(run), std::move(row));
         }
         for (const std::string& name : changed) {
             std::vector<const RunRow*> runs;

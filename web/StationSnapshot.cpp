@@ -213,6 +213,11 @@ void StationSnapshot::Apply(const Json& event) {
             m_counter.Add(row);
         }
     } else if (kind == "started") {
+        // Who released the image: the same for every run of the station.
+        if (const Json signer = Field(event, "signer"); !signer.is_null()) {
+            m_station["signer"] = signer;
+            m_station["signerFingerprint"] = Field(event, "signerFingerprint");
+        }
         unit["state"] = "flashing";
         unit["blocksSent"] = 0;
         unit["blocksTotal"] = Field(event, "blocksTotal");
@@ -281,6 +286,8 @@ std::string StationSnapshot::StateJson() const {
                         {"station", m_station["station"]},
                         {"file", m_station["file"]},
                         {"sha256", m_station["sha256"]},
+                        {"signer", m_station.value("signer", Json())},
+                        {"signerFingerprint", m_station.value("signerFingerprint", Json())},
                         {"running", m_station["running"]},
                         {"seq", m_lastSeq},
                         {"units", units},

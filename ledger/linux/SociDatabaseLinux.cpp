@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "ledger/DatabaseUrl.h"
@@ -175,30 +177,87 @@ struct RunBinding {
     }
 };
 
-constexpr const char* kRunColumns =
-    "run, station, unit, unit_key, serial, port, duplicate_serial, drive, vendor, product, usb, "
-    "file, sha256, type, start_block, end_block, family, chip_id, boot_type, version_before, "
-    "started_at, finished_at, blocks_sent, seconds, result, message, lot, operator_name, "
-    "result_code, detail";
-constexpr int kRunColumnCount = 30;
+// Every column of a run's row in one order, each with its field in the binding: the insert,
+// the update of a final row and both reads are made from this one list, so a column added here
+// (with its migration and its field) is written and read everywhere at once.
+template <typename Visit>
+void EachColumn(RunBinding& b, Visit&& visit) {
+    visit("run", b.run);
+    visit("station", b.station);
+    visit("unit", b.unit);
+    visit("unit_key", b.unitKey);
+    visit("serial", b.serial);
+    visit("port", b.port);
+    visit("duplicate_serial", b.duplicateSerial);
+    visit("drive", b.drive);
+    visit("vendor", b.vendor);
+    visit("product", b.product);
+    visit("usb", b.usb);
+    visit("file", b.file);
+    visit("sha256", b.sha256);
+    visit("type", b.type);
+    visit("start_block", b.startBlock);
+    visit("end_block", b.endBlock);
+    visit("family", b.family);
+    visit("chip_id", b.chipId);
+    visit("boot_type", b.bootType);
+    visit("version_before", b.versionBefore);
+    visit("started_at", b.startedAt);
+    visit("finished_at", b.finishedAt);
+    visit("blocks_sent", b.blocksSent);
+    visit("seconds", b.seconds);
+    visit("result", b.result);
+    visit("message", b.message);
+    visit("lot", b.lot);
+    visit("operator_name", b.person);
+    visit("result_code", b.code);
+    visit("detail", b.detail);
+}
 
-// Binds every column of the run, in kRunColumns' order, to a statement being built.
+// The column names, comma-separated, in EachColumn's order.
+std::string RunColumns() {
+    RunBinding scratch;
+    std::string names;
+    EachColumn(scratch, [&names](const char* name, auto&) {
+        names += std::string(names.empty() ? "" : ", ") + name;
+    });
+    return names;
+}
+
+int RunColumnCount() {
+    RunBinding scratch;
+    int count = 0;
+    EachColumn(scratch, [&count](const char*, auto&) { ++count; });
+    return count;
+}
+
+// Binds a field as a statement's input (Bind: soci::use) or output (soci::into), a text
+// column with its NULL indicator.
+template <typename Statement, typename Field>
+void BindField(Statement& st, Field& field, bool in) {
+    if constexpr (std::is_same_v<Field, Nullable>) {
+        if (in)
+            st, soci::use(field.value, field.ind);
+        else
+            st, soci::into(field.value, field.ind);
+    } else {
+        if (in)
+            st, soci::use(field);
+        else
+            st, soci::into(field);
+    }
+}
+
+// Binds every column of the run, in EachColumn's order, as the statement's input.
 template <typename Statement>
 void UseRun(Statement&& st, RunBinding& b) {
-    st, soci::use(b.run), soci::use(b.station), soci::use(b.unit), soci::use(b.unitKey),
-        soci::use(b.serial.value, b.serial.ind), soci::use(b.port.value, b.port.ind),
-        soci::use(b.duplicateSerial), soci::use(b.drive.value, b.drive.ind),
-        soci::use(b.vendor.value, b.vendor.ind), soci::use(b.product.value, b.product.ind),
-        soci::use(b.usb.value, b.usb.ind), soci::use(b.file), soci::use(b.sha256),
-        soci::use(b.type), soci::use(b.startBlock), soci::use(b.endBlock), soci::use(b.family),
-        soci::use(b.chipId), soci::use(b.bootType),
-        soci::use(b.versionBefore.value, b.versionBefore.ind),
-        soci::use(b.startedAt.value, b.startedAt.ind),
-        soci::use(b.finishedAt.value, b.finishedAt.ind), soci::use(b.blocksSent),
-        soci::use(b.seconds), soci::use(b.result.value, b.result.ind),
-        soci::use(b.message.value, b.message.ind), soci::use(b.lot.value, b.lot.ind),
-        soci::use(b.person.value, b.person.ind), soci::use(b.code.value, b.code.ind),
-        soci::use(b.detail.value, b.detail.ind);
+    EachColumn(b, [&st](const char*, auto& field) { BindField(st, field, true); });
+}
+
+// Binds every column of the run, in EachColumn's order, as what the statement reads.
+template <typename Statement>
+void IntoRun(Statement&& st, RunBinding& b) {
+    EachColumn(b, [&st](const char*, auto& field) { BindField(st, field, false); });
 }
 
 std::string Placeholders(int count) {
@@ -265,38 +324,15 @@ void WriteFinalOn(soci::session& sql, Kind kind, const RunRow& final) {
     try {
         TouchStationAndUnit(sql, b, now);
         std::string update;
-        for (const char* column : {"station",
-                                   "unit",
-                                   "unit_key",
-                                   "serial",
-                                   "port",
-                                   "duplicate_serial",
-                                   "drive",
-                                   "vendor",
-                                   "product",
-                                   "usb",
-                                   "file",
-                                   "sha256",
-                                   "type",
-                                   "start_block",
-                                   "end_block",
-                                   "family",
-                                   "chip_id",
-                                   "boot_type",
-                                   "version_before",
-                                   "finished_at",
-                                   "blocks_sent",
-                                   "seconds",
-                                   "result",
-                                   "message",
-                                   "lot",
-                                   "operator_name",
-                                   "result_code",
-                                   "detail"})
-            update += std::string(update.empty() ? "" : ", ") + column + " = excluded." + column;
+        // Every column but the run's id and when it started (a final row never moves that).
+        EachColumn(b, [&update](const char* column, auto&) {
+            const std::string name = column;
+            if (name == "run" || name == "started_at") return;
+            update += (update.empty() ? "" : ", ") + name + " = excluded." + name;
+        });
         update += ", started_at = COALESCE(runs.started_at, excluded.started_at)";
-        UseRun(sql << "INSERT INTO runs (" << kRunColumns << ") VALUES ("
-                   << Placeholders(kRunColumnCount) << ") ON CONFLICT (run) DO UPDATE SET "
+        UseRun(sql << "INSERT INTO runs (" << RunColumns() << ") VALUES ("
+                   << Placeholders(RunColumnCount()) << ") ON CONFLICT (run) DO UPDATE SET "
                    << update,
                b);
         std::string run = b.run;
@@ -319,9 +355,9 @@ struct SociImpl {
     std::optional<UnsentRows> unsent;  // final rows waiting for the database
     soci::session sql;
 
-    // The claim this process holds (one run per process).
-    std::optional<std::string> claimKey;
-    std::string claimRun;
+    // The claims this connection holds, unit key to run: a station's runs all claim through
+    // its one connection. On SQLite one heartbeat keeps them all alive.
+    std::map<std::string, std::string> claims;
     std::thread heartbeat;
     std::mutex heartbeatMutex;
     std::condition_variable heartbeatWake;
@@ -459,19 +495,41 @@ struct SociImpl {
         return station;
     }
 
-    void StartHeartbeat(const std::string& key, const std::string& run) {
+    // The claim of the run, held from now on (and kept alive on SQLite).
+    void Hold(const std::string& key, const std::string& run) {
+        std::lock_guard lock(heartbeatMutex);
+        claims[key] = run;
+        if (kind == Kind::Sqlite && !heartbeat.joinable()) StartHeartbeat();
+    }
+    // The run's claim given up; whether this connection held it.
+    bool Release(const std::string& key, const std::string& run) {
+        std::lock_guard lock(heartbeatMutex);
+        const auto it = claims.find(key);
+        if (it == claims.end() || it->second != run) return false;
+        claims.erase(it);
+        return true;
+    }
+    bool Holds(const std::string& key) {
+        std::lock_guard lock(heartbeatMutex);
+        return claims.count(key) > 0;
+    }
+
+    void StartHeartbeat() {
         heartbeatStop = false;
-        heartbeat = std::thread([this, key, run] {
+        heartbeat = std::thread([this] {
             std::optional<soci::session> own;
             std::unique_lock lock(heartbeatMutex);
             while (!heartbeatWake.wait_for(lock, kHeartbeat, [this] { return heartbeatStop; })) {
                 try {
                     if (!own) own.emplace(*factory, connect);
-                    std::string expires = UtcText(Clock::now() + kClaimLifetime);
-                    std::string k = key;
-                    std::string r = run;
-                    *own << "UPDATE claims SET expires_at = :e WHERE unit_key = :k AND run = :r",
-                        soci::use(expires), soci::use(k), soci::use(r);
+                    for (const auto& [key, run] : claims) {
+                        std::string expires = UtcText(Clock::now() + kClaimLifetime);
+                        std::string k = key;
+                        std::string r = run;
+                        *own << "UPDATE claims SET expires_at = :e WHERE unit_key = :k AND "
+                                "run = :r",
+                            soci::use(expires), soci::use(k), soci::use(r);
+                    }
                 } catch (const std::exception&) {
                     own.reset();  // tried again at the next beat
                 }
@@ -494,6 +552,13 @@ struct SociImpl {
         ClaimVerdict verdict;
         bool locked = false;
         try {
+            // Another run of this station holds the unit (a session's advisory locks stack, so
+            // the lock alone would not say so).
+            if (Holds(b.unitKey)) {
+                verdict.outcome = ClaimVerdict::Outcome::Busy;
+                verdict.station = b.station;
+                return verdict;
+            }
             if (kind == Kind::Postgres) {
                 locked = TryLock(b.unitKey);
                 if (!locked) {
@@ -527,8 +592,8 @@ struct SociImpl {
                     soci::use(b.unitKey), soci::use(b.station), soci::use(b.run),
                     soci::use(claimedAt), soci::use(expires);
                 TouchStationAndUnit(sql, b, now);
-                UseRun(sql << "INSERT INTO runs (" << kRunColumns << ") VALUES ("
-                           << Placeholders(kRunColumnCount) << ")",
+                UseRun(sql << "INSERT INTO runs (" << RunColumns() << ") VALUES ("
+                           << Placeholders(RunColumnCount()) << ")",
                        b);
                 Commit();
             } catch (...) {
@@ -542,9 +607,7 @@ struct SociImpl {
             verdict.error = Say(e.what());
             return verdict;
         }
-        claimKey = b.unitKey;
-        claimRun = b.run;
-        if (kind == Kind::Sqlite) StartHeartbeat(b.unitKey, b.run);
+        Hold(b.unitKey, b.run);
         return verdict;
     }
 
@@ -649,6 +712,11 @@ ClaimVerdict SociUnitDatabase::Check(const std::string& unitKey, const std::stri
                                      const UnitPolicy& policy) {
     m_impl->KeepResending();  // only a station asks before a run
     ClaimVerdict verdict;
+    if (m_impl->Holds(unitKey)) {
+        verdict.outcome = ClaimVerdict::Outcome::Busy;
+        verdict.station = "this station";
+        return verdict;
+    }
     try {
         if (m_impl->kind == Kind::Postgres) {
             if (!m_impl->TryLock(unitKey)) {
@@ -677,21 +745,19 @@ ClaimVerdict SociUnitDatabase::ClaimAndStart(const RunRow& started, const UnitPo
 bool SociUnitDatabase::Finish(const RunRow& final, std::string* note) {
     note->clear();
     std::string error;
+    const std::string key = UnitOf(final).Key();
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
             if (attempt > 0) m_impl->sql.reconnect();
             m_impl->WriteFinal(final);
-            m_impl->StopHeartbeat();
-            if (m_impl->kind == Kind::Postgres && m_impl->claimKey && attempt == 0)
-                m_impl->Unlock(*m_impl->claimKey);
-            m_impl->claimKey.reset();
+            if (m_impl->Release(key, final.run) && m_impl->kind == Kind::Postgres && attempt == 0)
+                m_impl->Unlock(key);
             return true;
         } catch (const std::exception& e) {
             error = m_impl->Say(e.what());
         }
     }
-    m_impl->StopHeartbeat();
-    m_impl->claimKey.reset();
+    m_impl->Release(key, final.run);
     std::string kept;
     if (!m_impl->unsent->Keep(final, &kept)) {
         *note = "the database did not take the final record (" + error +
@@ -706,22 +772,10 @@ bool SociUnitDatabase::Finish(const RunRow& final, std::string* note) {
 bool SociUnitDatabase::ReadRuns(RunHistory& history, std::string* error) {
     try {
         RunBinding b;
-        soci::statement st =
-            (m_impl->sql.prepare << "SELECT " << kRunColumns << " FROM runs ORDER BY run",
-             soci::into(b.run), soci::into(b.station), soci::into(b.unit), soci::into(b.unitKey),
-             soci::into(b.serial.value, b.serial.ind), soci::into(b.port.value, b.port.ind),
-             soci::into(b.duplicateSerial), soci::into(b.drive.value, b.drive.ind),
-             soci::into(b.vendor.value, b.vendor.ind), soci::into(b.product.value, b.product.ind),
-             soci::into(b.usb.value, b.usb.ind), soci::into(b.file), soci::into(b.sha256),
-             soci::into(b.type), soci::into(b.startBlock), soci::into(b.endBlock),
-             soci::into(b.family), soci::into(b.chipId), soci::into(b.bootType),
-             soci::into(b.versionBefore.value, b.versionBefore.ind),
-             soci::into(b.startedAt.value, b.startedAt.ind),
-             soci::into(b.finishedAt.value, b.finishedAt.ind), soci::into(b.blocksSent),
-             soci::into(b.seconds), soci::into(b.result.value, b.result.ind),
-             soci::into(b.message.value, b.message.ind), soci::into(b.lot.value, b.lot.ind),
-             soci::into(b.person.value, b.person.ind), soci::into(b.code.value, b.code.ind),
-             soci::into(b.detail.value, b.detail.ind));
+        auto query =
+            (m_impl->sql.prepare << "SELECT " << RunColumns() << " FROM runs ORDER BY run");
+        IntoRun(query, b);
+        soci::statement st(query);
         st.execute();
         while (st.fetch()) history.Add(b.Row());
         return true;
@@ -757,26 +811,13 @@ bool SociUnitDatabase::ReadRunsSince(const std::string& since, std::vector<RunRo
             rows->clear();
             RunBinding b;
             std::string from = since;
-            soci::statement st =
-                (m_impl->sql.prepare
-                     << "SELECT " << kRunColumns
-                     << " FROM runs WHERE COALESCE(finished_at, started_at) >= :since"
-                        " ORDER BY COALESCE(finished_at, started_at), run",
-                 soci::use(from), soci::into(b.run), soci::into(b.station), soci::into(b.unit),
-                 soci::into(b.unitKey), soci::into(b.serial.value, b.serial.ind),
-                 soci::into(b.port.value, b.port.ind), soci::into(b.duplicateSerial),
-                 soci::into(b.drive.value, b.drive.ind), soci::into(b.vendor.value, b.vendor.ind),
-                 soci::into(b.product.value, b.product.ind), soci::into(b.usb.value, b.usb.ind),
-                 soci::into(b.file), soci::into(b.sha256), soci::into(b.type),
-                 soci::into(b.startBlock), soci::into(b.endBlock), soci::into(b.family),
-                 soci::into(b.chipId), soci::into(b.bootType),
-                 soci::into(b.versionBefore.value, b.versionBefore.ind),
-                 soci::into(b.startedAt.value, b.startedAt.ind),
-                 soci::into(b.finishedAt.value, b.finishedAt.ind), soci::into(b.blocksSent),
-                 soci::into(b.seconds), soci::into(b.result.value, b.result.ind),
-                 soci::into(b.message.value, b.message.ind), soci::into(b.lot.value, b.lot.ind),
-                 soci::into(b.person.value, b.person.ind), soci::into(b.code.value, b.code.ind),
-                 soci::into(b.detail.value, b.detail.ind));
+            auto query = (m_impl->sql.prepare
+                          << "SELECT " << RunColumns()
+                          << " FROM runs WHERE COALESCE(finished_at, started_at) >= :since"
+                             " ORDER BY COALESCE(finished_at, started_at), run");
+            query, soci::use(from);
+            IntoRun(query, b);
+            soci::statement st(query);
             st.execute();
             while (st.fetch()) rows->push_back(b.Row());
             return true;

@@ -1,4 +1,4 @@
-// POSIX: posix_spawn with two pipes. The child gets the default dispositions of SIGINT, SIGTERM
+// POSIX: posix_spawn with three pipes. The child gets the default dispositions of SIGINT, SIGTERM
 // and SIGHUP and an empty signal mask: the parent blocks them while it runs
 // (ConsoleInterrupt), and the child must take them itself to cancel its run the way Cancel
 // does. SIGPIPE stays ignored (every kestrel-cli ignores it from the start, see main): a child
@@ -21,6 +21,7 @@ extern char** environ;
 
 struct ChildProcess::Impl {
     pid_t pid = -1;
+    int in = -1;
     int out = -1;
     int err = -1;
     bool waited = false;
@@ -30,6 +31,7 @@ struct ChildProcess::Impl {
 ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
 
 ChildProcess::~ChildProcess() {
+    if (m_impl->in >= 0) ::close(m_impl->in);
     if (m_impl->out >= 0) ::close(m_impl->out);
     if (m_impl->err >= 0) ::close(m_impl->err);
     if (m_impl->pid > 0) Wait();
@@ -53,17 +55,19 @@ bool ChildProcess::StartSelf(const std::vector<std::string>& args, std::string* 
 
 bool ChildProcess::Spawn(const char* program, const std::vector<std::string>& args,
                          std::string* error) {
+    int inPipe[2] = {-1, -1};
     int outPipe[2] = {-1, -1};
     int errPipe[2] = {-1, -1};
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+    if (::pipe2(inPipe, O_CLOEXEC) != 0 || ::pipe2(outPipe, O_CLOEXEC) != 0 ||
+        ::pipe2(errPipe, O_CLOEXEC) != 0) {
         *error = std::string("cannot create a pipe: ") + std::strerror(errno);
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
             if (fd >= 0) ::close(fd);
         return false;
     }
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&files, inPipe[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&files, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&files, errPipe[1], STDERR_FILENO);
     posix_spawnattr_t attr;
@@ -87,15 +91,18 @@ bool ChildProcess::Spawn(const char* program, const std::vector<std::string>& ar
     const int spawnError = ::posix_spawn(&pid, program, &files, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&files);
+    ::close(inPipe[0]);
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     if (spawnError != 0) {
+        ::close(inPipe[1]);
         ::close(outPipe[0]);
         ::close(errPipe[0]);
         *error = "cannot start " + args[0] + ": " + std::strerror(spawnError);
         return false;
     }
     m_impl->pid = pid;
+    m_impl->in = inPipe[1];
     m_impl->out = outPipe[0];
     m_impl->err = errPipe[0];
     return true;
@@ -108,6 +115,17 @@ std::size_t ChildProcess::Read(Stream stream, char* buffer, std::size_t size) {
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) return 0;
     }
+}
+
+bool ChildProcess::Write(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_impl->in, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;  // EPIPE: SIGPIPE is ignored in every kestrel-cli
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 int ChildProcess::Wait() {

@@ -1,4 +1,4 @@
-// Windows: CreateProcessA with two anonymous pipes. The child shares our console, so Ctrl-C
+// Windows: CreateProcessA with three anonymous pipes. The child shares our console, so Ctrl-C
 // reaches it directly and it cancels its own run the way Cancel does.
 #include <windows.h>
 
@@ -7,6 +7,7 @@
 
 struct ChildProcess::Impl {
     HANDLE process = nullptr;
+    HANDLE in = nullptr;
     HANDLE out = nullptr;
     HANDLE err = nullptr;
     bool waited = false;
@@ -39,6 +40,7 @@ std::string Quoted(const std::string& arg) {
 ChildProcess::ChildProcess() : m_impl(std::make_unique<Impl>()) {}
 
 ChildProcess::~ChildProcess() {
+    if (m_impl->in != nullptr) CloseHandle(m_impl->in);
     if (m_impl->out != nullptr) CloseHandle(m_impl->out);
     if (m_impl->err != nullptr) CloseHandle(m_impl->err);
     if (m_impl->process != nullptr) {
@@ -49,19 +51,21 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Start(const std::vector<std::string>& args, std::string* error) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE inRead = nullptr, inWrite = nullptr;
     HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-    if (CreatePipe(&outRead, &outWrite, &inherit, 0) == FALSE ||
+    if (CreatePipe(&inRead, &inWrite, &inherit, 0) == FALSE ||
+        CreatePipe(&outRead, &outWrite, &inherit, 0) == FALSE ||
         CreatePipe(&errRead, &errWrite, &inherit, 0) == FALSE) {
         *error = "cannot create a pipe: " + DescribeOsError(static_cast<int>(GetLastError()));
-        for (HANDLE h : {outRead, outWrite, errRead, errWrite})
+        for (HANDLE h : {inRead, inWrite, outRead, outWrite, errRead, errWrite})
             if (h != nullptr) CloseHandle(h);
         return false;
     }
     // Only the child's ends are inherited.
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               OPEN_EXISTING, 0, nullptr);
+    HANDLE input = inRead;
 
     std::string commandLine;
     for (const std::string& a : args) {
@@ -80,8 +84,9 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string* erro
     const DWORD cause = GetLastError();
     CloseHandle(outWrite);
     CloseHandle(errWrite);
-    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    CloseHandle(input);
     if (started == FALSE) {
+        CloseHandle(inWrite);
         CloseHandle(outRead);
         CloseHandle(errRead);
         *error = "cannot start " + args[0] + ": " + DescribeOsError(static_cast<int>(cause));
@@ -89,6 +94,7 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string* erro
     }
     CloseHandle(info.hThread);
     m_impl->process = info.hProcess;
+    m_impl->in = inWrite;
     m_impl->out = outRead;
     m_impl->err = errRead;
     return true;
@@ -109,6 +115,19 @@ std::size_t ChildProcess::Read(Stream stream, char* buffer, std::size_t size) {
     const BOOL ok = ReadFile(stream == Stream::Out ? m_impl->out : m_impl->err, buffer,
                              static_cast<DWORD>(size), &n, nullptr);
     return ok != FALSE ? n : 0;
+}
+
+bool ChildProcess::Write(const std::string& bytes) {
+    DWORD done = 0;
+    while (done < bytes.size()) {
+        DWORD n = 0;
+        if (WriteFile(m_impl->in, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &n,
+                      nullptr) == FALSE ||
+            n == 0)
+            return false;
+        done += n;
+    }
+    return true;
 }
 
 int ChildProcess::Wait() {

@@ -75,6 +75,31 @@ protected:
     }
 
     std::string Events() const { return m_dir.File("events.jsonl"); }
+    // The test's own steps, which kestrel-vdev watches beside the command's event stream and
+    // record: "--at replaced:+2" plugs device 2 in once the test said Step("replaced").
+    std::string Steps() const { return m_dir.File("steps.jsonl"); }
+    void Step(const std::string& name) const {
+        std::ofstream(Steps(), std::ios::app) << "{\"event\":\"" << name << "\"}\n";
+    }
+
+    // Waits until `path` holds `count` lines of the event (of `drive`, when given), as
+    // kestrel-vdev's --at does; false after two minutes.
+    static bool WaitForEvent(const std::string& path, const std::string& event,
+                             const std::string& drive = "", unsigned count = 1) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (std::chrono::steady_clock::now() < limit) {
+            unsigned seen = 0;
+            std::istringstream text(ReadText(path));
+            for (std::string line; std::getline(text, line);) {
+                if (Contains(line, "\"event\":\"" + event + "\"") &&
+                    (drive.empty() || Contains(line, "\"drive\":\"" + drive + "\"")))
+                    ++seen;
+            }
+            if (seen >= count) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
 
     // Every line of the event stream checked against its schema (and opened first, closed
     // last, one finished per started); the stream is then started afresh.
@@ -87,16 +112,25 @@ protected:
     }
 
     // kestrel-vdev --devices N [vdevArgs] -- CLI [cliArgs], started; see Finish. An upgrade or
-    // a station writes its event stream too, which Finish checks.
+    // a station writes its event stream too, which Finish checks and kestrel-vdev watches.
     pid_t Start(unsigned devices, const std::vector<std::string>& vdevArgs,
                 std::vector<std::string> cliArgs, const std::string& cli = kCli) {
         m_devices = devices;
         const bool line = !cliArgs.empty() && (cliArgs[0] == "upgrade" || cliArgs[0] == "station");
         if (line && std::find(cliArgs.begin(), cliArgs.end(), "--events") == cliArgs.end())
             cliArgs.insert(cliArgs.begin() + 1, {"--events", Events()});
-        std::vector<std::string> args{
-            kVdev,         "--devices",        std::to_string(devices), "--log", m_dir.File("log"),
-            "--flash-out", m_dir.File("flash")};
+        std::vector<std::string> args{kVdev,
+                                      "--devices",
+                                      std::to_string(devices),
+                                      "--log",
+                                      m_dir.File("log"),
+                                      "--flash-out",
+                                      m_dir.File("flash"),
+                                      "--watch",
+                                      Steps()};
+        // The event stream, whose lines the conditions of --at count (the record has the same
+        // started and finished lines).
+        if (line) args.insert(args.end(), {"--watch", Events()});
         args.insert(args.end(), vdevArgs.begin(), vdevArgs.end());
         args.insert(args.end(), {"--", cli});
         args.insert(args.end(), cliArgs.begin(), cliArgs.end());
@@ -169,7 +203,8 @@ protected:
     std::string VdevLine(unsigned devices, const std::string& args) {
         m_devices = devices;
         return kVdev + " --devices " + std::to_string(devices) + " --log " + m_dir.File("log") +
-               " --flash-out " + m_dir.File("flash") + " " + args + " -- ";
+               " --flash-out " + m_dir.File("flash") + " --watch " + Steps() + " --watch " +
+               Record() + " " + args + " -- ";
     }
 
     // Every record line, parsed (a line that is no JSON object fails the test).
@@ -296,7 +331,7 @@ TEST_F(ProductionLine, AllUpgradesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
 
     // Ctrl-C to the parent cancels every run the way Cancel does, and each is recorded so.
     std::remove(Record().c_str());
-    const Outcome cancelled = Run(2, {"--delay-ms", "20", "--at", "700:int"},
+    const Outcome cancelled = Run(2, {"--delay-ms", "20", "--at", "1/2&2/2:int"},
                                   {"upgrade", "--all", "--yes", "--record", Record(), Image()});
     EXPECT_EQ(cancelled.status, 130) << cancelled.out << cancelled.err;
     EXPECT_TRUE(Contains(cancelled.out, "sdb  KV0001  cancelled  ")) << cancelled.out;
@@ -313,15 +348,17 @@ TEST_F(ProductionLine, AllUpgradesEveryDeviceAtOnceAndNamesTheOneThatFailed) {
 
 TEST_F(ProductionLine, StationFlashesEachUnitOnceAndRetriesAFailedOneAfterReplug) {
     // sdb is there from the start; sdc comes at 0.2 s, fails, is pulled out and plugged in
-    // again; sdb is re-plugged after its success; sdd is not the device. Ctrl-C at 6 s. Each
-    // unit stays out for 1 s, two of the station's 500 ms looks. sdc's port has a slot name.
+    // again once the station saw it go; sdb is re-plugged after its success alike; sdd is not
+    // the device. Ctrl-C once sdc's second run has ended and sdb was left alone. sdc's port
+    // has a slot name.
     const std::string slots = m_dir.File("slots.txt");
     WriteBytes(slots, std::vector<std::uint8_t>{'2', '-', '3', ' ', 'S', 'l', 'o', 't', ' ', 'B'});
-    const Outcome run = Run(
-        3,
-        {"--on", "2:--fail-write 11", "--on", "3:--not-device", "--at", "200:+2", "--at", "1500:-2",
-         "--at", "2500:+2", "--at", "3000:-1", "--at", "4000:+1", "--at", "6000:int"},
-        {"station", "--record", Record(), "--slots", slots, Image()});
+    const Outcome run =
+        Run(3,
+            {"--on", "2:--fail-write 11", "--on", "3:--not-device", "--at", "200:+2", "--at",
+             "2.finished:-2", "--at", "2.removed:+2", "--at", "1.finished:-1", "--at",
+             "1.removed:+1", "--at", "2.finished*2&1.skipped:int"},
+            {"station", "--record", Record(), "--slots", slots, Image()});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     // In the words list uses for the same drive.
     EXPECT_TRUE(Contains(run.out, "sdd  KV0003  attached: opened, identify answered ")) << run.out;
@@ -400,17 +437,21 @@ TEST_F(ProductionLine, AStationKeepsFlashingNewUnitsAfterItsProgramFileIsReplace
     // station runs.
     const std::string cli = m_dir.File("kestrel-cli");
     std::filesystem::copy_file(kCli, cli);
-    const pid_t pid = Start(3, {"--at", "1500:+2", "--at", "3000:+3", "--at", "5000:int"},
+    const pid_t pid = Start(3,
+                            {"--on", "1:--delay-ms 20", "--at", "replaced:+2", "--at", "deleted:+3",
+                             "--at", "finished*3:int"},
                             {"station", "--record", Record(), Image()}, cli);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_TRUE(WaitForEvent(Events(), "started", "sdb"));
     {
         std::ofstream replacement(cli + ".dpkg-new");
         replacement << "#!/bin/sh\nexit 99\n";
     }
     std::filesystem::permissions(cli + ".dpkg-new", std::filesystem::perms::owner_all);
     std::filesystem::rename(cli + ".dpkg-new", cli);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Step("replaced");
+    EXPECT_TRUE(WaitForEvent(Events(), "started", "sdc"));
     std::filesystem::remove(cli);
+    Step("deleted");
     const Outcome run = Finish(pid);
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "station: 3 succeeded, 0 failed\n")) << run.out;
@@ -420,8 +461,8 @@ TEST_F(ProductionLine, AStationKeepsFlashingNewUnitsAfterItsProgramFileIsReplace
 TEST_F(ProductionLine, BrokenPipesKilledParentsAndHangUpsLeaveNoUnitHalfFlashedOrUnrecorded) {
     // A station whose output goes to "head -n 1": the reader is gone after the first line, yet
     // the station and its children keep flashing and recording (the second unit comes later).
-    Outcome run = Shell(VdevLine(2, "--at 1500:+2 --at 4500:int") + kCli + " station --record " +
-                        Record() + " " + Image() + " | head -n 1");
+    Outcome run = Shell(VdevLine(2, "--at 1.finished:+2 --at finished*2:int") + kCli +
+                        " station --record " + Record() + " " + Image() + " | head -n 1");
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_TRUE(Flashed("sdb"));
     EXPECT_TRUE(Flashed("sdc"));
@@ -432,7 +473,7 @@ TEST_F(ProductionLine, BrokenPipesKilledParentsAndHangUpsLeaveNoUnitHalfFlashedO
     // The parent of --all killed mid-run: each child finishes its unit and writes its record
     // (the killed parent's event stream simply stops).
     std::remove(Record().c_str());
-    run = Run(2, {"--on", "1:--delay-ms 5", "--on", "2:--delay-ms 5", "--at", "400:kill"},
+    run = Run(2, {"--on", "1:--delay-ms 5", "--on", "2:--delay-ms 5", "--at", "1/2&2/2:kill"},
               {"upgrade", "--all", "--yes", "--events", m_dir.File("cut.jsonl"), "--record",
                Record(), Image()});
     EXPECT_EQ(run.status, 128 + SIGKILL);
@@ -444,14 +485,14 @@ TEST_F(ProductionLine, BrokenPipesKilledParentsAndHangUpsLeaveNoUnitHalfFlashedO
 
     // SIGHUP (a closed terminal) ends the runs the way Ctrl-C and SIGTERM do.
     std::remove(Record().c_str());
-    run = Run(2, {"--delay-ms", "20", "--at", "700:hup"},
+    run = Run(2, {"--delay-ms", "20", "--at", "1/2&2/2:hup"},
               {"upgrade", "--all", "--yes", "--record", Record(), Image()});
     EXPECT_EQ(run.status, 128 + SIGHUP) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "sdb  KV0001  cancelled  ")) << run.out;
     records = Records();
     ASSERT_EQ(records.size(), 2u);
     for (const nlohmann::json& record : records) EXPECT_EQ(record["result"], "cancelled");
-    run = Run(1, {"--delay-ms", "20", "--at", "700:hup"},
+    run = Run(1, {"--delay-ms", "20", "--at", "1/2:hup"},
               {"upgrade", "--yes", "--record", Record(), Image()});
     EXPECT_EQ(run.status, 128 + SIGHUP) << run.err;
     EXPECT_EQ(Records().back()["result"], "cancelled");
@@ -492,7 +533,8 @@ TEST_F(ProductionLine, AUnitIsFlashedOnlyAfterItsStartedLineIsOnDiskAndNoLineIsG
     EXPECT_LE(Writes("sdb"), 1u) << "only the query may reach the device";
     EXPECT_EQ(ReadText(Record()), records);
 
-    run = full("station", "--at 1500:int");  // the station's child alike
+    // The station's child alike; Ctrl-C once the station has told the unit's end.
+    run = full("station --events " + Events(), "--watch " + Events() + " --at finished:int");
     EXPECT_EQ(Writes("sdb"), 1u);
     EXPECT_TRUE(Contains(run.out, "sdb  KV0001  the run could not be recorded")) << run.out;
     EXPECT_TRUE(Contains(run.out, "No space left on device; the unit was not flashed")) << run.out;
@@ -525,7 +567,7 @@ TEST_F(ProductionLine, UnitsAreToldApartBySerialAndPortWithEverySerialByteKept) 
     std::remove(Record().c_str());
     run = Run(3,
               {"--on", "1:--serial KV\xc3\xa9", "--on", "2:--serial KV\xc3\xa8", "--on",
-               "3:--serial KV\xc3\xa8 --usb-port 2-3", "--at", "2500:int"},
+               "3:--serial KV\xc3\xa8 --usb-port 2-3", "--at", "finished*2:int"},
               {"station", "--station", "line-7", "--record", Record(), Image()});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "sdb  KV\\xc3\\xa9  attached: upgrading")) << run.out;
@@ -556,8 +598,10 @@ TEST_F(ProductionLine, AStationRetriesADriveItCannotOpenYetAndCountsOneItNeverCo
     // becomes accessible.
     const std::string noOverride = "setpriv --bounding-set=-dac_override,-dac_read_search -- ";
     const Outcome run =
-        Shell(VdevLine(2, "--on 1:--deny-open-ms=1500 --on 2:--deny-open-ms=60000 --at 7000:int") +
-              noOverride + kCli + " station --record " + Record() + " " + Image());
+        Shell(VdevLine(2, "--on 1:--deny-open-ms=1500 --on 2:--deny-open-ms=60000 --watch " +
+                              Events() + " --at '1.finished&2.skipped:int'") +
+              noOverride + kCli + " station --events " + Events() + " --record " + Record() + " " +
+              Image());
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out,
                          "sdb  KV0001  attached: open failed: Permission denied, "
@@ -573,11 +617,13 @@ TEST_F(ProductionLine, AStationRetriesADriveItCannotOpenYetAndCountsOneItNeverCo
 
 TEST_F(ProductionLine, AReplugDuringARunNeverStartsASecondRunOnTheUnit) {
     // Every request takes 3 s: the station's own identify, then its child's. The unit is
-    // pulled while the child waits on its first request and plugged back before that child
-    // has ended.
-    const Outcome run =
-        Run(1, {"--delay-ms", "3000", "--at", "3500:-1", "--at", "4200:+1", "--at", "7500:int"},
-            {"station", "--record", Record(), Image()});
+    // pulled while the child waits on its first request (the device's second) and plugged
+    // back, once the station saw it go, before that child has ended; Ctrl-C once the station
+    // has told the unit is still being upgraded.
+    const Outcome run = Run(1,
+                            {"--delay-ms", "3000", "--at", "1#2+200:-1", "--at", "1.removed:+1",
+                             "--at", "1.skipped:int"},
+                            {"station", "--record", Record(), Image()});
     EXPECT_TRUE(Contains(run.out,
                          "sdb  KV0001  attached: its unit is still being upgraded; it is "
                          "flashed once that run has ended"))
@@ -603,13 +649,14 @@ TEST_F(ProductionLine, EveryUnitGetsTheImageAsApprovedOrNothing) {
     EXPECT_EQ(run.status, 0) << run.err;
 
     // The file replaced during a station: later units are refused, and say why.
-    const pid_t pid = Start(2, {"--at", "1500:+2", "--at", "3500:int"},
+    const pid_t pid = Start(2, {"--at", "replaced:+2", "--at", "finished*2:int"},
                             {"station", "--record", Record(), Image()});
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_TRUE(WaitForEvent(Events(), "finished", "sdb"));
     std::vector<std::uint8_t> other = m_image;
     other[std::size_t{20} * kBlockSize] ^= 0xFF;
     WriteBytes(m_dir.File("new.bin"), other);
     std::filesystem::rename(m_dir.File("new.bin"), Image());
+    Step("replaced");
     run = Finish(pid);
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out,
@@ -693,9 +740,11 @@ TEST_F(ProductionLine, AUnitWhoseQueryReplyIsEmptyFailsInRecordsEventsCountsAndR
 
     // station with a unit database: a failure in its counts, and the unit plugged back is held
     // back by --max-attempts 1.
-    run = Run(1, {"--zero-header", "--at", "1500:-1", "--at", "2500:+1", "--at", "4000:int"},
-              {"station", "--db", "sqlite:" + m_dir.File("line.db"), "--max-attempts", "1",
-               "--record", Record(), Image()});
+    run = Run(
+        1,
+        {"--zero-header", "--at", "1.finished:-1", "--at", "1.removed:+1", "--at", "1.skipped:int"},
+        {"station", "--db", "sqlite:" + m_dir.File("line.db"), "--max-attempts", "1", "--record",
+         Record(), Image()});
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "held back after 1 failures, left alone")) << run.out;
     EXPECT_TRUE(Contains(run.out, "station: 0 succeeded, 1 failed")) << run.out;
@@ -711,17 +760,62 @@ TEST_F(ProductionLine, AUnitWhoseQueryReplyIsEmptyFailsInRecordsEventsCountsAndR
     EXPECT_EQ(report["totals"]["ok"], 1) << run.out;
 }
 
+TEST_F(ProductionLine, AUnitWithTwoDrivesIsFlashedOnceAndItsLastProgressIsTheWholeRange) {
+    // Two LUNs of one USB device (one serial, one port) and a unit of its own: --all flashes
+    // the first unit once, through one of its drives, and the other unit.
+    Outcome run = Run(3, {"--on", "2:--serial KV0001 --usb-port 2-2"},
+                      {"upgrade", "--all", "--yes", "--record", Record(), Image()});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "2 devices: 2 succeeded, 0 failed")) << run.out;
+    EXPECT_EQ(Writes("sdc"), 0u) << "the unit's second drive";
+    EXPECT_TRUE(Flashed("sdb"));
+    EXPECT_TRUE(Flashed("sdd"));
+    EXPECT_EQ(Records().size(), 2u);
+
+    // Every run that ended ok told last, in its progress, that it had sent every block; so
+    // does a single upgrade.
+    const auto lastProgressIsWhole = [](const std::vector<nlohmann::json>& events) {
+        std::map<std::string, nlohmann::json> last;
+        unsigned ok = 0;
+        for (const nlohmann::json& event : events) {
+            const std::string id = event.value("run", "");
+            if (event["event"] == "progress") last[id] = event;
+            if (event["event"] != "finished" || event["result"] != "ok") continue;
+            ++ok;
+            EXPECT_TRUE(last.count(id)) << "no progress before " << event;
+            if (last.count(id) == 0) continue;
+            EXPECT_EQ(last[id]["blocksSent"], last[id]["blocksTotal"]) << last[id];
+        }
+        return ok;
+    };
+    EXPECT_EQ(lastProgressIsWhole(JsonLines(m_dir.File("events.checked"))), 2u);
+    run = Run(1, {}, {"upgrade", "--yes", Image()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lastProgressIsWhole(JsonLines(m_dir.File("events.checked"))), 1u);
+}
+
 TEST_F(ProductionLine, AllCountsAChildThatWasKilledAsAFailureWithItsCause) {
-    const pid_t pid = Start(2, {"--on", "2:--delay-ms 300"},
-                            {"upgrade", "--all", "--yes", "--record", Record(), Image()});
+    const std::string db = "sqlite:" + m_dir.File("line.db");
+    const pid_t pid =
+        Start(2, {"--on", "2:--delay-ms 300"},
+              {"upgrade", "--all", "--yes", "--db", db, "--record", Record(), Image()});
     const pid_t child = ChildFor(pid, "sdc");
     ASSERT_GT(child, 0);
+    // The parent is the one owner of the database: its children are never given it.
+    EXPECT_FALSE(Contains(ReadText("/proc/" + std::to_string(child) + "/cmdline"),
+                          std::string("--db\0", 5)));
     ::kill(child, SIGKILL);
     const Outcome run = Finish(pid);
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_TRUE(Contains(run.out, "sdc  KV0002  the run's process was ended by signal 9"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, "2 devices: 1 succeeded, 1 failed")) << run.out;
+    // The killed child's run still ends in the record, written by its parent.
+    std::map<std::string, std::string> codes;
+    for (const nlohmann::json& record : Records())
+        codes[record["drive"].get<std::string>()] = record["code"].get<std::string>();
+    EXPECT_EQ(codes["sdc"], "killed");
+    EXPECT_EQ(codes["sdb"], "ok");
 }
 
 TEST_F(ProductionLine, AFailureNamesItsCauseInTheRecordAndTheEventWhileTheDialogWordsStay) {
@@ -759,10 +853,11 @@ TEST_F(ProductionLine, OneShiftCountsTheSameInTheConsoleBothPagesAndTheReport) {
     // alone: done); KV0002 fails a transfer; KV0003 is slow and Ctrl-C cancels it. Then one
     // upgrade at the same station is declined at its prompt.
     const std::string db = "sqlite:" + m_dir.File("line.db");
-    Outcome run = Run(3,
-                      {"--on", "2:--fail-write 11", "--on", "3:--delay-ms 200", "--at", "1500:-1",
-                       "--at", "2500:+1", "--at", "4500:int"},
-                      {"station", "--station", "L1", "--db", db, "--record", Record(), Image()});
+    Outcome run =
+        Run(3,
+            {"--on", "2:--fail-write 11", "--on", "3:--delay-ms 200", "--at", "1.finished:-1",
+             "--at", "1.removed:+1", "--at", "1.skipped&2.finished&3/2:int"},
+            {"station", "--station", "L1", "--db", db, "--record", Record(), Image()});
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     std::string console;
     std::istringstream lines(run.out);

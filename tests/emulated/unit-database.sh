@@ -75,8 +75,9 @@ station B --devices 2 --on '1:--serial OTHER' --at 2500:int -- --max-attempts 2 
 grep -q "KV0002  attached: held back after 2 failures" "$work/B.out" || fail "B did not hold KV0002 back"
 grep -q "OTHER  attached: already upgraded at A on " "$work/B.out" || fail "B did not skip OTHER"
 [ "$(start_frames "$work/B.log.sdc")" -eq 0 ] || fail "B flashed the held-back unit"
-# 4. The database file goes away after the station looked at it: W2's child cannot open it, so
-# W2 waits (no failure, nothing sent) and is flashed once the file is back.
+# 4. The database file is moved away after the station connected: the station's one
+# connection, which every run of it uses (its children never open the database), carries on, so
+# W2 is flashed and recorded like W1.
 station C --devices 2 --on '1:--serial W1' --on '2:--serial W2' --at 1500:+2 --at 14000:int -- &
 c=$!
 sleep 0.8
@@ -86,11 +87,7 @@ sleep 2.5
 rmdir "$work/line.db"
 mv "$work/line.db.away" "$work/line.db"
 wait $c || fail "station C failed"
-grep -q "cannot record the run: cannot use the database" "$work/C.out" ||
-  fail "W2's child was not kept from starting (the test's timing?)"
-[ "$(grep -c "station: the database does not answer" "$work/C.out")" -eq 1 ] || fail "not said once"
-grep -q "station: the database answers again" "$work/C.out" || fail "C did not see the database back"
-grep -q "station: 2 succeeded, 0 failed" "$work/C.out" || fail "W2 was not flashed once the database was back"
+grep -q "station: 2 succeeded, 0 failed" "$work/C.out" || fail "W2 was not flashed"
 [ "$(start_frames "$work/C.log.sdc")" -eq 1 ] || fail "W2: expected one start frame"
 # 5. H tries M5 by hand while A flashes it.
 station A --devices 1 --on '1:--serial M5' --at 6000:int -- &

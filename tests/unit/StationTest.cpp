@@ -107,7 +107,6 @@ public:
         return go;
     }
     bool Enabled() const override { return true; }
-    void Lost() override {}
 
     bool up = true;
     bool away = false;

@@ -87,6 +87,7 @@ int RunUsbCommand(int argc, char** argv) {
     unsigned devices = 1;
     std::vector<std::string> perDevice;
     std::vector<std::string> plugTexts;
+    std::vector<unsigned> unplugged;
     app.add_option("--devices", devices, "serve N devices, each with its own UDC, flash and serial")
         ->check(CLI::Range(1U, kMaxDevices));
     app.add_option("--on", perDevice,
@@ -97,6 +98,11 @@ int RunUsbCommand(int argc, char** argv) {
                    "MS:+K / MS:-K  plug device K in (bind its UDC) / pull it out (unbind), MS ms "
                    "after the start; a device whose first event is + starts unplugged")
         ->allow_extra_args(false);
+    app.add_option("--unplugged", unplugged, "device K (from 1) starts out unplugged")
+        ->allow_extra_args(false);
+    app.add_option("--plug-file", options.plugFile,
+                   "plug commands appended to FILE while the door runs, one a line: +K plugs "
+                   "device K in, -K pulls it out");
     app.add_option("--ready-file", options.readyFile,
                    "written with the /dev nodes of the devices plugged in at the start, once the "
                    "kernel has attached them");
@@ -132,6 +138,12 @@ int RunUsbCommand(int argc, char** argv) {
         }
         for (const std::string& text : plugTexts)
             options.schedule.push_back(ParsePlugEvent(text, devices));
+        for (const unsigned k : unplugged) {
+            if (k < 1 || k > devices)
+                throw CLI::ValidationError("--unplugged",
+                                           "expected K from 1 to " + std::to_string(devices));
+            options.unplugged.push_back(k - 1);
+        }
         std::stable_sort(options.schedule.begin(), options.schedule.end(),
                          [](const UsbPlugEvent& a, const UsbPlugEvent& b) { return a.at < b.at; });
     } catch (const CLI::ParseError& e) {

@@ -37,6 +37,10 @@ struct UsbDoorOptions {
     std::vector<UsbDeviceSetup> devices;
     std::vector<UsbPlugEvent> schedule;  // in time order; a device whose first event plugs it
                                          // in starts out unplugged
+    std::vector<unsigned> unplugged;     // devices (indexes) that start out unplugged
+    // Plug commands ("+K" / "-K", K from 1, one a line) appended to this file while the door
+    // runs are carried out as they come: a test plugs and pulls when its run reached a state.
+    std::string plugFile;
     std::string readyFile;  // written with the /dev nodes of the devices plugged in at start
     std::string flashOut;   // each device's flash at exit (FILE, or FILE.K with several)
     bool verbose = false;   // one line per vendor request on stderr

@@ -126,6 +126,8 @@ function render() {
   }
   setText($('file'), state.file || '-');
   setText($('sha'), state.sha256 ? state.sha256.slice(0, 12) : '-');
+  setText($('signer'), state.signer
+    ? 'by release signer ' + state.signer + ' (' + state.signerFingerprint + ')' : '');
   const c = state.counts;
   setText($('ok'), c.ok);
   setText($('failed'), c.failed);

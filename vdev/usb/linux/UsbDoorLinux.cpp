@@ -39,10 +39,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "vdev/ScsiResponder.h"
 #include "vdev/usb/BulkOnly.h"
@@ -459,6 +461,20 @@ private:
     std::thread m_control, m_bulk;
 };
 
+// The whole lines appended to `path` since `read` (bytes taken so far); a line still being
+// written waits for its newline.
+std::vector<std::string> NewLines(const std::string& path, std::streamoff& read) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    if (!in || !in.seekg(read)) return lines;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t begin = 0;
+    for (std::size_t end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1)
+        lines.push_back(text.substr(begin, end - begin));
+    read += static_cast<std::streamoff>(begin);
+    return lines;
+}
+
 bool WriteFlash(const std::string& path, const std::vector<std::uint8_t>& flash) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(flash.data()),
@@ -498,6 +514,7 @@ int RunUsbDoor(const UsbDoorOptions& options) {
         if (!seen[event.device]) plugged[event.device] = !event.plug;
         seen[event.device] = true;
     }
+    for (const unsigned device : options.unplugged) plugged[device] = false;
     for (std::size_t i = 0; i < gadgets.size() && status == 0; ++i)
         if (plugged[i] && !gadgets[i]->Plug(true)) status = 1;
 
@@ -527,13 +544,29 @@ int RunUsbDoor(const UsbDoorOptions& options) {
     }
 
     std::size_t next = 0;
+    std::streamoff plugFileRead = 0;
     while (status == 0) {
         const auto now = std::chrono::steady_clock::now();
         while (next < options.schedule.size() && start + options.schedule[next].at <= now) {
             const UsbPlugEvent& event = options.schedule[next++];
             gadgets[event.device]->Plug(event.plug);
         }
-        auto wait = std::chrono::milliseconds(200);
+        if (!options.plugFile.empty()) {
+            for (const std::string& command : NewLines(options.plugFile, plugFileRead)) {
+                unsigned long k = 0;
+                char sign = 0;
+                int used = 0;
+                if (std::sscanf(command.c_str(), "%c%lu%n", &sign, &k, &used) == 2 &&
+                    static_cast<std::size_t>(used) == command.size() &&
+                    (sign == '+' || sign == '-') && k >= 1 && k <= gadgets.size()) {
+                    gadgets[k - 1]->Plug(sign == '+');
+                } else {
+                    std::cerr << "kestrel-vdev usb: " << options.plugFile << ": not +K or -K: '"
+                              << command << "'\n";
+                }
+            }
+        }
+        auto wait = std::chrono::milliseconds(options.plugFile.empty() ? 200 : 50);
         if (next < options.schedule.size())
             wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(
                                       start + options.schedule[next].at - now));

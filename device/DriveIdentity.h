@@ -20,8 +20,9 @@ struct DriveIdentity {
     // The serial number byte for byte, only the OS's line end removed: units whose serials
     // differ in a byte that serial shows as '?' are still told apart.
     std::optional<std::string> serialBytes;
-    // The USB port path the unit is plugged into ("1-1.4": bus, then the port of each hub on
-    // the way); nothing where the OS does not give one (Windows).
+    // The USB port the unit is plugged into: on Linux its path ("1-1.4": bus, then the port of
+    // each hub on the way), on Windows the USB device's location ("Port_#0004.Hub_#0001");
+    // nothing where the OS does not give one.
     std::optional<std::string> port;
 
     // The serial with every byte kept: printable ASCII as is except '\', which is "\\", and

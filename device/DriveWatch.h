@@ -1,7 +1,9 @@
 #pragma once
 // Tells a waiting station that drives came or went. Linux: device events from udev (libudev's
-// monitor) where udev runs; Windows, and Linux without udev (containers, the emulated tier),
-// have no events and the station rescans every 500 ms. One implementation per platform.
+// monitor) where udev runs; Windows: WM_DEVICECHANGE to a hidden window of the watch's own.
+// Linux without udev (containers, the emulated tier) and Windows without a window to be told
+// through have no events, and the station rescans every 500 ms. One implementation per
+// platform.
 
 #include <memory>
 

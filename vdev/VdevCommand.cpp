@@ -179,7 +179,7 @@ int RunChild(const std::vector<std::string>& command, const std::string& root,
              std::vector<PlugEvent> schedule, std::vector<StateTrigger> triggers,
              const std::vector<std::string>& watched,
              const std::map<std::string, unsigned>& denyOpenMs,
-             const std::vector<std::string>& attachedAtStart) {
+             const std::vector<std::string>& attachedAtStart, WineBridge* wine) {
     std::vector<std::string> env = ChildEnvironment(root, firstPreload);
     std::vector<char*> envp;
     for (auto& e : env) {
@@ -291,7 +291,13 @@ int RunChild(const std::vector<std::string>& command, const std::string& root,
                     const std::string name = event.name;
                     testbed.Attach(name);
                     DenyOpen(testbed, denyOpenMs, name, now, schedule, next);
+                    if (wine != nullptr && !wine->Plug(name))
+                        std::cerr << "kestrel-vdev: cannot give " << name
+                                  << " its drive letter in the Wine prefix\n";
                 } else {
+                    if (wine != nullptr && !wine->Unplug(event.name))
+                        std::cerr << "kestrel-vdev: cannot take " << event.name
+                                  << "'s drive letter away in the Wine prefix\n";
                     testbed.Detach(event.name);
                 }
                 continue;
@@ -611,7 +617,7 @@ int RunVdevCommand(int argc, char** argv) {
         }
         const int code =
             RunChild(command, testbed.RootDir(), bridge ? bridge->PreloadLibrary() : "", testbed,
-                     schedule, triggers, watched, denyOpenMs, attachedAtStart);
+                     schedule, triggers, watched, denyOpenMs, attachedAtStart, bridge.get());
         bridge.reset();
         for (std::size_t i = 1; i < drives.size(); ++i) {
             const std::string& name = drives[i].name;

@@ -43,26 +43,30 @@ struct Tally {
 // "YYYY-MM-DDTHH:MM:SS..." moved back by `seconds`, in the same spelling up to the seconds;
 // the text itself when it is not such a time.
 std::string SecondsBefore(const std::string& time, int seconds) {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (time.size() < 19 || std::sscanf(time.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &year, &month,
-                                        &day, &hour, &minute, &second) != 6)
+    int y = 0;
+    unsigned mo = 0;
+    unsigned d = 0;
+    int h = 0;
+    int mi = 0;
+    int s = 0;
+    if (time.size() < 19 ||
+        std::sscanf(time.c_str(), "%4d-%2u-%2uT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s) != 6)
         return time;
-    // <chrono>'s calendar: the same on every platform (Windows' C library has no timegm).
+    // Calendar arithmetic in UTC with <chrono> alone: timegm and gmtime_r are not on Windows.
     using namespace std::chrono;
-    const year_month_day date{std::chrono::year(year),
-                              std::chrono::month(static_cast<unsigned>(month)),
-                              std::chrono::day(static_cast<unsigned>(day))};
-    const sys_seconds at = sys_days(date) + hours(hour) + minutes(minute) +
-                           std::chrono::seconds(second) - std::chrono::seconds(seconds);
-    const auto midnight = floor<days>(at);
-    const year_month_day backDate{midnight};
-    const hh_mm_ss backTime{at - midnight};
+    const year_month_day date{year{y}, month{mo}, day{d}};
+    if (!date.ok()) return time;
+    const sys_seconds at = sys_days{date} + hours{h} + minutes{mi} + std::chrono::seconds{s} -
+                           std::chrono::seconds{seconds};
+    const sys_days backDay = floor<days>(at);
+    const year_month_day back{backDay};
+    const hh_mm_ss clock{at - backDay};
     char text[24];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d",
-                  static_cast<int>(backDate.year()), static_cast<unsigned>(backDate.month()),
-                  static_cast<unsigned>(backDate.day()), static_cast<int>(backTime.hours().count()),
-                  static_cast<int>(backTime.minutes().count()),
-                  static_cast<int>(backTime.seconds().count()));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(back.year()),
+                  static_cast<unsigned>(back.month()), static_cast<unsigned>(back.day()),
+                  static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
     return text;
 }
 

@@ -94,6 +94,18 @@ list)
   expect_eq "$(cat "$work/list.wine.log")" "$(cat "$work/list.linux.log")" "list: request log"
   run_pair cdrom --kind cdrom -- list
   grep -q $'^E:  *cd-rom .*AA 55: the device\r$' "$work/cdrom.wine.out" || fail "E: should be the CD-ROM device"
+  # The USB identity, as Windows keeps it (the USB device's instance path and location): the
+  # same serial and ids as the Linux build reads from sysfs, the port as Windows names it.
+  run_pair identity --on '1:--serial WS-0042 --usb-port 3-1.4' -- list --json
+  identity() {
+    python3 -c 'import json, sys
+for d in json.load(open(sys.argv[1]))["drives"]:
+    if d["name"].strip() in ("sdb", "E:"):
+        print(d["serial"], d["usb"], d["port"])' "$1"
+  }
+  expect_eq "$(identity "$work/identity.linux.out")" "WS-0042 1d6b:0104 3-1.4" "Linux identity"
+  expect_eq "$(identity "$work/identity.wine.out")" "WS-0042 1d6b:0104 Port_#0004.Hub_#0003" \
+    "Windows identity"
   ;;
 upgrade)
   for type in hex bin; do

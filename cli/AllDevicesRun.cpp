@@ -167,6 +167,7 @@ int RunAllDevices(LineOptions options) {
     runs.SetOnReport([&stream](const UnitResult& run) { stream.Reported(run); });
     int succeeded = 0;
     int failed = 0;
+    int cancelled = 0;  // stopped the way Cancel does (Ctrl-C): not failed, not flashed either
     RunCounter counts;  // the runs, as every view counts them
     for (const auto& [drive, identity] : devices) {
         std::string error;
@@ -185,7 +186,10 @@ int RunAllDevices(LineOptions options) {
             PrintEnded(runs, result);
             stream.Ended(result);
             counts.Add(result.Row({}));
-            ++(result.Result().Succeeded() ? succeeded : failed);
+            const RunResult decided = result.Result();
+            ++(decided.Succeeded()                          ? succeeded
+               : decided.kind == RunResult::Kind::Cancelled ? cancelled
+                                                            : failed);
         }
         stream.Heartbeat();
         if (ConsoleInterrupt::Requested() && !interrupted) {
@@ -195,11 +199,12 @@ int RunAllDevices(LineOptions options) {
         }
     }
     out << devices.size() << (devices.size() == 1 ? " device: " : " devices: ") << succeeded
-        << " succeeded, " << failed << " failed\n"
+        << " succeeded, " << failed << " failed"
+        << (cancelled > 0 ? ", " + std::to_string(cancelled) + " cancelled" : "") << '\n'
         << "runs: " << counts.Counts().Summary() << '\n'
         << std::flush;
-    const int status = interrupted   ? ConsoleInterrupt::ExitStatus()
-                       : failed == 0 ? kExitOk
-                                     : kExitFailure;
+    const int status = interrupted               ? ConsoleInterrupt::ExitStatus()
+                       : failed + cancelled == 0 ? kExitOk
+                                                 : kExitFailure;
     return close(status, succeeded, failed);
 }

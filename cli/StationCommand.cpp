@@ -193,10 +193,12 @@ int RunStation(LineOptions options, const WebCliOptions& web) {
         said = true;
         return true;
     });
-    out << "station: " << counts.succeeded << " succeeded, " << counts.failed << " failed\n"
+    out << "station: " << counts.succeeded << " succeeded, " << counts.failed << " failed"
+        << (counts.cancelled > 0 ? ", " + std::to_string(counts.cancelled) + " cancelled" : "")
+        << '\n'
         << "station: runs: " << console.Counts().Counts().Summary() << '\n'
         << std::flush;
-    const int status = counts.failed == 0 ? kExitOk : kExitFailure;
+    const int status = counts.failed + counts.cancelled == 0 ? kExitOk : kExitFailure;
     events.Closed(counts.succeeded, counts.failed, status);
     SayEventTrouble(eventFile);
     return status;

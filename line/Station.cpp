@@ -61,6 +61,7 @@ Station::Counts Station::Tally() const {
     for (const auto& [unit, state] : m_units) {
         if (state == UnitState::Succeeded) ++counts.succeeded;
         if (state == UnitState::Failed) ++counts.failed;
+        if (state == UnitState::Cancelled) ++counts.cancelled;
     }
     return counts;
 }
@@ -268,7 +269,9 @@ void Station::Ended(const UnitResult& result) {
     } else if (!decided.Counts()) {
         m_units.erase(result.unit);
     } else {
-        m_units[result.unit] = decided.Succeeded() ? UnitState::Succeeded : UnitState::Failed;
+        m_units[result.unit] = decided.Succeeded()                          ? UnitState::Succeeded
+                               : decided.kind == RunResult::Kind::Cancelled ? UnitState::Cancelled
+                                                                            : UnitState::Failed;
     }
     for (StationView* view : m_views) view->Note(note);
     // A unit plugged back while this run was ending is looked at now.

@@ -63,6 +63,7 @@ public:
     struct Counts {
         int succeeded = 0;
         int failed = 0;
+        int cancelled = 0;  // stopped the way Cancel does: not failed, not flashed either
     };
 
     static constexpr auto kRescanInterval = std::chrono::milliseconds(500);
@@ -98,7 +99,7 @@ private:
         LineClock::TimePoint firstLook, nextLook;
         std::string waitingFor;  // what the unit database said last while the unit waits
     };
-    enum class UnitState { Upgrading, Succeeded, Failed };
+    enum class UnitState { Upgrading, Succeeded, Failed, Cancelled };
 
     std::string UnitKey(const DriveIdentity& identity);
     void Scan();

@@ -152,10 +152,9 @@ void StationSnapshot::Apply(const Json& event) {
     const std::string kind = Text(event, "event");
     if (kind == "opened") {
         Forget();
-        m_station = {{"station", Field(event, "station")},
-                     {"file", Field(event, "file")},
-                     {"sha256", Field(event, "sha256")},
-                     {"running", true}};
+        m_station = {{"station", Field(event, "station")},   {"file", Field(event, "file")},
+                     {"sha256", Field(event, "sha256")},     {"lot", Field(event, "lot")},
+                     {"operator", Field(event, "operator")}, {"running", true}};
         return;
     }
     if (kind == "closed") {
@@ -286,6 +285,8 @@ std::string StationSnapshot::StateJson() const {
                         {"station", m_station["station"]},
                         {"file", m_station["file"]},
                         {"sha256", m_station["sha256"]},
+                        {"lot", m_station.value("lot", Json())},
+                        {"operator", m_station.value("operator", Json())},
                         {"signer", m_station.value("signer", Json())},
                         {"signerFingerprint", m_station.value("signerFingerprint", Json())},
                         {"running", m_station["running"]},

@@ -28,8 +28,9 @@ browser --window-size=1100,1400 --hide-scrollbars --screenshot="$out/report.png"
 
 fail() { echo "html-in-browser: $*" >&2; sed 's/^/  browser: /' "$work/browser.log" >&2; exit 1; }
 grep -q "<svg" "$work/dom.html" || fail "the page has no chart"
-# Images, stations, days, hours, slots, messages, rework, repeat failures, interrupted runs.
-[ "$(grep -c "<table>" "$work/dom.html")" -eq 9 ] || fail "expected nine tables"
+# Images, stations, days, hours, slots, causes, messages, rework, repeat failures, interrupted runs.
+[ "$(grep -c "<table>" "$work/dom.html")" -eq 10 ] || fail "expected ten tables"
+grep -q "Failures by cause, station and slot" "$work/dom.html" || fail "no table of causes"
 grep -q 'name="viewport" content="width=device-width' "$work/dom.html" || fail "no viewport for phones"
 grep -q "Yield per station" "$work/dom.html" || fail "no station table"
 ! grep -E "CONSOLE|net::ERR|Failed to load|Refused to" "$work/browser.log" ||

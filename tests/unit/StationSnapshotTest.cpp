@@ -60,7 +60,11 @@ void OneRun(Feed& feed, const std::string& unit, const std::string& port,
 TEST(StationSnapshot, SnapshotFollowsUnitsCountsAndAlarms) {
     StationSnapshot view(std::vector<WebSlot>{{"1-1.4", "Slot 3"}});
     Feed feed(view);
-    feed({{"event", "opened"}, {"file", "fw.bin"}, {"sha256", std::string(64, 'a')}});
+    feed({{"event", "opened"},
+          {"file", "fw.bin"},
+          {"sha256", std::string(64, 'a')},
+          {"lot", "WO-7"},
+          {"operator", nullptr}});
     feed({{"event", "attached"},
           {"unit", "A@1-1.4"},
           {"serial", "A"},
@@ -70,6 +74,8 @@ TEST(StationSnapshot, SnapshotFollowsUnitsCountsAndAlarms) {
     Json state = Json::parse(view.StateJson());
     EXPECT_EQ(state["v"], 1);
     EXPECT_EQ(state["file"], "fw.bin");
+    EXPECT_EQ(state["lot"], "WO-7");  // the shift's, for the page's header
+    EXPECT_TRUE(state["operator"].is_null());
     EXPECT_EQ(Unit(state, "A@1-1.4")["slot"], "Slot 3");
     EXPECT_EQ(Unit(state, "A@1-1.4")["state"], "waiting");
 

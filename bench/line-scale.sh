@@ -49,7 +49,7 @@ failed=0
 for pid in "${pids[@]}"; do wait "$pid" || failed=$((failed + 1)); done
 end=$(date +%s.%N)
 touch "$work/done"
-wait "$sampler"
+wait "$sampler" || true  # the sampler's last comparison decides its status
 
 expected=$((stations * slots * per_slot))
 rows=$(psql_line "SELECT count(*) FROM runs WHERE station <> 'warmup' AND result = 'ok'")
